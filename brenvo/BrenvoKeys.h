@@ -1,0 +1,32 @@
+// Every settings key, user-defaults key and notification name that Brenvo reads or writes.
+#pragma once
+
+#include <string_view>
+
+namespace brenvo {
+
+// Keys of the host application's Info.plist.
+inline constexpr std::string_view kBrenvoAppId = "BrenvoAppId";
+inline constexpr std::string_view kBrenvoInterval = "BrenvoInterval";
+inline constexpr std::string_view kBrenvoDebugMessages = "BrenvoDebugMessages";
+inline constexpr std::string_view kBrenvoCastUrl = "BrenvoCastUrl";
+inline constexpr std::string_view kCFBundleShortVersionString = "CFBundleShortVersionString";
+inline constexpr std::string_view kCFBundleVersion = "CFBundleVersion";
+inline constexpr std::string_view kCFBundleName = "CFBundleName";
+inline constexpr std::string_view kCFBundleIdentifier = "CFBundleIdentifier";
+inline constexpr std::string_view kCFBundleExecutable = "CFBundleExecutable";
+
+// Keys of the user's defaults.
+inline constexpr std::string_view kBrenvoLastCheck = "BrenvoLastCheck";
+inline constexpr std::string_view kBrenvoSkipVersion = "BrenvoSkipVersion";
+
+// Notifications, windows and tables.
+inline constexpr std::string_view kBrenvoReleaseWindowClosed = "BrenvoReleaseWindowClosed";
+inline constexpr std::string_view kBrenvoReleaseInfoWindow = "BrenvoReleaseInfo";
+inline constexpr std::string_view kBrenvoStringsTable = "Brenvo";
+
+// Timing.
+inline constexpr long long kDefaultCheckInterval = 86400; // one day, in seconds
+inline constexpr double kRequestTimeout = 10.0;            // seconds, whole transfer
+
+} // namespace brenvo

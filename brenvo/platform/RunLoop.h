@@ -1,0 +1,99 @@
+// The run loop: one-shot timers and file-descriptor watches served on one thread.
+//
+//   auto timer = Timer::timerWithTimeInterval(5.0, [] { check(); });
+//   RunLoop::currentRunLoop().addTimer(timer, kDefaultRunLoopMode);
+//   RunLoop::currentRunLoop().run();
+//
+// Deadlines follow the clock's uptime(), which counts suspended time. A timer of delay 0 fires
+// on the loop's next pass, never inside addTimer(). Between deadlines the loop sleeps: it makes
+// no wake-ups of its own.
+#pragma once
+
+#include "brenvo/Export.h"
+#include "brenvo/platform/Clock.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace brenvo::platform {
+
+inline constexpr std::string_view kDefaultRunLoopMode = "kCFRunLoopDefaultMode";
+
+class RunLoop;
+
+// A one-shot timer. The run loop holds scheduled timers; callers keep a handle to cancel them.
+// invalidate() on a timer that has fired or was cancelled does nothing.
+class BRENVO_EXPORT Timer : public std::enable_shared_from_this<Timer> {
+public:
+    static std::shared_ptr<Timer> timerWithTimeInterval(double seconds,
+                                                        std::function<void()> action);
+
+    void invalidate();
+    bool isValid() const { return valid_; }
+    double timeInterval() const { return interval_; }
+
+    Timer(double seconds, std::function<void()> action);
+
+private:
+    friend class RunLoop;
+    double interval_;
+    std::function<void()> action_;
+    bool valid_ = true;
+    RunLoop* loop_ = nullptr;
+    uint64_t id_ = 0;
+};
+
+class BRENVO_EXPORT RunLoop {
+public:
+    explicit RunLoop(Clock& clock);
+    ~RunLoop();
+    RunLoop(const RunLoop&) = delete;
+    RunLoop& operator=(const RunLoop&) = delete;
+
+    // The loop of the calling thread: the one made current with makeCurrent(), else one on the
+    // system clock created on first use.
+    static RunLoop& currentRunLoop();
+    // Makes this loop the current loop of the calling thread.
+    void makeCurrent();
+
+    Clock& clock() { return clock_; }
+
+    // Schedules `timer` to fire once, `timer->timeInterval()` seconds from now, while the loop
+    // runs in `mode`. Delays beyond the clock's range are clamped to the far future.
+    void addTimer(const std::shared_ptr<Timer>& timer, std::string_view mode);
+
+    // Calls `callback` on the loop whenever `fd` is readable (or at end of file / error), until
+    // the watch is removed. Returns a handle for removeWatch().
+    uint64_t watchReadable(int fd, std::function<void()> callback);
+    void removeWatch(uint64_t handle);
+
+    // Runs in the default mode until quit() is called or nothing is left to wait for.
+    void run();
+    // Runs in `mode` until quit(), until `limit` of uptime has passed, or until nothing is left to
+    // wait for. Returns false when it stopped because nothing was left.
+    bool runMode(std::string_view mode, std::chrono::nanoseconds limit);
+    // Makes the innermost run()/runMode() return after the current callback.
+    void quit();
+
+    // For hosts that drive the loop from their own main loop (see platform/glib): the time until
+    // the next deadline (zero when something is due, nullopt when no timer is pending), and one
+    // pass that runs everything due now.
+    std::optional<std::chrono::nanoseconds> nextTimeout();
+    void dispatch();
+
+    // Number of pending (valid, scheduled) timers.
+    size_t pendingTimers() const;
+
+private:
+    struct Impl;
+    friend class Timer;
+    Clock& clock_;
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace brenvo::platform
