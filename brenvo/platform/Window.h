@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace brenvo::platform {
 
@@ -56,11 +57,18 @@ using WindowFactory =
 
 // Window factories by resource name. The last factory registered for a name wins; when it
 // returns nullptr (no display, toolkit missing) the previously registered one is tried.
+//
+//   registry.registerWindow("BrenvoReleaseInfo", [](ReleaseWindowOwner& owner, RunLoop& loop) {
+//       return std::make_unique<MyQtReleaseWindow>(owner, loop);
+//   });
 class BRENVO_EXPORT WindowRegistry {
 public:
     void registerWindow(std::string name, WindowFactory factory);
+    // The window of the newest factory for `name` that gives one; nullptr when none does.
     std::unique_ptr<Window> loadWindow(std::string_view name, ReleaseWindowOwner& owner,
                                        RunLoop& loop) const;
+    // Forgets every factory registered for `name`.
+    void unregisterWindows(std::string_view name);
 
 private:
     std::map<std::string, std::vector<WindowFactory>, std::less<>> factories_;

@@ -1,0 +1,193 @@
+#include "brenvo/platform/system/TerminalWindow.h"
+
+#include "brenvo/platform/RunLoop.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+
+namespace brenvo::platform {
+namespace {
+
+// A line longer than this is no answer of ours: it closes the window.
+constexpr size_t kMaxAnswerLength = 256;
+
+bool isOpenFd(int fd) {
+    return fd >= 0 && fcntl(fd, F_GETFD) != -1;
+}
+
+void writeAll(int fd, std::string_view text) {
+    while (!text.empty()) {
+        ssize_t n = ::write(fd, text.data(), text.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return; // nobody reads the output: the window still works by its answer
+        text.remove_prefix(static_cast<size_t>(n));
+    }
+}
+
+std::string lowerTrimmed(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r' ||
+                             text.back() == '\n'))
+        text.remove_suffix(1);
+    std::string out(text);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+class TerminalWindow final : public Window {
+public:
+    TerminalWindow(ReleaseWindowOwner& owner, RunLoop& loop, TerminalWindowOptions options)
+        : owner_(owner), loop_(loop), options_(options) {}
+
+    ~TerminalWindow() override { stopWaiting(); }
+
+    void showWindow() override {
+        if (shown_ || closed_)
+            return;
+        shown_ = true;
+        std::string text;
+        text += "== " + owner_.windowTitle() + " ==\n\n";
+        text += owner_.titleText() + "\n\n";
+        text += owner_.descriptionText() + "\n\n";
+        text += owner_.releaseText() + "\n";
+        if (auto notes = owner_.releaseDetails()) {
+            text += *notes;
+            if (notes->empty() || notes->back() != '\n')
+                text += '\n';
+        }
+        text += "\n  [o] " + owner_.ButtonTitleUpdateNow() + "\n";
+        text += "  [s] " + owner_.ButtonTitleUpdateSkip() + "\n";
+        text += "  [anything else] Close\n";
+        writeAll(options_.outputFd, text);
+        owner_.awakeFromNib();
+        if (closed_)
+            return;
+        if (options_.answer) {
+            WindowAnswer answer = *options_.answer;
+            writeAll(options_.outputFd, answer == WindowAnswer::Open   ? "> o\n"
+                                        : answer == WindowAnswer::Skip ? "> s\n"
+                                                                       : "> \n");
+            answerTimer_ = Timer::timerWithTimeInterval(0, [this, answer] { give(answer); });
+            loop_.addTimer(answerTimer_, kDefaultRunLoopMode);
+        } else {
+            writeAll(options_.outputFd, "> ");
+            watch_ = loop_.watchReadable(options_.inputFd, [this] { readAnswer(); });
+        }
+    }
+
+    // A terminal has no application to activate and no placement.
+    void activateApplication() override {}
+    void center() override {}
+    void makeKeyAndOrderFront() override {}
+
+    void close() override {
+        if (closed_)
+            return;
+        closed_ = true;
+        stopWaiting();
+        owner_.windowWillClose();
+    }
+
+private:
+    void stopWaiting() {
+        if (watch_) {
+            loop_.removeWatch(*watch_);
+            watch_.reset();
+        }
+        if (answerTimer_) {
+            answerTimer_->invalidate();
+            answerTimer_.reset();
+        }
+    }
+
+    void readAnswer() {
+        char buffer[128];
+        ssize_t n = ::read(options_.inputFd, buffer, sizeof buffer);
+        if (n < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK))
+            return;
+        if (n > 0) {
+            line_.append(buffer, static_cast<size_t>(n));
+            size_t newline = line_.find('\n');
+            if (newline == std::string::npos && line_.size() <= kMaxAnswerLength)
+                return; // wait for the rest of the line
+            line_.resize(std::min(newline, line_.size()));
+        }
+        // A whole line, the end of the input or a read error: this is the answer.
+        std::string answer = lowerTrimmed(line_);
+        if (watch_) {
+            loop_.removeWatch(*watch_);
+            watch_.reset();
+        }
+        if (answer == "o" || answer == "open")
+            give(WindowAnswer::Open);
+        else if (answer == "s" || answer == "skip")
+            give(WindowAnswer::Skip);
+        else
+            give(WindowAnswer::Close);
+    }
+
+    void give(WindowAnswer answer) {
+        if (closed_)
+            return;
+        switch (answer) {
+        case WindowAnswer::Open:
+            owner_.doOpenMas();
+            break;
+        case WindowAnswer::Skip:
+            owner_.doSkip();
+            break;
+        case WindowAnswer::Close:
+            close();
+            break;
+        }
+    }
+
+    ReleaseWindowOwner& owner_;
+    RunLoop& loop_;
+    TerminalWindowOptions options_;
+    bool shown_ = false;
+    bool closed_ = false;
+    std::optional<uint64_t> watch_;
+    std::shared_ptr<Timer> answerTimer_;
+    std::string line_;
+};
+
+} // namespace
+
+std::optional<WindowAnswer> windowAnswerFromString(std::string_view text) {
+    if (text == "open")
+        return WindowAnswer::Open;
+    if (text == "skip")
+        return WindowAnswer::Skip;
+    if (text == "close")
+        return WindowAnswer::Close;
+    return std::nullopt;
+}
+
+std::unique_ptr<Window> makeTerminalWindow(ReleaseWindowOwner& owner, RunLoop& loop,
+                                           const TerminalWindowOptions& options) {
+    if (!isOpenFd(options.outputFd) || (!options.answer && !isOpenFd(options.inputFd)))
+        return nullptr;
+    return std::make_unique<TerminalWindow>(owner, loop, options);
+}
+
+void registerTerminalWindow(WindowRegistry& registry) {
+    registerTerminalWindow(registry, TerminalWindowOptions{});
+}
+
+void registerTerminalWindow(WindowRegistry& registry, const TerminalWindowOptions& options) {
+    registry.registerWindow("BrenvoReleaseInfo",
+                            [options](ReleaseWindowOwner& owner, RunLoop& loop) {
+                                return makeTerminalWindow(owner, loop, options);
+                            });
+}
+
+} // namespace brenvo::platform

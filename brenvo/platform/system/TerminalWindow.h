@@ -1,0 +1,44 @@
+// The release-info window on a terminal: prints the texts of its owner and reads the user's
+// answer as one line (o: open the store, s: skip this version, anything else or end of input:
+// close). The answer is read through the run loop, so timers keep firing while it waits, and a
+// standard input that is not a terminal never stalls the loop.
+//
+//   brenvo::platform::registerTerminalWindow(services.windows);
+//   // or answer without asking, e.g. for scripted runs:
+//   brenvo::platform::registerTerminalWindow(services.windows, {0, 1, WindowAnswer::Skip});
+#pragma once
+
+#include "brenvo/Export.h"
+#include "brenvo/platform/Window.h"
+
+#include <memory>
+#include <optional>
+#include <string_view>
+
+namespace brenvo::platform {
+
+// An answer to the release-info window.
+enum class WindowAnswer { Open, Skip, Close };
+
+// "open", "skip" or "close" (as the brenvo tool's --answer takes them); nullopt otherwise.
+BRENVO_EXPORT std::optional<WindowAnswer> windowAnswerFromString(std::string_view text);
+
+struct TerminalWindowOptions {
+    int inputFd = 0;  // where the answer is read from
+    int outputFd = 1; // where the texts are printed
+    // When set, the window prints its texts and gives this answer by itself on the run loop's
+    // next pass instead of reading one.
+    std::optional<WindowAnswer> answer;
+};
+
+// A terminal window for `owner`; nullptr when the output (or, when reading, the input) is not
+// an open file descriptor.
+BRENVO_EXPORT std::unique_ptr<Window> makeTerminalWindow(ReleaseWindowOwner& owner, RunLoop& loop,
+                                                         const TerminalWindowOptions& options);
+
+// Registers the terminal window under "BrenvoReleaseInfo".
+BRENVO_EXPORT void registerTerminalWindow(WindowRegistry& registry);
+BRENVO_EXPORT void registerTerminalWindow(WindowRegistry& registry,
+                                          const TerminalWindowOptions& options);
+
+} // namespace brenvo::platform
