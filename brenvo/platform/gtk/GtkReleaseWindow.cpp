@@ -1,0 +1,171 @@
+#include "brenvo/platform/gtk/GtkReleaseWindow.h"
+
+#include <gtk/gtk.h>
+
+#include <string>
+
+namespace brenvo::platform {
+namespace {
+
+class GtkReleaseWindow final : public Window {
+public:
+    explicit GtkReleaseWindow(ReleaseWindowOwner& owner) : owner_(owner) {}
+
+    ~GtkReleaseWindow() override {
+        if (window_) {
+            // Gone without a close (the controller was torn down): no more calls to the owner.
+            g_signal_handlers_disconnect_by_data(window_, this);
+            g_signal_handlers_disconnect_by_data(openButton_, this);
+            g_signal_handlers_disconnect_by_data(skipButton_, this);
+            gtk_widget_destroy(window_);
+        }
+    }
+
+    void showWindow() override {
+        if (window_ || closed_)
+            return;
+        window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+        gtk_window_set_title(GTK_WINDOW(window_), owner_.windowTitle().c_str());
+        gtk_window_set_default_size(GTK_WINDOW(window_), 520, 380);
+        gtk_container_set_border_width(GTK_CONTAINER(window_), 16);
+        g_signal_connect(window_, "destroy", G_CALLBACK(onDestroy), this);
+
+        GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 10);
+        gtk_container_add(GTK_CONTAINER(window_), box);
+
+        GtkWidget* title = gtk_label_new(nullptr);
+        char* markup = g_markup_printf_escaped("<span weight=\"bold\" size=\"large\">%s</span>",
+                                               owner_.titleText().c_str());
+        gtk_label_set_markup(GTK_LABEL(title), markup);
+        g_free(markup);
+        addLabel(box, title);
+
+        addLabel(box, gtk_label_new(owner_.descriptionText().c_str()));
+        addLabel(box, gtk_label_new(owner_.releaseText().c_str()));
+
+        GtkWidget* scroller = gtk_scrolled_window_new(nullptr, nullptr);
+        gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroller), GTK_POLICY_NEVER,
+                                       GTK_POLICY_AUTOMATIC);
+        gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scroller), GTK_SHADOW_IN);
+        GtkWidget* notes = gtk_text_view_new();
+        gtk_text_view_set_editable(GTK_TEXT_VIEW(notes), FALSE);
+        gtk_text_view_set_cursor_visible(GTK_TEXT_VIEW(notes), FALSE);
+        gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(notes), GTK_WRAP_WORD_CHAR);
+        gtk_text_view_set_left_margin(GTK_TEXT_VIEW(notes), 6);
+        gtk_text_view_set_right_margin(GTK_TEXT_VIEW(notes), 6);
+        std::string details = owner_.releaseDetails().value_or(std::string());
+        // GTK takes UTF-8 only; anything else would be refused with a warning.
+        if (!g_utf8_validate(details.data(), static_cast<gssize>(details.size()), nullptr)) {
+            char* valid = g_utf8_make_valid(details.data(), static_cast<gssize>(details.size()));
+            details = valid;
+            g_free(valid);
+        }
+        gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(notes)), details.data(),
+                                 static_cast<gint>(details.size()));
+        gtk_container_add(GTK_CONTAINER(scroller), notes);
+        gtk_widget_set_vexpand(scroller, TRUE);
+        gtk_box_pack_start(GTK_BOX(box), scroller, TRUE, TRUE, 0);
+
+        GtkWidget* buttons = gtk_button_box_new(GTK_ORIENTATION_HORIZONTAL);
+        gtk_button_box_set_layout(GTK_BUTTON_BOX(buttons), GTK_BUTTONBOX_END);
+        gtk_box_set_spacing(GTK_BOX(buttons), 8);
+        skipButton_ = gtk_button_new_with_label(owner_.ButtonTitleUpdateSkip().c_str());
+        openButton_ = gtk_button_new_with_label(owner_.ButtonTitleUpdateNow().c_str());
+        gtk_widget_set_name(skipButton_, "BrenvoSkipButton");
+        gtk_widget_set_name(openButton_, "BrenvoOpenButton");
+        g_signal_connect(skipButton_, "clicked", G_CALLBACK(onSkip), this);
+        g_signal_connect(openButton_, "clicked", G_CALLBACK(onOpen), this);
+        gtk_container_add(GTK_CONTAINER(buttons), skipButton_);
+        gtk_container_add(GTK_CONTAINER(buttons), openButton_);
+        gtk_box_pack_start(GTK_BOX(box), buttons, FALSE, FALSE, 0);
+
+        gtk_widget_set_can_default(openButton_, TRUE);
+        gtk_window_set_default(GTK_WINDOW(window_), openButton_);
+        gtk_widget_show_all(box);
+
+        owner_.awakeFromNib();
+    }
+
+    void activateApplication() override {
+        if (window_) {
+            gtk_window_set_focus_on_map(GTK_WINDOW(window_), TRUE);
+            gtk_window_set_urgency_hint(GTK_WINDOW(window_), TRUE);
+        }
+    }
+
+    void center() override {
+        if (window_)
+            gtk_window_set_position(GTK_WINDOW(window_), GTK_WIN_POS_CENTER);
+    }
+
+    void makeKeyAndOrderFront() override {
+        if (!window_)
+            return;
+        gtk_widget_show(window_);
+        gtk_widget_grab_focus(openButton_);
+        gtk_window_present(GTK_WINDOW(window_));
+    }
+
+    void close() override {
+        if (window_)
+            gtk_widget_destroy(window_); // "destroy" tells the owner
+        else if (!closed_) {
+            closed_ = true;
+            owner_.windowWillClose();
+        }
+    }
+
+private:
+    static void addLabel(GtkWidget* box, GtkWidget* label) {
+        gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
+        gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
+        gtk_label_set_max_width_chars(GTK_LABEL(label), 60);
+        gtk_box_pack_start(GTK_BOX(box), label, FALSE, FALSE, 0);
+    }
+
+    static void onSkip(GtkButton*, gpointer self) {
+        auto* window = static_cast<GtkReleaseWindow*>(self);
+        if (!window->closed_)
+            window->owner_.doSkip();
+    }
+
+    static void onOpen(GtkButton*, gpointer self) {
+        auto* window = static_cast<GtkReleaseWindow*>(self);
+        if (!window->closed_)
+            window->owner_.doOpenMas();
+    }
+
+    // Every close ends here: a button's close(), the window manager's close, a host's destroy.
+    static void onDestroy(GtkWidget*, gpointer self) {
+        auto* window = static_cast<GtkReleaseWindow*>(self);
+        window->window_ = nullptr;
+        window->openButton_ = nullptr;
+        window->skipButton_ = nullptr;
+        if (!window->closed_) {
+            window->closed_ = true;
+            window->owner_.windowWillClose();
+        }
+    }
+
+    ReleaseWindowOwner& owner_;
+    GtkWidget* window_ = nullptr;
+    GtkWidget* openButton_ = nullptr;
+    GtkWidget* skipButton_ = nullptr;
+    bool closed_ = false;
+};
+
+} // namespace
+
+std::unique_ptr<Window> makeGtkReleaseWindow(ReleaseWindowOwner& owner, RunLoop&) {
+    if (!gtk_init_check(nullptr, nullptr))
+        return nullptr;
+    return std::make_unique<GtkReleaseWindow>(owner);
+}
+
+void registerGtkWindow(WindowRegistry& registry) {
+    registry.registerWindow("BrenvoReleaseInfo", [](ReleaseWindowOwner& owner, RunLoop& loop) {
+        return makeGtkReleaseWindow(owner, loop);
+    });
+}
+
+} // namespace brenvo::platform
