@@ -1,0 +1,236 @@
+// The libcurl client against a real server on the loopback interface.
+#include "brenvo/platform/system/CurlHttpClient.h"
+#include "support/LoopbackServer.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <string>
+
+namespace {
+
+using brenvo::platform::CurlHttpClient;
+using brenvo::platform::URLRequest;
+using brenvo::platform::URLResponse;
+using brenvo::test::LoopbackServer;
+using namespace std::chrono_literals;
+
+std::string text(const URLResponse& response) {
+    return std::string(response.body.begin(), response.body.end());
+}
+
+// A port on 127.0.0.1 that is bound but not listening: connecting to it is refused, and no other
+// test can take it while the socket is open.
+class RefusingPort {
+public:
+    RefusingPort() {
+        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+            port_ = ntohs(address.sin_port);
+    }
+    ~RefusingPort() { ::close(fd_); }
+    int port() const { return port_; }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+// Redirects /hop<n> -> /hop<n+1> ... -> /hop<last> -> /final.
+void chain(LoopbackServer& server, int last) {
+    for (int n = 0; n < last; ++n)
+        server.redirect("/hop" + std::to_string(n), "/hop" + std::to_string(n + 1));
+    server.redirect("/hop" + std::to_string(last), "/final", 301);
+    server.reply("/final", 200, "arrived");
+}
+
+struct Arrives {
+    const char* name;
+    void (*setUp)(LoopbackServer&);
+    const char* target;
+    std::string expected;
+};
+
+class BodyArrives : public testing::TestWithParam<Arrives> {};
+
+TEST_P(BodyArrives, WholeBodyWhateverTheStatus) {
+    LoopbackServer server;
+    GetParam().setUp(server);
+    CurlHttpClient client(CurlHttpClient::Options{.maxTimeout = 5.0});
+    URLResponse response = client.sendSynchronousRequest({server.url(GetParam().target)});
+    EXPECT_EQ(text(response), GetParam().expected);
+    EXPECT_FALSE(response.tooLarge);
+    EXPECT_EQ(response.error, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, BodyArrives,
+    testing::Values(
+        Arrives{"Ok", [](LoopbackServer& s) { s.reply("/lookup", 200, R"({"resultCount":0})"); },
+                "/lookup?id=1", R"({"resultCount":0})"},
+        Arrives{"NotFoundPage",
+                [](LoopbackServer& s) { s.reply("/x", 404, "<h1>missing</h1>", "text/html"); },
+                "/x", "<h1>missing</h1>"},
+        Arrives{"ServerErrorPage",
+                [](LoopbackServer& s) { s.reply("/x", 500, "<html>oops</html>", "text/html"); },
+                "/x", "<html>oops</html>"},
+        Arrives{"NotUtf8",
+                [](LoopbackServer& s) { s.reply("/x", 200, std::string("\xff\xfe\x00\xc3(", 5)); },
+                "/x", std::string("\xff\xfe\x00\xc3(", 5)},
+        Arrives{"FiveRedirects", [](LoopbackServer& s) { chain(s, 5); }, "/hop1", "arrived"},
+        Arrives{"RelativeAndPermanentRedirects",
+                [](LoopbackServer& s) {
+                    s.redirect("/a", "b", 308);
+                    s.redirect("/b", "/c", 307);
+                    s.reply("/c", 200, "c");
+                },
+                "/a", "c"}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+struct NothingArrives {
+    const char* name;
+    void (*setUp)(LoopbackServer&);
+    const char* target;
+};
+
+class NoBody : public testing::TestWithParam<NothingArrives> {};
+
+TEST_P(NoBody, FailuresGiveNoBodyAndSayWhy) {
+    LoopbackServer server;
+    GetParam().setUp(server);
+    CurlHttpClient client(CurlHttpClient::Options{.maxTimeout = 1.5});
+    auto started = std::chrono::steady_clock::now();
+    URLResponse response = client.sendSynchronousRequest({server.url(GetParam().target)});
+    auto elapsed = std::chrono::steady_clock::now() - started;
+    EXPECT_TRUE(response.body.empty()) << text(response);
+    EXPECT_NE(response.error, "");
+    EXPECT_FALSE(response.tooLarge);
+    // The time-out bounds the whole transfer, however the server drips.
+    EXPECT_LT(elapsed, 4s);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, NoBody,
+    testing::Values(
+        NothingArrives{"NeverAnswers", [](LoopbackServer& s) { s.neverAnswer("/x"); }, "/x"},
+        NothingArrives{
+            "OneBytePerSecond",
+            [](LoopbackServer& s) { s.slowBody("/x", R"({"resultCount":1,"results":[]})", 1s); },
+            "/x"},
+        NothingArrives{"Truncated",
+                       [](LoopbackServer& s) { s.truncatedBody("/x", R"({"results":[)", 400); },
+                       "/x"},
+        NothingArrives{"SixRedirects", [](LoopbackServer& s) { chain(s, 5); }, "/hop0"},
+        NothingArrives{"RedirectLoop", [](LoopbackServer& s) { s.redirect("/x", "/x"); }, "/x"},
+        NothingArrives{"RedirectToFile",
+                       [](LoopbackServer& s) { s.redirect("/x", "file:///etc/passwd"); }, "/x"},
+        NothingArrives{"RedirectToOtherScheme",
+                       [](LoopbackServer& s) { s.redirect("/x", "ftp://127.0.0.1/"); }, "/x"}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST(CurlHttpClient, ConnectionRefused) {
+    RefusingPort port;
+    ASSERT_NE(port.port(), 0);
+    CurlHttpClient client(CurlHttpClient::Options{.maxTimeout = 2.0});
+    URLResponse response = client.sendSynchronousRequest(
+        {"http://127.0.0.1:" + std::to_string(port.port()) + "/lookup?id=1"});
+    EXPECT_TRUE(response.body.empty());
+    EXPECT_NE(response.error, "");
+}
+
+TEST(CurlHttpClient, MalformedUrlsGiveNothing) {
+    CurlHttpClient client(CurlHttpClient::Options{.maxTimeout = 1.0});
+    for (std::string url : {std::string(), std::string("http://"), std::string("not a url"),
+                            std::string("http://127.0.0.1\0/x", 19)}) {
+        URLResponse response = client.sendSynchronousRequest({url});
+        EXPECT_TRUE(response.body.empty()) << url;
+        EXPECT_NE(response.error, "") << url;
+    }
+}
+
+struct Oversized {
+    const char* name;
+    void (*setUp)(LoopbackServer&);
+};
+
+class TooLarge : public testing::TestWithParam<Oversized> {};
+
+// 50 MB without a length: the transfer stops at the cap instead of reading everything.
+TEST_P(TooLarge, StopsAtTheCap) {
+    LoopbackServer server;
+    GetParam().setUp(server);
+    CurlHttpClient client(CurlHttpClient::Options{.maxTimeout = 20.0});
+    auto started = std::chrono::steady_clock::now();
+    URLResponse response = client.sendSynchronousRequest({server.url("/big")});
+    auto elapsed = std::chrono::steady_clock::now() - started;
+    server.stop();
+    EXPECT_TRUE(response.tooLarge);
+    EXPECT_TRUE(response.body.empty());
+    EXPECT_NE(response.error, "");
+    EXPECT_LT(elapsed, 10s);
+    EXPECT_LT(server.bytesStreamed(), 30u * 1000 * 1000);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bodies, TooLarge,
+    testing::Values(
+        Oversized{"Chunked",
+                  [](LoopbackServer& s) {
+                      s.unboundedBody("/big", 50'000'000, LoopbackServer::Framing::Chunked);
+                  }},
+        Oversized{"CloseDelimited",
+                  [](LoopbackServer& s) {
+                      s.unboundedBody("/big", 50'000'000, LoopbackServer::Framing::CloseDelimited);
+                  }},
+        Oversized{"AnnouncedLength",
+                  [](LoopbackServer& s) { s.reply("/big", 200, std::string(5 << 20, 'x')); }}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST(CurlHttpClient, CapIsInclusive) {
+    LoopbackServer server;
+    server.reply("/exact", 200, std::string(1000, 'a'));
+    server.unboundedBody("/over", 1001);
+    CurlHttpClient client(CurlHttpClient::Options{.maxTimeout = 5.0, .maxResponseSize = 1000});
+    URLResponse exact = client.sendSynchronousRequest({server.url("/exact")});
+    EXPECT_EQ(exact.body.size(), 1000u);
+    EXPECT_FALSE(exact.tooLarge);
+    URLResponse over = client.sendSynchronousRequest({server.url("/over")});
+    EXPECT_TRUE(over.body.empty());
+    EXPECT_TRUE(over.tooLarge);
+}
+
+TEST(CurlHttpClient, SendsOneGetToTheExactTarget) {
+    LoopbackServer server;
+    server.reply("/lookup", 200, "{}");
+    CurlHttpClient client;
+    client.sendSynchronousRequest({server.url("/lookup?id=123456")});
+    EXPECT_EQ(server.requests(), std::vector<std::string>{"/lookup?id=123456"});
+}
+
+TEST(CurlHttpClient, TimeOutFollowsTheRequestWithinTheCeiling) {
+    struct Row {
+        double requested;
+        std::optional<double> ceiling;
+        long expectedMs;
+    };
+    for (Row row : {Row{10.0, std::nullopt, 10000}, Row{10.0, 0.25, 250}, Row{0.1, 5.0, 100},
+                    Row{0.0, std::nullopt, 10000}, Row{-3.0, 2.0, 2000},
+                    Row{std::nan(""), std::nullopt, 10000}, Row{1e300, std::nullopt, 86400000}}) {
+        CurlHttpClient client(CurlHttpClient::Options{.maxTimeout = row.ceiling});
+        URLRequest request{"http://127.0.0.1/", 0, row.requested};
+        EXPECT_EQ(client.effectiveTimeoutMs(request), row.expectedMs) << row.requested;
+    }
+}
+
+} // namespace

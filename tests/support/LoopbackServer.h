@@ -1,0 +1,81 @@
+// A real HTTP server on 127.0.0.1 (a free port) for tests of the HTTP client and the agent.
+//
+//   brenvo::test::LoopbackServer server;
+//   server.reply("/lookup", 200, R"({"resultCount":1,"results":[{"version":"2.0"}]})");
+//   client.sendSynchronousRequest({server.url("/lookup?id=1")});
+//   EXPECT_EQ(server.requests(), std::vector<std::string>{"/lookup?id=1"});
+//
+// Each path (without its query) gets one behaviour; a path without one answers 404 with an empty
+// body. The server runs on its own threads from construction until stop() or destruction, and
+// every behaviour that waits (slow bodies, never answering) ends promptly when it stops.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brenvo::test {
+
+class LoopbackServer {
+public:
+    struct Request {
+        std::string path;   // "/lookup"
+        std::string target; // "/lookup?id=123", as the client sent it
+        std::map<std::string, std::string> headers;
+    };
+
+    struct Reply {
+        int status = 200;
+        std::string body;
+        std::string contentType = "application/json";
+    };
+
+    enum class Framing { Chunked, CloseDelimited };
+
+    LoopbackServer();
+    ~LoopbackServer();
+    LoopbackServer(const LoopbackServer&) = delete;
+    LoopbackServer& operator=(const LoopbackServer&) = delete;
+
+    int port() const { return port_; }
+    // "http://127.0.0.1:<port>" followed by `target`.
+    std::string url(std::string_view target) const;
+
+    // A fixed reply with a Content-Length.
+    void reply(std::string path, int status, std::string body,
+               std::string contentType = "application/json");
+    // A reply computed for each request.
+    void handle(std::string path, std::function<Reply(const Request&)> handler);
+    // A redirect to `location` (absolute or relative) with the given 3xx status.
+    void redirect(std::string path, std::string location, int status = 302);
+    // Announces the whole length of `body`, then sends one byte every `interval`.
+    void slowBody(std::string path, std::string body,
+                  std::chrono::milliseconds interval = std::chrono::seconds(1));
+    // Announces `announcedLength` bytes, sends only `sent`, then closes the connection.
+    void truncatedBody(std::string path, std::string sent, size_t announcedLength);
+    // Sends `totalBytes` bytes of filler without announcing a length, chunked or delimited by
+    // closing the connection; stops early when the client goes away. See bytesStreamed().
+    void unboundedBody(std::string path, size_t totalBytes, Framing framing = Framing::Chunked);
+    // Accepts the request and never answers (until the server stops).
+    void neverAnswer(std::string path);
+
+    // The targets of all requests received so far, oldest first.
+    std::vector<std::string> requests() const;
+    // Bytes that unboundedBody() behaviours managed to hand to the connection.
+    size_t bytesStreamed() const;
+
+    // Stops serving and waits for the server's threads. Called by the destructor.
+    void stop();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+    int port_ = 0;
+};
+
+} // namespace brenvo::test
