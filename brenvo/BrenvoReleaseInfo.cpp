@@ -1,0 +1,228 @@
+#include "brenvo/BrenvoReleaseInfo.h"
+
+#include "brenvo/BrenvoKeys.h"
+#include "brenvo/platform/system/TerminalWindow.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace brenvo {
+
+std::shared_ptr<const JsonValue> updateItem;
+
+namespace {
+
+// How a value that is not there shows inside a formatted text.
+constexpr std::string_view kAbsentText = "(null)";
+
+// Store addresses opened by "Open App Store For Update".
+constexpr std::string_view kStoreFrontPage = "macappstore://itunes.apple.com/";
+constexpr std::string_view kStoreUpdatesPage = "macappstore://showUpdatesPage/";
+constexpr std::string_view kStoreWebPage = "https://www.apple.com/mac/app-store/";
+
+// The process-wide slot owning every controller from its creation until its window has closed.
+// It is never destroyed, so a window still open at exit is not torn down behind the toolkit.
+std::vector<std::unique_ptr<BrenvoReleaseInfo>>& controllers() {
+    static auto* slot = new std::vector<std::unique_ptr<BrenvoReleaseInfo>>();
+    return *slot;
+}
+
+void destroyController(const BrenvoReleaseInfo* controller) {
+    auto& slot = controllers();
+    auto it = std::find_if(slot.begin(), slot.end(),
+                           [&](const auto& owned) { return owned.get() == controller; });
+    if (it == slot.end())
+        return;
+    std::unique_ptr<BrenvoReleaseInfo> doomed = std::move(*it);
+    slot.erase(it);
+    doomed.reset(); // its destructor may reach the toolkit; the slot is consistent by now
+}
+
+} // namespace
+
+std::string stringWithFormat(std::string_view format, const std::vector<std::string>& arguments) {
+    std::string out;
+    out.reserve(format.size());
+    size_t next = 0;
+    auto argument = [&](size_t index) -> std::string_view {
+        return index < arguments.size() ? std::string_view(arguments[index]) : kAbsentText;
+    };
+    for (size_t i = 0; i < format.size(); ++i) {
+        char c = format[i];
+        if (c != '%' || i + 1 >= format.size()) {
+            out += c;
+            continue;
+        }
+        char d = format[i + 1];
+        if (d == '@') {
+            out += argument(next++);
+            ++i;
+        } else if (d == '%') {
+            out += '%';
+            ++i;
+        } else if (d >= '1' && d <= '9') {
+            size_t j = i + 1;
+            size_t position = 0;
+            while (j < format.size() && format[j] >= '0' && format[j] <= '9' && position < 1000)
+                position = position * 10 + static_cast<size_t>(format[j++] - '0');
+            if (j + 1 < format.size() && format[j] == '$' && format[j + 1] == '@') {
+                out += argument(position - 1);
+                i = j + 1;
+            } else {
+                out += c;
+            }
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+BrenvoReleaseInfo::BrenvoReleaseInfo(const JsonValue& releaseInfo, platform::Services& services)
+    : services_(services), record_(std::make_shared<const JsonValue>(releaseInfo)) {}
+
+BrenvoReleaseInfo& BrenvoReleaseInfo::initWithReleaseInfo(const JsonValue& releaseInfo) {
+    return initWithReleaseInfo(releaseInfo, platform::Services::shared());
+}
+
+BrenvoReleaseInfo& BrenvoReleaseInfo::initWithReleaseInfo(const JsonValue& releaseInfo,
+                                                          platform::Services& services) {
+    auto& slot = controllers();
+    slot.push_back(
+        std::unique_ptr<BrenvoReleaseInfo>(new BrenvoReleaseInfo(releaseInfo, services)));
+    BrenvoReleaseInfo& controller = *slot.back();
+    // The record is in place before any control of the window reads a text.
+    updateItem = controller.record_;
+    controller.showReleaseWindow();
+    return controller;
+}
+
+BrenvoReleaseInfo::~BrenvoReleaseInfo() {
+    // Only this controller's own copy is released; a newer controller's record stays.
+    if (updateItem == record_)
+        updateItem.reset();
+    releaseWindow_.reset();
+}
+
+void BrenvoReleaseInfo::showReleaseWindow() {
+    releaseWindow_ =
+        services_.windows.loadWindow(kBrenvoReleaseInfoWindow, *this, services_.runLoop);
+    if (!releaseWindow_) {
+        releaseWindow_ = platform::makeTerminalWindow(*this, services_.runLoop,
+                                                      platform::TerminalWindowOptions{});
+    }
+    if (!releaseWindow_) {
+        services_.log.write("Brenvo: No release window could be shown; closing it at once.");
+        windowWillClose();
+        return;
+    }
+    releaseWindow_->showWindow();
+}
+
+void BrenvoReleaseInfo::awakeFromNib() {
+    if (!releaseWindow_ || closed_)
+        return;
+    releaseWindow_->activateApplication();
+    releaseWindow_->center();
+    releaseWindow_->makeKeyAndOrderFront();
+}
+
+void BrenvoReleaseInfo::windowWillClose() {
+    if (closed_)
+        return;
+    closed_ = true;
+    services_.defaultCenter.postNotificationName(kBrenvoReleaseWindowClosed, nullptr);
+    // Destroyed on the next pass: the window that called us is still on the stack.
+    const BrenvoReleaseInfo* self = this;
+    auto timer = platform::Timer::timerWithTimeInterval(0, [self] { destroyController(self); });
+    services_.runLoop.addTimer(timer, platform::kDefaultRunLoopMode);
+}
+
+void BrenvoReleaseInfo::doSkip() {
+    if (closed_)
+        return;
+    // Without a version text there is nothing to skip; an earlier skipped version stays.
+    if (auto version = JsonRef(*record_)[std::string_view("version")].stringUtf8()) {
+        services_.standardUserDefaults.setObject(platform::PlistValue(*version),
+                                                 kBrenvoSkipVersion);
+        services_.standardUserDefaults.synchronize();
+    }
+    if (releaseWindow_)
+        releaseWindow_->close();
+}
+
+void BrenvoReleaseInfo::doOpenMas() {
+    if (closed_)
+        return;
+    services_.workspace.openURL(
+        storeAddressForSystemVersion(services_.systemVersion.systemVersion()));
+    if (releaseWindow_)
+        releaseWindow_->close();
+}
+
+std::string BrenvoReleaseInfo::storeAddressForSystemVersion(
+    std::optional<platform::OperatingSystemVersion> version) {
+    if (!version)
+        return std::string(kStoreWebPage);
+    if (version->major == 10 && version->minor == 6 && version->bugFix >= 6)
+        return std::string(kStoreFrontPage);
+    if ((version->major == 10 && version->minor >= 7) || version->major >= 11)
+        return std::string(kStoreUpdatesPage);
+    return std::string(kStoreWebPage);
+}
+
+std::size_t BrenvoReleaseInfo::liveControllers() {
+    return controllers().size();
+}
+
+std::string BrenvoReleaseInfo::localized(std::string_view key) {
+    return services_.mainBundle.localizedStringForKey(key, "", kBrenvoStringsTable);
+}
+
+std::string BrenvoReleaseInfo::hostValue(std::string_view key) {
+    auto value = services_.mainBundle.objectForInfoDictionaryKey(key);
+    if (!value)
+        return std::string(kAbsentText);
+    if (const std::string* text = value->asString())
+        return *text;
+    return value->description();
+}
+
+std::string BrenvoReleaseInfo::recordVersion() {
+    return JsonRef(*record_)[std::string_view("version")].stringUtf8().value_or(
+        std::string(kAbsentText));
+}
+
+std::string BrenvoReleaseInfo::windowTitle() {
+    return localized("Software Update");
+}
+
+std::string BrenvoReleaseInfo::titleText() {
+    return stringWithFormat(localized("A new Version of %@ is available!"),
+                            {hostValue(kCFBundleName)});
+}
+
+std::string BrenvoReleaseInfo::descriptionText() {
+    return stringWithFormat(
+        localized("%@ %@ is now available - you have %@. Would you like to "
+                  "open App Store for Update now?"),
+        {hostValue(kCFBundleName), recordVersion(), hostValue(kCFBundleShortVersionString)});
+}
+
+std::string BrenvoReleaseInfo::releaseText() {
+    return localized("Release Notes:");
+}
+
+std::optional<std::string> BrenvoReleaseInfo::releaseDetails() {
+    return JsonRef(*record_)[std::string_view("releaseNotes")].stringUtf8();
+}
+
+std::string BrenvoReleaseInfo::ButtonTitleUpdateNow() {
+    return localized("Open App Store For Update");
+}
+
+std::string BrenvoReleaseInfo::ButtonTitleUpdateSkip() {
+    return localized("Skip This Version");
+}
+
+} // namespace brenvo

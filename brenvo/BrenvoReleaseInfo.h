@@ -1,0 +1,100 @@
+// BrenvoReleaseInfo: the controller of the release-info window. It shows a found update (the
+// store's release record) in the window resource "BrenvoReleaseInfo" of the services' window
+// registry and carries out the user's answer: "Skip This Version" remembers the record's version
+// under "BrenvoSkipVersion", "Open App Store For Update" opens the store. Whatever closes the
+// window, "BrenvoReleaseWindowClosed" is posted once on the default notification centre.
+//
+//   // called by the agent when its check finds a newer version:
+//   brenvo::BrenvoReleaseInfo::initWithReleaseInfo(record, services);
+//
+// The creator keeps no reference: the controller belongs to a process-wide slot from its
+// creation until its window has closed, and is destroyed from there on the run loop's next pass
+// after the close (never inside one of its own calls). It may outlive the agent that made it.
+// All calls happen on the thread that runs `services.runLoop`.
+//
+// Texts are computed afresh on every call from the host's localisation table "Brenvo"
+// (English keys as defaults). Formats fill "%@" with their arguments in order ("%1$@" picks one
+// by position, "%%" is a percent sign); a missing host name, host version or record version
+// shows as "(null)".
+#pragma once
+
+#include "brenvo/Export.h"
+#include "brenvo/JSON/JsonValue.h"
+#include "brenvo/platform/Services.h"
+#include "brenvo/platform/Window.h"
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace brenvo {
+
+// The release record of the newest window that is open, or null when none is. Each controller
+// writes its own copy here before its window loads and clears it at destruction only while it
+// still holds that copy, so a second controller's record is never taken away.
+BRENVO_EXPORT extern std::shared_ptr<const JsonValue> updateItem;
+
+class BRENVO_EXPORT BrenvoReleaseInfo final : public platform::ReleaseWindowOwner {
+public:
+    // Creates a controller for `releaseInfo` (copied), loads its window and shows it. When the
+    // requested window cannot be loaded the terminal window is used; when no window can be shown
+    // at all this is logged and the controller closes at once, so the notification still comes.
+    // The reference stays valid until the run loop's next pass after the window closed.
+    static BrenvoReleaseInfo& initWithReleaseInfo(const JsonValue& releaseInfo,
+                                                  platform::Services& services);
+    // The same with platform::Services::shared().
+    static BrenvoReleaseInfo& initWithReleaseInfo(const JsonValue& releaseInfo);
+
+    ~BrenvoReleaseInfo() override;
+    BrenvoReleaseInfo(const BrenvoReleaseInfo&) = delete;
+    BrenvoReleaseInfo& operator=(const BrenvoReleaseInfo&) = delete;
+
+    // The window, once loaded; nullptr when none could be shown.
+    platform::Window* releaseWindow() const { return releaseWindow_.get(); }
+    // This controller's copy of the release record.
+    const JsonValue& releaseInfo() const { return *record_; }
+
+    // Window events: activate, centre and front; the two buttons; the close.
+    void awakeFromNib() override;
+    void windowWillClose() override;
+    void doSkip() override;
+    void doOpenMas() override;
+
+    // The window's texts.
+    std::string windowTitle() override;
+    std::string titleText() override;
+    std::string descriptionText() override;
+    std::string releaseText() override;
+    std::optional<std::string> releaseDetails() override;
+    std::string ButtonTitleUpdateNow() override;
+    std::string ButtonTitleUpdateSkip() override;
+
+    // The store address opened for an operating-system version; nullopt (cannot be read) gives
+    // the store's web page.
+    static std::string
+    storeAddressForSystemVersion(std::optional<platform::OperatingSystemVersion> version);
+
+    // Number of controllers in the process-wide slot (shown, or closed and not yet destroyed).
+    static std::size_t liveControllers();
+
+private:
+    BrenvoReleaseInfo(const JsonValue& releaseInfo, platform::Services& services);
+    void showReleaseWindow();
+    std::string localized(std::string_view key);
+    std::string hostValue(std::string_view key);
+    std::string recordVersion();
+
+    platform::Services& services_;
+    std::shared_ptr<const JsonValue> record_;
+    std::unique_ptr<platform::Window> releaseWindow_;
+    bool closed_ = false;
+};
+
+// Fills the "%@" placeholders of `format` with `arguments` in order; "%n$@" takes the n-th
+// argument, "%%" gives "%". Placeholders without an argument show "(null)"; every other "%"
+// sequence is kept as it stands. The arguments are never read as formats.
+BRENVO_EXPORT std::string stringWithFormat(std::string_view format,
+                                           const std::vector<std::string>& arguments);
+
+} // namespace brenvo
