@@ -1,0 +1,188 @@
+// The terminal window: what it prints and how it reads the answer through the run loop.
+#include "brenvo/platform/Clock.h"
+#include "brenvo/platform/RunLoop.h"
+#include "brenvo/platform/system/TerminalWindow.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <fcntl.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+using namespace brenvo::platform;
+using namespace std::chrono_literals;
+
+namespace {
+
+// An owner that answers like the controller: both buttons close the window.
+class RecordingOwner final : public ReleaseWindowOwner {
+public:
+    std::string windowTitle() override { return "Software Update"; }
+    std::string titleText() override { return "A new Version of Demo is available!"; }
+    std::string descriptionText() override { return "Demo 2.0 is now available - you have 1.0."; }
+    std::string releaseText() override { return "Release Notes:"; }
+    std::optional<std::string> releaseDetails() override { return notes; }
+    std::string ButtonTitleUpdateNow() override { return "Open App Store For Update"; }
+    std::string ButtonTitleUpdateSkip() override { return "Skip This Version"; }
+    void awakeFromNib() override { events.push_back("awake"); }
+    void doOpenMas() override {
+        events.push_back("open");
+        window->close();
+    }
+    void doSkip() override {
+        events.push_back("skip");
+        window->close();
+    }
+    void windowWillClose() override { events.push_back("close"); }
+
+    std::optional<std::string> notes = "- faster\n- safer";
+    Window* window = nullptr;
+    std::vector<std::string> events;
+};
+
+struct Pipe {
+    int fds[2] = {-1, -1};
+    Pipe() { EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0); }
+    ~Pipe() {
+        closeRead();
+        closeWrite();
+    }
+    void closeRead() {
+        if (fds[0] >= 0)
+            ::close(fds[0]);
+        fds[0] = -1;
+    }
+    void closeWrite() {
+        if (fds[1] >= 0)
+            ::close(fds[1]);
+        fds[1] = -1;
+    }
+    void write(std::string_view text) {
+        ASSERT_EQ(::write(fds[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
+    }
+    std::string drain() {
+        std::string out;
+        ::fcntl(fds[0], F_SETFL, O_NONBLOCK);
+        char buffer[512];
+        ssize_t n;
+        while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
+            out.append(buffer, static_cast<size_t>(n));
+        return out;
+    }
+};
+
+struct AnswerCase {
+    const char* input; // written to the window's input
+    bool endInput;     // then the input is closed
+    std::vector<std::string> events;
+};
+
+class TerminalAnswers : public testing::TestWithParam<AnswerCase> {};
+
+TEST_P(TerminalAnswers, ReadLineDecides) {
+    ManualClock clock;
+    RunLoop loop(clock);
+    Pipe input, output;
+    RecordingOwner owner;
+    auto window = makeTerminalWindow(owner, loop, {input.fds[0], output.fds[1], std::nullopt});
+    ASSERT_TRUE(window);
+    owner.window = window.get();
+    window->showWindow();
+    input.write(GetParam().input);
+    if (GetParam().endInput)
+        input.closeWrite();
+    loop.runMode(kDefaultRunLoopMode, 10s);
+    EXPECT_EQ(owner.events, GetParam().events);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, TerminalAnswers,
+    testing::Values(AnswerCase{"o\n", false, {"awake", "open", "close"}},
+                    AnswerCase{"  S \r\n", false, {"awake", "skip", "close"}},
+                    AnswerCase{"skip\nopen\n", false, {"awake", "skip", "close"}},
+                    AnswerCase{"open", true, {"awake", "open", "close"}},
+                    AnswerCase{"sure\n", false, {"awake", "close"}},
+                    AnswerCase{"", true, {"awake", "close"}},
+                    AnswerCase{"s", false, {"awake"}})); // half a line: still waiting
+
+TEST(TerminalWindow, PrintsEveryTextThenTheButtons) {
+    ManualClock clock;
+    RunLoop loop(clock);
+    Pipe input, output;
+    RecordingOwner owner;
+    auto window = makeTerminalWindow(owner, loop, {input.fds[0], output.fds[1], std::nullopt});
+    owner.window = window.get();
+    window->showWindow();
+    EXPECT_EQ(output.drain(), "== Software Update ==\n\n"
+                              "A new Version of Demo is available!\n\n"
+                              "Demo 2.0 is now available - you have 1.0.\n\n"
+                              "Release Notes:\n- faster\n- safer\n\n"
+                              "  [o] Open App Store For Update\n"
+                              "  [s] Skip This Version\n"
+                              "  [anything else] Close\n> ");
+}
+
+TEST(TerminalWindow, AnswersByItselfOnTheNextPass) {
+    for (WindowAnswer answer : {WindowAnswer::Open, WindowAnswer::Skip, WindowAnswer::Close}) {
+        ManualClock clock;
+        RunLoop loop(clock);
+        Pipe output;
+        RecordingOwner owner;
+        auto window = makeTerminalWindow(owner, loop, {-1, output.fds[1], answer});
+        ASSERT_TRUE(window);
+        owner.window = window.get();
+        window->showWindow();
+        EXPECT_EQ(owner.events, std::vector<std::string>{"awake"}); // not inside showWindow()
+        loop.runMode(kDefaultRunLoopMode, 1s);
+        std::vector<std::string> expected = {"awake"};
+        if (answer == WindowAnswer::Open)
+            expected.push_back("open");
+        if (answer == WindowAnswer::Skip)
+            expected.push_back("skip");
+        expected.push_back("close");
+        EXPECT_EQ(owner.events, expected);
+    }
+}
+
+TEST(TerminalWindow, SilentInputNeverStallsTheLoop) {
+    ManualClock clock;
+    RunLoop loop(clock);
+    Pipe input, output;
+    RecordingOwner owner;
+    auto window = makeTerminalWindow(owner, loop, {input.fds[0], output.fds[1], std::nullopt});
+    owner.window = window.get();
+    window->showWindow();
+    bool fired = false;
+    auto timer = Timer::timerWithTimeInterval(3600, [&] {
+        fired = true;
+        loop.quit();
+    });
+    loop.addTimer(timer, kDefaultRunLoopMode);
+    loop.run();
+    EXPECT_TRUE(fired);
+    EXPECT_EQ(owner.events, std::vector<std::string>{"awake"});
+    // Closed from elsewhere: the owner hears of it once, and input no longer reaches it.
+    window->close();
+    window->close();
+    input.write("o\n");
+    loop.runMode(kDefaultRunLoopMode, 1s);
+    EXPECT_EQ(owner.events, (std::vector<std::string>{"awake", "close"}));
+}
+
+TEST(TerminalWindow, RefusesClosedDescriptors) {
+    ManualClock clock;
+    RunLoop loop(clock);
+    RecordingOwner owner;
+    Pipe pipe;
+    int closedFd = ::dup(pipe.fds[0]);
+    ::close(closedFd);
+    EXPECT_FALSE(makeTerminalWindow(owner, loop, {pipe.fds[0], closedFd, std::nullopt}));
+    EXPECT_FALSE(makeTerminalWindow(owner, loop, {closedFd, pipe.fds[1], std::nullopt}));
+    EXPECT_TRUE(makeTerminalWindow(owner, loop, {closedFd, pipe.fds[1], WindowAnswer::Skip}));
+    EXPECT_EQ(windowAnswerFromString("skip"), WindowAnswer::Skip);
+    EXPECT_EQ(windowAnswerFromString("Skip"), std::nullopt);
+}
+
+} // namespace
