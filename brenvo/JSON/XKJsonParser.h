@@ -1,0 +1,105 @@
+// XKJsonParser: the strict JSON parser, text to JsonValue.
+//
+// fragmentWithString parses one JSON value of any kind; objectWithString accepts only an
+// object or an array. Both return std::nullopt on failure and leave the reasons in
+// errorTrace(), oldest (innermost) first:
+//
+//     brenvo::XKJsonParser parser;
+//     std::optional<brenvo::JsonValue> value = parser.objectWithString(R"({"a": [1, 2.50]})");
+//     parser.objectWithString("[1 2]");
+//     // errorTrace(): 3 "Expected ',' or ']' after array element"
+//
+// The grammar is JSON's, with these rules of this parser's own:
+// - Whitespace is the six bytes space, tab, line feed, vertical tab, form feed and carriage
+//   return.
+// - The input is UTF-8; a NUL byte (or U+0000 in a UTF-16 text) ends it, and nothing after
+//   it is read.
+// - Numbers become exact Decimals made from their text; an exponent beyond
+//   Decimal::kMaxExponent fails with 2 "Failed creating decimal instance".
+// - A later object member replaces an earlier one with an equal key.
+//
+// Failures this parser defines beyond the shared table of messages:
+// - An array element followed by something other than ",", "]" or the end of the input:
+//   3 "Expected ',' or ']' after array element"; an object member likewise:
+//   3 "Expected ',' or '}' after object member".
+// - String content that is not well-formed UTF-8 (overlong forms, surrogates, code points
+//   above U+10FFFF, stray or missing continuation bytes): 6 "Invalid UTF-8 sequence in
+//   string", followed by the records of the enclosing containers as for any string failure.
+// - A UTF-16 text holding an unpaired surrogate (it has no UTF-8 form) is not scanned at all:
+//   6 "Input is not valid UTF-16".
+// - A byte of 0x80 or above after a backslash is shown as that byte's value:
+//   8 "Illegal escape sequence '0xc3'".
+// - Nesting: besides maxDepth there is a hard limit, kNestingHardLimit, that applies even with
+//   maxDepth 0; beyond it the parse fails with 7 "Nested too deep" just as beyond maxDepth. The
+//   parser keeps its open containers on a heap stack, never on the machine stack, so no
+//   input can overflow the stack; the hard limit bounds the memory of the error trace.
+#pragma once
+
+#include "brenvo/Export.h"
+#include "brenvo/JSON/JsonValue.h"
+#include "brenvo/JSON/XKJsonBase.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+namespace brenvo {
+
+// The parser interface: one operation, objectWithString, which accepts an object or an array.
+// Implemented by XKJsonParser and by the XKJSON facade.
+class BRENVO_EXPORT XKJsonParsing {
+public:
+    virtual ~XKJsonParsing();
+
+    // UTF-8 text, or std::nullopt for no input (12 "Input was 'nil'").
+    virtual std::optional<JsonValue> objectWithString(std::optional<std::string_view> text) = 0;
+    // UTF-16 text, or std::nullopt for no input.
+    virtual std::optional<JsonValue> objectWithString(std::optional<std::u16string_view> text) = 0;
+
+    // No input.
+    std::optional<JsonValue> objectWithString(std::nullopt_t) {
+        return objectWithString(std::optional<std::string_view>());
+    }
+    // A zero-terminated UTF-8 text; a null pointer is no input.
+    std::optional<JsonValue> objectWithString(const char* text);
+    // A zero-terminated UTF-16 text; a null pointer is no input.
+    std::optional<JsonValue> objectWithString(const char16_t* text);
+    // A literal nullptr is ambiguous between the forms above: write std::nullopt.
+    std::optional<JsonValue> objectWithString(std::nullptr_t) = delete;
+};
+
+class BRENVO_EXPORT XKJsonParser : public XKJsonBase, public XKJsonParsing {
+public:
+    // The deepest nesting the parser ever accepts, whatever maxDepth says.
+    static constexpr uint64_t kNestingHardLimit = 100'000;
+
+    XKJsonParser();
+    ~XKJsonParser() override;
+
+    // One JSON value of any kind, with optional whitespace around it.
+    std::optional<JsonValue> fragmentWithString(std::optional<std::string_view> text);
+    std::optional<JsonValue> fragmentWithString(std::optional<std::u16string_view> text);
+    std::optional<JsonValue> fragmentWithString(std::nullopt_t) {
+        return fragmentWithString(std::optional<std::string_view>());
+    }
+    std::optional<JsonValue> fragmentWithString(const char* text);
+    std::optional<JsonValue> fragmentWithString(const char16_t* text);
+    std::optional<JsonValue> fragmentWithString(std::nullptr_t) = delete;
+
+    // An object or an array; any other value fails with 4 "Valid fragment, but not JSON".
+    using XKJsonParsing::objectWithString;
+    std::optional<JsonValue> objectWithString(std::optional<std::string_view> text) override;
+    std::optional<JsonValue> objectWithString(std::optional<std::u16string_view> text) override;
+
+private:
+    struct Scratch;
+
+    std::optional<JsonValue> parseBytes(const char* begin, std::size_t size);
+
+    // Reusable stacks and input buffer, kept between parses to avoid allocating again.
+    std::unique_ptr<Scratch> scratch_;
+};
+
+} // namespace brenvo
