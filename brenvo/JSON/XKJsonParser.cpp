@@ -1,0 +1,646 @@
+#include "brenvo/JSON/XKJsonParser.h"
+
+#include "brenvo/JSON/detail/Members.h"
+#include "brenvo/JSON/detail/NumberScan.h"
+#include "brenvo/JSON/detail/Utf8.h"
+
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <utility>
+#include <vector>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace brenvo {
+
+namespace {
+
+// Zero bytes appended after every input, so that the scanners may read a whole 16-byte block
+// or a fixed-length literal at any position up to the terminating zero.
+constexpr std::size_t kPadding = 32;
+
+// Inputs up to this size keep their buffer between parses; larger ones release it.
+constexpr std::size_t kKeptBufferSize = 1 << 20;
+
+struct ByteTables {
+    bool whitespace[256] = {};
+    // Bytes that end a run of plain string content: quote, backslash, 0x00-0x1F.
+    bool stringStop[256] = {};
+    constexpr ByteTables() {
+        for (unsigned char c : {0x20, 0x09, 0x0A, 0x0B, 0x0C, 0x0D})
+            whitespace[c] = true;
+        for (int c = 0; c < 0x20; ++c)
+            stringStop[c] = true;
+        stringStop['"'] = true;
+        stringStop['\\'] = true;
+    }
+};
+constexpr ByteTables kBytes;
+
+inline int hexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Finds the end of a run of plain string content starting at p: the first byte that is a
+// quote, a backslash or below 0x20 (the terminating zero included). Clears `ascii` if the run
+// holds a byte of 0x80 or above.
+inline const char* findRunEnd(const char* p, bool& ascii) {
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i backslash = _mm_set1_epi8('\\');
+    const __m128i control = _mm_set1_epi8(0x1F);
+    unsigned high = 0;
+    for (;;) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i isControl = _mm_cmpeq_epi8(_mm_max_epu8(block, control), control);
+        const __m128i stop = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(block, quote), _mm_cmpeq_epi8(block, backslash)),
+            isControl);
+        const unsigned stopMask = static_cast<unsigned>(_mm_movemask_epi8(stop));
+        const unsigned highMask = static_cast<unsigned>(_mm_movemask_epi8(block));
+        if (stopMask != 0) {
+            const int index = __builtin_ctz(stopMask);
+            high |= highMask & ((1u << index) - 1);
+            if (high)
+                ascii = false;
+            return p + index;
+        }
+        high |= highMask;
+        p += 16;
+    }
+#else
+    unsigned char high = 0;
+    while (!kBytes.stringStop[static_cast<unsigned char>(*p)]) {
+        high |= static_cast<unsigned char>(*p);
+        ++p;
+    }
+    if (high & 0x80)
+        ascii = false;
+    return p;
+#endif
+}
+
+// Writes the ASCII bytes [from, from + n) as UTF-16 units at out.
+inline void widenAscii(const char* from, std::size_t n, char16_t* out) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 16 <= n; i += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(block, zero));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(block, zero));
+    }
+#endif
+    for (; i < n; ++i)
+        out[i] = static_cast<unsigned char>(from[i]);
+}
+
+struct Frame {
+    bool object;
+    bool needComma;      // an element or member was read and no comma followed yet
+    std::size_t start;   // first slot of this container on the value or member stack
+    std::size_t pending; // objects: the member whose value is being read
+};
+
+} // namespace
+
+struct XKJsonParser::Scratch {
+    std::string input;
+    std::vector<JsonValue> values;
+    std::vector<JsonMember> members;
+    std::vector<Frame> frames;
+};
+
+namespace {
+
+// One parse over a zero-terminated, padded buffer. Open containers live on explicit stacks,
+// so nesting costs heap, never machine stack. Each failing step adds its record and the
+// records of the enclosing containers follow, innermost first.
+class Scanner {
+public:
+    Scanner(XKJsonBase& owner, std::vector<JsonValue>& values, std::vector<JsonMember>& members,
+            std::vector<Frame>& frames, uint64_t& depth, uint64_t limit)
+        : owner_(owner), values_(values), members_(members), frames_(frames), depth_(depth),
+          limit_(limit) {}
+
+    bool run(const char* input, JsonValue& result);
+
+private:
+    void add(unsigned code, const char* message) { owner_.addErrorWithCode(code, message); }
+    void addByte(unsigned code, const char* format, unsigned char byte) {
+        char message[64];
+        std::snprintf(message, sizeof message, format, static_cast<unsigned>(byte));
+        owner_.addErrorWithCode(code, message);
+    }
+
+    void skipWhitespace() {
+        while (kBytes.whitespace[static_cast<unsigned char>(*p_)])
+            ++p_;
+    }
+
+    // The records of the enclosing containers, innermost first, for `count` frames counted
+    // from the outermost.
+    bool unwind(std::size_t count) {
+        for (std::size_t i = count; i-- > 0;) {
+            const Frame& frame = frames_[i];
+            if (frame.object) {
+                owner_.addErrorWithCode(JsonErrorSyntax, "Object value expected for key: " +
+                                                             toUtf8(members_[frame.pending].key));
+            } else {
+                add(JsonErrorSyntax, "Expected value while parsing array");
+            }
+        }
+        return false;
+    }
+    // A value failed: every open container reports it.
+    bool failValue() { return unwind(frames_.size()); }
+    // The innermost container failed by itself: the others report it.
+    bool failContainer() { return unwind(frames_.size() - 1); }
+
+    bool open(bool object) {
+        ++depth_;
+        if (depth_ > limit_) {
+            add(JsonErrorDepth, "Nested too deep");
+            return failValue();
+        }
+        frames_.push_back(Frame{object, false, object ? members_.size() : values_.size(), 0});
+        return true;
+    }
+
+    void closeArray(JsonValue& out) {
+        const std::size_t start = frames_.back().start;
+        JsonValue::Array elements(std::make_move_iterator(values_.begin() + std::ptrdiff_t(start)),
+                                  std::make_move_iterator(values_.end()));
+        values_.erase(values_.begin() + std::ptrdiff_t(start), values_.end());
+        out = JsonValue(std::move(elements));
+        frames_.pop_back();
+        --depth_;
+    }
+
+    void closeObject(JsonValue& out) {
+        const std::size_t start = frames_.back().start;
+        JsonMember* first = members_.data() + start;
+        JsonMember* last = detail::sortMembers(first, members_.data() + members_.size());
+        std::vector<JsonMember> members(std::make_move_iterator(first),
+                                        std::make_move_iterator(last));
+        members_.erase(members_.begin() + std::ptrdiff_t(start), members_.end());
+        out = JsonValue(JsonObject::fromMembers(std::move(members)));
+        frames_.pop_back();
+        --depth_;
+    }
+
+    bool scanRestOfString(std::u16string& out);
+    bool appendRun(const char* begin, const char* end, bool ascii, std::u16string& out);
+    bool scanUnicodeChar(std::u16string& out);
+    bool scanHexQuad(uint16_t& out);
+    bool scanNumber(JsonValue& out);
+
+    XKJsonBase& owner_;
+    std::vector<JsonValue>& values_;
+    std::vector<JsonMember>& members_;
+    std::vector<Frame>& frames_;
+    uint64_t& depth_;
+    const uint64_t limit_;
+    const char* p_ = nullptr;
+};
+
+bool Scanner::run(const char* input, JsonValue& result) {
+    p_ = input;
+    JsonValue value;
+
+scanValue:
+    skipWhitespace();
+    switch (*p_++) {
+    case '{':
+        if (!open(true))
+            return false;
+        goto objectLoop;
+    case '[':
+        if (!open(false))
+            return false;
+        goto arrayLoop;
+    case '"': {
+        std::u16string text;
+        if (!scanRestOfString(text))
+            return failValue();
+        value = JsonValue(std::move(text));
+        break;
+    }
+    case 't':
+        if (std::memcmp(p_, "rue", 3) != 0) {
+            add(JsonErrorSyntax, "Expected 'true'");
+            return failValue();
+        }
+        p_ += 3;
+        value = JsonValue(true);
+        break;
+    case 'f':
+        if (std::memcmp(p_, "alse", 4) != 0) {
+            add(JsonErrorSyntax, "Expected 'false'");
+            return failValue();
+        }
+        p_ += 4;
+        value = JsonValue(false);
+        break;
+    case 'n':
+        if (std::memcmp(p_, "ull", 3) != 0) {
+            add(JsonErrorSyntax, "Expected 'null'");
+            return failValue();
+        }
+        p_ += 3;
+        value = JsonValue();
+        break;
+    case '-':
+    case '0':
+    case '1':
+    case '2':
+    case '3':
+    case '4':
+    case '5':
+    case '6':
+    case '7':
+    case '8':
+    case '9':
+        --p_;
+        if (!scanNumber(value))
+            return failValue();
+        break;
+    case '+':
+        add(JsonErrorNumber, "Leading + disallowed in number");
+        return failValue();
+    case '\0':
+        add(JsonErrorEndOfInput, "Unexpected end of string");
+        return failValue();
+    default:
+        add(JsonErrorSyntax, "Unrecognised leading character");
+        return failValue();
+    }
+
+deliver:
+    if (frames_.empty()) {
+        result = std::move(value);
+        skipWhitespace();
+        if (*p_ != '\0') {
+            add(JsonErrorTrailingGarbage, "Garbage after JSON");
+            return false;
+        }
+        return true;
+    }
+    if (frames_.back().object) {
+        members_.back().value = std::move(value);
+        goto objectAfterMember;
+    }
+    values_.push_back(std::move(value));
+    goto arrayAfterElement;
+
+arrayLoop:
+    if (*p_ == '\0') {
+        add(JsonErrorEndOfInput, "End of input while parsing array");
+        return failContainer();
+    }
+    skipWhitespace();
+    if (*p_ == ']') {
+        ++p_;
+        closeArray(value);
+        goto deliver;
+    }
+    if (frames_.back().needComma) {
+        add(JsonErrorSyntax, "Expected ',' or ']' after array element");
+        return failContainer();
+    }
+    goto scanValue;
+
+arrayAfterElement:
+    skipWhitespace();
+    if (*p_ == ',') {
+        ++p_;
+        skipWhitespace();
+        if (*p_ == ']') {
+            add(JsonErrorTrailingComma, "Trailing comma disallowed in array");
+            return failContainer();
+        }
+        frames_.back().needComma = false;
+    } else {
+        frames_.back().needComma = true;
+    }
+    goto arrayLoop;
+
+objectLoop:
+    if (*p_ == '\0') {
+        add(JsonErrorEndOfInput, "End of input while parsing object");
+        return failContainer();
+    }
+    skipWhitespace();
+    if (*p_ == '}') {
+        ++p_;
+        closeObject(value);
+        goto deliver;
+    }
+    if (frames_.back().needComma) {
+        add(JsonErrorSyntax, "Expected ',' or '}' after object member");
+        return failContainer();
+    }
+    if (*p_ != '"') {
+        add(JsonErrorSyntax, "Object key string expected");
+        return failContainer();
+    }
+    ++p_;
+    {
+        std::u16string key;
+        if (!scanRestOfString(key)) {
+            add(JsonErrorSyntax, "Object key string expected");
+            return failContainer();
+        }
+        skipWhitespace();
+        if (*p_ != ':') {
+            add(JsonErrorSyntax, "Expected ':' separating key and value");
+            return failContainer();
+        }
+        ++p_;
+        members_.emplace_back(std::move(key), JsonValue());
+    }
+    frames_.back().pending = members_.size() - 1;
+    goto scanValue;
+
+objectAfterMember:
+    skipWhitespace();
+    if (*p_ == ',') {
+        ++p_;
+        skipWhitespace();
+        if (*p_ == '}') {
+            add(JsonErrorTrailingComma, "Trailing comma disallowed in object");
+            return failContainer();
+        }
+        frames_.back().needComma = false;
+    } else {
+        frames_.back().needComma = true;
+    }
+    goto objectLoop;
+}
+
+bool Scanner::appendRun(const char* begin, const char* end, bool ascii, std::u16string& out) {
+    const std::size_t n = static_cast<std::size_t>(end - begin);
+    const std::size_t old = out.size();
+    out.resize(old + n);
+    if (ascii) {
+        widenAscii(begin, n, out.data() + old);
+        return true;
+    }
+    char16_t* w = out.data() + old;
+    const auto* p = reinterpret_cast<const unsigned char*>(begin);
+    const auto* stop = reinterpret_cast<const unsigned char*>(end);
+    while (p < stop) {
+        if (*p < 0x80) {
+            *w++ = *p++;
+            continue;
+        }
+        char32_t cp = 0;
+        const int length = detail::decodeUtf8Sequence(p, stop, cp);
+        if (length <= 0) {
+            add(JsonErrorUnicode, "Invalid UTF-8 sequence in string");
+            return false;
+        }
+        w = detail::appendUtf16(w, cp);
+        p += length;
+    }
+    out.resize(static_cast<std::size_t>(w - out.data()));
+    return true;
+}
+
+bool Scanner::scanRestOfString(std::u16string& out) {
+    for (;;) {
+        const char* runStart = p_;
+        bool ascii = true;
+        p_ = findRunEnd(p_, ascii);
+        if (p_ != runStart && !appendRun(runStart, p_, ascii, out))
+            return false;
+        const char c = *p_;
+        if (c == '"') {
+            ++p_;
+            return true;
+        }
+        if (c != '\\') {
+            addByte(JsonErrorControlCharacter, "Unescaped control character '0x%x'",
+                    static_cast<unsigned char>(c));
+            return false;
+        }
+        ++p_;
+        const char escape = *p_;
+        char16_t unit;
+        switch (escape) {
+        case '"':
+            unit = u'"';
+            break;
+        case '\\':
+            unit = u'\\';
+            break;
+        case '/':
+            unit = u'/';
+            break;
+        case 'b':
+            unit = u'\b';
+            break;
+        case 'f':
+            unit = u'\f';
+            break;
+        case 'n':
+            unit = u'\n';
+            break;
+        case 'r':
+            unit = u'\r';
+            break;
+        case 't':
+            unit = u'\t';
+            break;
+        case 'u':
+            ++p_;
+            if (!scanUnicodeChar(out)) {
+                add(JsonErrorUnicode, "Broken unicode character");
+                return false;
+            }
+            goto afterEscape;
+        default:
+            addByte(JsonErrorEscape, "Illegal escape sequence '0x%x'",
+                    static_cast<unsigned char>(escape));
+            return false;
+        }
+        ++p_;
+        out.push_back(unit);
+    afterEscape:
+        if (*p_ == '\0') {
+            add(JsonErrorEndOfInput, "Unexpected EOF while parsing string");
+            return false;
+        }
+    }
+}
+
+bool Scanner::scanHexQuad(uint16_t& out) {
+    unsigned value = 0;
+    for (int i = 0; i < 4; ++i) {
+        const int digit = hexValue(*p_);
+        if (digit < 0) {
+            add(JsonErrorUnicode, "Missing hex digit in quad");
+            return false;
+        }
+        ++p_;
+        value = value * 16 + static_cast<unsigned>(digit);
+    }
+    out = static_cast<uint16_t>(value);
+    return true;
+}
+
+bool Scanner::scanUnicodeChar(std::u16string& out) {
+    uint16_t high = 0;
+    if (!scanHexQuad(high)) {
+        add(JsonErrorUnicode, "Missing hex quad");
+        return false;
+    }
+    if (high < 0xD800 || high > 0xDFFF) {
+        out.push_back(static_cast<char16_t>(high));
+        return true;
+    }
+    if (high >= 0xDC00) {
+        add(JsonErrorUnicode, "Invalid high character in surrogate pair");
+        return false;
+    }
+    uint16_t low = 0;
+    if (p_[0] != '\\' || p_[1] != 'u') {
+        add(JsonErrorUnicode, "Missing low character in surrogate pair");
+        return false;
+    }
+    p_ += 2;
+    if (!scanHexQuad(low)) {
+        add(JsonErrorUnicode, "Missing low character in surrogate pair");
+        return false;
+    }
+    if (low < 0xDC00 || low > 0xDFFF) {
+        add(JsonErrorUnicode, "Invalid low surrogate char");
+        return false;
+    }
+    out.push_back(static_cast<char16_t>(high));
+    out.push_back(static_cast<char16_t>(low));
+    return true;
+}
+
+bool Scanner::scanNumber(JsonValue& out) {
+    Decimal::Parts parts;
+    if (const char* message = detail::scanNumber(p_, parts)) {
+        add(JsonErrorNumber, message);
+        return false;
+    }
+    std::optional<Decimal> number = Decimal::fromParts(parts);
+    if (!number) {
+        add(JsonErrorNumber, "Failed creating decimal instance");
+        return false;
+    }
+    out = JsonValue(std::move(*number));
+    return true;
+}
+
+} // namespace
+
+XKJsonParsing::~XKJsonParsing() = default;
+
+std::optional<JsonValue> XKJsonParsing::objectWithString(const char* text) {
+    if (!text)
+        return objectWithString(std::optional<std::string_view>());
+    return objectWithString(std::optional<std::string_view>(text));
+}
+
+std::optional<JsonValue> XKJsonParsing::objectWithString(const char16_t* text) {
+    if (!text)
+        return objectWithString(std::optional<std::u16string_view>());
+    return objectWithString(std::optional<std::u16string_view>(text));
+}
+
+XKJsonParser::XKJsonParser() : scratch_(std::make_unique<Scratch>()) {}
+
+XKJsonParser::~XKJsonParser() = default;
+
+std::optional<JsonValue> XKJsonParser::parseBytes(const char* begin, std::size_t size) {
+    std::string& input = scratch_->input;
+    input.resize(size + kPadding);
+    if (size > 0)
+        std::memcpy(input.data(), begin, size);
+    std::memset(input.data() + size, 0, kPadding);
+
+    const uint64_t limit =
+        (maxDepth() == 0 || maxDepth() > kNestingHardLimit) ? kNestingHardLimit : maxDepth();
+    depth_ = 0;
+    Scanner scanner(*this, scratch_->values, scratch_->members, scratch_->frames, depth_, limit);
+    JsonValue result;
+    const bool ok = scanner.run(input.data(), result);
+
+    // Drop whatever a failed parse left on the stacks; keep their capacity for the next one.
+    scratch_->values.clear();
+    scratch_->members.clear();
+    scratch_->frames.clear();
+    if (input.capacity() > kKeptBufferSize)
+        std::string().swap(input);
+    if (!ok)
+        return std::nullopt;
+    return result;
+}
+
+std::optional<JsonValue> XKJsonParser::fragmentWithString(std::optional<std::string_view> text) {
+    clearErrorTrace();
+    if (!text) {
+        addErrorWithCode(JsonErrorNilInput, "Input was 'nil'");
+        return std::nullopt;
+    }
+    return parseBytes(text->data(), text->size());
+}
+
+std::optional<JsonValue> XKJsonParser::fragmentWithString(std::optional<std::u16string_view> text) {
+    if (!text)
+        return fragmentWithString(std::optional<std::string_view>());
+    std::optional<std::string> utf8 = toUtf8Strict(*text);
+    if (!utf8) {
+        clearErrorTrace();
+        addErrorWithCode(JsonErrorUnicode, "Input is not valid UTF-16");
+        return std::nullopt;
+    }
+    return fragmentWithString(std::optional<std::string_view>(*utf8));
+}
+
+std::optional<JsonValue> XKJsonParser::fragmentWithString(const char* text) {
+    if (!text)
+        return fragmentWithString(std::optional<std::string_view>());
+    return fragmentWithString(std::optional<std::string_view>(text));
+}
+
+std::optional<JsonValue> XKJsonParser::fragmentWithString(const char16_t* text) {
+    if (!text)
+        return fragmentWithString(std::optional<std::u16string_view>());
+    return fragmentWithString(std::optional<std::u16string_view>(text));
+}
+
+namespace {
+
+std::optional<JsonValue> keepContainer(XKJsonBase& parser, std::optional<JsonValue> value) {
+    if (!value || value->isContainer())
+        return value;
+    parser.addErrorWithCode(JsonErrorFragment, "Valid fragment, but not JSON");
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<JsonValue> XKJsonParser::objectWithString(std::optional<std::string_view> text) {
+    return keepContainer(*this, fragmentWithString(text));
+}
+
+std::optional<JsonValue> XKJsonParser::objectWithString(std::optional<std::u16string_view> text) {
+    return keepContainer(*this, fragmentWithString(text));
+}
+
+} // namespace brenvo
