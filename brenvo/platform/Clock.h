@@ -19,6 +19,11 @@ public:
     virtual Date date() = 0;
     // Time since an arbitrary origin, counting time the machine was suspended.
     virtual std::chrono::nanoseconds uptime() = 0;
+
+    // Asked by a run loop that has nothing to do until `deadline` (an uptime()). A clock that
+    // moves only when told to jumps there and returns true, so the loop never sleeps; a real
+    // clock returns false and the loop sleeps until the deadline.
+    virtual bool advanceToUptime(std::chrono::nanoseconds deadline);
 };
 
 // The machine's clocks: CLOCK_REALTIME and CLOCK_BOOTTIME.
@@ -37,10 +42,13 @@ public:
     Date date() override { return date_; }
     std::chrono::nanoseconds uptime() override { return uptime_; }
 
-    // Moves both clocks forward by `seconds`.
+    // Moves both clocks forward by `seconds` (nothing happens for a negative or NaN amount).
     void advance(double seconds);
     // Sets the wall clock alone, as when the user changes the date; uptime is unchanged.
     void setDate(Date date) { date_ = date; }
+
+    // Moves both clocks forward to `deadline` when it lies ahead; always true.
+    bool advanceToUptime(std::chrono::nanoseconds deadline) override;
 
 private:
     Date date_;

@@ -68,7 +68,8 @@ public:
     void addTimer(const std::shared_ptr<Timer>& timer, std::string_view mode);
 
     // Calls `callback` on the loop whenever `fd` is readable (or at end of file / error), until
-    // the watch is removed. Returns a handle for removeWatch().
+    // the watch is removed. A descriptor closed under its watch is reported once and dropped.
+    // Returns a handle for removeWatch() (0 for a negative descriptor or an empty callback).
     uint64_t watchReadable(int fd, std::function<void()> callback);
     void removeWatch(uint64_t handle);
 
@@ -77,7 +78,8 @@ public:
     // Runs in `mode` until quit(), until `limit` of uptime has passed, or until nothing is left to
     // wait for. Returns false when it stopped because nothing was left.
     bool runMode(std::string_view mode, std::chrono::nanoseconds limit);
-    // Makes the innermost run()/runMode() return after the current callback.
+    // Makes the innermost run()/runMode() return after the current callback. When no run is in
+    // progress, the next one returns at once. The only call that may come from another thread.
     void quit();
 
     // For hosts that drive the loop from their own main loop (see platform/glib): the time until

@@ -1,0 +1,74 @@
+#include "brenvo/platform/Log.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <syslog.h>
+#include <unistd.h>
+
+namespace brenvo::platform {
+
+namespace {
+
+std::string processName() {
+    // glibc keeps the last component of argv[0].
+    if (program_invocation_short_name != nullptr && *program_invocation_short_name != '\0') {
+        return program_invocation_short_name;
+    }
+    return "unknown";
+}
+
+void writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return;
+        }
+        bytes.remove_prefix(static_cast<size_t>(written));
+    }
+}
+
+} // namespace
+
+std::string formatLogLine(std::string_view text) {
+    struct timespec now {};
+    clock_gettime(CLOCK_REALTIME, &now);
+    struct tm local {};
+    localtime_r(&now.tv_sec, &local);
+    char stamp[64];
+    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03ld ", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                  static_cast<long>(now.tv_nsec / 1'000'000));
+    std::string line = stamp;
+    line += processName();
+    line += '[';
+    line += std::to_string(static_cast<long>(getpid()));
+    line += "] ";
+    line += text;
+    return line;
+}
+
+void SystemLog::setSink(std::function<void(std::string_view line)> sink) {
+    sink_ = std::move(sink);
+}
+
+void SystemLog::write(std::string_view text) {
+    const std::string line = formatLogLine(text);
+    if (sink_) {
+        sink_(line);
+        return;
+    }
+    writeAll(STDERR_FILENO, line + '\n');
+    static std::once_flag opened;
+    std::call_once(opened, [] { openlog(nullptr, LOG_PID, LOG_USER); });
+    // The text goes in as an argument, never as the format.
+    const std::string message(text);
+    syslog(LOG_NOTICE, "%s", message.c_str());
+}
+
+} // namespace brenvo::platform

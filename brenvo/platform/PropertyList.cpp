@@ -1,0 +1,274 @@
+#include "brenvo/platform/PropertyList.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <limits>
+
+namespace brenvo::platform {
+
+namespace {
+
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// The leading decimal integer of `text` after white space and an optional sign, clamped to the
+// 64-bit range; 0 when there are no digits.
+int64_t leadingInteger(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size() && isSpace(text[i])) {
+        ++i;
+    }
+    bool negative = false;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+        negative = text[i] == '-';
+        ++i;
+    }
+    // Accumulate as a negative number so that INT64_MIN is reachable without overflow.
+    int64_t value = 0;
+    bool saturated = false;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        const int digit = text[i] - '0';
+        if (saturated) {
+            continue;
+        }
+        if (value < (std::numeric_limits<int64_t>::min() + digit) / 10) {
+            saturated = true;
+            value = std::numeric_limits<int64_t>::min();
+            continue;
+        }
+        value = value * 10 - digit;
+    }
+    if (negative) {
+        return value;
+    }
+    if (value == std::numeric_limits<int64_t>::min()) {
+        return std::numeric_limits<int64_t>::max();
+    }
+    return -value;
+}
+
+int64_t clampReal(double number) {
+    if (std::isnan(number)) {
+        return 0;
+    }
+    // 2^63 is exactly representable; anything at or beyond it saturates.
+    constexpr double kLimit = 9223372036854775808.0;
+    if (number >= kLimit) {
+        return std::numeric_limits<int64_t>::max();
+    }
+    if (number <= -kLimit) {
+        return std::numeric_limits<int64_t>::min();
+    }
+    return static_cast<int64_t>(std::trunc(number));
+}
+
+bool textIsTrue(std::string_view text) {
+    size_t i = 0;
+    while (i < text.size() && isSpace(text[i])) {
+        ++i;
+    }
+    if (i == text.size()) {
+        return false;
+    }
+    const char first = text[i];
+    if (first == 'Y' || first == 'y' || first == 'T' || first == 't') {
+        return true;
+    }
+    if (first == '+' || first == '-') {
+        ++i;
+    }
+    while (i < text.size() && text[i] == '0') {
+        ++i;
+    }
+    return i < text.size() && text[i] >= '1' && text[i] <= '9';
+}
+
+std::string realText(double number) {
+    if (std::isnan(number)) {
+        return "nan";
+    }
+    if (std::isinf(number)) {
+        return number < 0 ? "-inf" : "inf";
+    }
+    char buffer[64];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, number);
+    return std::string(buffer, result.ptr);
+}
+
+std::string dateText(const Date& date) {
+    const double floored = std::floor(date.secondsSince1970);
+    if (!(floored > -6.7e10 && floored < 2.5e11)) {
+        return realText(date.secondsSince1970);
+    }
+    const auto seconds = static_cast<time_t>(floored);
+    struct tm parts {};
+    if (gmtime_r(&seconds, &parts) == nullptr) {
+        return realText(date.secondsSince1970);
+    }
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d +0000",
+                  parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour,
+                  parts.tm_min, parts.tm_sec);
+    return buffer;
+}
+
+// Strings inside containers are quoted unless they are a plain word.
+void appendQuoted(std::string& out, std::string_view text) {
+    bool plain = !text.empty();
+    for (char c : text) {
+        const bool word = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                          (c >= '0' && c <= '9') || c == '_' || c == '.' || c == '$' || c == '/' ||
+                          c == ':' || c == '-';
+        plain = plain && word;
+    }
+    if (plain) {
+        out += text;
+        return;
+    }
+    out += '"';
+    for (char c : text) {
+        switch (c) {
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        default:
+            out += c;
+        }
+    }
+    out += '"';
+}
+
+void appendIndent(std::string& out, size_t level) {
+    out.append(level * 4, ' ');
+}
+
+// Containers nest; the description of a deeper value than this is cut short rather than risking
+// the stack.
+constexpr size_t kMaxDescriptionDepth = 512;
+
+void describe(std::string& out, const PlistValue& value, size_t level, bool nested) {
+    if (level > kMaxDescriptionDepth) {
+        out += "...";
+        return;
+    }
+    switch (value.kind()) {
+    case PlistValue::Kind::String:
+        if (nested) {
+            appendQuoted(out, *value.asString());
+        } else {
+            out += *value.asString();
+        }
+        return;
+    case PlistValue::Kind::Integer:
+        out += std::to_string(*value.asInteger());
+        return;
+    case PlistValue::Kind::Real:
+        out += realText(*value.asReal());
+        return;
+    case PlistValue::Kind::Boolean:
+        out += *value.asBoolean() ? "1" : "0";
+        return;
+    case PlistValue::Kind::Date:
+        out += dateText(*value.asDate());
+        return;
+    case PlistValue::Kind::Data: {
+        static constexpr char kHex[] = "0123456789abcdef";
+        out += '<';
+        const PlistData& bytes = *value.asData();
+        for (size_t i = 0; i < bytes.size(); ++i) {
+            if (i > 0 && i % 4 == 0) {
+                out += ' ';
+            }
+            out += kHex[bytes[i] >> 4];
+            out += kHex[bytes[i] & 0xF];
+        }
+        out += '>';
+        return;
+    }
+    case PlistValue::Kind::Array: {
+        const PlistArray& items = *value.asArray();
+        out += "(";
+        for (size_t i = 0; i < items.size(); ++i) {
+            out += i == 0 ? "\n" : ",\n";
+            appendIndent(out, level + 1);
+            describe(out, items[i], level + 1, true);
+        }
+        if (!items.empty()) {
+            out += '\n';
+            appendIndent(out, level);
+        }
+        out += ")";
+        return;
+    }
+    case PlistValue::Kind::Dictionary: {
+        const PlistDictionary& members = *value.asDictionary();
+        out += "{";
+        for (const auto& [key, member] : members) {
+            out += '\n';
+            appendIndent(out, level + 1);
+            appendQuoted(out, key);
+            out += " = ";
+            describe(out, member, level + 1, true);
+            out += ';';
+        }
+        if (!members.empty()) {
+            out += '\n';
+            appendIndent(out, level);
+        }
+        out += "}";
+        return;
+    }
+    }
+}
+
+} // namespace
+
+std::optional<int64_t> PlistValue::integerValue() const {
+    switch (kind()) {
+    case Kind::Integer:
+        return *asInteger();
+    case Kind::Real:
+        return clampReal(*asReal());
+    case Kind::Boolean:
+        return *asBoolean() ? 1 : 0;
+    case Kind::String:
+        return leadingInteger(*asString());
+    default:
+        return std::nullopt;
+    }
+}
+
+bool PlistValue::boolValue() const {
+    switch (kind()) {
+    case Kind::Boolean:
+        return *asBoolean();
+    case Kind::Integer:
+        return *asInteger() != 0;
+    case Kind::Real:
+        return *asReal() != 0.0;
+    case Kind::String:
+        return textIsTrue(*asString());
+    default:
+        return false;
+    }
+}
+
+std::string PlistValue::description() const {
+    std::string out;
+    describe(out, *this, 0, false);
+    return out;
+}
+
+} // namespace brenvo::platform

@@ -1,0 +1,382 @@
+#include "brenvo/platform/RunLoop.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cmath>
+#include <map>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace brenvo::platform {
+
+using std::chrono::nanoseconds;
+
+namespace {
+
+thread_local RunLoop* tCurrentLoop = nullptr;
+
+// Adds `seconds` to `now`, saturating at the far future; negative and NaN delays count as 0.
+nanoseconds deadlineAfter(nanoseconds now, double seconds) {
+    if (!(seconds > 0)) {
+        return now;
+    }
+    const double nanos = std::ceil(seconds * 1e9);
+    const nanoseconds room = nanoseconds::max() - now;
+    if (nanos >= static_cast<double>(room.count())) {
+        return nanoseconds::max();
+    }
+    return now + nanoseconds(static_cast<int64_t>(nanos));
+}
+
+nanoseconds addSaturating(nanoseconds a, nanoseconds b) {
+    if (b <= nanoseconds::zero()) {
+        return a;
+    }
+    if (a > nanoseconds::max() - b) {
+        return nanoseconds::max();
+    }
+    return a + b;
+}
+
+void drain(int fd) {
+    uint64_t count = 0;
+    while (::read(fd, &count, sizeof count) > 0) {
+    }
+}
+
+} // namespace
+
+std::shared_ptr<Timer> Timer::timerWithTimeInterval(double seconds, std::function<void()> action) {
+    return std::make_shared<Timer>(seconds, std::move(action));
+}
+
+Timer::Timer(double seconds, std::function<void()> action)
+    : interval_(seconds), action_(std::move(action)) {}
+
+struct RunLoop::Impl {
+    using Key = std::pair<nanoseconds, uint64_t>; // deadline, arming order
+
+    struct Entry {
+        std::shared_ptr<Timer> timer;
+        std::vector<std::string> modes;
+
+        bool runsIn(std::string_view mode) const {
+            return std::find(modes.begin(), modes.end(), mode) != modes.end();
+        }
+    };
+
+    struct Watch {
+        int fd;
+        std::shared_ptr<std::function<void()>> callback;
+    };
+
+    explicit Impl(Clock& c) : clock(c) {
+        timerFd = timerfd_create(CLOCK_BOOTTIME, TFD_CLOEXEC | TFD_NONBLOCK);
+        wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    }
+
+    ~Impl() {
+        if (timerFd >= 0) {
+            ::close(timerFd);
+        }
+        if (wakeFd >= 0) {
+            ::close(wakeFd);
+        }
+    }
+
+    Clock& clock;
+    std::map<Key, Entry> queue;
+    std::unordered_map<uint64_t, Key> keyOfTimer;
+    uint64_t nextSequence = 1;
+    std::map<uint64_t, Watch> watches;
+    uint64_t nextWatch = 1;
+    int timerFd = -1;
+    int wakeFd = -1;
+    std::atomic<bool> quitRequested{false};
+
+    void removeTimer(uint64_t id) {
+        const auto found = keyOfTimer.find(id);
+        if (found == keyOfTimer.end()) {
+            return;
+        }
+        queue.erase(found->second);
+        keyOfTimer.erase(found);
+    }
+
+    bool hasTimersIn(std::string_view mode) const {
+        return std::any_of(queue.begin(), queue.end(),
+                           [&](const auto& item) { return item.second.runsIn(mode); });
+    }
+
+    std::optional<nanoseconds> earliestIn(std::string_view mode) const {
+        for (const auto& [key, entry] : queue) {
+            if (entry.runsIn(mode)) {
+                return key.first;
+            }
+        }
+        return std::nullopt;
+    }
+
+    // Fires, in deadline order, the timers of `mode` due at `now` that were armed before the pass
+    // began (sequence below `limit`). With `stopOnQuit`, stops early once quit() is called.
+    void fireDue(std::string_view mode, nanoseconds now, uint64_t limit, bool stopOnQuit) {
+        while (!(stopOnQuit && quitRequested.load())) {
+            auto it = queue.begin();
+            while (it != queue.end() && it->first.first <= now &&
+                   (it->first.second >= limit || !it->second.runsIn(mode))) {
+                ++it;
+            }
+            if (it == queue.end() || it->first.first > now) {
+                return;
+            }
+            std::shared_ptr<Timer> timer = std::move(it->second.timer);
+            keyOfTimer.erase(it->first.second);
+            queue.erase(it);
+            timer->valid_ = false;
+            timer->loop_ = nullptr;
+            std::function<void()> action = std::move(timer->action_);
+            timer->action_ = nullptr;
+            if (action) {
+                action();
+            }
+        }
+    }
+
+    // Polls the wake-up descriptor, the timer descriptor (when `sleepFor` is set and positive)
+    // and the watched descriptors, waiting at most `timeout` (nullopt: without limit), then runs
+    // the callbacks of the ready watches. True when anything was ready.
+    bool pollAndServe(std::optional<nanoseconds> timeout) {
+        std::vector<pollfd> fds;
+        std::vector<uint64_t> handles;
+        fds.reserve(watches.size() + 2);
+        if (wakeFd >= 0) {
+            fds.push_back({wakeFd, POLLIN, 0});
+        }
+        int pollTimeout = -1;
+        bool usingTimerFd = false;
+        if (timeout) {
+            if (*timeout <= nanoseconds::zero()) {
+                pollTimeout = 0;
+            } else if (timerFd >= 0) {
+                struct itimerspec spec {};
+                const auto total = timeout->count();
+                spec.it_value.tv_sec = static_cast<time_t>(total / 1'000'000'000);
+                spec.it_value.tv_nsec = static_cast<long>(total % 1'000'000'000);
+                if (timerfd_settime(timerFd, 0, &spec, nullptr) == 0) {
+                    usingTimerFd = true;
+                    fds.push_back({timerFd, POLLIN, 0});
+                }
+            }
+            if (*timeout > nanoseconds::zero() && !usingTimerFd) {
+                const auto millis = (timeout->count() + 999'999) / 1'000'000;
+                pollTimeout = static_cast<int>(std::min<int64_t>(millis, INT_MAX));
+            }
+        }
+        const size_t firstWatch = fds.size();
+        for (const auto& [handle, watch] : watches) {
+            fds.push_back({watch.fd, POLLIN, 0});
+            handles.push_back(handle);
+        }
+        int ready = ::poll(fds.data(), fds.size(), pollTimeout);
+        if (usingTimerFd) {
+            const struct itimerspec off {};
+            timerfd_settime(timerFd, 0, &off, nullptr);
+            drain(timerFd);
+        }
+        if (ready <= 0) {
+            return false;
+        }
+        if (wakeFd >= 0 && (fds[0].revents & POLLIN) != 0) {
+            drain(wakeFd);
+        }
+        for (size_t i = firstWatch; i < fds.size(); ++i) {
+            if (fds[i].revents == 0) {
+                continue;
+            }
+            const auto found = watches.find(handles[i - firstWatch]);
+            if (found == watches.end()) {
+                continue; // removed by an earlier callback of this pass
+            }
+            const auto callback = found->second.callback;
+            if ((fds[i].revents & POLLNVAL) != 0) {
+                // The descriptor was closed under the watch: report once, then drop it so the
+                // loop does not spin on it.
+                watches.erase(found);
+            }
+            (*callback)();
+            if (quitRequested.load()) {
+                break;
+            }
+        }
+        return true;
+    }
+
+    // Waits until `target` (nullopt: until a descriptor is ready), serving ready descriptors.
+    void wait(std::optional<nanoseconds> target) {
+        if (pollAndServe(nanoseconds::zero()) || quitRequested.load()) {
+            return;
+        }
+        if (!target) {
+            pollAndServe(std::nullopt);
+            return;
+        }
+        const nanoseconds now = clock.uptime();
+        if (*target <= now) {
+            return;
+        }
+        if (clock.advanceToUptime(*target)) {
+            return;
+        }
+        pollAndServe(*target - now);
+    }
+};
+
+RunLoop::RunLoop(Clock& clock) : clock_(clock), impl_(std::make_unique<Impl>(clock)) {}
+
+RunLoop::~RunLoop() {
+    if (tCurrentLoop == this) {
+        tCurrentLoop = nullptr;
+    }
+    for (auto& [key, entry] : impl_->queue) {
+        entry.timer->loop_ = nullptr;
+        entry.timer->valid_ = false;
+        entry.timer->action_ = nullptr;
+    }
+}
+
+void Timer::invalidate() {
+    valid_ = false;
+    if (loop_ != nullptr) {
+        RunLoop* loop = loop_;
+        loop_ = nullptr;
+        // Keeps this timer alive while the loop lets go of its reference.
+        const auto self = shared_from_this();
+        loop->impl_->removeTimer(id_);
+    }
+    action_ = nullptr;
+}
+
+RunLoop& RunLoop::currentRunLoop() {
+    if (tCurrentLoop != nullptr) {
+        return *tCurrentLoop;
+    }
+    thread_local SystemClock systemClock;
+    thread_local std::unique_ptr<RunLoop> ownLoop;
+    if (!ownLoop) {
+        ownLoop = std::make_unique<RunLoop>(systemClock);
+    }
+    tCurrentLoop = ownLoop.get();
+    return *ownLoop;
+}
+
+void RunLoop::makeCurrent() {
+    tCurrentLoop = this;
+}
+
+void RunLoop::addTimer(const std::shared_ptr<Timer>& timer, std::string_view mode) {
+    if (!timer || !timer->valid_) {
+        return;
+    }
+    if (timer->loop_ == this) {
+        auto found = impl_->keyOfTimer.find(timer->id_);
+        if (found != impl_->keyOfTimer.end()) {
+            auto& entry = impl_->queue.at(found->second);
+            if (!entry.runsIn(mode)) {
+                entry.modes.emplace_back(mode);
+            }
+        }
+        return;
+    }
+    if (timer->loop_ != nullptr) {
+        return; // scheduled on another loop
+    }
+    const nanoseconds deadline = deadlineAfter(clock_.uptime(), timer->interval_);
+    const uint64_t sequence = impl_->nextSequence++;
+    timer->loop_ = this;
+    timer->id_ = sequence;
+    const Impl::Key key{deadline, sequence};
+    impl_->queue.emplace(key, Impl::Entry{timer, {std::string(mode)}});
+    impl_->keyOfTimer.emplace(sequence, key);
+}
+
+uint64_t RunLoop::watchReadable(int fd, std::function<void()> callback) {
+    if (fd < 0 || !callback) {
+        return 0;
+    }
+    const uint64_t handle = impl_->nextWatch++;
+    impl_->watches.emplace(
+        handle, Impl::Watch{fd, std::make_shared<std::function<void()>>(std::move(callback))});
+    return handle;
+}
+
+void RunLoop::removeWatch(uint64_t handle) {
+    impl_->watches.erase(handle);
+}
+
+void RunLoop::run() {
+    runMode(kDefaultRunLoopMode, nanoseconds::max());
+}
+
+bool RunLoop::runMode(std::string_view mode, nanoseconds limit) {
+    Impl& impl = *impl_;
+    const nanoseconds end = addSaturating(clock_.uptime(), limit);
+    while (true) {
+        if (impl.quitRequested.exchange(false)) {
+            return true;
+        }
+        const uint64_t armedBefore = impl.nextSequence;
+        impl.fireDue(mode, clock_.uptime(), armedBefore, true);
+        if (impl.quitRequested.load()) {
+            continue;
+        }
+        if (!impl.hasTimersIn(mode) && impl.watches.empty()) {
+            return false;
+        }
+        if (clock_.uptime() >= end) {
+            return true;
+        }
+        std::optional<nanoseconds> target = impl.earliestIn(mode);
+        if (end != nanoseconds::max()) {
+            target = target ? std::min(*target, end) : end;
+        }
+        impl.wait(target);
+    }
+}
+
+void RunLoop::quit() {
+    impl_->quitRequested.store(true);
+    if (impl_->wakeFd >= 0) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(impl_->wakeFd, &one, sizeof one);
+    }
+}
+
+std::optional<nanoseconds> RunLoop::nextTimeout() {
+    const auto earliest = impl_->earliestIn(kDefaultRunLoopMode);
+    if (!earliest) {
+        return std::nullopt;
+    }
+    const nanoseconds now = clock_.uptime();
+    return *earliest <= now ? nanoseconds::zero() : *earliest - now;
+}
+
+void RunLoop::dispatch() {
+    const uint64_t armedBefore = impl_->nextSequence;
+    impl_->fireDue(kDefaultRunLoopMode, clock_.uptime(), armedBefore, false);
+    if (!impl_->watches.empty()) {
+        impl_->pollAndServe(nanoseconds::zero());
+    }
+}
+
+size_t RunLoop::pendingTimers() const {
+    return impl_->queue.size();
+}
+
+} // namespace brenvo::platform

@@ -1,0 +1,326 @@
+#include "brenvo/platform/system/PlistFile.h"
+
+#include <plist/plist.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace brenvo::platform {
+
+namespace {
+
+// Property-list dates count from 2001-01-01 00:00:00 UTC.
+constexpr double kPlistEpochSince1970 = 978307200.0;
+
+struct PlistDeleter {
+    void operator()(void* node) const { plist_free(static_cast<plist_t>(node)); }
+};
+using PlistPtr = std::unique_ptr<void, PlistDeleter>;
+
+struct MallocDeleter {
+    void operator()(void* memory) const { std::free(memory); }
+};
+
+void setError(std::string* error, std::string text) {
+    if (error != nullptr) {
+        *error = std::move(text);
+    }
+}
+
+std::string takeString(char* text) {
+    std::unique_ptr<char, MallocDeleter> owned(text);
+    return text != nullptr ? std::string(text) : std::string();
+}
+
+bool fromNode(plist_t node, size_t depth, PlistValue& out, std::string* error);
+
+bool fromDictionary(plist_t node, size_t depth, PlistValue& out, std::string* error) {
+    PlistDictionary members;
+    plist_dict_iter iter = nullptr;
+    plist_dict_new_iter(node, &iter);
+    std::unique_ptr<void, MallocDeleter> ownedIter(iter);
+    while (true) {
+        char* key = nullptr;
+        plist_t item = nullptr;
+        plist_dict_next_item(node, iter, &key, &item);
+        const std::unique_ptr<char, MallocDeleter> ownedKey(key);
+        if (key == nullptr || item == nullptr) {
+            break;
+        }
+        PlistValue member;
+        if (!fromNode(item, depth + 1, member, error)) {
+            return false;
+        }
+        members.insert_or_assign(std::string(key), std::move(member));
+    }
+    out = PlistValue(std::move(members));
+    return true;
+}
+
+bool fromNode(plist_t node, size_t depth, PlistValue& out, std::string* error) {
+    if (depth > kMaxPropertyListDepth) {
+        setError(error, "nested too deeply");
+        return false;
+    }
+    switch (plist_get_node_type(node)) {
+    case PLIST_BOOLEAN: {
+        uint8_t flag = 0;
+        plist_get_bool_val(node, &flag);
+        out = PlistValue(flag != 0);
+        return true;
+    }
+    case PLIST_UINT: {
+        uint64_t number = 0;
+        plist_get_uint_val(node, &number);
+        out = PlistValue(static_cast<int64_t>(number));
+        return true;
+    }
+    case PLIST_UID: {
+        uint64_t number = 0;
+        plist_get_uid_val(node, &number);
+        out = PlistValue(static_cast<int64_t>(number));
+        return true;
+    }
+    case PLIST_REAL: {
+        double number = 0;
+        plist_get_real_val(node, &number);
+        out = PlistValue(number);
+        return true;
+    }
+    case PLIST_STRING:
+    case PLIST_KEY: {
+        char* text = nullptr;
+        if (plist_get_node_type(node) == PLIST_STRING) {
+            plist_get_string_val(node, &text);
+        } else {
+            plist_get_key_val(node, &text);
+        }
+        out = PlistValue(takeString(text));
+        return true;
+    }
+    case PLIST_DATE: {
+        int32_t seconds = 0;
+        int32_t micros = 0;
+        plist_get_date_val(node, &seconds, &micros);
+        out = PlistValue(Date{kPlistEpochSince1970 + seconds + micros / 1e6});
+        return true;
+    }
+    case PLIST_DATA: {
+        char* bytes = nullptr;
+        uint64_t length = 0;
+        plist_get_data_val(node, &bytes, &length);
+        std::unique_ptr<char, MallocDeleter> owned(bytes);
+        PlistData data;
+        if (bytes != nullptr) {
+            data.assign(reinterpret_cast<const uint8_t*>(bytes),
+                        reinterpret_cast<const uint8_t*>(bytes) + length);
+        }
+        out = PlistValue(std::move(data));
+        return true;
+    }
+    case PLIST_ARRAY: {
+        PlistArray items;
+        const uint32_t count = plist_array_get_size(node);
+        items.reserve(count);
+        for (uint32_t i = 0; i < count; ++i) {
+            PlistValue item;
+            if (!fromNode(plist_array_get_item(node, i), depth + 1, item, error)) {
+                return false;
+            }
+            items.push_back(std::move(item));
+        }
+        out = PlistValue(std::move(items));
+        return true;
+    }
+    case PLIST_DICT:
+        return fromDictionary(node, depth, out, error);
+    default:
+        setError(error, "holds an element of unknown type");
+        return false;
+    }
+}
+
+plist_t toNode(const PlistValue& value, size_t depth) {
+    if (depth > kMaxPropertyListDepth) {
+        return nullptr;
+    }
+    switch (value.kind()) {
+    case PlistValue::Kind::String:
+        return plist_new_string(value.asString()->c_str());
+    case PlistValue::Kind::Integer:
+        return plist_new_uint(static_cast<uint64_t>(*value.asInteger()));
+    case PlistValue::Kind::Real:
+        return plist_new_real(*value.asReal());
+    case PlistValue::Kind::Boolean:
+        return plist_new_bool(*value.asBoolean() ? 1 : 0);
+    case PlistValue::Kind::Date: {
+        const double sincePlistEpoch = value.asDate()->secondsSince1970 - kPlistEpochSince1970;
+        double whole = std::floor(sincePlistEpoch);
+        if (std::isnan(whole)) {
+            whole = 0;
+        }
+        whole = std::clamp(whole, -2147483648.0, 2147483647.0);
+        auto micros = static_cast<int32_t>(std::lround((sincePlistEpoch - whole) * 1e6));
+        if (!(micros >= 0 && micros < 1'000'000)) {
+            micros = 0;
+        }
+        return plist_new_date(static_cast<int32_t>(whole), micros);
+    }
+    case PlistValue::Kind::Data: {
+        const PlistData& bytes = *value.asData();
+        return plist_new_data(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    }
+    case PlistValue::Kind::Array: {
+        PlistPtr array(plist_new_array());
+        for (const PlistValue& item : *value.asArray()) {
+            plist_t node = toNode(item, depth + 1);
+            if (node == nullptr) {
+                return nullptr;
+            }
+            plist_array_append_item(array.get(), node);
+        }
+        return array.release();
+    }
+    case PlistValue::Kind::Dictionary: {
+        PlistPtr dictionary(plist_new_dict());
+        for (const auto& [key, member] : *value.asDictionary()) {
+            plist_t node = toNode(member, depth + 1);
+            if (node == nullptr) {
+                return nullptr;
+            }
+            plist_dict_set_item(dictionary.get(), key.c_str(), node);
+        }
+        return dictionary.release();
+    }
+    }
+    return nullptr;
+}
+
+} // namespace
+
+std::optional<PlistValue> propertyListFromData(std::string_view bytes, std::string* error) {
+    if (bytes.empty()) {
+        setError(error, "the file is empty");
+        return std::nullopt;
+    }
+    if (bytes.size() > kMaxPropertyListFileSize) {
+        setError(error, "the file is too large");
+        return std::nullopt;
+    }
+    plist_t root = nullptr;
+    plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
+    const PlistPtr owned(root);
+    if (root == nullptr) {
+        setError(error, "not a property list");
+        return std::nullopt;
+    }
+    PlistValue value;
+    if (!fromNode(root, 0, value, error)) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::string dataFromPropertyList(const PlistValue& value, PlistFormat format) {
+    const PlistPtr root(toNode(value, 0));
+    if (!root) {
+        return {};
+    }
+    char* bytes = nullptr;
+    uint32_t length = 0;
+    if (format == PlistFormat::XML) {
+        plist_to_xml(root.get(), &bytes, &length);
+    } else {
+        plist_to_bin(root.get(), &bytes, &length);
+    }
+    std::string out = bytes != nullptr ? std::string(bytes, length) : std::string();
+    if (format == PlistFormat::XML) {
+        plist_to_xml_free(bytes);
+    } else {
+        plist_to_bin_free(bytes);
+    }
+    return out;
+}
+
+std::optional<PlistValue> readPropertyListFile(const std::filesystem::path& path,
+                                               std::string* error) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        setError(error, std::strerror(errno));
+        return std::nullopt;
+    }
+    std::string bytes;
+    struct stat info {};
+    bool ok = ::fstat(fd, &info) == 0;
+    if (ok && !S_ISREG(info.st_mode)) {
+        setError(error, "not a regular file");
+        ok = false;
+    } else if (ok && static_cast<uint64_t>(info.st_size) > kMaxPropertyListFileSize) {
+        setError(error, "the file is too large");
+        ok = false;
+    }
+    char buffer[65536];
+    while (ok) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            setError(error, std::strerror(errno));
+            ok = false;
+        } else if (got == 0) {
+            break;
+        } else if (bytes.size() + static_cast<size_t>(got) > kMaxPropertyListFileSize) {
+            setError(error, "the file is too large");
+            ok = false;
+        } else {
+            bytes.append(buffer, static_cast<size_t>(got));
+        }
+    }
+    ::close(fd);
+    if (!ok) {
+        return std::nullopt;
+    }
+    return propertyListFromData(bytes, error);
+}
+
+bool writePropertyListFile(const PlistValue& value, const std::filesystem::path& path,
+                           PlistFormat format, std::string* error) {
+    const std::string bytes = dataFromPropertyList(value, format);
+    if (bytes.empty()) {
+        setError(error, "the value cannot be encoded");
+        return false;
+    }
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        setError(error, std::strerror(errno));
+        return false;
+    }
+    std::string_view rest = bytes;
+    while (!rest.empty()) {
+        const ssize_t written = ::write(fd, rest.data(), rest.size());
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            setError(error, std::strerror(written < 0 ? errno : ENOSPC));
+            ::close(fd);
+            return false;
+        }
+        rest.remove_prefix(static_cast<size_t>(written));
+    }
+    if (::close(fd) != 0) {
+        setError(error, std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
+} // namespace brenvo::platform

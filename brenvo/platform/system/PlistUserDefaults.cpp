@@ -1,0 +1,448 @@
+#include "brenvo/platform/system/PlistUserDefaults.h"
+
+#include "brenvo/platform/system/PlistFile.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <unistd.h>
+#include <vector>
+
+namespace brenvo::platform {
+
+namespace {
+
+// The texts this store logs.
+std::string cannotCreateFolder(const std::filesystem::path& folder, int error) {
+    return "Could not create the preferences folder " + folder.string() + " (" +
+           std::strerror(error) + ").";
+}
+std::string cannotSave(const std::filesystem::path& file, std::string_view step, int error) {
+    return "Could not save the preferences file " + file.string() + " (" + std::string(step) +
+           ": " + std::strerror(error) + "); the previous file is unchanged.";
+}
+std::string cannotFlushFolder(const std::filesystem::path& file, int error) {
+    return "Saved the preferences file " + file.string() + " but could not flush its folder (" +
+           std::strerror(error) + ").";
+}
+std::string cannotRead(const std::filesystem::path& file, std::string_view reason) {
+    return "Could not read the preferences file " + file.string() + " (" + std::string(reason) +
+           "); nothing was saved.";
+}
+std::string unreadableUntilSave(const std::filesystem::path& file, std::string_view reason) {
+    return "The preferences file " + file.string() + " could not be read (" + std::string(reason) +
+           "); it will be moved aside at the next save.";
+}
+std::string movedAside(const std::filesystem::path& file, std::string_view reason,
+                       const std::string& aside) {
+    return "The preferences file " + file.string() + " could not be read (" + std::string(reason) +
+           ") and was moved to " + aside + ".";
+}
+std::string cannotMoveAside(const std::filesystem::path& file, std::string_view reason, int error) {
+    return "The preferences file " + file.string() + " could not be read (" + std::string(reason) +
+           ") and could not be moved aside (" + std::strerror(error) + "); nothing was saved.";
+}
+std::string noHomeFolder() {
+    return "Could not save the preferences: no home folder was found.";
+}
+
+// Holds an exclusive flock on the side lock file for the lifetime of the object.
+class FileLock {
+public:
+    FileLock(detail::FileOps& ops, const std::string& path) : ops_(ops) {
+        fd_ = ops_.open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd_ < 0) {
+            error_ = errno;
+            return;
+        }
+        while (ops_.flock(fd_, LOCK_EX) != 0) {
+            if (errno != EINTR) {
+                error_ = errno;
+                ops_.close(fd_);
+                fd_ = -1;
+                return;
+            }
+        }
+    }
+    ~FileLock() {
+        if (fd_ >= 0) {
+            ops_.close(fd_);
+        }
+    }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+    bool locked() const { return fd_ >= 0; }
+    int error() const { return error_; }
+
+private:
+    detail::FileOps& ops_;
+    int fd_ = -1;
+    int error_ = 0;
+};
+
+std::string sanitizedName(std::string_view name) {
+    std::string out;
+    for (char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        out += (c == '/' || byte < 0x20 || byte == 0x7F) ? '_' : c;
+    }
+    if (out.empty() || out == "." || out == "..") {
+        out = "brenvo-host";
+    }
+    return out;
+}
+
+std::string executableName() {
+    char target[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", target, sizeof target - 1);
+    if (length > 0) {
+        return std::filesystem::path(std::string(target, static_cast<size_t>(length)))
+            .filename()
+            .string();
+    }
+    return program_invocation_short_name != nullptr ? program_invocation_short_name : "";
+}
+
+std::filesystem::path configHome() {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg != nullptr && xdg[0] == '/') {
+        return xdg;
+    }
+    const char* home = std::getenv("HOME");
+    if (home != nullptr && home[0] == '/') {
+        return std::filesystem::path(home) / ".config";
+    }
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (getpwuid_r(getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
+        found != nullptr && found->pw_dir != nullptr && found->pw_dir[0] == '/') {
+        return std::filesystem::path(found->pw_dir) / ".config";
+    }
+    return {};
+}
+
+} // namespace
+
+PlistUserDefaults::PlistUserDefaults(std::filesystem::path file, Log& log)
+    : PlistUserDefaults(std::move(file), log, detail::FileOps::system()) {}
+
+PlistUserDefaults::PlistUserDefaults(std::filesystem::path file, Log& log, detail::FileOps& ops)
+    : file_(std::move(file)), log_(log), ops_(ops) {
+    refreshIfChanged();
+}
+
+std::filesystem::path PlistUserDefaults::defaultPathForName(std::string_view name) {
+    const std::filesystem::path home = configHome();
+    if (home.empty()) {
+        return {};
+    }
+    const std::string safe = sanitizedName(name);
+    return home / safe / (safe + ".plist");
+}
+
+std::filesystem::path PlistUserDefaults::defaultPath(const Bundle& mainBundle) {
+    const auto identifier = mainBundle.objectForInfoDictionaryKey("CFBundleIdentifier");
+    if (identifier && identifier->asString() != nullptr && !identifier->asString()->empty()) {
+        return defaultPathForName(*identifier->asString());
+    }
+    return defaultPathForName(executableName());
+}
+
+std::optional<PlistValue> PlistUserDefaults::objectForKey(std::string_view key) {
+    refreshIfChanged();
+    const auto found = values_.find(key);
+    if (found == values_.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+void PlistUserDefaults::setObject(const PlistValue& value, std::string_view key) {
+    values_.insert_or_assign(std::string(key), value);
+    changed_.emplace(key);
+}
+
+void PlistUserDefaults::removeObjectForKey(std::string_view key) {
+    const auto found = values_.find(key);
+    if (found != values_.end()) {
+        values_.erase(found);
+    }
+    changed_.emplace(key);
+}
+
+PlistDictionary PlistUserDefaults::dictionaryRepresentation() {
+    refreshIfChanged();
+    return values_;
+}
+
+std::optional<PlistUserDefaults::FileIdentity> PlistUserDefaults::currentIdentity() {
+    struct stat info {};
+    if (file_.empty() || ops_.stat(file_.c_str(), &info) != 0) {
+        return std::nullopt;
+    }
+    return FileIdentity{info.st_dev, info.st_ino, info.st_size,
+                        static_cast<int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 +
+                            info.st_mtim.tv_nsec};
+}
+
+PlistUserDefaults::ReadResult PlistUserDefaults::readFile() {
+    ReadResult result;
+    if (file_.empty()) {
+        return result;
+    }
+    const int fd = ops_.open(file_.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ENOENT) {
+            result.status = ReadStatus::Missing;
+        } else {
+            // Unreadable (permissions, a loop of links): kept, but moved out of the way.
+            const bool unreadable = error == EACCES || error == EPERM || error == ELOOP;
+            result.status = unreadable ? ReadStatus::Corrupt : ReadStatus::Failed;
+        }
+        result.reason = std::strerror(error);
+        return result;
+    }
+    struct stat info {};
+    std::string bytes;
+    result.status = ReadStatus::Parsed;
+    if (ops_.fstat(fd, &info) != 0) {
+        result.status = ReadStatus::Failed;
+        result.reason = std::strerror(errno);
+    } else if (!S_ISREG(info.st_mode)) {
+        result.status = ReadStatus::Corrupt;
+        result.reason = "not a regular file";
+    } else if (static_cast<uint64_t>(info.st_size) > kMaxPropertyListFileSize) {
+        result.status = ReadStatus::Corrupt;
+        result.reason = "the file is too large";
+    } else {
+        result.identity = FileIdentity{info.st_dev, info.st_ino, info.st_size,
+                                       static_cast<int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 +
+                                           info.st_mtim.tv_nsec};
+    }
+    char buffer[65536];
+    while (result.status == ReadStatus::Parsed) {
+        const ssize_t got = ops_.read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            result.status = ReadStatus::Failed;
+            result.reason = std::strerror(errno);
+        } else if (got == 0) {
+            break;
+        } else if (bytes.size() + static_cast<size_t>(got) > kMaxPropertyListFileSize) {
+            result.status = ReadStatus::Corrupt;
+            result.reason = "the file is too large";
+        } else {
+            bytes.append(buffer, static_cast<size_t>(got));
+        }
+    }
+    ops_.close(fd);
+    if (result.status != ReadStatus::Parsed) {
+        return result;
+    }
+    std::string why;
+    auto root = propertyListFromData(bytes, &why);
+    if (!root) {
+        result.status = ReadStatus::Corrupt;
+        result.reason = why;
+    } else if (root->asDictionary() == nullptr) {
+        result.status = ReadStatus::Corrupt;
+        result.reason = "does not hold a dictionary";
+    } else {
+        result.values = *root->asDictionary();
+    }
+    return result;
+}
+
+void PlistUserDefaults::adopt(PlistDictionary fromFile) {
+    for (const std::string& key : changed_) {
+        const auto mine = values_.find(key);
+        if (mine != values_.end()) {
+            fromFile.insert_or_assign(key, mine->second);
+        } else if (const auto theirs = fromFile.find(key); theirs != fromFile.end()) {
+            fromFile.erase(theirs);
+        }
+    }
+    values_ = std::move(fromFile);
+}
+
+void PlistUserDefaults::refreshIfChanged() {
+    const auto identity = currentIdentity();
+    if (identity == seen_) {
+        return;
+    }
+    ReadResult result = readFile();
+    switch (result.status) {
+    case ReadStatus::Missing:
+        adopt({});
+        seen_ = std::nullopt;
+        return;
+    case ReadStatus::Parsed:
+        adopt(std::move(result.values));
+        seen_ = result.identity;
+        return;
+    case ReadStatus::Corrupt:
+        if (!reportedCorrupt_ || reportedCorrupt_ != identity) {
+            log_.write(unreadableUntilSave(file_, result.reason));
+            reportedCorrupt_ = identity;
+        }
+        seen_ = identity;
+        return;
+    case ReadStatus::Failed:
+        return; // a passing fault; the next lookup tries again
+    }
+}
+
+bool PlistUserDefaults::makeFolders() {
+    const std::filesystem::path folder = file_.parent_path();
+    std::filesystem::path partial;
+    for (const auto& part : folder) {
+        partial /= part;
+        if (partial == partial.root_path()) {
+            continue;
+        }
+        if (ops_.mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) {
+            log_.write(cannotCreateFolder(partial, errno));
+            return false;
+        }
+    }
+    return true;
+}
+
+bool PlistUserDefaults::moveAside(const std::string& reason) {
+    int error = EEXIST;
+    for (int attempt = 1; attempt <= 1000; ++attempt) {
+        const std::string aside =
+            file_.string() + (attempt == 1 ? ".corrupt" : ".corrupt-" + std::to_string(attempt));
+        if (ops_.renameNoReplace(file_.c_str(), aside.c_str()) == 0) {
+            log_.write(movedAside(file_, reason, aside));
+            reportedCorrupt_ = std::nullopt;
+            return true;
+        }
+        error = errno;
+        if (error != EEXIST) {
+            break;
+        }
+    }
+    log_.write(cannotMoveAside(file_, reason, error));
+    return false;
+}
+
+bool PlistUserDefaults::writeFile(const PlistDictionary& values) {
+    const std::string bytes = dataFromPropertyList(PlistValue(values), PlistFormat::XML);
+    if (bytes.empty()) {
+        log_.write(cannotSave(file_, "encode", EINVAL));
+        return false;
+    }
+    const std::filesystem::path folder = file_.parent_path();
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temporary =
+            (folder / ("." + file_.filename().string() + ".tmp-" + std::to_string(getpid()) + "-" +
+                       std::to_string(++temporaryCounter_)))
+                .string();
+        fd = ops_.open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0 && errno != EEXIST) {
+            break;
+        }
+    }
+    if (fd < 0) {
+        log_.write(cannotSave(file_, "open", errno));
+        return false;
+    }
+    const auto fail = [&](std::string_view step, int error, bool open) {
+        if (open) {
+            ops_.close(fd);
+        }
+        ops_.unlink(temporary.c_str());
+        log_.write(cannotSave(file_, step, error));
+        return false;
+    };
+    std::string_view rest = bytes;
+    while (!rest.empty()) {
+        const ssize_t written = ops_.write(fd, rest.data(), rest.size());
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return fail("write", written < 0 ? errno : ENOSPC, true);
+        }
+        rest.remove_prefix(static_cast<size_t>(written));
+    }
+    if (ops_.fsync(fd) != 0) {
+        return fail("fsync", errno, true);
+    }
+    if (ops_.close(fd) != 0) {
+        return fail("close", errno, false);
+    }
+    if (ops_.rename(temporary.c_str(), file_.c_str()) != 0) {
+        return fail("rename", errno, false);
+    }
+    const int folderFd = ops_.open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    if (folderFd < 0) {
+        log_.write(cannotFlushFolder(file_, errno));
+        return false;
+    }
+    const bool flushed = ops_.fsync(folderFd) == 0;
+    const int flushError = errno;
+    ops_.close(folderFd);
+    if (!flushed) {
+        log_.write(cannotFlushFolder(file_, flushError));
+        return false;
+    }
+    return true;
+}
+
+bool PlistUserDefaults::synchronize() {
+    if (changed_.empty()) {
+        refreshIfChanged();
+        return true;
+    }
+    if (file_.empty()) {
+        log_.write(noHomeFolder());
+        return false;
+    }
+    if (!makeFolders()) {
+        return false;
+    }
+    const FileLock lock(ops_, file_.string() + ".lock");
+    if (!lock.locked()) {
+        log_.write(cannotSave(file_, "lock", lock.error()));
+        return false;
+    }
+    ReadResult current = readFile();
+    switch (current.status) {
+    case ReadStatus::Failed:
+        log_.write(cannotRead(file_, current.reason));
+        return false;
+    case ReadStatus::Corrupt:
+        if (!moveAside(current.reason)) {
+            return false;
+        }
+        adopt({});
+        break;
+    case ReadStatus::Missing:
+        adopt({});
+        break;
+    case ReadStatus::Parsed:
+        adopt(std::move(current.values));
+        break;
+    }
+    const bool written = writeFile(values_);
+    if (written) {
+        changed_.clear();
+    }
+    seen_ = currentIdentity();
+    return written;
+}
+
+} // namespace brenvo::platform

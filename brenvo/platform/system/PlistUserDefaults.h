@@ -1,0 +1,86 @@
+// User defaults kept in an XML property list, one file per host application.
+//
+//   PlistUserDefaults defaults(PlistUserDefaults::defaultPath(mainBundle), log);
+//   defaults.setObject(clock.date(), "BrenvoLastCheck");
+//   defaults.synchronize();
+//
+// synchronize() takes an exclusive flock on "<file>.lock", re-reads the file, lays the keys this
+// object changed since its last synchronize over what it finds, and replaces the file atomically
+// (temporary file in the same folder, fsync, rename, fsync of the folder). Two processes sharing
+// the file therefore never lose each other's keys. A file that cannot be read or parsed is
+// renamed to "<file>.corrupt" (or "<file>.corrupt-2", ...), never deleted, and logged. The
+// folder is created 0700 and the file written 0600.
+#pragma once
+
+#include "brenvo/Export.h"
+#include "brenvo/platform/Bundle.h"
+#include "brenvo/platform/Log.h"
+#include "brenvo/platform/UserDefaults.h"
+#include "brenvo/platform/system/FileOps.h"
+
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <string>
+#include <string_view>
+
+namespace brenvo::platform {
+
+class BRENVO_EXPORT PlistUserDefaults final : public UserDefaults {
+public:
+    PlistUserDefaults(std::filesystem::path file, Log& log);
+    // With the file-system calls of `ops` (tests pass one that fails on purpose).
+    PlistUserDefaults(std::filesystem::path file, Log& log, detail::FileOps& ops);
+
+    // "${XDG_CONFIG_HOME:-$HOME/.config}/<name>/<name>.plist", the name being the bundle's
+    // "CFBundleIdentifier" or, without one, the executable's file name. Characters that cannot
+    // be part of a file name become "_". Empty when no home folder can be found.
+    static std::filesystem::path defaultPath(const Bundle& mainBundle);
+    static std::filesystem::path defaultPathForName(std::string_view name);
+
+    // Values come from memory, refreshed from the file whenever another process has replaced it;
+    // keys changed here and not yet synchronized keep their local values.
+    std::optional<PlistValue> objectForKey(std::string_view key) override;
+    void setObject(const PlistValue& value, std::string_view key) override;
+    void removeObjectForKey(std::string_view key) override;
+    bool synchronize() override;
+
+    // Every key and value as this object sees them now.
+    PlistDictionary dictionaryRepresentation();
+    const std::filesystem::path& path() const { return file_; }
+
+private:
+    struct FileIdentity {
+        dev_t device = 0;
+        ino_t inode = 0;
+        off_t size = 0;
+        int64_t modified = 0;
+        friend bool operator==(const FileIdentity&, const FileIdentity&) = default;
+    };
+    enum class ReadStatus { Missing, Parsed, Corrupt, Failed };
+    struct ReadResult {
+        ReadStatus status = ReadStatus::Missing;
+        PlistDictionary values;
+        std::string reason;
+        std::optional<FileIdentity> identity;
+    };
+
+    ReadResult readFile();
+    void refreshIfChanged();
+    void adopt(PlistDictionary fromFile);
+    bool makeFolders();
+    bool moveAside(const std::string& reason);
+    bool writeFile(const PlistDictionary& values);
+    std::optional<FileIdentity> currentIdentity();
+
+    std::filesystem::path file_;
+    Log& log_;
+    detail::FileOps& ops_;
+    PlistDictionary values_;
+    std::set<std::string, std::less<>> changed_;
+    std::optional<FileIdentity> seen_;
+    std::optional<FileIdentity> reportedCorrupt_;
+    unsigned temporaryCounter_ = 0;
+};
+
+} // namespace brenvo::platform

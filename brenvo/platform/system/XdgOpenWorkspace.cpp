@@ -1,0 +1,98 @@
+#include "brenvo/platform/system/XdgOpenWorkspace.h"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace brenvo::platform {
+
+XdgOpenWorkspace::XdgOpenWorkspace() : program_("xdg-open") {}
+
+XdgOpenWorkspace::XdgOpenWorkspace(std::string program) : program_(std::move(program)) {}
+
+bool XdgOpenWorkspace::isAcceptableURL(std::string_view url) {
+    // A scheme first, so that the text can neither be read as an option nor as a local path.
+    size_t colon = url.find(':');
+    if (colon == std::string_view::npos || colon == 0) {
+        return false;
+    }
+    const auto isAlpha = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    if (!isAlpha(url[0])) {
+        return false;
+    }
+    for (size_t i = 1; i < colon; ++i) {
+        const char c = url[i];
+        if (!isAlpha(c) && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.') {
+            return false;
+        }
+    }
+    for (char c : url) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool XdgOpenWorkspace::openURL(std::string_view url) {
+    if (!isAcceptableURL(url) || program_.empty()) {
+        return false;
+    }
+    // Everything the children need is prepared before fork(): after it only async-signal-safe
+    // calls are made.
+    const std::string argument(url);
+    char* const argv[] = {const_cast<char*>(program_.c_str()), const_cast<char*>(argument.c_str()),
+                          nullptr};
+    int report[2];
+    if (::pipe2(report, O_CLOEXEC) != 0) {
+        return false;
+    }
+    const pid_t child = ::fork();
+    if (child < 0) {
+        ::close(report[0]);
+        ::close(report[1]);
+        return false;
+    }
+    if (child == 0) {
+        ::close(report[0]);
+        ::setsid();
+        const pid_t grandchild = ::fork();
+        if (grandchild != 0) {
+            ::_exit(grandchild < 0 ? 1 : 0);
+        }
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        const int null = ::open("/dev/null", O_RDWR);
+        if (null >= 0) {
+            ::dup2(null, STDIN_FILENO);
+            ::dup2(null, STDOUT_FILENO);
+            if (null > STDERR_FILENO) {
+                ::close(null);
+            }
+        }
+        ::execvp(argv[0], argv);
+        const int error = errno;
+        [[maybe_unused]] const ssize_t written = ::write(report[1], &error, sizeof error);
+        ::_exit(127);
+    }
+    ::close(report[1]);
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    // The pipe closes when exec succeeds (close-on-exec) or carries the error when it fails; the
+    // wait ends as soon as the program has started.
+    int error = 0;
+    ssize_t got;
+    do {
+        got = ::read(report[0], &error, sizeof error);
+    } while (got < 0 && errno == EINTR);
+    ::close(report[0]);
+    const bool childOk = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    return childOk && got == 0;
+}
+
+} // namespace brenvo::platform
