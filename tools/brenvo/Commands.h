@@ -1,0 +1,24 @@
+// The commands of the brenvo tool. Each returns the process's exit status: 0 done, 1 failed,
+// 2 a usage error.
+#pragma once
+
+#include "Arguments.h"
+
+#include <string>
+
+namespace brenvo::tool {
+
+extern const char* const kDemoHelp;
+extern const char* const kCheckHelp;
+extern const char* const kRunHelp;
+extern const char* const kServeStoreHelp;
+
+int runDemo(const Arguments& arguments);
+int runCheck(const Arguments& arguments);
+int runRun(const Arguments& arguments);
+int runServeStore(const Arguments& arguments);
+
+// Prints "brenvo <command>: <message>" and where to find help; returns 2.
+int usageError(const std::string& command, const std::string& message);
+
+} // namespace brenvo::tool

@@ -1,0 +1,408 @@
+#include "Host.h"
+
+#include "Signals.h"
+
+#include "brenvo/BrenvoKeys.h"
+#include "brenvo/BrenvoReleaseInfo.h"
+#include "brenvo/platform/Clock.h"
+#include "brenvo/platform/Log.h"
+#include "brenvo/platform/NotificationCenter.h"
+#include "brenvo/platform/RunLoop.h"
+#include "brenvo/platform/system/CurlHttpClient.h"
+#include "brenvo/platform/system/FrameworkBundle.h"
+#include "brenvo/platform/system/InfoPlistBundle.h"
+#include "brenvo/platform/system/PlistUserDefaults.h"
+#include "brenvo/platform/system/XdgOpenWorkspace.h"
+
+#ifdef BRENVO_TOOL_WITH_GTK
+#include "brenvo/platform/glib/GLibRunLoop.h"
+#include "brenvo/platform/gtk/GtkReleaseWindow.h"
+#include <glib-unix.h>
+#include <glib.h>
+#include <gtk/gtk.h>
+#endif
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
+namespace brenvo::tool {
+
+using namespace brenvo::platform;
+
+namespace {
+
+void writeOut(const std::string& text) {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fflush(stdout);
+}
+
+// The host's bundle, except that "BrenvoDebugMessages" reads true.
+class DebugBundle final : public Bundle {
+public:
+    explicit DebugBundle(Bundle& inner) : inner_(inner) {}
+    std::optional<PlistValue> objectForInfoDictionaryKey(std::string_view key) const override {
+        if (key == kBrenvoDebugMessages)
+            return PlistValue(true);
+        return inner_.objectForInfoDictionaryKey(key);
+    }
+    std::string localizedStringForKey(std::string_view key, std::string_view value,
+                                      std::string_view table) const override {
+        return inner_.localizedStringForKey(key, value, table);
+    }
+
+private:
+    Bundle& inner_;
+};
+
+// Prints every URL handed to the system; hands it on unless the tool answers by itself.
+class ToolWorkspace final : public Workspace {
+public:
+    ToolWorkspace(Workspace* launcher, bool print) : launcher_(launcher), print_(print) {}
+    bool openURL(std::string_view url) override {
+        if (print_)
+            writeOut("open: " + std::string(url) + "\n");
+        return launcher_ ? launcher_->openURL(url) : true;
+    }
+
+private:
+    Workspace* launcher_;
+    bool print_;
+};
+
+// Tells the tool when a store request has been answered.
+class ObservedHttpClient final : public HttpClient {
+public:
+    explicit ObservedHttpClient(HttpClient& inner) : inner_(inner) {}
+    URLResponse sendSynchronousRequest(const URLRequest& request) override {
+        URLResponse response = inner_.sendSynchronousRequest(request);
+        if (answered_)
+            answered_();
+        return response;
+    }
+    void setAnswered(std::function<void()> answered) { answered_ = std::move(answered); }
+
+private:
+    HttpClient& inner_;
+    std::function<void()> answered_;
+};
+
+std::string windowTexts(ReleaseWindowOwner& owner) {
+    std::string text = "== " + owner.windowTitle() + " ==\n\n" + owner.titleText() + "\n\n" +
+                       owner.descriptionText() + "\n\n" + owner.releaseText() + "\n";
+    if (auto notes = owner.releaseDetails()) {
+        text += *notes;
+        if (notes->empty() || notes->back() != '\n')
+            text += '\n';
+    }
+    text += "\n  [o] " + owner.ButtonTitleUpdateNow() + "\n";
+    text += "  [s] " + owner.ButtonTitleUpdateSkip() + "\n";
+    return text;
+}
+
+#ifdef BRENVO_TOOL_WITH_GTK
+// The GTK window, answering by itself after a short while. It stands between the window and its
+// owner, so it knows when the window has closed by other means and then gives no answer.
+class AnsweringGtkWindow final : public Window, private ReleaseWindowOwner {
+public:
+    AnsweringGtkWindow(ReleaseWindowOwner& owner, RunLoop& loop, WindowAnswer answer, double delay)
+        : owner_(owner), loop_(loop), answer_(answer), delay_(delay) {}
+    ~AnsweringGtkWindow() override {
+        if (timer_)
+            timer_->invalidate();
+    }
+
+    bool load() {
+        inner_ = makeGtkReleaseWindow(*this, loop_);
+        return inner_ != nullptr;
+    }
+
+    void showWindow() override {
+        writeOut(windowTexts(owner_));
+        inner_->showWindow();
+        if (closed_)
+            return;
+        timer_ = Timer::timerWithTimeInterval(delay_, [this] { give(); });
+        loop_.addTimer(timer_, kDefaultRunLoopMode);
+    }
+    void activateApplication() override { inner_->activateApplication(); }
+    void center() override { inner_->center(); }
+    void makeKeyAndOrderFront() override { inner_->makeKeyAndOrderFront(); }
+    void close() override { inner_->close(); }
+
+private:
+    void give() {
+        if (closed_)
+            return;
+        switch (answer_) {
+        case WindowAnswer::Open:
+            writeOut("> o\n");
+            owner_.doOpenMas();
+            break;
+        case WindowAnswer::Skip:
+            writeOut("> s\n");
+            owner_.doSkip();
+            break;
+        case WindowAnswer::Close:
+            writeOut("> \n");
+            inner_->close();
+            break;
+        }
+    }
+
+    std::string windowTitle() override { return owner_.windowTitle(); }
+    std::string titleText() override { return owner_.titleText(); }
+    std::string descriptionText() override { return owner_.descriptionText(); }
+    std::string releaseText() override { return owner_.releaseText(); }
+    std::optional<std::string> releaseDetails() override { return owner_.releaseDetails(); }
+    std::string ButtonTitleUpdateNow() override { return owner_.ButtonTitleUpdateNow(); }
+    std::string ButtonTitleUpdateSkip() override { return owner_.ButtonTitleUpdateSkip(); }
+    void awakeFromNib() override { owner_.awakeFromNib(); }
+    void doOpenMas() override { owner_.doOpenMas(); }
+    void doSkip() override { owner_.doSkip(); }
+    void windowWillClose() override {
+        closed_ = true;
+        if (timer_)
+            timer_->invalidate();
+        owner_.windowWillClose();
+    }
+
+    ReleaseWindowOwner& owner_;
+    RunLoop& loop_;
+    WindowAnswer answer_;
+    double delay_;
+    std::unique_ptr<Window> inner_;
+    std::shared_ptr<Timer> timer_;
+    bool closed_ = false;
+};
+
+bool gtkCanStart() {
+    static const bool canStart = gtk_init_check(nullptr, nullptr);
+    return canStart;
+}
+#endif
+
+} // namespace
+
+struct Host::Impl {
+    explicit Impl(HostOptions hostOptions)
+        : options(std::move(hostOptions)), loop(clock), infoBundle(options.infoPlist, log),
+          mainBundle(infoBundle), defaults(options.defaults, log), observedHttp(http),
+          systemVersion(options.systemVersion),
+          workspace(options.answer ? nullptr : &launcher, options.printOpenedUrls),
+          services{options.forceDebugMessages ? static_cast<Bundle&>(mainBundle) : infoBundle,
+                   frameworkBundle,
+                   defaults,
+                   clock,
+                   loop,
+                   NotificationCenter::defaultCenter(),
+                   log,
+                   observedHttp,
+                   systemVersion,
+                   workspace,
+                   windows} {}
+
+    HostOptions options;
+    SystemClock clock;
+    RunLoop loop;
+    SystemLog log;
+    InfoPlistBundle infoBundle;
+    DebugBundle mainBundle;
+    FrameworkBundle frameworkBundle;
+    PlistUserDefaults defaults;
+    CurlHttpClient http;
+    ObservedHttpClient observedHttp;
+    FixedSystemVersion systemVersion;
+    XdgOpenWorkspace launcher;
+    ToolWorkspace workspace;
+    WindowRegistry windows;
+    Services services;
+
+    SignalPipe signals;
+    bool gtk = false;
+    bool signalled = false;
+    bool waitingForWindows = false;
+    size_t windowsBeforeClose = 0;
+#ifdef BRENVO_TOOL_WITH_GTK
+    GMainLoop* mainLoop = nullptr;
+    std::unique_ptr<GLibRunLoopSource> loopSource;
+    guint signalSource = 0;
+#endif
+};
+
+Host::Host(HostOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {
+    Impl& impl = *impl_;
+    impl.loop.makeCurrent();
+    // Log lines go to standard error only: a tool run is no event for the system log.
+    impl.log.setSink([](std::string_view line) {
+        std::string text(line);
+        text += '\n';
+        std::fwrite(text.data(), 1, text.size(), stderr);
+        std::fflush(stderr);
+    });
+
+    TerminalWindowOptions terminal;
+    terminal.answer = impl.options.answer;
+    registerTerminalWindow(impl.windows, terminal);
+
+#ifdef BRENVO_TOOL_WITH_GTK
+    const bool wantGtk = impl.options.window == WindowChoice::Gtk ||
+                         (impl.options.window == WindowChoice::Auto &&
+                          (std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY")));
+    if (wantGtk && gtkCanStart()) {
+        impl.gtk = true;
+        if (impl.options.answer) {
+            const WindowAnswer answer = *impl.options.answer;
+            const double delay = impl.options.answerDelay;
+            impl.windows.registerWindow(std::string(kBrenvoReleaseInfoWindow),
+                                        [answer, delay](ReleaseWindowOwner& owner,
+                                                        RunLoop& loop) -> std::unique_ptr<Window> {
+                                            auto window = std::make_unique<AnsweringGtkWindow>(
+                                                owner, loop, answer, delay);
+                                            if (!window->load())
+                                                return nullptr;
+                                            return window;
+                                        });
+        } else {
+            registerGtkWindow(impl.windows);
+        }
+        impl.mainLoop = g_main_loop_new(nullptr, FALSE);
+        impl.loopSource = std::make_unique<GLibRunLoopSource>(impl.loop);
+        impl.signalSource = g_unix_fd_add(
+            impl.signals.fd(), G_IO_IN,
+            [](gint, GIOCondition, gpointer data) -> gboolean {
+                auto* host = static_cast<Host*>(data);
+                host->impl_->signalled = true;
+                host->quit();
+                return G_SOURCE_REMOVE;
+            },
+            this);
+    } else if (impl.options.window == WindowChoice::Gtk) {
+        std::fprintf(stderr, "brenvo: GTK cannot start here; using the terminal window.\n");
+    }
+#else
+    if (impl.options.window == WindowChoice::Gtk)
+        std::fprintf(stderr, "brenvo: built without the GTK window; using the terminal window.\n");
+#endif
+    if (!impl.gtk) {
+        impl.loop.watchReadable(impl.signals.fd(), [this] {
+            impl_->signalled = true;
+            quit();
+        });
+    }
+
+    NotificationCenter::defaultCenter().addObserver(
+        this,
+        [this](const Notification&) {
+            Impl& self = *impl_;
+            // The closing controller still counts; it is destroyed on a later pass.
+            self.windowsBeforeClose = BrenvoReleaseInfo::liveControllers();
+            if (!self.waitingForWindows)
+                return;
+            auto later = Timer::timerWithTimeInterval(0, [this] { quitWhenWindowsAreGone(); });
+            self.loop.addTimer(later, kDefaultRunLoopMode);
+        },
+        kBrenvoReleaseWindowClosed, nullptr);
+}
+
+Host::~Host() {
+    NotificationCenter::defaultCenter().removeObserver(this);
+#ifdef BRENVO_TOOL_WITH_GTK
+    if (impl_->signalSource)
+        g_source_remove(impl_->signalSource);
+    impl_->loopSource.reset();
+    if (impl_->mainLoop)
+        g_main_loop_unref(impl_->mainLoop);
+#endif
+}
+
+Services& Host::services() {
+    return impl_->services;
+}
+
+bool Host::usesGtk() const {
+    return impl_->gtk;
+}
+
+void Host::onCheckEnded(std::function<void()> ended) {
+    Impl& impl = *impl_;
+    impl.observedHttp.setAnswered([&impl, ended = std::move(ended)] {
+        // The check is still running; this timer fires only after it has returned.
+        impl.loop.addTimer(Timer::timerWithTimeInterval(0, ended), kDefaultRunLoopMode);
+    });
+}
+
+bool Host::run() {
+    Impl& impl = *impl_;
+#ifdef BRENVO_TOOL_WITH_GTK
+    if (impl.gtk) {
+        g_main_loop_run(impl.mainLoop);
+        return impl.signalled;
+    }
+#endif
+    impl.loop.run();
+    return impl.signalled;
+}
+
+void Host::quit() {
+#ifdef BRENVO_TOOL_WITH_GTK
+    if (impl_->gtk) {
+        g_main_loop_quit(impl_->mainLoop);
+        return;
+    }
+#endif
+    impl_->loop.quit();
+}
+
+void Host::quitWhenWindowsAreGone() {
+    Impl& impl = *impl_;
+    const size_t live = BrenvoReleaseInfo::liveControllers();
+    if (live == 0) {
+        impl.waitingForWindows = false;
+        quit();
+        return;
+    }
+    impl.waitingForWindows = true;
+    // A window that has just closed is destroyed on one of the next passes: look again then.
+    // An open window is waited for through the close notification instead.
+    if (impl.windowsBeforeClose > 0 && live >= impl.windowsBeforeClose) {
+        auto later = Timer::timerWithTimeInterval(0, [this] { quitWhenWindowsAreGone(); });
+        impl.loop.addTimer(later, kDefaultRunLoopMode);
+    } else {
+        impl.windowsBeforeClose = 0;
+    }
+}
+
+std::optional<OperatingSystemVersion> parseSystemVersion(const std::string& text) {
+    int32_t parts[3] = {0, 0, 0};
+    size_t count = 0;
+    const char* at = text.data();
+    const char* end = text.data() + text.size();
+    while (true) {
+        if (count == 3 || at == end || *at < '0' || *at > '9')
+            return std::nullopt;
+        auto [next, error] = std::from_chars(at, end, parts[count]);
+        if (error != std::errc() || parts[count] < 0)
+            return std::nullopt;
+        ++count;
+        at = next;
+        if (at == end)
+            break;
+        if (*at != '.')
+            return std::nullopt;
+        ++at;
+    }
+    return OperatingSystemVersion{parts[0], parts[1], parts[2]};
+}
+
+std::optional<WindowChoice> parseWindowChoice(const std::string& text) {
+    if (text == "terminal")
+        return WindowChoice::Terminal;
+    if (text == "gtk")
+        return WindowChoice::Gtk;
+    return std::nullopt;
+}
+
+} // namespace brenvo::tool

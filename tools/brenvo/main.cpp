@@ -1,0 +1,96 @@
+// brenvo: see an application's update check at work, from the command line.
+#include "Arguments.h"
+#include "Commands.h"
+
+#include "brenvo/compareVersions.h"
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+using brenvo::tool::Arguments;
+
+constexpr const char* kUsage = R"(usage: brenvo <command> [options]
+
+Commands:
+  demo          show the update window of a sample application, served by a local store
+  check         run one update check for an application, as the application would
+  run           run the update agent for an application until interrupted
+  serve-store   answer store lookups on 127.0.0.1 with a version of your choosing
+  compare       compare two version strings
+
+Run "brenvo <command> --help" for the options of a command.
+)";
+
+constexpr const char* kCompareHelp = R"(usage: brenvo compare A B
+
+Prints -1 when version A is older than B, 0 when they are the same and 1 when A is newer.
+Components split at "." and compare by numeric value ("1.10" is newer than "1.9"); missing
+components count as 0 ("1.0" equals "1").
+)";
+
+int runCompare(const Arguments& arguments) {
+    if (arguments.positional.size() != 2)
+        return brenvo::tool::usageError("compare", "expected two versions");
+    std::printf("%d\n", brenvo::compareVersions(std::string_view(arguments.positional[0]),
+                                                std::string_view(arguments.positional[1])));
+    return 0;
+}
+
+struct Command {
+    const char* name;
+    std::set<std::string> valueOptions;
+    std::set<std::string> flagOptions;
+    const char* help;
+    std::function<int(const Arguments&)> run;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    using namespace brenvo::tool;
+    const std::vector<Command> commands = {
+        {"demo", {"answer", "window"}, {}, kDemoHelp, runDemo},
+        {"check",
+         {"info-plist", "defaults", "os-version", "answer", "window"},
+         {},
+         kCheckHelp,
+         runCheck},
+        {"run", {"info-plist", "defaults", "window"}, {"debug"}, kRunHelp, runRun},
+        {"serve-store",
+         {"port", "version", "notes", "reply", "name"},
+         {},
+         kServeStoreHelp,
+         runServeStore},
+        {"compare", {}, {}, kCompareHelp, runCompare},
+    };
+
+    if (argc < 2) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    const std::string name = argv[1];
+    if (name == "-h" || name == "--help" || name == "help") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    for (const Command& command : commands) {
+        if (name != command.name)
+            continue;
+        std::string error;
+        auto arguments = parseArguments(std::vector<std::string>(argv + 2, argv + argc),
+                                        command.valueOptions, command.flagOptions, error);
+        if (!arguments)
+            return usageError(command.name, error);
+        if (arguments->help) {
+            std::fputs(command.help, stdout);
+            return 0;
+        }
+        return command.run(*arguments);
+    }
+    std::fprintf(stderr, "brenvo: unknown command \"%s\"\n\n%s", name.c_str(), kUsage);
+    return 2;
+}
