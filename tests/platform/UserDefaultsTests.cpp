@@ -1,0 +1,445 @@
+// The plist defaults store on real files: merging between writers, damaged files, failing
+// system calls (each call of a save made to fail in turn), and two processes at once.
+#include "brenvo/platform/system/PlistFile.h"
+#include "brenvo/platform/system/PlistUserDefaults.h"
+#include "support/CapturingLog.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace brenvo::platform;
+using brenvo::test::CapturingLog;
+using brenvo::test::TempDir;
+
+namespace {
+
+// Makes one call fail: the n-th call of any kind, or the first call of one kind.
+class FailingFileOps final : public brenvo::detail::FileOps {
+public:
+    void failCall(int n) { failAt_ = n; }
+    void failFirst(std::string name, int error) {
+        failName_ = std::move(name);
+        failError_ = error;
+    }
+    void disarm() {
+        failAt_ = 0;
+        failName_.clear();
+    }
+    // Every open() of `path` fails with EACCES.
+    void deny(std::string path) { denied_ = std::move(path); }
+    int calls() const { return calls_; }
+    const std::string& failed() const { return failed_; }
+
+    int open(const char* path, int flags, mode_t mode) override {
+        if (path == denied_) {
+            errno = EACCES;
+            return -1;
+        }
+        return check("open") ? -1 : FileOps::open(path, flags, mode);
+    }
+    ssize_t read(int fd, void* buffer, size_t size) override {
+        return check("read") ? -1 : FileOps::read(fd, buffer, size);
+    }
+    ssize_t write(int fd, const void* buffer, size_t size) override {
+        return check("write") ? -1 : FileOps::write(fd, buffer, size);
+    }
+    int fsync(int fd) override { return check("fsync") ? -1 : FileOps::fsync(fd); }
+    int close(int fd) override {
+        // A failing close still releases the descriptor, as on Linux.
+        const bool fail = check("close");
+        const int result = FileOps::close(fd);
+        if (fail) {
+            errno = EIO;
+            return -1;
+        }
+        return result;
+    }
+    int fstat(int fd, struct stat* info) override {
+        return check("fstat") ? -1 : FileOps::fstat(fd, info);
+    }
+    int stat(const char* path, struct stat* info) override {
+        return check("stat") ? -1 : FileOps::stat(path, info);
+    }
+    int flock(int fd, int operation) override {
+        return check("flock") ? -1 : FileOps::flock(fd, operation);
+    }
+    int mkdir(const char* path, mode_t mode) override {
+        return check("mkdir") ? -1 : FileOps::mkdir(path, mode);
+    }
+    int rename(const char* from, const char* to) override {
+        return check("rename") ? -1 : FileOps::rename(from, to);
+    }
+    int renameNoReplace(const char* from, const char* to) override {
+        return check("renameNoReplace") ? -1 : FileOps::renameNoReplace(from, to);
+    }
+    int unlink(const char* path) override { return check("unlink") ? -1 : FileOps::unlink(path); }
+
+private:
+    bool check(const char* name) {
+        ++calls_;
+        const bool byCount = failAt_ != 0 && calls_ == failAt_;
+        const bool byName = !failName_.empty() && failName_ == name;
+        if (!byCount && !byName) {
+            return false;
+        }
+        failed_ = name;
+        errno = byName ? failError_ : (std::string(name) == "write" ? ENOSPC : EIO);
+        if (byName) {
+            failName_.clear();
+        }
+        return true;
+    }
+
+    int calls_ = 0;
+    int failAt_ = 0;
+    std::string failName_;
+    int failError_ = 0;
+    std::string failed_;
+    std::string denied_;
+};
+
+PlistDictionary fileContents(const std::filesystem::path& path) {
+    auto root = readPropertyListFile(path, nullptr);
+    return root && root->asDictionary() ? *root->asDictionary() : PlistDictionary{};
+}
+
+void writePlist(const std::filesystem::path& path, const PlistDictionary& values) {
+    ASSERT_TRUE(writePropertyListFile(PlistValue(values), path, PlistFormat::XML, nullptr));
+}
+
+std::string savedMessage(const std::filesystem::path& file, std::string_view step, int error) {
+    return "Could not save the preferences file " + file.string() + " (" + std::string(step) +
+           ": " + std::strerror(error) + "); the previous file is unchanged.";
+}
+
+TEST(PlistUserDefaults, WritersMergePerKeyAndKeepUnknownKeys) {
+    TempDir dir;
+    const auto file = dir / "prefs" / "app.plist";
+    CapturingLog log;
+    PlistUserDefaults first(file, log);
+    PlistUserDefaults second(file, log);
+
+    first.setObject("one", "a");
+    first.setObject(1, "shared");
+    ASSERT_TRUE(first.synchronize());
+    // Someone else's key, written by hand.
+    PlistDictionary onDisk = fileContents(file);
+    onDisk.emplace("Unknown", PlistValue(PlistArray{1, "x"}));
+    writePlist(file, onDisk);
+
+    second.setObject("two", "b");
+    ASSERT_TRUE(second.synchronize());
+    first.removeObjectForKey("a");
+    first.setObject(2, "shared");
+    ASSERT_TRUE(first.synchronize());
+    // `second` never touched "shared" or "a": it must not bring back its old view of them.
+    second.setObject("three", "c");
+    ASSERT_TRUE(second.synchronize());
+
+    const PlistDictionary expected{
+        {"b", "two"}, {"c", "three"}, {"shared", 2}, {"Unknown", PlistValue(PlistArray{1, "x"})}};
+    EXPECT_EQ(fileContents(file), expected);
+    EXPECT_EQ(first.dictionaryRepresentation(), expected);
+    EXPECT_EQ(second.dictionaryRepresentation(), expected);
+    EXPECT_TRUE(log.lines().empty());
+
+    struct stat info {};
+    ASSERT_EQ(stat(file.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    ASSERT_EQ(stat(file.parent_path().c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+}
+
+TEST(PlistUserDefaults, ValuesRoundTripAndDatesAreStoredAsDates) {
+    TempDir dir;
+    CapturingLog log;
+    const auto file = dir / "app.plist";
+    PlistUserDefaults writer(file, log);
+    const std::vector<std::pair<std::string, PlistValue>> values = {
+        {"text", "Grüße & <tags>"},
+        {"negative", int64_t{-42}},
+        {"big", int64_t{9007199254740993}},
+        {"real", 0.1},
+        {"flag", true},
+        {"date", Date{1'800'000'123.0}},
+        {"data", PlistData{0, 1, 254, 255}},
+        {"nested", PlistValue(PlistDictionary{{"list", PlistValue(PlistArray{1, 2.5, "three"})}})},
+    };
+    for (const auto& [key, value] : values) {
+        writer.setObject(value, key);
+    }
+    ASSERT_TRUE(writer.synchronize());
+    PlistUserDefaults reader(file, log);
+    for (const auto& [key, value] : values) {
+        EXPECT_EQ(reader.objectForKey(key), value) << key;
+    }
+    EXPECT_NE(dir.readFile("app.plist")->find("<date>2027-01-15T08:02:03Z</date>"),
+              std::string::npos);
+    EXPECT_EQ(reader.stringForKey("negative"), "-42");
+    EXPECT_EQ(reader.stringForKey("flag"), std::nullopt);
+    // The file holds whole seconds; the writing process keeps what it stored.
+    writer.setObject(Date{1'800'000'000.75}, "fraction");
+    ASSERT_TRUE(writer.synchronize());
+    EXPECT_EQ(writer.objectForKey("fraction"), PlistValue(Date{1'800'000'000.75}));
+    EXPECT_EQ(reader.objectForKey("fraction"), PlistValue(Date{1'800'000'000.0}));
+}
+
+TEST(PlistUserDefaults, DamagedFilesAreMovedAsideNeverDestroyed) {
+    struct Case {
+        const char* name;
+        std::string bytes;
+        bool folder; // a folder sits where the file should be
+        const char* reason;
+    };
+    const std::string valid = dataFromPropertyList(
+        PlistValue(PlistDictionary{{"BrenvoLastCheck", Date{1'800'000'000}}, {"k", "v"}}),
+        PlistFormat::XML);
+    const Case cases[] = {
+        {"empty", "", false, "the file is empty"},
+        {"truncated", valid.substr(0, valid.size() / 2), false, "not a property list"},
+        {"not a plist", "BrenvoLastCheck = yesterday\n", false, "not a property list"},
+        {"binary garbage", std::string("bplist00\x01\x02\x03", 11), false, "not a property list"},
+        {"array root", dataFromPropertyList(PlistValue(PlistArray{"a"}), PlistFormat::XML), false,
+         "does not hold a dictionary"},
+        {"folder", "", true, "not a regular file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const auto file = dir / "app.plist";
+        if (c.folder) {
+            std::filesystem::create_directories(file / "inside");
+        } else {
+            dir.writeFile("app.plist", c.bytes);
+        }
+        CapturingLog log;
+        PlistUserDefaults defaults(file, log);
+        EXPECT_EQ(defaults.objectForKey("BrenvoLastCheck"), std::nullopt);
+        EXPECT_EQ(log.lines(),
+                  std::vector<std::string>{"The preferences file " + file.string() +
+                                           " could not be read (" + c.reason +
+                                           "); it will be moved aside at the next save."});
+        // A second damaged copy already aside must not be overwritten.
+        dir.writeFile("app.plist.corrupt", "older damage");
+        defaults.setObject("1.0", "BrenvoSkipVersion");
+        ASSERT_TRUE(defaults.synchronize());
+        EXPECT_EQ(log.lines().back(), "The preferences file " + file.string() +
+                                          " could not be read (" + c.reason +
+                                          ") and was moved to " + file.string() + ".corrupt-2.");
+        EXPECT_EQ(dir.readFile("app.plist.corrupt"), "older damage");
+        if (c.folder) {
+            EXPECT_TRUE(std::filesystem::is_directory(dir / "app.plist.corrupt-2" / "inside"));
+        } else {
+            EXPECT_EQ(dir.readFile("app.plist.corrupt-2"), c.bytes);
+        }
+        EXPECT_EQ(fileContents(file), (PlistDictionary{{"BrenvoSkipVersion", "1.0"}}));
+    }
+}
+
+TEST(PlistUserDefaults, UnreadableFileIsMovedAside) {
+    TempDir dir;
+    const auto file = dir / "app.plist";
+    dir.writeFile("app.plist", "secret");
+    CapturingLog log;
+    FailingFileOps ops;
+    ops.deny(file.string());
+    PlistUserDefaults defaults(file, log, ops);
+    EXPECT_EQ(log.lines(), std::vector<std::string>{
+                               "The preferences file " + file.string() +
+                               " could not be read (Permission denied); it will be moved aside "
+                               "at the next save."});
+    defaults.setObject(true, "x");
+    ASSERT_TRUE(defaults.synchronize());
+    EXPECT_EQ(dir.readFile("app.plist.corrupt"), "secret");
+    EXPECT_EQ(fileContents(file), (PlistDictionary{{"x", true}}));
+}
+
+} // namespace
+
+namespace {
+
+// Runs one save with each of its system calls failing in turn: a failed save leaves the old file
+// byte for byte, logs, leaves no temporary file, and keeps the change for the next save.
+TEST(PlistUserDefaults, EverySystemCallOfASaveMayFail) {
+    int failures = 0;
+    for (int n = 1;; ++n) {
+        SCOPED_TRACE("failing call " + std::to_string(n));
+        TempDir dir;
+        const auto file = dir / "app.plist";
+        writePlist(file, {{"kept", "old"}, {"shared", 1}});
+        const std::string oldBytes = *dir.readFile("app.plist");
+        const PlistDictionary expected{{"kept", "old"}, {"shared", 2}, {"added", true}};
+
+        CapturingLog log;
+        FailingFileOps ops;
+        ops.failCall(n);
+        PlistUserDefaults defaults(file, log, ops);
+        defaults.setObject(2, "shared");
+        defaults.setObject(true, "added");
+        const bool saved = defaults.synchronize();
+        if (ops.failed().empty()) {
+            EXPECT_TRUE(saved);
+            EXPECT_EQ(fileContents(file), expected);
+            EXPECT_GT(failures, 5);
+            break;
+        }
+        const std::vector<std::string> left = dir.entries();
+        for (const std::string& name : left) {
+            EXPECT_TRUE(name == "app.plist" || name == "app.plist.lock") << name;
+        }
+        if (saved) {
+            // The failure hit a read that the save could do without (a refresh).
+            EXPECT_EQ(fileContents(file), expected);
+        } else {
+            ++failures;
+            ASSERT_FALSE(log.lines().empty());
+            const bool afterRename = log.lines().back().starts_with("Saved the preferences file");
+            if (afterRename) {
+                EXPECT_EQ(fileContents(file), expected);
+            } else {
+                EXPECT_EQ(dir.readFile("app.plist"), oldBytes) << log.lines().back();
+            }
+            ops.disarm();
+            EXPECT_TRUE(defaults.synchronize());
+            EXPECT_EQ(fileContents(file), expected);
+        }
+        ASSERT_LT(n, 200);
+    }
+}
+
+TEST(PlistUserDefaults, FailuresAreLoggedExactly) {
+    struct Case {
+        const char* call;
+        int error;
+        std::string step; // empty: the folder flush
+    };
+    const Case cases[] = {
+        {"write", ENOSPC, "write"}, {"fsync", EIO, "fsync"}, {"rename", EXDEV, "rename"},
+        {"flock", ENOLCK, "lock"},  {"close", EIO, "close"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.call);
+        TempDir dir;
+        const auto file = dir / "app.plist";
+        CapturingLog log;
+        FailingFileOps ops;
+        PlistUserDefaults defaults(file, log, ops);
+        defaults.setObject("v", "k");
+        ops.failFirst(c.call, c.error);
+        EXPECT_FALSE(defaults.synchronize());
+        EXPECT_EQ(log.lines(), std::vector<std::string>{savedMessage(file, c.step, c.error)});
+        EXPECT_FALSE(std::filesystem::exists(file));
+    }
+}
+
+TEST(PlistUserDefaults, ChangesByOthersAppearWithoutSynchronize) {
+    TempDir dir;
+    const auto file = dir / "app.plist";
+    CapturingLog log;
+    PlistUserDefaults reader(file, log);
+    EXPECT_EQ(reader.objectForKey("k"), std::nullopt);
+    writePlist(file, {{"k", "first"}});
+    EXPECT_EQ(reader.objectForKey("k"), PlistValue("first"));
+    reader.setObject("mine", "local");
+    writePlist(file, {{"k", "second"}, {"local", "theirs"}});
+    EXPECT_EQ(reader.objectForKey("k"), PlistValue("second"));
+    // A key changed here and not yet saved keeps the local value.
+    EXPECT_EQ(reader.objectForKey("local"), PlistValue("mine"));
+    std::filesystem::remove(file);
+    EXPECT_EQ(reader.objectForKey("k"), std::nullopt);
+    EXPECT_EQ(reader.objectForKey("local"), PlistValue("mine"));
+}
+
+// Two processes each save 300 updates into the same file: none is lost.
+TEST(PlistUserDefaults, TwoProcessesLoseNoUpdates) {
+    TempDir dir;
+    const auto file = dir / "shared" / "app.plist";
+    constexpr int kUpdates = 300;
+    pid_t children[2];
+    for (int child = 0; child < 2; ++child) {
+        children[child] = fork();
+        ASSERT_GE(children[child], 0);
+        if (children[child] == 0) {
+            CapturingLog log;
+            PlistUserDefaults defaults(file, log);
+            int failures = 0;
+            for (int i = 0; i < kUpdates; ++i) {
+                defaults.setObject(i, "p" + std::to_string(child) + "-" + std::to_string(i));
+                defaults.setObject(i, "count" + std::to_string(child));
+                failures += defaults.synchronize() ? 0 : 1;
+            }
+            _exit(failures == 0 && log.lines().empty() ? 0 : 1);
+        }
+    }
+    for (pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    const PlistDictionary values = fileContents(file);
+    EXPECT_EQ(values.size(), 2u * kUpdates + 2);
+    for (int child = 0; child < 2; ++child) {
+        for (int i = 0; i < kUpdates; ++i) {
+            const auto found = values.find("p" + std::to_string(child) + "-" + std::to_string(i));
+            ASSERT_NE(found, values.end()) << child << " " << i;
+            EXPECT_EQ(found->second, PlistValue(i));
+        }
+        EXPECT_EQ(values.at("count" + std::to_string(child)), PlistValue(kUpdates - 1));
+    }
+}
+
+TEST(PlistUserDefaults, DefaultPathFollowsXdgAndTheBundleIdentifier) {
+    struct FixedBundle final : Bundle {
+        std::optional<PlistValue> identifier;
+        std::optional<PlistValue> objectForInfoDictionaryKey(std::string_view key) const override {
+            return key == "CFBundleIdentifier" ? identifier : std::nullopt;
+        }
+        std::string localizedStringForKey(std::string_view key, std::string_view,
+                                          std::string_view) const override {
+            return std::string(key);
+        }
+    };
+    struct Case {
+        const char* xdg; // nullptr: unset
+        const char* home;
+        std::optional<PlistValue> identifier;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"/xdg", "/home/u", PlistValue("org.example.App"),
+         "/xdg/org.example.App/org.example.App.plist"},
+        {nullptr, "/home/u", PlistValue("org.example.App"),
+         "/home/u/.config/org.example.App/org.example.App.plist"},
+        {"relative/ignored", "/home/u", PlistValue("a/../b"),
+         "/home/u/.config/a_.._b/a_.._b.plist"},
+        {"", "/home/u", PlistValue(".."), "/home/u/.config/brenvo-host/brenvo-host.plist"},
+        {"/xdg", "/home/u", PlistValue(42), "/xdg/platform_tests/platform_tests.plist"},
+        {"/xdg", "/home/u", std::nullopt, "/xdg/platform_tests/platform_tests.plist"},
+    };
+    const char* savedXdg = std::getenv("XDG_CONFIG_HOME");
+    const char* savedHome = std::getenv("HOME");
+    const std::string xdgBefore = savedXdg ? savedXdg : "";
+    const std::string homeBefore = savedHome ? savedHome : "";
+    for (const Case& c : cases) {
+        if (c.xdg != nullptr) {
+            setenv("XDG_CONFIG_HOME", c.xdg, 1);
+        } else {
+            unsetenv("XDG_CONFIG_HOME");
+        }
+        setenv("HOME", c.home, 1);
+        FixedBundle bundle;
+        bundle.identifier = c.identifier;
+        EXPECT_EQ(PlistUserDefaults::defaultPath(bundle).string(), c.expected);
+    }
+    savedXdg ? setenv("XDG_CONFIG_HOME", xdgBefore.c_str(), 1) : unsetenv("XDG_CONFIG_HOME");
+    savedHome ? setenv("HOME", homeBefore.c_str(), 1) : unsetenv("HOME");
+}
+
+} // namespace
