@@ -1,0 +1,185 @@
+// One agent's world for a test: a temporary folder holding the host's Info.plist and the user's
+// defaults file, a manual clock with a real run loop on it, the real notification centre, log
+// capture, a real libcurl client (short time-out) and a loopback store server, and a scripted
+// release window.
+#pragma once
+
+#include "brenvo/Brenvo.h"
+#include "brenvo/BrenvoKeys.h"
+#include "brenvo/platform/Services.h"
+#include "brenvo/platform/system/CurlHttpClient.h"
+#include "brenvo/platform/system/FrameworkBundle.h"
+#include "brenvo/platform/system/InfoPlistBundle.h"
+#include "brenvo/platform/system/PlistFile.h"
+#include "brenvo/platform/system/PlistUserDefaults.h"
+
+#include "support/CapturingLog.h"
+#include "support/LoopbackServer.h"
+#include "support/RecordingWorkspace.h"
+#include "support/ScriptedWindow.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace brenvo::test {
+
+// An HttpClient that remembers every request and hands it to the real client.
+class RecordingHttp final : public platform::HttpClient {
+public:
+    explicit RecordingHttp(platform::HttpClient& inner) : inner_(inner) {}
+    platform::URLResponse sendSynchronousRequest(const platform::URLRequest& request) override {
+        requests.push_back(request);
+        if (!forward)
+            return {};
+        return inner_.sendSynchronousRequest(request);
+    }
+    std::vector<platform::URLRequest> requests;
+    // False keeps requests off the network: nothing arrives.
+    bool forward = true;
+
+private:
+    platform::HttpClient& inner_;
+};
+
+// The start of every test's wall clock; fractions are added per test.
+inline constexpr double kEpoch = 1'800'000'000.0;
+
+struct AgentSetup {
+    // The host's Info.plist.
+    platform::PlistDictionary info = {};
+    // Written as the user's defaults file before anything reads it.
+    std::optional<platform::PlistDictionary> defaultsFile = std::nullopt;
+    // The manual clock's start.
+    double now = kEpoch;
+    // The most the real HTTP client waits for one request, in seconds.
+    double clientTimeout = 3.0;
+    // Adds "BrenvoCastUrl" pointing at the loopback store unless the Info.plist sets one.
+    bool castToLoopback = true;
+    // What the scripted window answers by itself; nullopt leaves it open.
+    std::optional<platform::WindowAnswer> answer = std::nullopt;
+};
+
+struct AgentWorld {
+    explicit AgentWorld(AgentSetup setup)
+        : clock(platform::Date{setup.now}), loop(clock),
+          curl(platform::CurlHttpClient::Options{setup.clientTimeout,
+                                                 platform::HttpClient::kMaxResponseSize, 5}),
+          http(curl), window(setup.answer), info(std::move(setup.info)) {
+        if (setup.castToLoopback && !info.contains(kBrenvoCastUrl))
+            info[std::string(kBrenvoCastUrl)] = castUrl();
+        writeInfo();
+        const auto defaultsFile = setup.defaultsFile;
+        if (defaultsFile) {
+            std::filesystem::create_directories(defaultsPath().parent_path());
+            std::string why;
+            EXPECT_TRUE(platform::writePropertyListFile(platform::PlistValue(*defaultsFile),
+                                                        defaultsPath(), platform::PlistFormat::XML,
+                                                        &why))
+                << why;
+        }
+        mainBundle.emplace(dir / "Info.plist", log);
+        defaults.emplace(defaultsPath(), log);
+        services.emplace(platform::Services{*mainBundle, framework, *defaults, clock, loop, center,
+                                            log, http, systemVersion, workspace, windows});
+        window.registerWith(windows);
+    }
+
+    // A host with an identifier, debug messages and its cast URL pointing at the loopback store.
+    static platform::PlistDictionary host(platform::PlistDictionary extra = {}) {
+        platform::PlistDictionary info{{std::string(kBrenvoAppId), "123456"},
+                                       {std::string(kBrenvoDebugMessages), true},
+                                       {std::string(kCFBundleShortVersionString), "1.9"},
+                                       {std::string(kCFBundleName), "Demo"}};
+        for (auto& [key, value] : extra)
+            info[key] = value;
+        return info;
+    }
+
+    // Changes one Info.plist key (nullopt removes it); the agent sees it at its next lookup.
+    void setInfo(std::string_view key, std::optional<platform::PlistValue> value) {
+        if (value)
+            info[std::string(key)] = *value;
+        else
+            info.erase(std::string(key));
+        writeInfo();
+    }
+
+    void writeInfo() {
+        std::string why;
+        EXPECT_TRUE(platform::writePropertyListFile(platform::PlistValue(info), dir / "Info.plist",
+                                                    platform::PlistFormat::XML, &why))
+            << why;
+    }
+
+    std::filesystem::path defaultsPath() const { return dir / "prefs" / "defaults.plist"; }
+
+    // What another process would read from the defaults file now.
+    std::optional<platform::PlistValue> storedDefault(std::string_view key) const {
+        auto file = platform::readPropertyListFile(defaultsPath(), nullptr);
+        if (!file || !file->asDictionary())
+            return std::nullopt;
+        auto found = file->asDictionary()->find(key);
+        if (found == file->asDictionary()->end())
+            return std::nullopt;
+        return found->second;
+    }
+
+    // True when the defaults file holds "BrenvoLastCheck" as a date within a second of the
+    // clock (the XML file keeps whole seconds).
+    bool lastCheckIsNow() {
+        auto stored = storedDefault(kBrenvoLastCheck);
+        const platform::Date* date = stored ? stored->asDate() : nullptr;
+        return date && std::abs(date->secondsSince1970 - clock.date().secondsSince1970) < 1.0;
+    }
+
+    std::string castUrl() const { return server.url("/lookup?id="); }
+
+    // Seconds until the loop's next timer, or nullopt.
+    std::optional<double> nextTimeout() {
+        auto timeout = loop.nextTimeout();
+        if (!timeout)
+            return std::nullopt;
+        return std::chrono::duration<double>(*timeout).count();
+    }
+
+    // Moves both clocks by `seconds` and runs one pass of the loop.
+    void advanceAndDispatch(double seconds) {
+        clock.advance(seconds);
+        loop.dispatch();
+    }
+
+    size_t countLines(std::string_view prefix) const {
+        size_t n = 0;
+        for (const auto& line : log.lines())
+            n += line.starts_with(prefix) ? 1 : 0;
+        return n;
+    }
+
+    std::string lastLine() const { return log.lines().empty() ? "" : log.lines().back(); }
+
+    TempDir dir;
+    LoopbackServer server;
+    CapturingLog log;
+    platform::ManualClock clock;
+    platform::RunLoop loop;
+    std::optional<platform::InfoPlistBundle> mainBundle;
+    platform::FrameworkBundle framework;
+    std::optional<platform::PlistUserDefaults> defaults;
+    platform::NotificationCenter center;
+    platform::CurlHttpClient curl;
+    RecordingHttp http;
+    platform::FixedSystemVersion systemVersion;
+    RecordingWorkspace workspace;
+    platform::WindowRegistry windows;
+    ScriptedWindow window;
+    std::optional<platform::Services> services;
+    platform::PlistDictionary info;
+};
+
+} // namespace brenvo::test

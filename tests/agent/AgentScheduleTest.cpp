@@ -1,0 +1,339 @@
+// The agent's start-up, schedule, logging and destruction on a manual clock with real files.
+#include "AgentHarness.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <string>
+
+namespace brenvo::test {
+namespace {
+
+using platform::Date;
+using platform::PlistArray;
+using platform::PlistDictionary;
+using platform::PlistValue;
+
+constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+
+std::string scheduleLine(int64_t delay, int64_t interval) {
+    return "Brenvo: Next Update Check in " + std::to_string(delay) +
+           " seconds. Check Interval is " + std::to_string(interval) + " seconds.";
+}
+
+std::string bannerLine() {
+    platform::FrameworkBundle framework;
+    return "Brenvo: Brenvo Framework Version " +
+           framework.objectForInfoDictionaryKey(kCFBundleShortVersionString)->description() + " (" +
+           framework.objectForInfoDictionaryKey(kCFBundleVersion)->description() +
+           "). Debugging Messages are activated.";
+}
+
+const std::string kNoAppIdLine =
+    "Brenvo: No update check possible. Please set BrenvoAppId in Main Bundle Info.plist.";
+const std::string kIntervalUnreadableLine =
+    "Brenvo: BrenvoInterval has no integer reading. Using the default interval.";
+const std::string kLastCheckNotDateLine =
+    "Brenvo: BrenvoLastCheck does not hold a date. Treating it as never checked.";
+const std::string kStartingPrefix = "Brenvo: Starting HTTP Request";
+
+struct ScheduleCase {
+    const char* name;
+    std::optional<PlistValue> interval;  // "BrenvoInterval"; nullopt: absent
+    std::optional<PlistValue> lastCheck; // "BrenvoLastCheck" as stored; nullopt: absent
+    double now;                          // the clock, relative to kEpoch
+    int64_t delay;
+    int64_t checkInterval;
+    std::string note; // a line logged between the banner and the schedule line, if any
+};
+
+std::ostream& operator<<(std::ostream& out, const ScheduleCase& row) {
+    return out << row.name;
+}
+
+const ScheduleCase kScheduleCases[] = {
+    {"NeverChecked", std::nullopt, std::nullopt, 0, 0, 86400, ""},
+    {"CheckedAFractionAgo", std::nullopt, Date{kEpoch}, 100.9, 86300, 86400, ""},
+    {"CheckedExactlyAnIntervalAgo", std::nullopt, Date{kEpoch}, 86400, 0, 86400, ""},
+    {"CheckedLongAgo", std::nullopt, Date{kEpoch}, 10 * 86400.5, 0, 86400, ""},
+    {"CheckInTheFuture", std::nullopt, Date{kEpoch + 51}, 0.5, 86450, 86400, ""},
+    {"IntervalZero", 0, Date{kEpoch}, 10, 0, 0, ""},
+    {"IntervalNegative", -30, Date{kEpoch}, 1, 0, -30, ""},
+    {"IntervalNegativeCheckInTheFuture", -30, Date{kEpoch + 100}, 0, 70, -30, ""},
+    {"IntervalText", "3600", Date{kEpoch}, 100, 3500, 3600, ""},
+    {"IntervalNumber", 3600, Date{kEpoch}, 100, 3500, 3600, ""},
+    {"IntervalReal", 3600.9, Date{kEpoch}, 100, 3500, 3600, ""},
+    {"IntervalTextWithSpaceAndTail", "  3600 seconds", Date{kEpoch}, 100, 3500, 3600, ""},
+    {"IntervalTextWithoutDigits", "hourly", Date{kEpoch}, 100, 0, 0, ""},
+    {"IntervalBooleanTrue", true, std::nullopt, 0, 0, 1, ""},
+    {"IntervalArray", PlistArray{PlistValue(3600)}, Date{kEpoch}, 100, 86300, 86400,
+     kIntervalUnreadableLine},
+    {"IntervalDictionary", PlistDictionary{{"seconds", PlistValue(3600)}}, Date{kEpoch}, 100, 86300,
+     86400, kIntervalUnreadableLine},
+    {"IntervalDate", Date{kEpoch}, Date{kEpoch}, 100, 86300, 86400, kIntervalUnreadableLine},
+    {"IntervalHugeNumberClockSetBack", PlistValue(kMax), Date{kEpoch + 100}, 0, kMax, kMax, ""},
+    {"IntervalHugeText", "99999999999999999999999999", Date{kEpoch}, 5, kMax - 5, kMax, ""},
+    {"IntervalMostNegative", PlistValue(std::numeric_limits<int64_t>::min()), Date{kEpoch}, 5, 0,
+     std::numeric_limits<int64_t>::min(), ""},
+    {"LastCheckDaysInTheFuture", std::nullopt, Date{kEpoch + 864000}, 0, 950400, 86400, ""},
+    {"LastCheckText", std::nullopt, "yesterday", 0, 0, 86400, kLastCheckNotDateLine},
+    {"LastCheckNumber", std::nullopt, PlistValue(kEpoch), 100, 0, 86400, kLastCheckNotDateLine},
+};
+
+class Schedule : public ::testing::TestWithParam<ScheduleCase> {};
+
+TEST_P(Schedule, ArmsTheFirstCheckAndFiresItOnTime) {
+    const ScheduleCase& row = GetParam();
+    AgentSetup setup{.info = AgentWorld::host(), .now = kEpoch + row.now};
+    if (row.interval)
+        setup.info[std::string(kBrenvoInterval)] = *row.interval;
+    if (row.lastCheck)
+        setup.defaultsFile = PlistDictionary{{std::string(kBrenvoLastCheck), *row.lastCheck}};
+    AgentWorld world(std::move(setup));
+    world.server.reply("/lookup", 200, "");
+
+    Brenvo agent(*world.services);
+
+    std::vector<std::string> expected{bannerLine()};
+    if (!row.note.empty())
+        expected.push_back(row.note);
+    expected.push_back(scheduleLine(row.delay, row.checkInterval));
+    EXPECT_EQ(world.log.lines(), expected);
+    ASSERT_TRUE(bvMasCheckMasUpdateTimer);
+    EXPECT_EQ(bvMasCheckMasUpdateTimer->timeInterval(), static_cast<double>(row.delay));
+    EXPECT_EQ(world.loop.pendingTimers(), 1u);
+
+    // Nothing runs before the delay has passed.
+    const double early = row.delay > 0 ? std::min<double>(row.delay, 1e9) - 0.5 : 0;
+    if (row.delay > 0) {
+        world.advanceAndDispatch(early);
+        EXPECT_EQ(world.countLines(kStartingPrefix), 0u);
+        EXPECT_EQ(world.storedDefault(kBrenvoLastCheck), row.lastCheck);
+    }
+    if (row.delay > 1e9)
+        return;
+    world.advanceAndDispatch(row.delay > 0 ? 0.5 : 0);
+    EXPECT_EQ(world.countLines(kStartingPrefix), 1u);
+    EXPECT_TRUE(world.lastCheckIsNow());
+}
+
+INSTANTIATE_TEST_SUITE_P(Agent, Schedule, ::testing::ValuesIn(kScheduleCases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+struct LoggingCase {
+    const char* name;
+    std::optional<PlistValue> debug; // "BrenvoDebugMessages"
+    bool appId;
+    bool logs; // debug lines are written
+};
+
+std::ostream& operator<<(std::ostream& out, const LoggingCase& row) {
+    return out << row.name;
+}
+
+const LoggingCase kLoggingCases[] = {
+    {"DebugAbsent", std::nullopt, true, false},
+    {"DebugFalse", false, true, false},
+    {"DebugTextNo", "NO", true, false},
+    {"DebugZero", 0, true, false},
+    {"DebugTextYes", "YES", true, true},
+    {"DebugOne", 1, true, true},
+    {"DebugAbsentNoAppId", std::nullopt, false, false},
+    {"DebugOnNoAppId", true, false, true},
+};
+
+class Logging : public ::testing::TestWithParam<LoggingCase> {};
+
+// The banner, the schedule line and "Class dealloced." follow the switch; the missing-identifier
+// message is written regardless.
+TEST_P(Logging, FollowsTheSwitchExceptForTheAlwaysMessage) {
+    const LoggingCase& row = GetParam();
+    PlistDictionary info = AgentWorld::host();
+    info.erase(std::string(kBrenvoDebugMessages));
+    if (row.debug)
+        info[std::string(kBrenvoDebugMessages)] = *row.debug;
+    if (!row.appId)
+        info.erase(std::string(kBrenvoAppId));
+    AgentWorld world(AgentSetup{.info = info});
+    {
+        Brenvo agent(*world.services);
+        agent.logMessage("plain");
+        agent.logMessage("forced", true);
+    }
+    std::vector<std::string> expected;
+    if (row.logs)
+        expected.push_back(bannerLine());
+    if (!row.appId)
+        expected.push_back(kNoAppIdLine);
+    else if (row.logs)
+        expected.push_back(scheduleLine(0, 86400));
+    if (row.logs)
+        expected.push_back("Brenvo: plain");
+    expected.push_back("Brenvo: forced");
+    if (row.logs)
+        expected.push_back("Brenvo: Class dealloced.");
+    EXPECT_EQ(world.log.lines(), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Agent, Logging, ::testing::ValuesIn(kLoggingCases),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST(AgentLogging, WritesFormatCharactersLiterally) {
+    AgentWorld world(AgentSetup{.info = AgentWorld::host()});
+    Brenvo agent(*world.services);
+    world.log.clear();
+    agent.logMessage("100% done: %@ %i %s %n %%");
+    agent.logMessage(std::string_view("nul\0inside", 10));
+    EXPECT_EQ(world.log.lines(),
+              (std::vector<std::string>{"Brenvo: 100% done: %@ %i %s %n %%",
+                                        std::string("Brenvo: nul\0inside", 18)}));
+}
+
+// Without "BrenvoAppId" the agent neither arms nor observes, whatever happens later.
+TEST(AgentStartUp, StaysInertWithoutAnIdentifier) {
+    PlistDictionary info = AgentWorld::host();
+    info.erase(std::string(kBrenvoAppId));
+    AgentWorld world(AgentSetup{.info = info});
+    Brenvo agent(*world.services);
+    EXPECT_EQ(world.loop.pendingTimers(), 0u);
+    world.center.postNotificationName(kBrenvoReleaseWindowClosed, nullptr);
+    world.advanceAndDispatch(3 * 86400);
+    EXPECT_EQ(world.loop.pendingTimers(), 0u);
+    EXPECT_FALSE(world.storedDefault(kBrenvoLastCheck));
+    EXPECT_EQ(world.log.lines(), (std::vector<std::string>{bannerLine(), kNoAppIdLine}));
+}
+
+// Any value counts as present, and its text form goes into the request.
+TEST(AgentStartUp, TakesAnyIdentifierValueAsPresent) {
+    const std::pair<PlistValue, std::string> ids[] = {
+        {"", ""},
+        {"123456", "123456"},
+        {PlistValue(987), "987"},
+        {PlistValue(false), "0"},
+        {PlistValue(PlistArray{}), PlistValue(PlistArray{}).description()},
+    };
+    for (const auto& [id, text] : ids) {
+        SCOPED_TRACE(text);
+        PlistDictionary info = AgentWorld::host();
+        info[std::string(kBrenvoAppId)] = id;
+        AgentWorld world(AgentSetup{.info = info});
+        world.server.reply("/lookup", 200, "");
+        Brenvo agent(*world.services);
+        EXPECT_EQ(world.lastLine(), scheduleLine(0, 86400));
+        world.loop.dispatch();
+        EXPECT_TRUE(world.log.contains("Brenvo: Starting HTTP Request for MAS App ID " + text +
+                                       " using Request URL '" + world.castUrl() + text + "'"));
+    }
+}
+
+TEST(AgentSchedule, WindowClosedFromAnySenderRecordsAndArmsAFullInterval) {
+    int sender = 0;
+    const void* senders[] = {nullptr, &sender};
+    for (const void* object : senders) {
+        AgentWorld world(
+            AgentSetup{.info = AgentWorld::host({{"BrenvoInterval", 7200}}),
+                       .defaultsFile = PlistDictionary{{"BrenvoLastCheck", Date{kEpoch - 100}}}});
+        Brenvo agent(*world.services);
+        EXPECT_EQ(world.nextTimeout(), 7100.0);
+        world.clock.advance(1234.5);
+        world.center.postNotificationName("SomethingElse", object);
+        EXPECT_EQ(world.storedDefault(kBrenvoLastCheck), PlistValue(Date{kEpoch - 100}));
+
+        world.center.postNotificationName(kBrenvoReleaseWindowClosed, object);
+        EXPECT_TRUE(world.lastCheckIsNow());
+        EXPECT_EQ(world.lastLine(), scheduleLine(7200, 7200));
+        EXPECT_EQ(bvMasCheckMasUpdateTimer->timeInterval(), 7200.0);
+        // The earlier timer was not in the slot's way: both are pending.
+        EXPECT_EQ(world.loop.pendingTimers(), 2u);
+    }
+}
+
+// Arming twice keeps both timers; only the second is in the slot and can be cancelled there.
+TEST(AgentSchedule, ArmingTwiceKeepsBothTimers) {
+    AgentWorld world(
+        AgentSetup{.info = AgentWorld::host({{"BrenvoInterval", 600}}),
+                   .defaultsFile = PlistDictionary{{"BrenvoLastCheck", Date{kEpoch}}}});
+    world.server.reply("/lookup", 200, "");
+    Brenvo agent(*world.services);
+    const auto first = bvMasCheckMasUpdateTimer;
+    world.clock.advance(100);
+    agent.setTimer();
+    const auto second = bvMasCheckMasUpdateTimer;
+    ASSERT_NE(first, second);
+    EXPECT_EQ(first->timeInterval(), 600.0);
+    EXPECT_EQ(second->timeInterval(), 500.0);
+    EXPECT_EQ(world.loop.pendingTimers(), 2u);
+
+    // Both fire when nothing cancels them.
+    world.advanceAndDispatch(500);
+    EXPECT_EQ(world.countLines(kStartingPrefix), 2u);
+
+    // Cancelling through the slot reaches only the newest timer, and twice is harmless.
+    agent.setTimer();
+    const auto third = bvMasCheckMasUpdateTimer;
+    bvMasCheckMasUpdateTimer->invalidate();
+    bvMasCheckMasUpdateTimer->invalidate();
+    EXPECT_FALSE(third->isValid());
+    EXPECT_EQ(bvMasCheckMasUpdateTimer, third);
+    world.advanceAndDispatch(600);
+    EXPECT_EQ(world.countLines(kStartingPrefix), 4u); // the two armed by the checks
+}
+
+TEST(AgentLifecycle, DestructionCancelsEveryPendingTimerAndStopsObserving) {
+    AgentWorld world(
+        AgentSetup{.info = AgentWorld::host(),
+                   .defaultsFile = PlistDictionary{{"BrenvoLastCheck", Date{kEpoch}}}});
+    {
+        Brenvo agent(*world.services);
+        agent.setTimer();
+        EXPECT_EQ(world.loop.pendingTimers(), 2u);
+    }
+    EXPECT_EQ(world.lastLine(), "Brenvo: Class dealloced.");
+    EXPECT_EQ(world.loop.pendingTimers(), 0u);
+    EXPECT_FALSE(bvMasCheckMasUpdateTimer->isValid());
+    bvMasCheckMasUpdateTimer->invalidate();
+
+    world.center.postNotificationName(kBrenvoReleaseWindowClosed, nullptr);
+    world.advanceAndDispatch(2 * 86400);
+    EXPECT_EQ(world.countLines(kStartingPrefix), 0u);
+    EXPECT_EQ(world.storedDefault(kBrenvoLastCheck), PlistValue(Date{kEpoch}));
+}
+
+// A second agent's destruction leaves the first agent's schedule alone.
+TEST(AgentLifecycle, DestroyingOneAgentKeepsAnothersTimer) {
+    AgentWorld world(AgentSetup{.info = AgentWorld::host()});
+    world.server.reply("/lookup", 200, "");
+    Brenvo first(*world.services);
+    { Brenvo second(*world.services); }
+    EXPECT_EQ(world.loop.pendingTimers(), 1u);
+    world.loop.dispatch();
+    EXPECT_EQ(world.countLines(kStartingPrefix), 1u);
+}
+
+// The agent starts whatever state the preferences file is in, and keeps the old bytes.
+TEST(AgentStartUp, StartsOverAnUnusablePreferencesFile) {
+    const std::string contents[] = {"", "<?xml version=\"1.0\"?><plist><dict><key>Brenvo",
+                                    "not a property list", std::string("bplist00\xff\x01", 10)};
+    for (const auto& bytes : contents) {
+        AgentWorld world(AgentSetup{.info = AgentWorld::host()});
+        world.server.reply("/lookup", 200, "");
+        world.dir.writeFile("prefs/defaults.plist", bytes);
+        Brenvo agent(*world.services);
+        EXPECT_EQ(world.lastLine(), scheduleLine(0, 86400));
+        world.loop.dispatch();
+        EXPECT_TRUE(world.lastCheckIsNow());
+        if (bytes.empty())
+            continue;
+        bool kept = false;
+        for (const auto& entry : std::filesystem::directory_iterator(world.dir / "prefs")) {
+            auto aside =
+                world.dir.readFile(std::string("prefs/") + entry.path().filename().string());
+            kept = kept || aside == bytes;
+        }
+        EXPECT_TRUE(kept) << "the unusable file was not kept aside";
+    }
+}
+
+} // namespace
+} // namespace brenvo::test
