@@ -110,6 +110,13 @@ void complain(const std::string& command, const std::string& text) {
     std::fprintf(stderr, "brenvo %s: %s\n", command.c_str(), text.c_str());
 }
 
+// `path` made absolute, so the log and the file operations do not depend on the folder.
+fs::path absolutePath(const fs::path& path) {
+    std::error_code error;
+    fs::path absolute = fs::absolute(path, error);
+    return error ? path : absolute;
+}
+
 // A new private folder under $TMPDIR (or /tmp); empty on failure.
 fs::path makeTemporaryFolder(const std::string& prefix) {
     const char* base = std::getenv("TMPDIR");
@@ -215,8 +222,8 @@ int runCheck(const Arguments& arguments) {
     bool inert = false;
     {
         HostOptions options;
-        options.infoPlist = *infoPlist;
-        options.defaults = defaults;
+        options.infoPlist = absolutePath(*infoPlist);
+        options.defaults = absolutePath(defaults);
         options.forceDebugMessages = true;
         options.systemVersion = systemVersion;
         options.answer = agentOptions.answer;
@@ -279,8 +286,8 @@ int runRun(const Arguments& arguments) {
     }
 
     HostOptions options;
-    options.infoPlist = *infoPlist;
-    options.defaults = defaults;
+    options.infoPlist = absolutePath(*infoPlist);
+    options.defaults = absolutePath(defaults);
     options.forceDebugMessages = arguments.flags.count("debug") > 0;
     options.window = agentOptions.window;
     Host host(std::move(options));

@@ -1,0 +1,340 @@
+// The brenvo tool as a user runs it: separate processes, a real store, real preference files.
+#include "brenvo/platform/PropertyList.h"
+#include "brenvo/platform/system/PlistFile.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <poll.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using brenvo::platform::PlistDictionary;
+using brenvo::platform::PlistValue;
+using namespace std::chrono_literals;
+
+const std::string kTool = std::string(BRENVO_BIN_DIR) + "/brenvo";
+
+// A child process with its standard output and error captured.
+class Process {
+public:
+    explicit Process(std::vector<std::string> args) {
+        int outPipe[2], errPipe[2];
+        if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
+        args.insert(args.begin(), kTool);
+        std::vector<char*> argv;
+        for (auto& arg : args)
+            argv.push_back(arg.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, kTool.c_str(), &actions, nullptr, argv.data(), environ) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(outPipe[1]);
+        ::close(errPipe[1]);
+        outFd_ = outPipe[0];
+        errFd_ = errPipe[0];
+    }
+
+    ~Process() {
+        if (pid_ > 0 && status_ < 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        ::close(outFd_);
+        ::close(errFd_);
+    }
+
+    // Reads output until `done` holds or both streams end or the deadline passes.
+    template <class Done> bool readUntil(Done done, std::chrono::seconds limit = 60s) {
+        auto deadline = std::chrono::steady_clock::now() + limit;
+        while (!done()) {
+            pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            if (left <= 0ms || (outFd_ < 0 && errFd_ < 0))
+                return done();
+            if (::poll(fds, 2, static_cast<int>(left.count())) < 0 && errno != EINTR)
+                return false;
+            drain(fds[0], outFd_, out);
+            drain(fds[1], errFd_, err);
+        }
+        return true;
+    }
+
+    // Waits for the end of the process; its exit status, or -1 when it did not end in time.
+    int finish(std::chrono::seconds limit = 60s) {
+        readUntil([this] { return outFd_ < 0 && errFd_ < 0; }, limit);
+        int status = 0;
+        if (::waitpid(pid_, &status, outFd_ < 0 && errFd_ < 0 ? 0 : WNOHANG) != pid_)
+            return -1;
+        status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return status_;
+    }
+
+    void signal(int number) { ::kill(pid_, number); }
+
+    std::string out, err;
+
+private:
+    static void drain(const pollfd& entry, int& fd, std::string& into) {
+        if (fd < 0 || !(entry.revents & (POLLIN | POLLHUP | POLLERR)))
+            return;
+        char buffer[4096];
+        ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            into.append(buffer, static_cast<size_t>(n));
+        } else if (n == 0 || errno != EINTR) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+
+    pid_t pid_ = -1;
+    int outFd_ = -1, errFd_ = -1;
+    int status_ = -1;
+};
+
+struct Result {
+    int status;
+    std::string out, err;
+};
+
+Result runTool(std::vector<std::string> args) {
+    Process process(std::move(args));
+    int status = process.finish();
+    return {status, process.out, process.err};
+}
+
+// `brenvo serve-store` in the background, stopped with SIGTERM at the end of the test.
+class Store {
+public:
+    explicit Store(std::vector<std::string> args)
+        : process_([&] {
+              args.insert(args.begin(), "serve-store");
+              return args;
+          }()) {
+        process_.readUntil([this] { return process_.out.find('\n') != std::string::npos; });
+        castUrl = process_.out.substr(0, process_.out.find('\n'));
+    }
+    int stop() {
+        process_.signal(SIGTERM);
+        return process_.finish();
+    }
+    std::string requests() { return process_.err; }
+
+    std::string castUrl;
+
+private:
+    Process process_;
+};
+
+class ToolTest : public testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/brenvo-tool-test-XXXXXX";
+        ASSERT_NE(::mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+
+    std::string writeInfoPlist(PlistDictionary info) {
+        std::string path = (dir_ / "Info.plist").string();
+        std::string error;
+        EXPECT_TRUE(brenvo::platform::writePropertyListFile(
+            PlistValue(std::move(info)), path, brenvo::platform::PlistFormat::XML, &error))
+            << error;
+        return path;
+    }
+
+    PlistDictionary readDefaults() {
+        auto values = brenvo::platform::readPropertyListFile(defaults(), nullptr);
+        if (!values || !values->asDictionary())
+            return {};
+        return *values->asDictionary();
+    }
+
+    std::string defaults() const { return (dir_ / "prefs.plist").string(); }
+
+    fs::path dir_;
+};
+
+bool contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+TEST_F(ToolTest, SkipIsRememberedByTheNextCheck) {
+    Store store({"--version", "2.0", "--notes", "Faster.\nSmaller."});
+    ASSERT_EQ(store.castUrl.rfind("http://127.0.0.1:", 0), 0u) << store.castUrl;
+    std::string plist = writeInfoPlist({{"CFBundleName", PlistValue("Tool Test")},
+                                        {"CFBundleShortVersionString", PlistValue("1.0")},
+                                        {"BrenvoAppId", PlistValue(777)},
+                                        {"BrenvoCastUrl", PlistValue(store.castUrl)}});
+
+    const std::vector<std::string> check = {"check",      "--info-plist", plist,
+                                            "--defaults", defaults(),     "--answer",
+                                            "skip",       "--window",     "terminal"};
+    Result first = runTool(check);
+    ASSERT_EQ(first.status, 0) << first.err;
+    EXPECT_TRUE(contains(first.out, "Tool Test 2.0 is now available - you have 1.0.")) << first.out;
+    EXPECT_TRUE(contains(first.out, "Faster.\nSmaller.\n")) << first.out;
+    EXPECT_FALSE(contains(first.out, "open: "));
+    PlistDictionary stored = readDefaults();
+    EXPECT_EQ(stored["BrenvoSkipVersion"], PlistValue("2.0"));
+    ASSERT_TRUE(stored.count("BrenvoLastCheck"));
+    EXPECT_NE(stored["BrenvoLastCheck"].asDate(), nullptr);
+
+    // The next check comes well within the interval: the tool checks at once all the same.
+    Result second = runTool(check);
+    ASSERT_EQ(second.status, 0) << second.err;
+    EXPECT_TRUE(contains(second.err, "Brenvo: New Version 2.0 found!\n")) << second.err;
+    EXPECT_TRUE(
+        contains(second.err, "Brenvo: Version 2.0 already skipped by user. No notification.\n"))
+        << second.err;
+    EXPECT_FALSE(contains(second.out, "Skip This Version")) << second.out;
+    EXPECT_EQ(readDefaults()["BrenvoSkipVersion"], PlistValue("2.0"));
+
+    EXPECT_EQ(store.stop(), 0);
+    const std::string requests = store.requests();
+    const std::string line = "store: GET /lookup?id=777 -> 200\n";
+    EXPECT_NE(requests.find(line), requests.rfind(line)) << requests;
+}
+
+TEST_F(ToolTest, AnswersOpenAndClose) {
+    Store store({"--version", "5.1"});
+    std::string plist = writeInfoPlist({{"CFBundleShortVersionString", PlistValue("5.0")},
+                                        {"BrenvoAppId", PlistValue("id9")},
+                                        {"BrenvoCastUrl", PlistValue(store.castUrl)}});
+    struct Row {
+        const char* answer;
+        const char* osVersion;
+        bool opens;
+    };
+    for (Row row : {Row{"open", "10.15.7", true}, Row{"close", "10.15.7", false}}) {
+        Result result = runTool({"check", "--info-plist", plist, "--answer", row.answer, "--window",
+                                 "terminal", "--os-version", row.osVersion});
+        ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_EQ(contains(result.out, "\nopen: macappstore://"), row.opens) << result.out;
+        EXPECT_TRUE(contains(result.err, "Brenvo: Class dealloced.")) << result.err;
+    }
+    EXPECT_EQ(store.stop(), 0);
+}
+
+TEST_F(ToolTest, CheckWithoutAppIdStopsAfterTheMessage) {
+    std::string plist = writeInfoPlist({{"CFBundleShortVersionString", PlistValue("1.0")},
+                                        {"BrenvoDebugMessages", PlistValue(false)}});
+    Result result = runTool({"check", "--info-plist", plist, "--defaults", defaults()});
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(contains(result.err,
+                         "Brenvo: No update check possible. Please set BrenvoAppId in Main Bundle "
+                         "Info.plist.\n"))
+        << result.err;
+    EXPECT_FALSE(contains(result.err, "Starting HTTP Request")) << result.err;
+    // Debug messages are on whatever the Info.plist says.
+    EXPECT_TRUE(contains(result.err, "Debugging Messages are activated.")) << result.err;
+}
+
+TEST_F(ToolTest, RunEndsOnSigtermAfterItsCheck) {
+    Store store({"--version", "0.9"});
+    std::string plist = writeInfoPlist({{"CFBundleShortVersionString", PlistValue("1.0")},
+                                        {"BrenvoAppId", PlistValue("1")},
+                                        {"BrenvoCastUrl", PlistValue(store.castUrl)}});
+    Process run({"run", "--info-plist", plist, "--defaults", defaults(), "--debug", "--window",
+                 "terminal"});
+    ASSERT_TRUE(run.readUntil([&] { return contains(run.err, "No new Version available"); }))
+        << run.err;
+    run.signal(SIGTERM);
+    EXPECT_EQ(run.finish(), 0) << run.err;
+    EXPECT_TRUE(contains(run.err, "Brenvo: No new Version available. App Version: 1.0, MAS "
+                                  "Version: 0.9\n"))
+        << run.err;
+    EXPECT_TRUE(contains(run.err, "Brenvo: Class dealloced.\n")) << run.err;
+    EXPECT_EQ(store.stop(), 0);
+}
+
+TEST_F(ToolTest, DemoFinishesByItself) {
+    Result result = runTool({"demo", "--answer", "skip", "--window", "terminal"});
+    ASSERT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(contains(result.out, "A new Version of Sample Notes is available!")) << result.out;
+    EXPECT_TRUE(contains(result.out, "  BrenvoSkipVersion = 2.1.0\n")) << result.out;
+    EXPECT_TRUE(contains(result.err, "store: GET /lookup?id=1234567890 -> 200")) << result.err;
+}
+
+TEST(Tool, CompareRows) {
+    struct Row {
+        const char* first;
+        const char* second;
+        const char* printed;
+    };
+    for (Row row : {Row{"1.10", "1.9", "1\n"}, Row{"1.9", "2.0", "-1\n"}, Row{"1.0", "1", "0\n"},
+                    Row{"2.0.0", "2.0", "0\n"}, Row{"1.01", "1.1", "0\n"}}) {
+        Result result = runTool({"compare", row.first, row.second});
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out, row.printed) << row.first << " vs " << row.second;
+    }
+}
+
+TEST(Tool, UsageErrorsExitWithTwo) {
+    const std::vector<std::vector<std::string>> rows = {
+        {},
+        {"frobnicate"},
+        {"compare", "1.0"},
+        {"check"},
+        {"check", "--info-plist"},
+        {"check", "--info-plist", "x", "--answer", "maybe"},
+        {"check", "--info-plist", "x", "--os-version", "ten"},
+        {"check", "--info-plist", "x", "--window", "curses"},
+        {"check", "--info-plist", "x", "--verbose"},
+        {"serve-store"},
+        {"serve-store", "--version", "1", "--port", "70000"},
+        {"demo", "--answer", "later"},
+    };
+    for (const auto& row : rows) {
+        Result result = runTool(row);
+        EXPECT_EQ(result.status, 2) << testing::PrintToString(row);
+        EXPECT_NE(result.err, "") << testing::PrintToString(row);
+    }
+}
+
+TEST(Tool, EveryCommandHasHelp) {
+    for (std::string command : {"demo", "check", "run", "serve-store", "compare"}) {
+        Result result = runTool({command, "--help"});
+        EXPECT_EQ(result.status, 0) << command;
+        EXPECT_EQ(result.out.rfind("usage: brenvo " + command, 0), 0u) << result.out;
+    }
+}
+
+TEST_F(ToolTest, UnreadableInfoPlistFails) {
+    fs::path bogus = dir_ / "Info.plist";
+    { std::ofstream(bogus) << "not a property list"; }
+    for (std::string path : {bogus.string(), (dir_ / "missing.plist").string()}) {
+        Result result = runTool({"check", "--info-plist", path});
+        EXPECT_EQ(result.status, 1) << path;
+        EXPECT_TRUE(contains(result.err, "brenvo check: ")) << result.err;
+    }
+}
+
+} // namespace
