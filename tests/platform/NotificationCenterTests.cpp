@@ -1,0 +1,95 @@
+// Synchronous notifications with observers that come and go during a post.
+#include "brenvo/platform/NotificationCenter.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace brenvo::platform;
+
+namespace {
+
+TEST(NotificationCenter, MatchesByNameAndObject) {
+    NotificationCenter center;
+    std::vector<std::string> calls;
+    int observerA = 0, observerB = 0, observerC = 0;
+    int sender = 0, otherSender = 0;
+    center.addObserver(
+        &observerA, [&](const Notification& n) { calls.push_back("A " + n.name); }, "Closed",
+        nullptr);
+    center.addObserver(
+        &observerB, [&](const Notification& n) { calls.push_back("B " + n.name); }, "Closed",
+        &sender);
+    center.addObserver(
+        &observerC, [&](const Notification& n) { calls.push_back("C " + n.name); }, "", nullptr);
+    struct Case {
+        const char* name;
+        const void* object;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {"Closed", nullptr, {"A Closed", "C Closed"}},
+        {"Closed", &sender, {"A Closed", "B Closed", "C Closed"}},
+        {"Closed", &otherSender, {"A Closed", "C Closed"}},
+        {"Opened", &sender, {"C Opened"}},
+    };
+    for (const Case& c : cases) {
+        calls.clear();
+        center.postNotificationName(c.name, c.object);
+        EXPECT_EQ(calls, c.expected) << c.name;
+    }
+    center.removeObserver(&observerA);
+    center.removeObserver(&observerC);
+    calls.clear();
+    center.postNotificationName("Closed", &sender);
+    EXPECT_EQ(calls, std::vector<std::string>{"B Closed"});
+}
+
+TEST(NotificationCenter, ObserversAddedOrRemovedDuringAPost) {
+    NotificationCenter center;
+    std::vector<std::string> calls;
+    int first = 0, second = 0, third = 0, late = 0;
+    bool nested = false;
+    center.addObserver(
+        &first,
+        [&](const Notification&) {
+            calls.push_back("first");
+            center.removeObserver(&first);  // itself
+            center.removeObserver(&second); // one not yet called
+            center.addObserver(
+                &late, [&](const Notification&) { calls.push_back("late"); }, "N", nullptr);
+        },
+        "N", nullptr);
+    center.addObserver(
+        &second, [&](const Notification&) { calls.push_back("second"); }, "N", nullptr);
+    center.addObserver(
+        &third,
+        [&](const Notification&) {
+            calls.push_back("third");
+            if (!nested) {
+                nested = true;
+                center.postNotificationName("N", nullptr);
+            }
+        },
+        "N", nullptr);
+    center.postNotificationName("N", nullptr);
+    EXPECT_EQ(calls, (std::vector<std::string>{"first", "third", "third", "late"}));
+    calls.clear();
+    center.postNotificationName("N", nullptr);
+    EXPECT_EQ(calls, (std::vector<std::string>{"third", "late"}));
+}
+
+TEST(NotificationCenter, DefaultCenterIsOnePerProcess) {
+    EXPECT_EQ(&NotificationCenter::defaultCenter(), &NotificationCenter::defaultCenter());
+    int observer = 0;
+    int calls = 0;
+    NotificationCenter::defaultCenter().addObserver(
+        &observer, [&](const Notification&) { ++calls; }, "BrenvoTestPing", nullptr);
+    NotificationCenter::defaultCenter().postNotificationName("BrenvoTestPing", nullptr);
+    NotificationCenter::defaultCenter().removeObserver(&observer);
+    NotificationCenter::defaultCenter().postNotificationName("BrenvoTestPing", nullptr);
+    EXPECT_EQ(calls, 1);
+}
+
+} // namespace

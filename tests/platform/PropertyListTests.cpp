@@ -1,0 +1,147 @@
+// Readings of property-list values and their text forms, and plist files in both formats.
+#include "brenvo/platform/PropertyList.h"
+#include "brenvo/platform/system/PlistFile.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+using namespace brenvo::platform;
+
+namespace {
+
+constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
+constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
+
+TEST(PlistValue, IntegerReading) {
+    struct Case {
+        PlistValue value;
+        std::optional<int64_t> expected;
+    };
+    const Case cases[] = {
+        {3600, 3600},
+        {"3600", 3600},
+        {"  \t\n-17 apples", -17},
+        {"+42", 42},
+        {"no digits", 0},
+        {"", 0},
+        {"0x10", 0},
+        {"99999999999999999999999", kMax},
+        {"-99999999999999999999999", kMin},
+        {"-9223372036854775808", kMin},
+        {"9223372036854775807", kMax},
+        {100.9, 100},
+        {-50.5, -50},
+        {1e300, kMax},
+        {-1e300, kMin},
+        {std::nan(""), 0},
+        {true, 1},
+        {false, 0},
+        {Date{5}, std::nullopt},
+        {PlistData{1}, std::nullopt},
+        {PlistArray{1}, std::nullopt},
+        {PlistDictionary{{"a", 1}}, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.value.integerValue(), c.expected) << c.value.description();
+    }
+}
+
+TEST(PlistValue, BooleanReading) {
+    struct Case {
+        PlistValue value;
+        bool expected;
+    };
+    const Case cases[] = {
+        {true, true},       {false, false},   {1, true},
+        {0, false},         {-3, true},       {0.0, false},
+        {0.25, true},       {"YES", true},    {"yes", true},
+        {"  True", true},   {"t", true},      {"NO", false},
+        {"false", false},   {"1", true},      {"-0003", true},
+        {"000", false},     {"0.5", false},   {"", false},
+        {"enabled", false}, {Date{1}, false}, {PlistArray{true}, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.value.boolValue(), c.expected) << c.value.description();
+    }
+}
+
+TEST(PlistValue, Description) {
+    struct Case {
+        PlistValue value;
+        std::string expected;
+    };
+    const Case cases[] = {
+        {"text as it is %@", "text as it is %@"},
+        {-12, "-12"},
+        {0.1, "0.1"},
+        {2.0, "2"},
+        {true, "1"},
+        {Date{1'796'692'209.5}, "2026-12-08 01:10:09 +0000"},
+        {PlistData{0x0f, 0xbd, 0x77, 0x88, 0x01}, "<0fbd7788 01>"},
+        {PlistArray{}, "()"},
+        {PlistArray{1, "two words", "plain"}, "(\n    1,\n    \"two words\",\n    plain\n)"},
+        {PlistDictionary{{"k", PlistValue(PlistArray{"a"})}}, "{\n    k = (\n        a\n    );\n}"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.value.description(), c.expected);
+    }
+}
+
+TEST(PlistFile, BothFormatsReadBackTheSameValues) {
+    brenvo::test::TempDir dir;
+    const PlistValue value(PlistDictionary{
+        {"CFBundleShortVersionString", "2.1"},
+        {"BrenvoInterval", 3600},
+        {"when", Date{1'800'000'000.0}},
+        {"flag", false},
+        {"ratio", -0.5},
+        {"bytes", PlistData{0, 255}},
+        {"list", PlistValue(PlistArray{PlistValue(PlistDictionary{}), "é"})},
+    });
+    for (PlistFormat format : {PlistFormat::XML, PlistFormat::Binary}) {
+        const auto path = dir / (format == PlistFormat::XML ? "x.plist" : "b.plist");
+        std::string error;
+        ASSERT_TRUE(writePropertyListFile(value, path, format, &error)) << error;
+        EXPECT_EQ(readPropertyListFile(path, &error), value) << error;
+    }
+    // Binary keeps fractions of a second; XML keeps whole seconds.
+    const PlistValue fraction(Date{1'800'000'000.25});
+    EXPECT_EQ(propertyListFromData(dataFromPropertyList(fraction, PlistFormat::Binary), nullptr),
+              fraction);
+    EXPECT_EQ(propertyListFromData(dataFromPropertyList(fraction, PlistFormat::XML), nullptr),
+              PlistValue(Date{1'800'000'000.0}));
+}
+
+TEST(PlistFile, RefusesWhatIsNotAPropertyList) {
+    std::string deep = "<plist version=\"1.0\">";
+    for (size_t i = 0; i <= kMaxPropertyListDepth + 1; ++i) {
+        deep += "<array>";
+    }
+    for (size_t i = 0; i <= kMaxPropertyListDepth + 1; ++i) {
+        deep += "</array>";
+    }
+    deep += "</plist>";
+    struct Case {
+        std::string bytes;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"", "the file is empty"},
+        {"hello", "not a property list"},
+        {"bplist00", "not a property list"},
+        {deep, "nested too deeply"},
+    };
+    for (const Case& c : cases) {
+        std::string error;
+        EXPECT_EQ(propertyListFromData(c.bytes, &error), std::nullopt);
+        EXPECT_EQ(error, c.error);
+    }
+    std::string error;
+    EXPECT_EQ(readPropertyListFile("/nonexistent/Info.plist", &error), std::nullopt);
+    EXPECT_EQ(error, "No such file or directory");
+}
+
+} // namespace
