@@ -1,0 +1,383 @@
+#include "brenvo/JSON/XKJsonWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace brenvo {
+namespace {
+
+using Records = std::vector<std::pair<unsigned, std::string>>;
+
+Records recordsOf(const XKJsonBase& component) {
+    Records records;
+    if (auto trace = component.errorTrace())
+        for (const auto& record : *trace)
+            records.emplace_back(record->code(), record->message());
+    return records;
+}
+
+// A value of a type the writer does not know; with a stand-in when `proxy` is set.
+class Host : public JsonHostValue {
+public:
+    explicit Host(std::string name, std::optional<JsonValue> proxy = std::nullopt)
+        : name_(std::move(name)), proxy_(std::move(proxy)) {}
+    std::string typeName() const override { return name_; }
+    std::optional<JsonValue> proxyForJson() const override { return proxy_; }
+
+private:
+    std::string name_;
+    std::optional<JsonValue> proxy_;
+};
+
+JsonValue host(std::string name, std::optional<JsonValue> proxy = std::nullopt) {
+    return JsonValue(std::make_shared<Host>(std::move(name), std::move(proxy)));
+}
+
+// A host value whose stand-in is produced by a function, for chains and cycles.
+class FunctionHost : public JsonHostValue {
+public:
+    std::function<std::optional<JsonValue>()> make;
+    std::string typeName() const override { return "Loop"; }
+    std::optional<JsonValue> proxyForJson() const override { return make(); }
+};
+
+JsonValue nested(int levels, JsonValue inner) {
+    for (int i = 0; i < levels; ++i) {
+        JsonValue::Array holder;
+        holder.push_back(std::move(inner));
+        inner = JsonValue(std::move(holder));
+    }
+    return inner;
+}
+
+TEST(Writer, LayoutOfBothModes) {
+    const JsonValue example = JsonValue::array({1, JsonValue::object({{"a", true}})});
+    struct Case {
+        const char* name;
+        JsonValue value;
+        bool humanReadable;
+        std::u16string text;
+    };
+    const Case cases[] = {
+        {"worked example, compact", example, false, u"[1,{\"a\":true}]"},
+        {"worked example, human", example, true, u"[\n  1,\n  {\n    \"a\" : true\n  }\n]"},
+        {"empty array", JsonValue::array(), false, u"[]"},
+        {"empty array, human", JsonValue::array(), true, u"[]"},
+        {"empty object", JsonValue::object(), false, u"{}"},
+        {"empty object, human", JsonValue::object(), true, u"{}"},
+        {"empties nested, human", JsonValue::array({JsonValue::array(), JsonValue::object()}), true,
+         u"[\n  [],\n  {}\n]"},
+        {"scalar, human", JsonValue(true), true, u"true"},
+        {"string, human", JsonValue("x"), true, u"\"x\""},
+        {"two members, human", JsonValue::object({{"b", 2}, {"a", 1}}), true,
+         u"{\n  \"a\" : 1,\n  \"b\" : 2\n}"},
+        {"literals", JsonValue::array({true, false, nullptr, 0, 1}), false,
+         u"[true,false,null,0,1]"},
+    };
+    for (const auto& c : cases) {
+        XKJsonWriter writer;
+        writer.setSortKeys(true);
+        writer.setHumanReadable(c.humanReadable);
+        EXPECT_EQ(writer.stringWithFragment(c.value), c.text) << c.name;
+        EXPECT_FALSE(writer.errorTrace()) << c.name;
+    }
+    XKJsonWriter writer;
+    writer.setSortKeys(true);
+    EXPECT_EQ(writer.stringWithObject(example)->size(), 14u);
+    writer.setHumanReadable(true);
+    EXPECT_EQ(writer.stringWithObject(example)->size(), 31u);
+}
+
+TEST(Writer, KeysInUnitOrderWhetherSortedOrNot) {
+    const JsonValue object = JsonValue::object({{"b", 1}, {"a", 2}, {"B", 3}, {"ab", 4}});
+    for (bool sortKeys : {true, false}) {
+        XKJsonWriter writer;
+        writer.setSortKeys(sortKeys);
+        EXPECT_EQ(writer.stringWithObject(object), u"{\"B\":3,\"a\":2,\"ab\":4,\"b\":1}");
+    }
+}
+
+// The escapes of one string in both output forms.
+TEST(Writer, StringEscapes) {
+    struct Case {
+        std::u16string in;
+        std::u16string utf16;
+        std::string utf8;
+    };
+    const Case cases[] = {
+        {u"\"\\\t\n\u000b\u001f", u"\"\\\"\\\\\\t\\n\\u000b\\u001f\"",
+         "\"\\\"\\\\\\t\\n\\u000b\\u001f\""},
+        {u"\b\f\r", u"\"\\b\\f\\r\"", "\"\\b\\f\\r\""},
+        {std::u16string(1, u'\0'), u"\"\\u0000\"", "\"\\u0000\""},
+        {u"/\u00e9\u007f", u"\"/\u00e9\u007f\"", "\"/\xc3\xa9\x7f\""},
+        {u"\u20ac\U0001F600", u"\"\u20ac\U0001F600\"", "\"\xe2\x82\xac\xf0\x9f\x98\x80\""},
+        {std::u16string(1, char16_t(0xD800)), std::u16string(u"\"") + char16_t(0xD800) + u"\"",
+         "\"\\ud800\""},
+        {std::u16string(u"a") + char16_t(0xDFFF) + u"b",
+         std::u16string(u"\"a") + char16_t(0xDFFF) + u"b\"", "\"a\\udfffb\""},
+        {std::u16string(u"ab") + char16_t(0xDBFF),
+         std::u16string(u"\"ab") + char16_t(0xDBFF) + u"\"", "\"ab\\udbff\""},
+        // Long enough for the block scan, with escapes at the block edges.
+        {u"0123456\"89abcdef\\", u"\"0123456\\\"89abcdef\\\\\"", "\"0123456\\\"89abcdef\\\\\""},
+        {u"abcdefgh\u00e9ijklmnop\nq", u"\"abcdefgh\u00e9ijklmnop\\nq\"",
+         "\"abcdefgh\xc3\xa9ijklmnop\\nq\""},
+    };
+    for (const auto& c : cases) {
+        XKJsonWriter writer;
+        EXPECT_EQ(writer.stringWithFragment(JsonValue(c.in)), c.utf16);
+        EXPECT_EQ(writer.utf8StringWithFragment(JsonValue(c.in)), c.utf8);
+        EXPECT_EQ(writer.stringWithObject(JsonValue::object({{c.in, 1}})), u"{" + c.utf16 + u":1}");
+    }
+}
+
+// The reference rules, one unit at a time, against the block scanner on random strings. With
+// `utf8` set, lone surrogates become \u escapes, as they must in UTF-8 output.
+std::u16string escapeByUnit(const std::u16string& in, bool utf8) {
+    static const char16_t* hex = u"0123456789abcdef";
+    auto isHigh = [](char16_t u) { return u >= 0xD800 && u <= 0xDBFF; };
+    auto isLow = [](char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; };
+    std::u16string out = u"\"";
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        const char16_t unit = in[i];
+        const bool paired = (isHigh(unit) && i + 1 < in.size() && isLow(in[i + 1])) ||
+                            (isLow(unit) && i > 0 && isHigh(in[i - 1]));
+        switch (unit) {
+        case u'"':
+            out += u"\\\"";
+            break;
+        case u'\\':
+            out += u"\\\\";
+            break;
+        case 0x08:
+            out += u"\\b";
+            break;
+        case 0x09:
+            out += u"\\t";
+            break;
+        case 0x0A:
+            out += u"\\n";
+            break;
+        case 0x0C:
+            out += u"\\f";
+            break;
+        case 0x0D:
+            out += u"\\r";
+            break;
+        default:
+            if (unit < 0x20 || (utf8 && (isHigh(unit) || isLow(unit)) && !paired)) {
+                out += u"\\u";
+                for (int shift = 12; shift >= 0; shift -= 4)
+                    out += hex[(unit >> shift) & 0xF];
+            } else {
+                out += unit;
+            }
+        }
+    }
+    return out + u"\"";
+}
+
+TEST(Writer, BlockScanAgreesWithUnitRules) {
+    const char16_t pool[] = {u'a',  u'"',  u'\\',  0x00,   0x1F,   0x20,   0x7F,   0x80,   0xE9,
+                             0x7FF, 0x800, 0xD800, 0xDBFF, 0xDC00, 0xDFFF, 0xFFFF, 0x8000, 0x5C5C};
+    std::mt19937 random(7);
+    XKJsonWriter writer;
+    for (int round = 0; round < 3000; ++round) {
+        std::u16string in(random() % 40, u'x');
+        for (auto& unit : in)
+            unit = random() % 3 == 0 ? pool[random() % std::size(pool)]
+                                     : char16_t(u'a' + random() % 26);
+        ASSERT_EQ(writer.stringWithFragment(JsonValue(in)), escapeByUnit(in, false));
+        const auto expected = toUtf8Strict(escapeByUnit(in, true));
+        ASSERT_TRUE(expected);
+        ASSERT_EQ(writer.utf8StringWithFragment(JsonValue(in)), *expected);
+    }
+}
+
+TEST(Writer, NumbersKeepTheirText) {
+    for (const char* text :
+         {"0", "-0", "0e5", "1E+2", "-12.50e-3", "0.0", "-0.0", "5e-324", "1.7976931348623157e308",
+          "1e999999999", "-9223372036854775808", "123456789012345678901234567890.000e-12"}) {
+        XKJsonWriter writer;
+        const auto number = Decimal::fromString(text);
+        ASSERT_TRUE(number) << text;
+        EXPECT_EQ(writer.utf8StringWithFragment(JsonValue(*number)), text);
+        EXPECT_EQ(writer.stringWithFragment(JsonValue(*number)), toUtf16(text));
+    }
+    XKJsonWriter writer;
+    EXPECT_EQ(writer.stringWithFragment(JsonValue(42)), u"42");
+    EXPECT_EQ(writer.stringWithFragment(JsonValue(-7LL)), u"-7");
+    EXPECT_EQ(writer.stringWithFragment(JsonValue(0.5)), u"0.5");
+    EXPECT_EQ(writer.stringWithFragment(JsonValue(true)), u"true");
+    EXPECT_EQ(writer.stringWithFragment(JsonValue(1)), u"1");
+}
+
+TEST(Writer, FragmentsAndObjects) {
+    const std::pair<JsonValue, std::u16string> scalars[] = {
+        {JsonValue(true), u"true"},
+        {JsonValue(nullptr), u"null"},
+        {JsonValue("s"), u"\"s\""},
+        {JsonValue(3), u"3"},
+    };
+    for (const auto& [value, text] : scalars) {
+        XKJsonWriter writer;
+        EXPECT_EQ(writer.stringWithFragment(value), text);
+        EXPECT_FALSE(writer.stringWithObject(value));
+        EXPECT_EQ(recordsOf(writer), (Records{{4, "Not valid type for JSON"}}));
+    }
+}
+
+TEST(Writer, FailuresAndTheirRecords) {
+    struct Case {
+        const char* name;
+        JsonValue value;
+        uint64_t maxDepth;
+        Records records;
+    };
+    const Case cases[] = {
+        {"three records",
+         JsonValue::object({{"a", JsonValue::array({JsonValue::object({{"b", host("T")}})})}}),
+         512,
+         {{1, "JSON serialisation not supported for T"},
+          {1, "Unsupported value for key b in object"},
+          {1, "Unsupported value for key a in object"}}},
+        {"key written raw in the message",
+         JsonValue::object({{"q\"k\\", host("T")}}),
+         512,
+         {{1, "JSON serialisation not supported for T"},
+          {1, "Unsupported value for key q\"k\\ in object"}}},
+        {"arrays add nothing",
+         JsonValue::array({1, JsonValue::array({host("Date")})}),
+         512,
+         {{1, "JSON serialisation not supported for Date"}}},
+        {"proxy that cannot be written",
+         JsonValue::array({host("Outer", host("Inner"))}),
+         512,
+         {{1, "JSON serialisation not supported for Inner"}}},
+        {"third level with maxDepth 2", nested(3, 1), 2, {{7, "Nested too deep"}}},
+        {"object beyond the limit",
+         JsonValue::object({{"a", JsonValue::object({{"b", JsonValue::object()}})}}),
+         2,
+         {{7, "Nested too deep"},
+          {1, "Unsupported value for key b in object"},
+          {1, "Unsupported value for key a in object"}}},
+        {"inner container with maxDepth 1",
+         JsonValue::array({JsonValue::array()}),
+         1,
+         {{7, "Nested too deep"}}},
+    };
+    for (const auto& c : cases) {
+        XKJsonWriter writer;
+        writer.setMaxDepth(c.maxDepth);
+        EXPECT_FALSE(writer.stringWithObject(c.value)) << c.name;
+        EXPECT_EQ(recordsOf(writer), c.records) << c.name;
+        // Each record leads to the one before it, and all carry the JSON domain.
+        const auto trace = *writer.errorTrace();
+        for (std::size_t i = 0; i < trace.size(); ++i) {
+            EXPECT_EQ(trace[i]->domain(), XKJSONErrorDomain) << c.name;
+            EXPECT_EQ(trace[i]->underlying(), i == 0 ? nullptr : trace[i - 1]) << c.name;
+        }
+    }
+}
+
+TEST(Writer, DepthLimits) {
+    XKJsonWriter writer;
+    writer.setMaxDepth(2);
+    EXPECT_EQ(writer.stringWithObject(nested(2, 1)), u"[[1]]");
+    writer.setMaxDepth(0);
+    writer.setHumanReadable(true);
+    EXPECT_EQ(writer.stringWithObject(nested(3, 1)), u"[\n  [\n    [\n      1\n    ]\n  ]\n]");
+    // No limit and no recursion: a very deep value is written without exhausting the stack.
+    writer.setHumanReadable(false);
+    const int levels = 200000;
+    auto text = writer.stringWithObject(nested(levels, 1));
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->size(), 2u * levels + 1);
+    EXPECT_EQ(text->substr(levels - 1, 3), u"[1]");
+}
+
+TEST(Writer, ProxiesStandInForHostValues) {
+    const JsonValue object = JsonValue::object({{"k", JsonValue::array({1, "two"})}});
+    const JsonValue proxied = host("Record", object);
+    XKJsonWriter writer;
+    EXPECT_EQ(writer.stringWithObject(proxied), u"{\"k\":[1,\"two\"]}");
+    EXPECT_EQ(writer.stringWithObject(JsonValue::array({proxied, host("Flag", true)})),
+              u"[{\"k\":[1,\"two\"]},true]");
+    EXPECT_EQ(writer.stringWithFragment(host("A", host("B", 5))), u"5");
+
+    // At the top of stringWithObject a proxy must lead to a container; any failure on the way
+    // leaves the single record 4.
+    const JsonValue failing[] = {host("Flag", true), host("Bare"), host("Outer", host("Inner")),
+                                 host("Bad", JsonValue::array({host("Inner")}))};
+    for (const auto& value : failing) {
+        EXPECT_FALSE(writer.stringWithObject(value));
+        EXPECT_EQ(recordsOf(writer), (Records{{4, "Not valid type for JSON"}}));
+    }
+    EXPECT_FALSE(writer.stringWithFragment(std::nullopt));
+    EXPECT_EQ(recordsOf(writer), (Records{{1, "JSON serialisation not supported for nil"}}));
+    EXPECT_FALSE(writer.stringWithObject(std::nullopt));
+    EXPECT_EQ(recordsOf(writer), (Records{{4, "Not valid type for JSON"}}));
+}
+
+TEST(Writer, EndlessProxyChainsStop) {
+    const std::string tooDeep =
+        "JSON serialisation not supported for Loop (proxyForJson nested more than 64 deep)";
+    // A proxy that returns itself, and a proxy that returns an array holding itself.
+    auto self = std::make_shared<FunctionHost>();
+    self->make = [weak = std::weak_ptr<FunctionHost>(self)] { return JsonValue(weak.lock()); };
+    auto cycle = std::make_shared<FunctionHost>();
+    cycle->make = [weak = std::weak_ptr<FunctionHost>(cycle)] {
+        return JsonValue::array({JsonValue(weak.lock())});
+    };
+    XKJsonWriter writer;
+    writer.setMaxDepth(0);
+    EXPECT_FALSE(writer.stringWithFragment(JsonValue(self)));
+    EXPECT_EQ(recordsOf(writer), (Records{{1, tooDeep}}));
+    EXPECT_FALSE(writer.stringWithFragment(JsonValue::object({{"x", JsonValue(cycle)}})));
+    EXPECT_EQ(recordsOf(writer),
+              (Records{{1, tooDeep}, {1, "Unsupported value for key x in object"}}));
+    EXPECT_FALSE(writer.stringWithObject(JsonValue(self)));
+    EXPECT_EQ(recordsOf(writer), (Records{{4, "Not valid type for JSON"}}));
+    // A chain just within the bound is written.
+    JsonValue chain = 1;
+    for (std::size_t i = 0; i < XKJsonWriter::kMaxProxyNesting; ++i)
+        chain = host("Step", chain);
+    EXPECT_EQ(writer.stringWithFragment(chain), u"1");
+}
+
+TEST(Writer, TraceBelongsToTheLastConversion) {
+    XKJsonWriter writer;
+    EXPECT_FALSE(writer.stringWithObject(JsonValue::array({host("T")})));
+    EXPECT_TRUE(writer.errorTrace());
+    EXPECT_EQ(writer.stringWithObject(JsonValue::array()), u"[]");
+    EXPECT_FALSE(writer.errorTrace());
+}
+
+TEST(Writer, AppendLeavesTheBufferWholeOnFailure) {
+    XKJsonWriter writer;
+    std::u16string into = u"prefix:";
+    EXPECT_TRUE(writer.appendValue(JsonValue::array({1}), into));
+    EXPECT_EQ(into, u"prefix:[1]");
+    EXPECT_FALSE(writer.appendValue(JsonValue::array({1, host("T")}), into));
+    EXPECT_EQ(into, u"prefix:[1]");
+    std::string utf8 = "x";
+    EXPECT_TRUE(writer.appendString(u"\u00e9\"", utf8));
+    EXPECT_EQ(utf8, "x\"\xc3\xa9\\\"\"");
+}
+
+TEST(Writer, EscapeSet) {
+    EXPECT_EQ(XKJsonWriter::kEscapeChars.size(), 34u);
+    for (char16_t unit = 0; unit < 0x80; ++unit) {
+        const bool member = XKJsonWriter::kEscapeChars.find(unit) != std::u16string_view::npos;
+        EXPECT_EQ(member, unit < 0x20 || unit == u'"' || unit == u'\\') << int(unit);
+    }
+}
+
+} // namespace
+} // namespace brenvo
