@@ -79,6 +79,7 @@ public:
         gtk_container_add(GTK_CONTAINER(buttons), openButton_);
         gtk_box_pack_start(GTK_BOX(box), buttons, FALSE, FALSE, 0);
 
+        gtk_style_context_add_class(gtk_widget_get_style_context(openButton_), "suggested-action");
         gtk_widget_set_can_default(openButton_, TRUE);
         gtk_window_set_default(GTK_WINDOW(window_), openButton_);
         gtk_widget_show_all(box);

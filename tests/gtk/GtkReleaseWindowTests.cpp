@@ -1,0 +1,379 @@
+// The GTK 3 release window on a real X server (Xvfb, started here on a free display), driven by
+// the controller and clicked with xdotool. A screenshot of the shown window is written to
+// <build>/artifacts/release-window.png.
+#include "brenvo/BrenvoKeys.h"
+#include "brenvo/BrenvoReleaseInfo.h"
+#include "brenvo/platform/glib/GLibRunLoop.h"
+#include "brenvo/platform/gtk/GtkReleaseWindow.h"
+#include "support/ScriptedWindow.h"
+#include "support/TestServices.h"
+
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <poll.h>
+#include <spawn.h>
+#include <string>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+// The text stored under "BrenvoSkipVersion", if any.
+std::optional<std::string> skippedVersion(brenvo::platform::UserDefaults& defaults) {
+    auto value = defaults.objectForKey(brenvo::kBrenvoSkipVersion);
+    if (value && value->asString())
+        return *value->asString();
+    return std::nullopt;
+}
+
+using brenvo::BrenvoReleaseInfo;
+using brenvo::JsonValue;
+namespace platform = brenvo::platform;
+
+// An Xvfb server for this test process, on the first free display number. It is told to end
+// when the process ends, however the process ends.
+class Xvfb {
+public:
+    Xvfb() {
+        int fds[2];
+        if (::pipe(fds) != 0)
+            return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+            ::close(fds[0]);
+            int devNull = ::open("/dev/null", O_RDWR);
+            ::dup2(devNull, 0);
+            ::dup2(devNull, 1);
+            ::dup2(devNull, 2);
+            std::string fd = std::to_string(fds[1]);
+            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
+                     "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        if (pid_ < 0) {
+            ::close(fds[0]);
+            return;
+        }
+        // The server writes its display number once it accepts connections.
+        std::string number;
+        pollfd p{fds[0], POLLIN, 0};
+        while (::poll(&p, 1, 30'000) > 0) {
+            char c;
+            if (::read(fds[0], &c, 1) != 1 || c == '\n')
+                break;
+            number += c;
+        }
+        ::close(fds[0]);
+        if (!number.empty())
+            display_ = ":" + number;
+    }
+    ~Xvfb() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGTERM);
+            int status;
+            ::waitpid(pid_, &status, 0);
+        }
+    }
+    const std::string& display() const { return display_; }
+
+private:
+    pid_t pid_ = -1;
+    std::string display_;
+};
+
+// Runs a program to its end while the GLib main context keeps serving events.
+int runServing(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (auto& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid;
+    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+        return -1;
+    int status = -1;
+    bool exited = false;
+    guint watch = g_child_watch_add(
+        pid,
+        [](GPid, gint result, gpointer data) {
+            auto* flags = static_cast<std::pair<bool*, int*>*>(data);
+            *flags->first = true;
+            *flags->second = result;
+        },
+        new std::pair<bool*, int*>(&exited, &status));
+    (void)watch;
+    bool late = false;
+    guint guard = g_timeout_add_seconds(
+        30,
+        [](gpointer flag) {
+            *static_cast<bool*>(flag) = true;
+            return G_SOURCE_REMOVE;
+        },
+        &late);
+    while (!exited && !late)
+        g_main_context_iteration(nullptr, TRUE);
+    if (!late)
+        g_source_remove(guard);
+    return exited && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Serves GLib events until `done()` holds or 30 s have passed; false on the time limit.
+template <typename Done> bool serveUntil(Done done) {
+    bool late = false;
+    guint guard = g_timeout_add_seconds(
+        30,
+        [](gpointer flag) {
+            *static_cast<bool*>(flag) = true;
+            return G_SOURCE_REMOVE;
+        },
+        &late);
+    while (!done() && !late)
+        g_main_context_iteration(nullptr, TRUE);
+    if (!late)
+        g_source_remove(guard);
+    return !late;
+}
+
+GtkWindow* findToplevel(const std::string& title) {
+    GtkWindow* found = nullptr;
+    GList* all = gtk_window_list_toplevels();
+    for (GList* item = all; item; item = item->next) {
+        auto* window = GTK_WINDOW(item->data);
+        const char* text = gtk_window_get_title(window);
+        if (text && title == text)
+            found = window;
+    }
+    g_list_free(all);
+    return found;
+}
+
+void collect(GtkWidget* widget, std::vector<GtkWidget*>& out) {
+    out.push_back(widget);
+    if (GTK_IS_CONTAINER(widget)) {
+        GList* children = gtk_container_get_children(GTK_CONTAINER(widget));
+        for (GList* child = children; child; child = child->next)
+            collect(GTK_WIDGET(child->data), out);
+        g_list_free(children);
+    }
+}
+
+GtkWidget* findNamed(GtkWidget* root, const char* name) {
+    std::vector<GtkWidget*> all;
+    collect(root, all);
+    for (GtkWidget* widget : all)
+        if (std::string(gtk_widget_get_name(widget)) == name)
+            return widget;
+    return nullptr;
+}
+
+class GtkReleaseWindowTest : public testing::Test {
+protected:
+    // GTK keeps its display connection for the life of the process: one server per process.
+    static void SetUpTestSuite() { xvfb_ = new Xvfb(); }
+    static void TearDownTestSuite() {
+        delete xvfb_;
+        xvfb_ = nullptr;
+    }
+
+    void SetUp() override {
+        ASSERT_FALSE(xvfb_->display().empty()) << "Xvfb could not be started";
+        ::setenv("DISPLAY", xvfb_->display().c_str(), 1);
+        ::unsetenv("WAYLAND_DISPLAY");
+        ::setenv("GDK_BACKEND", "x11", 1);
+        ::setenv("GTK_A11Y", "none", 1);
+        ::setenv("NO_AT_BRIDGE", "1", 1);
+        ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+        services_.setInfo("CFBundleName", "Demo");
+        platform::registerGtkWindow(services_.windows);
+        services_.services.defaultCenter.addObserver(
+            this, [this](const platform::Notification&) { ++closedNotes_; },
+            brenvo::kBrenvoReleaseWindowClosed, nullptr);
+    }
+    void TearDown() override { services_.services.defaultCenter.removeObserver(this); }
+
+    // Shows the window for a record and waits until it has been drawn on the screen.
+    GtkWindow* show() {
+        BrenvoReleaseInfo::initWithReleaseInfo(
+            JsonValue::object({{"version", "2.0"},
+                               {"releaseNotes", "- Faster checks\n- Clearer texts\n"
+                                                "- A release window that is easy to read"}}),
+            services_.services);
+        GtkWindow* window = findToplevel("Software Update");
+        if (!window)
+            return nullptr;
+        bool drawn = false;
+        g_signal_connect_after(GTK_WIDGET(window), "draw",
+                               G_CALLBACK(+[](GtkWidget*, cairo_t*, gpointer flag) {
+                                   *static_cast<bool*>(flag) = true;
+                                   return FALSE;
+                               }),
+                               &drawn);
+        EXPECT_TRUE(serveUntil([&] { return drawn; }));
+        g_signal_handlers_disconnect_matched(GTK_WIDGET(window), G_SIGNAL_MATCH_DATA, 0, 0, nullptr,
+                                             nullptr, &drawn);
+        gdk_display_sync(gdk_display_get_default());
+        return window;
+    }
+
+    bool closedAndGone() {
+        return serveUntil(
+            [&] { return closedNotes_ > 0 && BrenvoReleaseInfo::liveControllers() == 0; });
+    }
+
+    static Xvfb* xvfb_;
+    brenvo::test::TestServices services_;
+    platform::GLibRunLoopSource source_{services_.runLoop, nullptr};
+    int closedNotes_ = 0;
+};
+
+// Without a display the GTK factory gives way to the window registered before it. Defined
+// first, so that it also runs before GTK has started when the whole suite runs in one process.
+TEST(GtkReleaseWindowFallback, NoDisplayUsesTheEarlierWindow) {
+    ::unsetenv("DISPLAY");
+    ::unsetenv("WAYLAND_DISPLAY");
+    ::setenv("GDK_BACKEND", "x11", 1);
+    brenvo::test::TestServices services;
+    brenvo::test::ScriptedWindow scripted(platform::WindowAnswer::Skip);
+    scripted.registerWith(services.windows);
+    platform::registerGtkWindow(services.windows);
+    BrenvoReleaseInfo::initWithReleaseInfo(JsonValue::object({{"version", "3.1"}}),
+                                           services.services);
+    services.runLoop.runMode(platform::kDefaultRunLoopMode, std::chrono::seconds(1));
+    ASSERT_EQ(scripted.shown().size(), 1u);
+    EXPECT_EQ(skippedVersion(services.defaults), "3.1");
+    EXPECT_EQ(BrenvoReleaseInfo::liveControllers(), 0u);
+}
+
+Xvfb* GtkReleaseWindowTest::xvfb_ = nullptr;
+
+TEST_F(GtkReleaseWindowTest, ShowsTheTextsWithTheStoreButtonAsDefault) {
+    GtkWindow* window = show();
+    ASSERT_TRUE(window);
+    EXPECT_TRUE(gtk_widget_get_mapped(GTK_WIDGET(window)));
+    std::vector<GtkWidget*> widgets;
+    collect(GTK_WIDGET(window), widgets);
+    std::vector<std::string> labels;
+    GtkTextView* notes = nullptr;
+    for (GtkWidget* widget : widgets) {
+        if (GTK_IS_LABEL(widget) && !GTK_IS_BUTTON(gtk_widget_get_parent(widget)))
+            labels.emplace_back(gtk_label_get_label(GTK_LABEL(widget)));
+        if (GTK_IS_TEXT_VIEW(widget))
+            notes = GTK_TEXT_VIEW(widget);
+    }
+    EXPECT_EQ(labels, (std::vector<std::string>{
+                          "<span weight=\"bold\" size=\"large\">A new Version of Demo is "
+                          "available!</span>",
+                          "Demo 2.0 is now available - you have 1.0. Would you like to open App "
+                          "Store for Update now?",
+                          "Release Notes:"}));
+    ASSERT_TRUE(notes);
+    EXPECT_FALSE(gtk_text_view_get_editable(notes));
+    EXPECT_EQ(gtk_text_view_get_wrap_mode(notes), GTK_WRAP_WORD_CHAR);
+    EXPECT_TRUE(GTK_IS_SCROLLED_WINDOW(gtk_widget_get_parent(GTK_WIDGET(notes))));
+    GtkTextIter start, end;
+    gtk_text_buffer_get_bounds(gtk_text_view_get_buffer(notes), &start, &end);
+    gchar* text = gtk_text_buffer_get_text(gtk_text_view_get_buffer(notes), &start, &end, FALSE);
+    EXPECT_STREQ(text, "- Faster checks\n- Clearer texts\n- A release window that is easy to read");
+    g_free(text);
+    GtkWidget* byDefault = gtk_window_get_default_widget(window);
+    ASSERT_TRUE(byDefault);
+    EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(byDefault)), "Open App Store For Update");
+    EXPECT_STREQ(
+        gtk_button_get_label(GTK_BUTTON(findNamed(GTK_WIDGET(window), "BrenvoSkipButton"))),
+        "Skip This Version");
+
+    // Centred on the 1024x768 screen.
+    int x, y;
+    gdk_window_get_origin(gtk_widget_get_window(GTK_WIDGET(window)), &x, &y);
+    int width = gtk_widget_get_allocated_width(GTK_WIDGET(window));
+    int height = gtk_widget_get_allocated_height(GTK_WIDGET(window));
+    EXPECT_NEAR(x + width / 2, 512, 2);
+    EXPECT_NEAR(y + height / 2, 384, 2);
+
+    gtk_window_close(window); // as the window manager's close box does
+    EXPECT_TRUE(closedAndGone());
+    EXPECT_EQ(closedNotes_, 1);
+    EXPECT_FALSE(findToplevel("Software Update"));
+    EXPECT_FALSE(services_.defaults.objectForKey(brenvo::kBrenvoSkipVersion));
+    EXPECT_TRUE(services_.workspace.openedURLs().empty());
+}
+
+TEST_F(GtkReleaseWindowTest, ScreenshotThenSkipClickedWithXdotool) {
+    GtkWindow* window = show();
+    ASSERT_TRUE(window);
+
+    // The screen as the X server holds it, with the window on it.
+    GdkWindow* root = gdk_get_default_root_window();
+    GdkPixbuf* shot = gdk_pixbuf_get_from_window(root, 0, 0, gdk_window_get_width(root),
+                                                 gdk_window_get_height(root));
+    ASSERT_TRUE(shot);
+    std::filesystem::path png = std::filesystem::path(BRENVO_ARTIFACT_DIR) / "release-window.png";
+    GError* error = nullptr;
+    EXPECT_TRUE(gdk_pixbuf_save(shot, png.c_str(), "png", &error, nullptr))
+        << (error ? error->message : "");
+    if (error)
+        g_error_free(error);
+    // Something was drawn: the window's area holds more than one colour.
+    int x, y;
+    gdk_window_get_origin(gtk_widget_get_window(GTK_WIDGET(window)), &x, &y);
+    int stride = gdk_pixbuf_get_rowstride(shot), channels = gdk_pixbuf_get_n_channels(shot);
+    const guchar* pixels = gdk_pixbuf_get_pixels(shot);
+    std::vector<uint32_t> seen;
+    for (int row = y; row < y + gtk_widget_get_allocated_height(GTK_WIDGET(window)); row += 3)
+        for (int col = x; col < x + gtk_widget_get_allocated_width(GTK_WIDGET(window)); col += 3) {
+            const guchar* p = pixels + row * stride + col * channels;
+            uint32_t rgb = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
+            if (seen.size() < 3 && std::find(seen.begin(), seen.end(), rgb) == seen.end())
+                seen.push_back(rgb);
+        }
+    EXPECT_GE(seen.size(), 3u);
+    g_object_unref(shot);
+    EXPECT_GT(std::filesystem::file_size(png), 1000u);
+    std::printf("<CTestMeasurementFile type=\"image/png\" name=\"release-window\">%s"
+                "</CTestMeasurementFile>\n",
+                png.c_str());
+
+    // Click the middle of "Skip This Version" on the X server, as a user would.
+    GtkWidget* skip = findNamed(GTK_WIDGET(window), "BrenvoSkipButton");
+    ASSERT_TRUE(skip);
+    int bx, by;
+    ASSERT_TRUE(gtk_widget_translate_coordinates(
+        skip, GTK_WIDGET(window), gtk_widget_get_allocated_width(skip) / 2,
+        gtk_widget_get_allocated_height(skip) / 2, &bx, &by));
+    EXPECT_EQ(runServing({"xdotool", "mousemove", "--sync", std::to_string(x + bx),
+                          std::to_string(y + by), "click", "1"}),
+              0);
+    EXPECT_TRUE(closedAndGone());
+    EXPECT_EQ(closedNotes_, 1);
+    EXPECT_FALSE(findToplevel("Software Update"));
+    // Written through to the file: a fresh reader of the defaults sees it.
+    brenvo::test::CapturingLog log;
+    platform::PlistUserDefaults reread(services_.defaultsPath(), log);
+    EXPECT_EQ(skippedVersion(reread), "2.0");
+    EXPECT_TRUE(services_.workspace.openedURLs().empty());
+}
+
+TEST_F(GtkReleaseWindowTest, OpenButtonOpensTheStoreAndCloses) {
+    GtkWindow* window = show();
+    ASSERT_TRUE(window);
+    gtk_button_clicked(GTK_BUTTON(findNamed(GTK_WIDGET(window), "BrenvoOpenButton")));
+    EXPECT_TRUE(closedAndGone());
+    EXPECT_EQ(closedNotes_, 1);
+    EXPECT_EQ(services_.workspace.openedURLs(),
+              std::vector<std::string>{"https://www.apple.com/mac/app-store/"});
+    EXPECT_FALSE(services_.defaults.objectForKey(brenvo::kBrenvoSkipVersion));
+}
+
+} // namespace

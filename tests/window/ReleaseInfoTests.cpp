@@ -1,0 +1,324 @@
+// The release-info window controller with a scripted window on real Info.plist, strings and
+// defaults files.
+#include "brenvo/BrenvoKeys.h"
+#include "brenvo/BrenvoReleaseInfo.h"
+#include "support/ScriptedWindow.h"
+#include "support/TestServices.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <map>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// The text stored under "BrenvoSkipVersion", if any.
+std::optional<std::string> skippedVersion(brenvo::platform::UserDefaults& defaults) {
+    auto value = defaults.objectForKey(brenvo::kBrenvoSkipVersion);
+    if (value && value->asString())
+        return *value->asString();
+    return std::nullopt;
+}
+
+using brenvo::BrenvoReleaseInfo;
+using brenvo::JsonValue;
+using brenvo::test::ScriptedWindow;
+namespace platform = brenvo::platform;
+using platform::WindowAnswer;
+
+constexpr const char* kWebPage = "https://www.apple.com/mac/app-store/";
+constexpr const char* kFrontPage = "macappstore://itunes.apple.com/";
+constexpr const char* kUpdatesPage = "macappstore://showUpdatesPage/";
+
+// Sets the locale variables for one test and restores them afterwards.
+class ScopedLocale {
+public:
+    explicit ScopedLocale(const char* lang) {
+        for (const char* name : kNames) {
+            if (const char* old = std::getenv(name))
+                saved_[name] = old;
+            ::unsetenv(name);
+        }
+        ::setenv("LANG", lang, 1);
+    }
+    ~ScopedLocale() {
+        for (const char* name : kNames) {
+            auto it = saved_.find(name);
+            if (it != saved_.end())
+                ::setenv(name, it->second.c_str(), 1);
+            else
+                ::unsetenv(name);
+        }
+    }
+
+private:
+    static constexpr const char* kNames[] = {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"};
+    std::map<std::string, std::string> saved_;
+};
+
+class ReleaseInfo : public testing::Test {
+protected:
+    void SetUp() override {
+        test_.setInfo("CFBundleName", "Demo");
+        test_.setInfo("CFBundleShortVersionString", "1.0");
+        test_.center.addObserver(
+            this,
+            [this](const platform::Notification& note) {
+                EXPECT_EQ(note.object, nullptr);
+                // What a fresh reader of the defaults file sees while the notice is posted.
+                brenvo::test::CapturingLog log;
+                platform::PlistUserDefaults reread(test_.defaultsPath(), log);
+                skipSeenAtClose_.push_back(skippedVersion(reread).value_or("-"));
+            },
+            brenvo::kBrenvoReleaseWindowClosed, nullptr);
+    }
+    void TearDown() override {
+        test_.center.removeObserver(this);
+        EXPECT_EQ(BrenvoReleaseInfo::liveControllers(), 0u);
+    }
+
+    static JsonValue record(std::optional<const char*> version) {
+        JsonValue value =
+            JsonValue::object({{"releaseNotes", "Fixes.\n\"Quoted\" %@ <b>"}, {"trackId", 42}});
+        if (version)
+            value.asObject()->set(std::string_view("version"), JsonValue(*version));
+        return value;
+    }
+
+    void runLoop() {
+        test_.runLoop.runMode(platform::kDefaultRunLoopMode, std::chrono::seconds(5));
+    }
+
+    brenvo::test::TestServices test_;
+    std::vector<std::string> skipSeenAtClose_;
+};
+
+TEST_F(ReleaseInfo, SkipWritesTheVersionBeforeTheNotice) {
+    struct Case {
+        std::optional<const char*> earlier;
+        std::optional<const char*> version;
+        const char* stored; // "-": nothing
+    } cases[] = {
+        {std::nullopt, "2.0", "2.0"},
+        {"1.5", "2.0.1 beta", "2.0.1 beta"}, // replaces the earlier one
+        {"1.5", std::nullopt, "1.5"},        // no version: the earlier one stays
+        {std::nullopt, std::nullopt, "-"},
+    };
+    for (const auto& c : cases) {
+        skipSeenAtClose_.clear();
+        test_.defaults.removeObjectForKey(brenvo::kBrenvoSkipVersion);
+        if (c.earlier)
+            test_.defaults.setObject(platform::PlistValue(*c.earlier), brenvo::kBrenvoSkipVersion);
+        ASSERT_TRUE(test_.defaults.synchronize());
+        ScriptedWindow windows(WindowAnswer::Skip);
+        test_.windows.unregisterWindows(brenvo::kBrenvoReleaseInfoWindow);
+        windows.registerWith(test_.windows);
+        BrenvoReleaseInfo::initWithReleaseInfo(record(c.version), test_.services);
+        runLoop();
+        EXPECT_EQ(skipSeenAtClose_, std::vector<std::string>{c.stored});
+        EXPECT_TRUE(test_.workspace.openedURLs().empty());
+        ASSERT_EQ(windows.shown().size(), 1u);
+        EXPECT_EQ(windows.shown()[0].willCloseCalls, 1);
+        EXPECT_TRUE(windows.shown()[0].destroyed);
+    }
+}
+
+TEST_F(ReleaseInfo, OpenChoosesTheStoreAddressBySystemVersion) {
+    struct Case {
+        std::optional<platform::OperatingSystemVersion> version;
+        const char* address;
+    } cases[] = {
+        {platform::OperatingSystemVersion{10, 5, 8}, kWebPage},
+        {platform::OperatingSystemVersion{10, 6, 5}, kWebPage},
+        {platform::OperatingSystemVersion{10, 6, 6}, kFrontPage},
+        {platform::OperatingSystemVersion{10, 6, 8}, kFrontPage},
+        {platform::OperatingSystemVersion{10, 7, 0}, kUpdatesPage},
+        {platform::OperatingSystemVersion{10, 15, 7}, kUpdatesPage},
+        {platform::OperatingSystemVersion{11, 0, 0}, kUpdatesPage},
+        {platform::OperatingSystemVersion{9, 9, 9}, kWebPage},
+        {std::nullopt, kWebPage}, // cannot be read
+    };
+    ScriptedWindow windows(WindowAnswer::Open);
+    windows.registerWith(test_.windows);
+    std::vector<std::string> expected;
+    for (const auto& c : cases) {
+        test_.systemVersion.setVersion(c.version);
+        BrenvoReleaseInfo::initWithReleaseInfo(record("2.0"), test_.services);
+        runLoop();
+        expected.push_back(c.address);
+    }
+    EXPECT_EQ(test_.workspace.openedURLs(), expected);
+    EXPECT_EQ(skipSeenAtClose_.size(), std::size(cases)); // one notice per window
+    EXPECT_FALSE(test_.defaults.objectForKey(brenvo::kBrenvoSkipVersion));
+}
+
+TEST_F(ReleaseInfo, AnyCloseNoticesOnceAndTheControllerGoes) {
+    ScriptedWindow windows(std::nullopt);
+    windows.registerWith(test_.windows);
+    BrenvoReleaseInfo& controller =
+        BrenvoReleaseInfo::initWithReleaseInfo(record("2.0"), test_.services);
+    ASSERT_EQ(windows.shown().size(), 1u);
+    const auto& shown = windows.shown()[0];
+    EXPECT_EQ(shown.awakenings, 1);
+    EXPECT_EQ(shown.activations, 1);
+    EXPECT_EQ(shown.centerings, 1);
+    EXPECT_EQ(shown.frontings, 1);
+    ASSERT_TRUE(brenvo::updateItem);
+    EXPECT_EQ(*brenvo::updateItem, record("2.0"));
+
+    windows.closeByWindowManager();
+    controller.releaseWindow()->close(); // closing twice is harmless
+    controller.doSkip();                 // and a closed window's buttons do nothing
+    controller.doOpenMas();
+    EXPECT_EQ(skipSeenAtClose_, std::vector<std::string>{"-"});
+    EXPECT_EQ(BrenvoReleaseInfo::liveControllers(), 1u); // not inside the window's own call
+    runLoop();
+    EXPECT_EQ(skipSeenAtClose_.size(), 1u);
+    EXPECT_EQ(BrenvoReleaseInfo::liveControllers(), 0u);
+    EXPECT_TRUE(windows.shown()[0].destroyed);
+    EXPECT_FALSE(brenvo::updateItem);
+    EXPECT_TRUE(test_.workspace.openedURLs().empty());
+}
+
+TEST_F(ReleaseInfo, EachControllerReleasesOnlyItsOwnRecord) {
+    ScriptedWindow windows(std::nullopt);
+    windows.registerWith(test_.windows);
+    BrenvoReleaseInfo& first =
+        BrenvoReleaseInfo::initWithReleaseInfo(record("2.0"), test_.services);
+    BrenvoReleaseInfo::initWithReleaseInfo(record("3.0"), test_.services);
+    first.releaseWindow()->close();
+    runLoop();
+    EXPECT_EQ(BrenvoReleaseInfo::liveControllers(), 1u);
+    ASSERT_TRUE(brenvo::updateItem); // the second window's record stays
+    EXPECT_EQ(*brenvo::updateItem, record("3.0"));
+    windows.answer(WindowAnswer::Skip);
+    runLoop();
+    EXPECT_EQ(skippedVersion(test_.defaults), "3.0");
+    EXPECT_FALSE(brenvo::updateItem);
+    EXPECT_EQ(skipSeenAtClose_, (std::vector<std::string>{"-", "3.0"}));
+}
+
+TEST_F(ReleaseInfo, EnglishKeysWithoutATable) {
+    ScopedLocale locale("de_DE.UTF-8");
+    ScriptedWindow windows(WindowAnswer::Close);
+    windows.registerWith(test_.windows);
+    test_.removeInfo("CFBundleShortVersionString");
+    BrenvoReleaseInfo::initWithReleaseInfo(record("2.0"), test_.services);
+    runLoop();
+    ASSERT_EQ(windows.shown().size(), 1u);
+    const auto& shown = windows.shown()[0];
+    EXPECT_EQ(shown.windowTitle, "Software Update");
+    EXPECT_EQ(shown.titleText, "A new Version of Demo is available!");
+    EXPECT_EQ(shown.descriptionText, "Demo 2.0 is now available - you have (null). Would you like "
+                                     "to open App Store for Update now?");
+    EXPECT_EQ(shown.releaseText, "Release Notes:");
+    EXPECT_EQ(shown.releaseDetails, "Fixes.\n\"Quoted\" %@ <b>"); // unchanged, not a format
+    EXPECT_EQ(shown.buttonNow, "Open App Store For Update");
+    EXPECT_EQ(shown.buttonSkip, "Skip This Version");
+}
+
+TEST_F(ReleaseInfo, TranslatedTextsFromTheHostsTable) {
+    ScopedLocale locale("de_DE.UTF-8");
+    std::filesystem::create_directories(test_.resourcesPath() / "de.lproj");
+    test_.dir.writeFile(
+        "App/Resources/de.lproj/Brenvo.strings",
+        "/* Release window, German */\n"
+        "\"Software Update\" = \"Softwareaktualisierung\";\n"
+        "\"A new Version of %@ is available!\" = \"Eine neue Version von %@ ist verfügbar!\";\n"
+        "\"%@ %@ is now available - you have %@. Would you like to open App Store for Update "
+        "now?\" = \"Sie haben %3$@. %1$@ %2$@ ist jetzt verfügbar.\";\n"
+        "\"Release Notes:\" = \"Versionshinweise:\";\n"
+        "\"Skip This Version\" = \"Diese Version überspringen\";\n");
+    ScriptedWindow windows(WindowAnswer::Close);
+    windows.registerWith(test_.windows);
+    BrenvoReleaseInfo::initWithReleaseInfo(record(std::nullopt), test_.services);
+    runLoop();
+    ASSERT_EQ(windows.shown().size(), 1u);
+    const auto& shown = windows.shown()[0];
+    EXPECT_EQ(shown.windowTitle, "Softwareaktualisierung");
+    EXPECT_EQ(shown.titleText, "Eine neue Version von Demo ist verfügbar!");
+    EXPECT_EQ(shown.descriptionText, "Sie haben 1.0. Demo (null) ist jetzt verfügbar.");
+    EXPECT_EQ(shown.releaseText, "Versionshinweise:");
+    EXPECT_EQ(shown.buttonNow, "Open App Store For Update"); // not in the table
+    EXPECT_EQ(shown.buttonSkip, "Diese Version überspringen");
+}
+
+TEST(StringWithFormat, FillsPlaceholdersOnly) {
+    struct Case {
+        const char* format;
+        std::vector<std::string> arguments;
+        const char* expected;
+    } cases[] = {
+        {"%@ %@ / %@", {"Demo", "2.0", "1.0"}, "Demo 2.0 / 1.0"},
+        {"%3$@-%1$@-%2$@", {"a", "b", "c"}, "c-a-b"},
+        {"100%% %@ %d %s %", {"%@%s"}, "100% %@%s %d %s %"},
+        {"%@ and %@ and %9$@", {"one"}, "one and (null) and (null)"},
+        {"%0$@ %$@", {"x"}, "%0$@ %$@"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(brenvo::stringWithFormat(c.format, c.arguments), c.expected) << c.format;
+}
+
+// Standard input and output of the process replaced for one test.
+class RedirectedTerminal {
+public:
+    RedirectedTerminal(int in, int out) : savedIn_(::dup(0)), savedOut_(::dup(1)) {
+        ::dup2(in, 0);
+        ::dup2(out, 1);
+    }
+    ~RedirectedTerminal() {
+        ::dup2(savedIn_, 0);
+        ::dup2(savedOut_, 1);
+        ::close(savedIn_);
+        ::close(savedOut_);
+    }
+
+private:
+    int savedIn_, savedOut_;
+};
+
+TEST_F(ReleaseInfo, FallsBackToTheTerminalThenToClosingAtOnce) {
+    ScriptedWindow windows(WindowAnswer::Open);
+    windows.setRefuse(true); // no display, say
+    windows.registerWith(test_.windows);
+    int input[2], output[2];
+    ASSERT_EQ(::pipe(input), 0);
+    ASSERT_EQ(::pipe(output), 0);
+    ASSERT_EQ(::write(input[1], "s\n", 2), 2);
+    {
+        RedirectedTerminal terminal(input[0], output[1]);
+        BrenvoReleaseInfo::initWithReleaseInfo(record("2.0"), test_.services);
+        runLoop();
+    }
+    char printed[4096];
+    ssize_t n = ::read(output[0], printed, sizeof printed);
+    ASSERT_GT(n, 0);
+    EXPECT_NE(std::string(printed, static_cast<size_t>(n)).find("[s] Skip This Version"),
+              std::string::npos);
+    EXPECT_EQ(skipSeenAtClose_, std::vector<std::string>{"2.0"});
+    for (int fd : {input[0], input[1], output[0], output[1]})
+        ::close(fd);
+
+    // No terminal either: logged, and closed at once so the schedule is re-armed.
+    int devNull = ::open("/dev/null", O_RDONLY);
+    {
+        RedirectedTerminal terminal(devNull, devNull);
+        ::close(0);
+        ::close(1);
+        BrenvoReleaseInfo::initWithReleaseInfo(record("3.0"), test_.services);
+        EXPECT_EQ(skipSeenAtClose_.size(), 2u);
+    }
+    ::close(devNull);
+    runLoop();
+    EXPECT_TRUE(
+        test_.log.contains("Brenvo: No release window could be shown; closing it at once."));
+    EXPECT_TRUE(windows.shown().empty());
+    EXPECT_TRUE(test_.workspace.openedURLs().empty());
+}
+
+} // namespace
