@@ -30,6 +30,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <utility>
 #include <vector>
 
 namespace brenvo {
@@ -106,6 +107,9 @@ public:
     explicit JsonValue(JsonObject members) noexcept;
     // A host object; a null pointer gives null.
     JsonValue(std::shared_ptr<const JsonHostValue> host) noexcept;
+    template <typename T>
+    requires std::derived_from<T, JsonHostValue> JsonValue(std::shared_ptr<T> host)
+    noexcept : JsonValue(std::shared_ptr<const JsonHostValue>(std::move(host))) {}
     // Pointers other than strings must not turn into booleans.
     JsonValue(const void*) = delete;
 

@@ -1,0 +1,304 @@
+#include "brenvo/JSON/XKJsonParser.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace brenvo {
+namespace {
+
+using Trace = std::vector<std::pair<unsigned, std::string>>;
+
+Trace traceOf(const XKJsonBase& base) {
+    Trace out;
+    if (auto trace = base.errorTrace())
+        for (const auto& record : *trace)
+            out.emplace_back(record->code(), record->message());
+    return out;
+}
+
+enum class Mode { Fragment, Object };
+
+struct FailCase {
+    const char* name;
+    std::string input;
+    Trace trace;
+    Mode mode = Mode::Fragment;
+};
+
+const Trace kArray = {{3, "Expected value while parsing array"}};
+
+Trace operator+(Trace a, const Trace& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+class ParserFailure : public testing::TestWithParam<FailCase> {};
+
+TEST_P(ParserFailure, LeavesExactTrace) {
+    const FailCase& c = GetParam();
+    XKJsonParser parser;
+    std::optional<JsonValue> value = c.mode == Mode::Fragment ? parser.fragmentWithString(c.input)
+                                                              : parser.objectWithString(c.input);
+    EXPECT_FALSE(value.has_value());
+    EXPECT_EQ(traceOf(parser), c.trace);
+}
+
+const FailCase kFailures[] = {
+    {"NotJson", "1", {{4, "Valid fragment, but not JSON"}}, Mode::Object},
+    {"Empty", "", {{11, "Unexpected end of string"}}},
+    {"OnlySpaces", "   ", {{11, "Unexpected end of string"}}},
+    {"TrailingCommaArray", "[1,]", {{9, "Trailing comma disallowed in array"}}},
+    {"TrailingCommaObject", R"({"a":1 , })", {{9, "Trailing comma disallowed in object"}}},
+    {"MissingCommaNumbers", "[1 2]", {{3, "Expected ',' or ']' after array element"}}},
+    {"MissingCommaLiterals", "[true false]", {{3, "Expected ',' or ']' after array element"}}},
+    {"MissingCommaMembers", R"({"a":1 "b":2})", {{3, "Expected ',' or '}' after object member"}}},
+    {"DoubleComma", "[1,,2]", Trace{{3, "Unrecognised leading character"}} + kArray},
+    {"LeadingComma", "[,1]", Trace{{3, "Unrecognised leading character"}} + kArray},
+    {"BracketAlone", "[", {{11, "End of input while parsing array"}}},
+    {"BracketSpace", "[ ", Trace{{11, "Unexpected end of string"}} + kArray},
+    {"OpenAfterComma", "[1,", {{11, "End of input while parsing array"}}},
+    {"OpenAfterCommaSpace", "[1, ", {{11, "End of input while parsing array"}}},
+    {"BraceAlone", "{", {{11, "End of input while parsing object"}}},
+    {"BraceSpace", "{ ", {{3, "Object key string expected"}}},
+    {"MissingColon", R"({"a" 1})", {{3, "Expected ':' separating key and value"}}},
+    {"MissingValue",
+     R"({"a":})",
+     {{3, "Unrecognised leading character"}, {3, "Object value expected for key: a"}}},
+    {"GarbageAfter", "[1] x", {{10, "Garbage after JSON"}}},
+    {"LeadingZero", "01", {{2, "Leading 0 disallowed in number"}}},
+    {"MinusAlone", "-", {{2, "No digits after initial minus"}}},
+    {"MinusLetter", "-a", {{2, "No digits after initial minus"}}},
+    {"PointAtEnd", "1.", {{2, "No digits after decimal point"}}},
+    {"ExponentAtEnd", "1e", {{2, "No digits after exponent"}}},
+    {"ExponentSignAtEnd", "1e+", {{2, "No digits after exponent"}}},
+    {"LeadingPlus", "+1", {{2, "Leading + disallowed in number"}}},
+    {"LeadingPoint", ".5", {{3, "Unrecognised leading character"}}},
+    {"ExponentTooLarge", "1e1000000000", {{2, "Failed creating decimal instance"}}},
+    {"ExponentTooSmall", "[-1e-1000000000]",
+     Trace{{2, "Failed creating decimal instance"}} + kArray},
+    {"Tru", "tru", {{3, "Expected 'true'"}}},
+    {"Fals", "[fals]", Trace{{3, "Expected 'false'"}} + kArray},
+    {"Nul", "nul", {{3, "Expected 'null'"}}},
+    {"CapitalTrue", "True", {{3, "Unrecognised leading character"}}},
+    {"Truex", "truex", {{10, "Garbage after JSON"}}},
+    {"UnterminatedString", "\"abc", {{5, "Unescaped control character '0x0'"}}},
+    {"EndAfterEscape", "\"abc\\n", {{11, "Unexpected EOF while parsing string"}}},
+    {"EndAfterBackslash", "\"abc\\", {{8, "Illegal escape sequence '0x0'"}}},
+    {"EscapeX", R"("a\x")", {{8, "Illegal escape sequence '0x78'"}}},
+    {"EscapeHighByte", "\"\\\xc3\xa9\"", {{8, "Illegal escape sequence '0xc3'"}}},
+    {"RawTab", "\"a\tb\"", {{5, "Unescaped control character '0x9'"}}},
+    {"RawUnitSeparatorInLongString",
+     "\"abcdefghijklmnopqrstuvwxyz\x1f\"",
+     {{5, "Unescaped control character '0x1f'"}}},
+    {"HighThenQuote",
+     R"("\uD800")",
+     {{6, "Missing low character in surrogate pair"}, {6, "Broken unicode character"}}},
+    {"HighThenNewline",
+     R"("\uD800\n")",
+     {{6, "Missing low character in surrogate pair"}, {6, "Broken unicode character"}}},
+    {"LowAlone",
+     R"("\uDC00")",
+     {{6, "Invalid high character in surrogate pair"}, {6, "Broken unicode character"}}},
+    {"LowAloneDFFF",
+     R"("\uDFFF")",
+     {{6, "Invalid high character in surrogate pair"}, {6, "Broken unicode character"}}},
+    {"HighThenNonSurrogate",
+     R"("\uD800\u0041")",
+     {{6, "Invalid low surrogate char"}, {6, "Broken unicode character"}}},
+    {"BadHexDigit",
+     R"("\u12G4")",
+     {{6, "Missing hex digit in quad"}, {6, "Missing hex quad"}, {6, "Broken unicode character"}}},
+    {"BadHexDigitInArray", R"(["\u12G4"])",
+     Trace{{6, "Missing hex digit in quad"},
+           {6, "Missing hex quad"},
+           {6, "Broken unicode character"}} +
+         kArray},
+    {"BadHexDigitInLowQuad",
+     R"("\uD83D\uDE0Z")",
+     {{6, "Missing hex digit in quad"},
+      {6, "Missing low character in surrogate pair"},
+      {6, "Broken unicode character"}}},
+    {"NumberKey", "{1:2}", {{3, "Object key string expected"}}},
+    {"BadEscapeInKey",
+     R"({"\q":1})",
+     {{8, "Illegal escape sequence '0x71'"}, {3, "Object key string expected"}}},
+    {"NoBreakSpace", "\xc2\xa0[1]", {{3, "Unrecognised leading character"}}},
+    {"NestedFailure",
+     R"([{"k":[1,{"z":x}]}])",
+     {{3, "Unrecognised leading character"},
+      {3, "Object value expected for key: z"},
+      {3, "Expected value while parsing array"},
+      {3, "Object value expected for key: k"},
+      {3, "Expected value while parsing array"}}},
+    {"NestedContainerFailsItself", R"([{"a":[1 2]}])",
+     Trace{{3, "Expected ',' or ']' after array element"},
+           {3, "Object value expected for key: a"}} +
+         kArray},
+    // String bytes that are not UTF-8.
+    {"Utf8StrayContinuation", "\"\x80\"", {{6, "Invalid UTF-8 sequence in string"}}},
+    {"Utf8Overlong", "\"\xc0\xaf\"", {{6, "Invalid UTF-8 sequence in string"}}},
+    {"Utf8Surrogate", "\"\xed\xa0\x80\"", {{6, "Invalid UTF-8 sequence in string"}}},
+    {"Utf8AboveMax", "\"\xf4\x90\x80\x80\"", {{6, "Invalid UTF-8 sequence in string"}}},
+    {"Utf8TruncatedBeforeQuote", "[\"abc\xe2\x82\"]",
+     Trace{{6, "Invalid UTF-8 sequence in string"}} + kArray},
+    {"Utf8InKey",
+     "{\"abcdefghijklmnopq\xff\":1}",
+     {{6, "Invalid UTF-8 sequence in string"}, {3, "Object key string expected"}}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Inputs, ParserFailure, testing::ValuesIn(kFailures),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+struct SuccessCase {
+    const char* name;
+    std::string input;
+    JsonValue expected;
+};
+
+class ParserSuccess : public testing::TestWithParam<SuccessCase> {};
+
+TEST_P(ParserSuccess, GivesValue) {
+    XKJsonParser parser;
+    std::optional<JsonValue> value = parser.fragmentWithString(GetParam().input);
+    ASSERT_TRUE(value.has_value())
+        << describeTrace(parser.errorTrace().value_or(std::vector<JsonErrorRef>{}));
+    EXPECT_EQ(*value, GetParam().expected);
+    EXPECT_FALSE(parser.errorTrace().has_value());
+}
+
+const SuccessCase kSuccesses[] = {
+    {"One", "1", 1},
+    {"SpacedArray", " [1, 2] ", JsonValue::array({1, 2})},
+    {"EmptyArray", "[]", JsonValue::array()},
+    {"EmptyObject", "{}", JsonValue::object()},
+    {"DuplicateKeys", R"({"a":1,"a":2})", JsonValue::object({{"a", 2}})},
+    {"KeysSorted", R"({"b":1,"a":[true,false,null]})",
+     JsonValue::object({{"a", JsonValue::array({true, false, nullptr})}, {"b", 1}})},
+    {"TrailingWhitespace", "[1] \t\n\r ", JsonValue::array({1})},
+    {"VerticalTabFormFeed", "\v\f[\v1\f]\v\f", JsonValue::array({1})},
+    {"NulEndsInput", std::string("[1]\0xyz", 7), JsonValue::array({1})},
+    {"NulEndsInputBeforeBadBytes", std::string("[1]\0\xff", 5), JsonValue::array({1})},
+    {"LowerHexEscape", R"("\u00e9")", u"\u00e9"},
+    {"UpperHexEscape", R"("\u00E9")", u"\u00e9"},
+    {"EscapedNul", R"("\u0000")", JsonValue(std::u16string(1, u'\0'))},
+    {"EscapedSlash", R"("\/")", u"/"},
+    {"AllEscapes", R"("\"\\\/\b\f\n\r\t")", u"\"\\/\b\f\n\r\t"},
+    {"PairSmiley", R"("\uD83D\uDE00")", u"\U0001F600"},
+    {"PairMax", R"("\uDBFF\uDFFF")", u"\U0010FFFF"},
+    {"PairD800DFFF", R"("\uD800\uDFFF")", u"\U000103FF"},
+    {"Utf8Text", "\"caf\xc3\xa9 \xf0\x9f\x98\x80 \xe2\x82\xac\"", u"caf\u00e9 \U0001F600 \u20ac"},
+    {"LongMixedText", "\"abcdefghijklmnopqrstuvwxyz\xc3\xa9\\nABCDEFGHIJKLMNOPQRSTUVWXYZ0123\"",
+     u"abcdefghijklmnopqrstuvwxyz\u00e9\nABCDEFGHIJKLMNOPQRSTUVWXYZ0123"},
+    {"KeyLookup", R"({"results":[{"version":"2.1"}]})",
+     JsonValue::object({{"results", JsonValue::array({JsonValue::object({{"version", "2.1"}})})}})},
+};
+
+INSTANTIATE_TEST_SUITE_P(Inputs, ParserSuccess, testing::ValuesIn(kSuccesses),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+TEST(Parser, NumbersKeepTheirText) {
+    for (const char* text :
+         {"-0", "0e5", "1E+2", "-12.50e-3", "0.0", "-0.0", "5e-324", "1.7976931348623157e308",
+          "123456789012345678901234567890.5e-7", "1e05", "0.00000000000000000001"}) {
+        XKJsonParser parser;
+        std::optional<JsonValue> value = parser.fragmentWithString(text);
+        ASSERT_TRUE(value && value->isNumber()) << text;
+        EXPECT_EQ(value->asNumber()->stringValue(), text);
+        EXPECT_EQ(*value->asNumber(), *Decimal::fromString(text)) << text;
+    }
+}
+
+TEST(Parser, NilInput) {
+    XKJsonParser parser;
+    EXPECT_FALSE(parser.fragmentWithString(std::nullopt));
+    EXPECT_EQ(traceOf(parser), (Trace{{12, "Input was 'nil'"}}));
+    EXPECT_FALSE(parser.objectWithString(static_cast<const char*>(nullptr)));
+    EXPECT_EQ(traceOf(parser), (Trace{{12, "Input was 'nil'"}}));
+    EXPECT_FALSE(parser.objectWithString(std::optional<std::u16string_view>()));
+    EXPECT_EQ(traceOf(parser), (Trace{{12, "Input was 'nil'"}}));
+}
+
+TEST(Parser, Utf16Input) {
+    XKJsonParser parser;
+    std::optional<JsonValue> value = parser.objectWithString(u"{\"caf\u00e9\": \"\U0001F600\"}");
+    ASSERT_TRUE(value);
+    EXPECT_EQ(*value, JsonValue::object({{u"caf\u00e9", u"\U0001F600"}}));
+
+    const std::u16string withNul(u"[2]\0[", 5);
+    EXPECT_EQ(parser.objectWithString(std::u16string_view(withNul)), JsonValue::array({2}));
+
+    const std::u16string lone = u"[\"a\xD800\"]";
+    EXPECT_FALSE(parser.objectWithString(std::u16string_view(lone)));
+    EXPECT_EQ(traceOf(parser), (Trace{{6, "Input is not valid UTF-16"}}));
+}
+
+TEST(Parser, TraceBelongsToLastCall) {
+    XKJsonParser parser;
+    EXPECT_FALSE(parser.objectWithString("[1,]"));
+    const JsonErrorTrace first = parser.errorTrace();
+    EXPECT_TRUE(parser.objectWithString("[1]"));
+    EXPECT_FALSE(parser.errorTrace().has_value());
+    ASSERT_TRUE(first.has_value());
+    EXPECT_EQ(first->size(), 1u);
+    EXPECT_FALSE(parser.objectWithString("[[1,]]"));
+    EXPECT_EQ(traceOf(parser), (Trace{{9, "Trailing comma disallowed in array"}} + kArray));
+}
+
+std::string nested(std::size_t depth, const char* inner = "") {
+    return std::string(depth, '[') + inner + std::string(depth, ']');
+}
+
+TEST(Parser, DepthLimit) {
+    XKJsonParser parser;
+    EXPECT_EQ(parser.maxDepth(), 512u);
+    EXPECT_TRUE(parser.objectWithString(nested(512)));
+
+    EXPECT_FALSE(parser.objectWithString(nested(513)));
+    Trace expected{{7, "Nested too deep"}};
+    for (int i = 0; i < 512; ++i)
+        expected.emplace_back(3, "Expected value while parsing array");
+    EXPECT_EQ(traceOf(parser), expected);
+
+    parser.setMaxDepth(1);
+    EXPECT_TRUE(parser.objectWithString("[1]"));
+    EXPECT_FALSE(parser.objectWithString(R"([{"a":1}])"));
+    EXPECT_EQ(traceOf(parser), (Trace{{7, "Nested too deep"}} + kArray));
+    EXPECT_FALSE(parser.objectWithString(R"({"k":[]})"));
+    EXPECT_EQ(traceOf(parser),
+              (Trace{{7, "Nested too deep"}, {3, "Object value expected for key: k"}}));
+
+    parser.setMaxDepth(0);
+    EXPECT_TRUE(parser.objectWithString(nested(600)));
+}
+
+TEST(Parser, DeepInputWithoutLimitNeverOverflows) {
+    XKJsonParser parser;
+    parser.setMaxDepth(0);
+    const std::size_t hard = XKJsonParser::kNestingHardLimit;
+
+    std::optional<JsonValue> value = parser.objectWithString(nested(hard, "7"));
+    ASSERT_TRUE(value);
+    JsonRef innermost(*value);
+    for (std::size_t i = 0; i < hard; ++i)
+        innermost = innermost[0];
+    ASSERT_TRUE(innermost.asNumber());
+    EXPECT_EQ(*innermost.asNumber(), Decimal(7));
+
+    EXPECT_FALSE(parser.objectWithString(nested(hard + 1)));
+    JsonErrorTrace trace = parser.errorTrace();
+    ASSERT_TRUE(trace);
+    ASSERT_EQ(trace->size(), hard + 1);
+    EXPECT_EQ(trace->front()->message(), "Nested too deep");
+    EXPECT_EQ(trace->back()->message(), "Expected value while parsing array");
+
+    // Ten million unclosed brackets fail at the hard limit instead of exhausting memory.
+    EXPECT_FALSE(parser.objectWithString(std::string(10'000'000, '[')));
+    ASSERT_TRUE(parser.errorTrace());
+    EXPECT_EQ(parser.errorTrace()->size(), hard + 1);
+}
+
+} // namespace
+} // namespace brenvo
