@@ -379,6 +379,23 @@ TEST(AgentCheck, SkipThenSameVersionIsQuietAndANewerOneShowsAgain) {
     EXPECT_EQ(world.storedDefault(kBrenvoSkipVersion), PlistValue("2.1"));
 }
 
+// Settings are read afresh: an identifier removed after start-up stops the check before any
+// request, says so whatever the debug switch reads, and keeps the schedule.
+TEST(AgentCheck, IdentifierRemovedBeforeTheCheckSendsNothing) {
+    AgentWorld world(AgentSetup{.info = AgentWorld::host()});
+    Brenvo agent(*world.services);
+    world.setInfo(kBrenvoAppId, std::nullopt);
+    world.setInfo(kBrenvoDebugMessages, std::nullopt);
+    world.log.clear();
+    world.loop.dispatch();
+    EXPECT_EQ(world.log.lines(),
+              std::vector<std::string>{"Brenvo: No update check possible. Please set BrenvoAppId "
+                                       "in Main Bundle Info.plist."});
+    EXPECT_TRUE(world.server.requests().empty());
+    EXPECT_TRUE(world.http.requests.empty());
+    expectScheduledAgain(world);
+}
+
 // The request's time-out bounds the check: a server that never answers holds the loop's thread
 // for ten seconds, then the check ends and the schedule stands.
 TEST(AgentCheck, SilentServerEndsTheCheckAfterTenSeconds) {

@@ -1,7 +1,6 @@
-// One agent's world for a test: a temporary folder holding the host's Info.plist and the user's
-// defaults file, a manual clock with a real run loop on it, the real notification centre, log
-// capture, a real libcurl client (short time-out) and a loopback store server, and a scripted
-// release window.
+// One agent's world for a test: the test services (Info.plist and defaults files in a temporary
+// folder, a manual clock with a real run loop on it, log capture), a real libcurl client with a
+// short time-out, a loopback store server and a scripted release window.
 #pragma once
 
 #include "brenvo/Brenvo.h"
@@ -18,6 +17,7 @@
 #include "support/RecordingWorkspace.h"
 #include "support/ScriptedWindow.h"
 #include "support/TempDir.h"
+#include "support/TestServices.h"
 
 #include <gtest/gtest.h>
 
@@ -67,35 +67,32 @@ struct AgentSetup {
 
 struct AgentWorld {
     explicit AgentWorld(AgentSetup setup)
-        : clock(platform::Date{setup.now}), loop(clock),
-          curl(platform::CurlHttpClient::Options{setup.clientTimeout,
+        : curl(platform::CurlHttpClient::Options{setup.clientTimeout,
                                                  platform::HttpClient::kMaxResponseSize, 5}),
-          http(curl), window(setup.answer), info(std::move(setup.info)) {
+          http(curl), test(http), dir(test.dir), log(test.log), clock(test.clock),
+          loop(test.runLoop), center(test.center), services(&test.services), window(setup.answer),
+          info(std::move(setup.info)) {
+        clock.setDate(platform::Date{setup.now});
         if (setup.castToLoopback && !info.contains(kBrenvoCastUrl))
             info[std::string(kBrenvoCastUrl)] = castUrl();
-        writeInfo();
-        const auto defaultsFile = setup.defaultsFile;
-        if (defaultsFile) {
+        test.writeInfoPlist(info);
+        if (setup.defaultsFile) {
             std::filesystem::create_directories(defaultsPath().parent_path());
             std::string why;
-            EXPECT_TRUE(platform::writePropertyListFile(platform::PlistValue(*defaultsFile),
+            EXPECT_TRUE(platform::writePropertyListFile(platform::PlistValue(*setup.defaultsFile),
                                                         defaultsPath(), platform::PlistFormat::XML,
                                                         &why))
                 << why;
         }
-        mainBundle.emplace(dir / "Info.plist", log);
-        defaults.emplace(defaultsPath(), log);
-        services.emplace(platform::Services{*mainBundle, framework, *defaults, clock, loop, center,
-                                            log, http, systemVersion, workspace, windows});
-        window.registerWith(windows);
+        window.registerWith(test.windows);
     }
 
-    // A host with an identifier, debug messages and its cast URL pointing at the loopback store.
+    // A host with an identifier, a version, and debug messages on.
     static platform::PlistDictionary host(platform::PlistDictionary extra = {}) {
-        platform::PlistDictionary info{{std::string(kBrenvoAppId), "123456"},
-                                       {std::string(kBrenvoDebugMessages), true},
-                                       {std::string(kCFBundleShortVersionString), "1.9"},
-                                       {std::string(kCFBundleName), "Demo"}};
+        platform::PlistDictionary info = TestServices::defaultInfo();
+        info[std::string(kBrenvoAppId)] = "123456";
+        info[std::string(kBrenvoDebugMessages)] = true;
+        info[std::string(kCFBundleShortVersionString)] = "1.9";
         for (auto& [key, value] : extra)
             info[key] = value;
         return info;
@@ -107,17 +104,10 @@ struct AgentWorld {
             info[std::string(key)] = *value;
         else
             info.erase(std::string(key));
-        writeInfo();
+        test.writeInfoPlist(info);
     }
 
-    void writeInfo() {
-        std::string why;
-        EXPECT_TRUE(platform::writePropertyListFile(platform::PlistValue(info), dir / "Info.plist",
-                                                    platform::PlistFormat::XML, &why))
-            << why;
-    }
-
-    std::filesystem::path defaultsPath() const { return dir / "prefs" / "defaults.plist"; }
+    std::filesystem::path defaultsPath() const { return test.defaultsPath(); }
 
     // What another process would read from the defaults file now.
     std::optional<platform::PlistValue> storedDefault(std::string_view key) const {
@@ -163,22 +153,17 @@ struct AgentWorld {
 
     std::string lastLine() const { return log.lines().empty() ? "" : log.lines().back(); }
 
-    TempDir dir;
     LoopbackServer server;
-    CapturingLog log;
-    platform::ManualClock clock;
-    platform::RunLoop loop;
-    std::optional<platform::InfoPlistBundle> mainBundle;
-    platform::FrameworkBundle framework;
-    std::optional<platform::PlistUserDefaults> defaults;
-    platform::NotificationCenter center;
     platform::CurlHttpClient curl;
     RecordingHttp http;
-    platform::FixedSystemVersion systemVersion;
-    RecordingWorkspace workspace;
-    platform::WindowRegistry windows;
+    TestServices test;
+    TempDir& dir;
+    CapturingLog& log;
+    platform::ManualClock& clock;
+    platform::RunLoop& loop;
+    platform::NotificationCenter& center;
+    platform::Services* services;
     ScriptedWindow window;
-    std::optional<platform::Services> services;
     platform::PlistDictionary info;
 };
 

@@ -318,7 +318,9 @@ TEST(AgentStartUp, StartsOverAnUnusablePreferencesFile) {
     for (const auto& bytes : contents) {
         AgentWorld world(AgentSetup{.info = AgentWorld::host()});
         world.server.reply("/lookup", 200, "");
-        world.dir.writeFile("prefs/defaults.plist", bytes);
+        std::filesystem::create_directories(world.defaultsPath().parent_path());
+        world.dir.writeFile(
+            std::filesystem::relative(world.defaultsPath(), world.dir.path()).string(), bytes);
         Brenvo agent(*world.services);
         EXPECT_EQ(world.lastLine(), scheduleLine(0, 86400));
         world.loop.dispatch();
@@ -326,9 +328,10 @@ TEST(AgentStartUp, StartsOverAnUnusablePreferencesFile) {
         if (bytes.empty())
             continue;
         bool kept = false;
-        for (const auto& entry : std::filesystem::directory_iterator(world.dir / "prefs")) {
-            auto aside =
-                world.dir.readFile(std::string("prefs/") + entry.path().filename().string());
+        for (const auto& entry :
+             std::filesystem::directory_iterator(world.defaultsPath().parent_path())) {
+            auto aside = world.dir.readFile(
+                std::filesystem::relative(entry.path(), world.dir.path()).string());
             kept = kept || aside == bytes;
         }
         EXPECT_TRUE(kept) << "the unusable file was not kept aside";
