@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <string>
 
 namespace {
@@ -216,6 +217,20 @@ TEST(CurlHttpClient, SendsOneGetToTheExactTarget) {
     CurlHttpClient client;
     client.sendSynchronousRequest({server.url("/lookup?id=123456")});
     EXPECT_EQ(server.requests(), std::vector<std::string>{"/lookup?id=123456"});
+}
+
+TEST(CurlHttpClient, GoesThroughTheProxyOfTheEnvironment) {
+    LoopbackServer proxy;
+    const char* previous = std::getenv("http_proxy");
+    const std::string saved = previous ? previous : "";
+    ::setenv("http_proxy", proxy.url("").c_str(), 1);
+    CurlHttpClient client(CurlHttpClient::Options{.maxTimeout = 5.0});
+    client.sendSynchronousRequest({"http://store.invalid/lookup?id=7"});
+    if (previous)
+        ::setenv("http_proxy", saved.c_str(), 1);
+    else
+        ::unsetenv("http_proxy");
+    EXPECT_EQ(proxy.requests(), std::vector<std::string>{"http://store.invalid/lookup?id=7"});
 }
 
 TEST(CurlHttpClient, TimeOutFollowsTheRequestWithinTheCeiling) {

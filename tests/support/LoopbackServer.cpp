@@ -21,6 +21,16 @@ std::string pathOf(const httplib::Request& request) {
     return target.substr(0, target.find('?'));
 }
 
+// Requests to the loopback server must not go to a proxy named in the environment.
+void bypassProxiesForLoopback() {
+    for (const char* name : {"no_proxy", "NO_PROXY"}) {
+        const char* current = std::getenv(name);
+        std::string value = current ? current : "";
+        if (value.find("127.0.0.1") == std::string::npos)
+            ::setenv(name, (value.empty() ? value : value + ",").append("127.0.0.1").c_str(), 1);
+    }
+}
+
 } // namespace
 
 struct LoopbackServer::Impl {
@@ -70,6 +80,8 @@ struct LoopbackServer::Impl {
 LoopbackServer::LoopbackServer() : impl_(std::make_unique<Impl>()) {
     // A client that goes away mid-reply must not kill the test process.
     std::signal(SIGPIPE, SIG_IGN);
+    static std::once_flag proxiesBypassed;
+    std::call_once(proxiesBypassed, bypassProxiesForLoopback);
 
     Impl& impl = *impl_;
     auto serve = [&impl](const httplib::Request& request, httplib::Response& response) {

@@ -30,10 +30,21 @@ using namespace std::chrono_literals;
 
 const std::string kTool = std::string(BRENVO_BIN_DIR) + "/brenvo";
 
-// A child process with its standard output and error captured.
+// A child process with its standard output and error captured. The tool's requests to the
+// loopback store must not go to a proxy named in the environment.
+void bypassProxiesForLoopback() {
+    for (const char* name : {"no_proxy", "NO_PROXY"}) {
+        const char* current = std::getenv(name);
+        std::string value = current ? current : "";
+        if (value.find("127.0.0.1") == std::string::npos)
+            ::setenv(name, (value.empty() ? value : value + ",").append("127.0.0.1").c_str(), 1);
+    }
+}
+
 class Process {
 public:
     explicit Process(std::vector<std::string> args) {
+        bypassProxiesForLoopback();
         int outPipe[2], errPipe[2];
         if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0)
             return;
