@@ -23,6 +23,18 @@
 // - "BrenvoAppId" of any kind counts as present; its text form (PlistValue::description()) goes
 //   into the request URL.
 // - An absent value inside a log line is written as "(null)".
+//
+// The check asks "https://itunes.apple.com/lookup?id=<BrenvoAppId>" (or "<BrenvoCastUrl><id>")
+// with a 10-second time-out, reads "results"[0] as the release record and its "version" as the
+// store version, and decides by compareVersions(store, app). Besides its fixed lines it writes
+// these debug lines where a reply gives no decision; each ends the check with the next one
+// already scheduled:
+//   "No response for HTTP Request (Response larger than 4194304 bytes was dropped)."
+//   "HTTP Request failed: <reason>"   (before the no-response line, when the client knows why)
+//   "Reply is not UTF-8 text." / "Reply is not a JSON object or array."  (then the not-newer line)
+//   "Reply not usable: ..." / "Reply holds no release record: ..."  (a reply of another shape)
+// A reply without "results" or without "version" has an absent store version and is never
+// announced. Without "BrenvoAppId" at check time the always-message is written and nothing sent.
 #pragma once
 
 #include "brenvo/Export.h"
@@ -54,7 +66,8 @@ public:
     // "BrenvoReleaseWindowClosed" and arms the first check; without it writes the always-message
     // and stays inert. `services` must outlive the agent.
     explicit Brenvo(platform::Services& services);
-    // Logs "Class dealloced." (debug only), stops observing and cancels the pending check.
+    // Logs "Class dealloced." (debug only), stops observing and cancels every check timer this
+    // agent armed; a release window that is open stays open.
     ~Brenvo();
 
     Brenvo(const Brenvo&) = delete;
