@@ -1,0 +1,57 @@
+// Fuzz target for the strict JSON parser: any bytes, any nesting limit. The first byte picks
+// the limit (0 = none of the caller's, so the parser's hard limit is what stops deep input)
+// and the parse mode; the rest is the text. A successful parse is copied, compared and
+// destroyed, and the trace of a failure is walked through its underlying records.
+#include "brenvo/JSON/XKJsonParser.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0)
+        return 0;
+    const uint8_t control = data[0];
+    const std::string_view text(reinterpret_cast<const char*>(data + 1), size - 1);
+
+    static const uint64_t kDepths[] = {0, 1, 2, 3, 8, 512, UINT64_MAX, 0};
+    brenvo::XKJsonParser parser;
+    parser.setMaxDepth(kDepths[control & 7]);
+
+    std::optional<brenvo::JsonValue> value;
+    if (control & 0x10) {
+        // Read the bytes as UTF-16 units (little-endian pairs) to exercise the other overload.
+        std::u16string units(text.size() / 2, u'\0');
+        for (size_t i = 0; i < units.size(); ++i)
+            units[i] =
+                static_cast<char16_t>(uint8_t(text[2 * i]) | (uint8_t(text[2 * i + 1]) << 8));
+        value = (control & 8) ? parser.objectWithString(std::u16string_view(units))
+                              : parser.fragmentWithString(std::u16string_view(units));
+    } else {
+        value = (control & 8) ? parser.objectWithString(text) : parser.fragmentWithString(text);
+    }
+
+    const brenvo::JsonErrorTrace trace = parser.errorTrace();
+    if (value.has_value() == trace.has_value())
+        std::abort(); // exactly one of value and trace
+    if (value) {
+        const brenvo::JsonValue copy = *value;
+        if (!(copy == *value))
+            std::abort();
+        if (control & 8 && !value->isContainer())
+            std::abort();
+    } else {
+        if (trace->empty())
+            std::abort();
+        // Every record but the first points at its predecessor.
+        for (size_t i = 0; i < trace->size(); ++i) {
+            const brenvo::JsonErrorRef& record = (*trace)[i];
+            if (record->code() < 1 || record->code() > 12 || record->message().empty())
+                std::abort();
+            if (record->underlying() != (i == 0 ? nullptr : (*trace)[i - 1]))
+                std::abort();
+        }
+    }
+    return 0;
+}
