@@ -275,6 +275,7 @@ Host::Host(HostOptions options) : impl_(std::make_unique<Impl>(std::move(options
             [](gint, GIOCondition, gpointer data) -> gboolean {
                 auto* host = static_cast<Host*>(data);
                 host->impl_->signalled = true;
+                host->impl_->signalSource = 0; // removed by returning G_SOURCE_REMOVE
                 host->quit();
                 return G_SOURCE_REMOVE;
             },
