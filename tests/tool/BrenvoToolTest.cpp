@@ -241,14 +241,22 @@ TEST_F(ToolTest, AnswersOpenAndClose) {
                                         {"BrenvoCastUrl", PlistValue(store.castUrl)}});
     struct Row {
         const char* answer;
-        const char* osVersion;
-        bool opens;
+        const char* osVersion; // empty: not given
+        const char* opened;    // the start of the printed URL; empty: nothing opened
     };
-    for (Row row : {Row{"open", "10.15.7", true}, Row{"close", "10.15.7", false}}) {
-        Result result = runTool({"check", "--info-plist", plist, "--answer", row.answer, "--window",
-                                 "terminal", "--os-version", row.osVersion});
+    for (Row row : {Row{"open", "10.15.7", "macappstore://"}, Row{"open", "10.5.8", "http"},
+                    Row{"open", "", "http"}, Row{"close", "10.15.7", ""}}) {
+        std::vector<std::string> args = {"check",    "--info-plist", plist,     "--answer",
+                                         row.answer, "--window",     "terminal"};
+        if (*row.osVersion) {
+            args.push_back("--os-version");
+            args.push_back(row.osVersion);
+        }
+        Result result = runTool(args);
         ASSERT_EQ(result.status, 0) << result.err;
-        EXPECT_EQ(contains(result.out, "\nopen: macappstore://"), row.opens) << result.out;
+        EXPECT_EQ(contains(result.out, "\nopen: " + std::string(row.opened)), *row.opened != 0)
+            << result.out;
+        EXPECT_EQ(contains(result.out, "\nopen: "), *row.opened != 0) << result.out;
         EXPECT_TRUE(contains(result.err, "Brenvo: Class dealloced.")) << result.err;
     }
     EXPECT_EQ(store.stop(), 0);
