@@ -220,6 +220,44 @@ std::string Decimal::stringValue() const {
     return text;
 }
 
+std::size_t Decimal::toChars(char* out, std::size_t capacity) const noexcept {
+    if (isLong()) {
+        if (text_->size() > capacity)
+            return 0;
+        std::memcpy(out, text_->data(), text_->size());
+        return text_->size();
+    }
+    char digits[24];
+    auto [digitsEnd, ec] = std::to_chars(digits, digits + sizeof digits, coefficient_);
+    (void)ec;
+    const std::size_t count = static_cast<std::size_t>(digitsEnd - digits);
+    const std::size_t width = std::max<std::size_t>(count, std::size_t(fractionDigits_) + 1);
+    // Sign, digits, point, and an exponent of at most "e+" and ten digits.
+    if (width + 14 > capacity)
+        return 0;
+    char* p = out;
+    if (flags_ & kNegative)
+        *p++ = '-';
+    const std::size_t padding = width - count;
+    const std::size_t integerDigits = width - fractionDigits_;
+    for (std::size_t position = 0; position < width; ++position) {
+        if (position == integerDigits)
+            *p++ = '.';
+        *p++ = position < padding ? '0' : digits[position - padding];
+    }
+    if (flags_ & kHasExponent) {
+        *p++ = (flags_ & kUpperE) ? 'E' : 'e';
+        if (flags_ & kPlusSign)
+            *p++ = '+';
+        else if (flags_ & kMinusSign)
+            *p++ = '-';
+        const uint64_t magnitude =
+            exponent_ < 0 ? uint64_t(-int64_t(exponent_)) : uint64_t(exponent_);
+        p = std::to_chars(p, out + capacity, magnitude).ptr;
+    }
+    return static_cast<std::size_t>(p - out);
+}
+
 bool Decimal::isZero() const noexcept {
     if (!isLong())
         return coefficient_ == 0;

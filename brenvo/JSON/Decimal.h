@@ -18,6 +18,7 @@
 #include "brenvo/Export.h"
 
 #include <concepts>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -69,6 +70,10 @@ public:
     // The number as it was written (or, for numbers made from integers or doubles, as
     // generated). Always valid JSON number text.
     std::string stringValue() const;
+
+    // Writes the text of stringValue() to `out` without allocating and returns its length, or
+    // returns 0 and writes nothing when it needs more than `capacity` characters.
+    std::size_t toChars(char* out, std::size_t capacity) const noexcept;
 
     // The nearest double (correctly rounded); beyond the double range, +/-infinity or +/-0.
     double doubleValue() const;
