@@ -1,0 +1,65 @@
+// The GLib adapter: Brenvo's timers fire from a GLib main context, and GIO opens URLs.
+#include "brenvo/platform/glib/GLibRunLoop.h"
+#include "support/CapturingLog.h"
+
+#include <glib.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace platform = brenvo::platform;
+
+TEST(GLibRunLoopSource, FiresDueTimersFromTheContextOnly) {
+    platform::ManualClock clock;
+    platform::RunLoop loop(clock);
+    GMainContext* context = g_main_context_new();
+    std::vector<std::string> fired;
+    {
+        platform::GLibRunLoopSource source(loop, context);
+        auto now = platform::Timer::timerWithTimeInterval(0, [&] { fired.push_back("now"); });
+        auto later = platform::Timer::timerWithTimeInterval(10, [&] { fired.push_back("later"); });
+        auto cancelled = platform::Timer::timerWithTimeInterval(0, [&] { fired.push_back("x"); });
+        loop.addTimer(now, platform::kDefaultRunLoopMode);
+        loop.addTimer(later, platform::kDefaultRunLoopMode);
+        loop.addTimer(cancelled, platform::kDefaultRunLoopMode);
+        cancelled->invalidate();
+
+        // How long GLib may sleep: nothing due yet after the first pass, 10 s to go.
+        EXPECT_TRUE(g_main_context_iteration(context, FALSE));
+        EXPECT_EQ(fired, std::vector<std::string>{"now"});
+        gint priority = 0;
+        EXPECT_FALSE(g_main_context_prepare(context, &priority));
+        GPollFD fds[8];
+        gint timeout = -1;
+        g_main_context_query(context, priority, &timeout, fds, 8);
+        EXPECT_EQ(timeout, 10'000);
+        g_main_context_check(context, priority, fds, 0);
+        g_main_context_dispatch(context);
+
+        clock.advance(9.9);
+        EXPECT_FALSE(g_main_context_iteration(context, FALSE));
+        clock.advance(0.1);
+        EXPECT_TRUE(g_main_context_iteration(context, FALSE));
+        EXPECT_EQ(fired, (std::vector<std::string>{"now", "later"}));
+    }
+    // Detached: the loop's timers are no longer run by the context.
+    auto after = platform::Timer::timerWithTimeInterval(0, [&] { fired.push_back("after"); });
+    loop.addTimer(after, platform::kDefaultRunLoopMode);
+    EXPECT_FALSE(g_main_context_iteration(context, FALSE));
+    EXPECT_EQ(fired.size(), 2u);
+    g_main_context_unref(context);
+}
+
+TEST(GioWorkspace, ReportsAUrlWithoutHandler) {
+    brenvo::test::CapturingLog log;
+    platform::GioWorkspace workspace(&log);
+    EXPECT_FALSE(workspace.openURL("brenvo-no-such-scheme://nowhere"));
+    ASSERT_EQ(log.lines().size(), 1u);
+    EXPECT_EQ(log.lines()[0].rfind("Brenvo: Cannot open brenvo-no-such-scheme://nowhere: ", 0), 0u)
+        << log.lines()[0];
+}
+
+} // namespace
