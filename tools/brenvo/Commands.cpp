@@ -229,23 +229,25 @@ int runCheck(const Arguments& arguments) {
         options.answer = agentOptions.answer;
         options.window = agentOptions.window;
         Host host(std::move(options));
-        host.onCheckEnded([&host] { host.quitWhenWindowsAreGone(); });
-
         Brenvo agent(host.services());
         if (!host.services().mainBundle.objectForInfoDictionaryKey(kBrenvoAppId)) {
             inert = true;
         } else {
-            // The first check is due when the agent armed it with no delay; otherwise it runs
-            // now in its place.
+            // The check runs now, in place of the one the agent armed (which may be due only
+            // later); it is the agent's own check, and it has ended when the call returns.
             auto first = bvMasCheckMasUpdateTimer;
-            if (first && first->isValid() && first->timeInterval() > 0) {
-                std::fprintf(stderr, "brenvo check: checking now instead of in %.0f seconds.\n",
-                             first->timeInterval());
+            if (first && first->isValid()) {
+                if (first->timeInterval() > 0)
+                    std::fprintf(stderr, "brenvo check: checking now instead of in %.0f seconds.\n",
+                                 first->timeInterval());
                 first->invalidate();
-                host.services().runLoop.addTimer(platform::Timer::timerWithTimeInterval(
-                                                     0, [&agent] { agent.bvMasCheckMasUpdates(); }),
-                                                 platform::kDefaultRunLoopMode);
             }
+            auto checkNow = [&] {
+                agent.bvMasCheckMasUpdates();
+                host.quitWhenWindowsAreGone();
+            };
+            host.services().runLoop.addTimer(platform::Timer::timerWithTimeInterval(0, checkNow),
+                                             platform::kDefaultRunLoopMode);
             signalled = host.run();
         }
     }
