@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <deque>
+#include <type_traits>
 #include <vector>
 
 #if defined(__SSE2__)
@@ -35,6 +36,9 @@ inline bool needsEscape(char16_t unit) {
 template <class Char> class Output {
 public:
     explicit Output(std::basic_string<Char>& text) : text_(text), used_(text.size()) {}
+    // Writes from `start` on into a buffer whose whole size is room; finish() leaves it alone.
+    Output(std::basic_string<Char>& text, std::size_t start)
+        : text_(text), used_(start), trim_(false) {}
 
     // Makes room for `count` more characters; pointers from at() are invalid afterwards.
     void reserve(std::size_t count) {
@@ -61,7 +65,10 @@ public:
 
     std::size_t used() const { return used_; }
     void truncate(std::size_t size) { used_ = size; }
-    void finish() { text_.resize(used_); }
+    void finish() {
+        if (trim_)
+            text_.resize(used_);
+    }
 
 private:
     void grow(std::size_t count) {
@@ -71,6 +78,7 @@ private:
 
     std::basic_string<Char>& text_;
     std::size_t used_;
+    bool trim_ = true;
 };
 
 // The escape of one unit of kEscapeChars into `out`, which has room for six characters.
@@ -133,90 +141,99 @@ const char16_t* findEscape(const char16_t* p, const char16_t* end) {
     return p;
 }
 
-void writeString(Output<char16_t>& out, std::u16string_view string) {
-    const char16_t* p = string.data();
-    const char16_t* const end = p + string.size();
-    out.reserve(string.size() + 2);
-    out.putUnchecked(u'"');
+// Strings are written in chunks; each chunk reserves room for its worst case (six characters
+// per unit, plus slack for eight-unit block stores), so the loops below need no checks.
+constexpr std::size_t kChunkUnits = 4096;
+constexpr std::size_t kSlack = 8;
+
+// Writes the units [p, end) to o; returns the end of what was written.
+char16_t* encodeChunk(char16_t* o, const char16_t* p, const char16_t* end) {
     for (;;) {
         const char16_t* stop = findEscape(p, end);
         const std::size_t run = static_cast<std::size_t>(stop - p);
-        std::memcpy(out.at(), p, run * sizeof(char16_t));
-        out.advance(run);
+        std::memcpy(o, p, run * sizeof(char16_t));
+        o += run;
         if (stop == end)
-            break;
-        // Room for this escape, the rest of the string and the closing quote.
-        out.reserve(static_cast<std::size_t>(end - stop) + 6 + 1);
-        out.advance(writeEscape(out.at(), *stop));
+            return o;
+        o += writeEscape(o, *stop);
         p = stop + 1;
     }
-    out.putUnchecked(u'"');
 }
 
-// UTF-16 to UTF-8 with escapes. A lone surrogate becomes a \u escape.
-void writeString(Output<char>& out, std::u16string_view string) {
-    const char16_t* p = string.data();
-    const char16_t* const end = p + string.size();
-    out.put('"');
-    while (p != end) {
+// UTF-8 form: a surrogate pair becomes one four-byte sequence, a lone surrogate a \u escape.
+// A high surrogate at the end of the chunk may take its low half from beyond it (`limit`);
+// returns the end of what was written and moves p past what was read.
+char* encodeChunk(char* o, const char16_t*& p, const char16_t* end, const char16_t* limit) {
+    while (p < end) {
 #if defined(__SSE2__)
         if (end - p >= 8) {
             const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
             const __m128i zero = _mm_setzero_si128();
-            const __m128i nonAscii =
-                _mm_cmpeq_epi16(_mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xFF80))),
-                                zero); // all ones where ASCII
+            const __m128i ascii = _mm_cmpeq_epi16(
+                _mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xFF80))), zero);
             const __m128i control =
                 _mm_cmpeq_epi16(_mm_subs_epu16(units, _mm_set1_epi16(0x1F)), zero);
             const __m128i special = _mm_or_si128(
-                _mm_andnot_si128(nonAscii, _mm_set1_epi16(-1)),
+                _mm_andnot_si128(ascii, _mm_set1_epi16(-1)),
                 _mm_or_si128(control, _mm_or_si128(_mm_cmpeq_epi16(units, _mm_set1_epi16(0x22)),
                                                    _mm_cmpeq_epi16(units, _mm_set1_epi16(0x5C)))));
             const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(special));
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(units, units));
             const std::size_t plain = mask == 0 ? 8 : (__builtin_ctz(mask) >> 1);
-            if (plain != 0) {
-                out.reserve(8);
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(out.at()),
-                                 _mm_packus_epi16(units, units));
-                out.advance(plain);
-                p += plain;
+            o += plain;
+            p += plain;
+            if (plain == 8)
                 continue;
-            }
         }
 #endif
         const char16_t unit = *p++;
-        out.reserve(6);
-        char* o = out.at();
         if (unit < 0x80) {
-            if (needsEscape(unit)) {
-                out.advance(writeEscape(o, unit));
-            } else {
-                o[0] = static_cast<char>(unit);
-                out.advance(1);
-            }
+            if (needsEscape(unit))
+                o += writeEscape(o, unit);
+            else
+                *o++ = static_cast<char>(unit);
         } else if (unit < 0x800) {
             o[0] = static_cast<char>(0xC0 | (unit >> 6));
             o[1] = static_cast<char>(0x80 | (unit & 0x3F));
-            out.advance(2);
-        } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-            if (unit <= 0xDBFF && p != end && *p >= 0xDC00 && *p <= 0xDFFF) {
-                const char32_t c = 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (*p++ - 0xDC00);
-                o[0] = static_cast<char>(0xF0 | (c >> 18));
-                o[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-                o[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-                o[3] = static_cast<char>(0x80 | (c & 0x3F));
-                out.advance(4);
-            } else {
-                out.advance(writeEscape(o, unit));
-            }
-        } else {
+            o += 2;
+        } else if (unit < 0xD800 || unit > 0xDFFF) {
             o[0] = static_cast<char>(0xE0 | (unit >> 12));
             o[1] = static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
             o[2] = static_cast<char>(0x80 | (unit & 0x3F));
-            out.advance(3);
+            o += 3;
+        } else if (unit <= 0xDBFF && p != limit && *p >= 0xDC00 && *p <= 0xDFFF) {
+            const char32_t c = 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (*p++ - 0xDC00);
+            o[0] = static_cast<char>(0xF0 | (c >> 18));
+            o[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+            o[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+            o[3] = static_cast<char>(0x80 | (c & 0x3F));
+            o += 4;
+        } else {
+            o += writeEscape(o, unit);
         }
     }
-    out.put('"');
+    return o;
+}
+
+template <class Char> void writeString(Output<Char>& out, std::u16string_view string) {
+    const char16_t* p = string.data();
+    const char16_t* const end = p + string.size();
+    out.reserve(std::min(string.size(), kChunkUnits) * 6 + kSlack + 2);
+    out.putUnchecked('"');
+    while (p != end) {
+        const std::size_t count = std::min(static_cast<std::size_t>(end - p), kChunkUnits);
+        out.reserve(count * 6 + kSlack + 1);
+        Char* const start = out.at();
+        Char* o;
+        if constexpr (std::is_same_v<Char, char16_t>) {
+            o = encodeChunk(start, p, p + count);
+            p += count;
+        } else {
+            o = encodeChunk(start, p, p + count, end);
+        }
+        out.advance(static_cast<std::size_t>(o - start));
+    }
+    out.putUnchecked('"');
 }
 
 template <class Char> void writeIndent(Output<Char>& out, uint64_t depth) {
@@ -228,7 +245,24 @@ template <class Char> void writeIndent(Output<Char>& out, uint64_t depth) {
     out.advance(count);
 }
 
-template <class Char> void writeNumber(Output<Char>& out, const Decimal& number) {
+// Numbers of ordinary length are written in place; only very long ones go through a string.
+void writeNumber(Output<char>& out, const Decimal& number) {
+    constexpr std::size_t kRoom = 64;
+    out.reserve(kRoom);
+    if (const std::size_t length = number.toChars(out.at(), kRoom)) {
+        out.advance(length);
+        return;
+    }
+    const std::string text = number.stringValue();
+    out.put(text.data(), text.size());
+}
+
+void writeNumber(Output<char16_t>& out, const Decimal& number) {
+    char buffer[64];
+    if (const std::size_t length = number.toChars(buffer, sizeof buffer)) {
+        out.put(buffer, length);
+        return;
+    }
     const std::string text = number.stringValue();
     out.put(text.data(), text.size());
 }
@@ -258,6 +292,19 @@ struct XKJsonWriter::Scratch {
     };
     std::vector<Frame> frames;
     std::deque<JsonValue> proxies; // stable addresses while frames point into them
+
+    // Output buffers whose size is all room, kept so that repeated conversions neither grow
+    // nor clear a new buffer; released after a conversion that made them very large.
+    std::string utf8;
+    std::u16string utf16;
+    static constexpr std::size_t kRetainedBytes = 16 << 20;
+
+    template <class Char> std::basic_string<Char>& buffer() {
+        if constexpr (std::is_same_v<Char, char>)
+            return utf8;
+        else
+            return utf16;
+    }
 };
 
 namespace detail {
@@ -265,8 +312,14 @@ namespace detail {
 // One conversion of a value (and everything inside it) into an output, without recursion.
 template <class Char> class WriterEngine {
 public:
+    // Appends to `text`.
     WriterEngine(XKJsonWriter& writer, std::basic_string<Char>& text)
         : writer_(writer), scratch_(*writer.scratch_), out_(text) {}
+    // Writes into the writer's reusable buffer; the text is its first used() characters.
+    explicit WriterEngine(XKJsonWriter& writer)
+        : writer_(writer), scratch_(*writer.scratch_), out_(scratch_.buffer<Char>(), 0) {}
+
+    std::size_t used() const { return out_.used(); }
 
     // Writes `value` (null: absent), or the given array or object; on failure records it and
     // restores the output to its size on entry.
@@ -323,7 +376,8 @@ private:
             if (pretty && frame.count != 0)
                 writeIndent(out_, writer_.depth_);
             out_.put(frame.isObject ? '}' : ']');
-            scratch_.proxies.resize(frame.proxyMark);
+            if (scratch_.proxies.size() != frame.proxyMark)
+                scratch_.proxies.resize(frame.proxyMark);
             scratch_.frames.pop_back();
         }
         return true;
@@ -377,7 +431,8 @@ private:
         case JsonValue::Kind::Host:
             break; // resolved above
         }
-        scratch_.proxies.resize(proxyMark);
+        if (scratch_.proxies.size() != proxyMark)
+            scratch_.proxies.resize(proxyMark);
         return true;
     }
 
@@ -444,10 +499,13 @@ template <class Char>
 std::optional<std::basic_string<Char>> XKJsonWriter::fragment(const JsonValue* value) {
     clearErrorTrace();
     depth_ = 0;
-    std::basic_string<Char> text;
-    text.reserve(128);
-    if (!append(value, nullptr, nullptr, text))
+    detail::WriterEngine<Char> engine(*this);
+    if (!engine.run(value, nullptr, nullptr))
         return std::nullopt;
+    std::basic_string<Char>& buffer = scratch_->buffer<Char>();
+    std::basic_string<Char> text(buffer.data(), engine.used());
+    if (buffer.size() * sizeof(Char) > Scratch::kRetainedBytes)
+        std::basic_string<Char>().swap(buffer);
     return text;
 }
 
