@@ -169,9 +169,9 @@ namespace {
 
 template <typename Members>
 auto findMember(Members& members, std::u16string_view key) -> decltype(&members[0]) {
-    auto it =
-        std::lower_bound(members.begin(), members.end(), key,
-                         [](const JsonMember& m, std::u16string_view k) { return m.key < k; });
+    auto it = std::lower_bound(
+        members.begin(), members.end(), key,
+        [](const JsonMember& m, std::u16string_view k) { return m.key.compare(k) < 0; });
     if (it == members.end() || it->key != key)
         return nullptr;
     return &*it;

@@ -58,8 +58,8 @@ public:
     JsonObject(std::initializer_list<JsonMember> members);
     static JsonObject fromMembers(std::vector<JsonMember> members);
 
-    std::size_t size() const noexcept { return members_.size(); }
-    bool empty() const noexcept { return members_.empty(); }
+    std::size_t size() const noexcept;
+    bool empty() const noexcept;
     const_iterator begin() const noexcept;
     const_iterator end() const noexcept;
     const std::vector<JsonMember>& members() const noexcept { return members_; }
@@ -115,7 +115,7 @@ public:
 
     static JsonValue array() { return JsonValue(Array{}); }
     static JsonValue array(std::initializer_list<JsonValue> elements);
-    static JsonValue object() { return JsonValue(JsonObject{}); }
+    static JsonValue object();
     static JsonValue object(std::initializer_list<JsonMember> members);
 
     JsonValue(const JsonValue& other);
@@ -239,6 +239,15 @@ private:
     const JsonValue* value_ = nullptr;
 };
 
+inline std::size_t JsonObject::size() const noexcept {
+    return members_.size();
+}
+inline bool JsonObject::empty() const noexcept {
+    return members_.empty();
+}
+inline JsonValue JsonValue::object() {
+    return JsonValue(JsonObject{});
+}
 inline JsonObject::const_iterator JsonObject::begin() const noexcept {
     return members_.data();
 }
