@@ -6,6 +6,7 @@
 
 #include "brenvo/Export.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <optional>
@@ -41,6 +42,9 @@ public:
     PlistValue(std::string text) : value_(std::move(text)) {}
     PlistValue(std::string_view text) : value_(std::string(text)) {}
     PlistValue(const char* text) : value_(std::string(text)) {}
+    // A null or non-text pointer would silently become a crash or a boolean.
+    PlistValue(std::nullptr_t) = delete;
+    template <typename T> PlistValue(const T*) = delete;
     PlistValue(int number) : value_(int64_t{number}) {}
     PlistValue(int64_t number) : value_(number) {}
     PlistValue(double number) : value_(number) {}

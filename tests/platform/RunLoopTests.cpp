@@ -247,6 +247,16 @@ TEST(RunLoop, WatchesRunOnReadableDescriptorsAndQuitWakesFromAnotherThread) {
     EXPECT_EQ(l.clock.uptime(), 0ns);
     l.loop.removeWatch(watch);
 
+    // A descriptor closed under its watch is reported once, then dropped: the loop ends.
+    int other[2];
+    ASSERT_EQ(pipe(other), 0);
+    int reports = 0;
+    l.loop.watchReadable(other[0], [&] { ++reports; });
+    close(other[0]);
+    close(other[1]);
+    EXPECT_FALSE(l.loop.runMode(kDefaultRunLoopMode, 1h));
+    EXPECT_EQ(reports, 1);
+
     // With no timer at all the loop blocks in poll until quit() arrives from another thread.
     SystemClock system;
     RunLoop real(system);

@@ -9,7 +9,10 @@
 // (temporary file in the same folder, fsync, rename, fsync of the folder). Two processes sharing
 // the file therefore never lose each other's keys. A file that cannot be read or parsed is
 // renamed to "<file>.corrupt" (or "<file>.corrupt-2", ...), never deleted, and logged. The
-// folder is created 0700 and the file written 0600.
+// folder is created 0700 and the file written 0600. When synchronize() fails, the previous file is
+// left as it was and the unsaved keys are kept for the next attempt; the one exception is a
+// failed flush of the folder after the rename, where the new file is in place but its
+// durability is unknown (logged, and reported as a failure).
 #pragma once
 
 #include "brenvo/Export.h"
