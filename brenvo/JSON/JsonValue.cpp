@@ -227,10 +227,31 @@ JsonValue::JsonValue(Decimal value) noexcept : kind_(Kind::Number) {
     new (&number_) Decimal(std::move(value));
 }
 
+namespace {
+
+// What a NaN or an infinity becomes: a value that names itself and cannot be written.
+class NonFiniteDouble final : public JsonHostValue {
+public:
+    explicit NonFiniteDouble(double value) : value_(value) {}
+    std::string typeName() const override {
+        return std::isnan(value_) ? "non-finite double (nan)"
+               : value_ > 0       ? "non-finite double (inf)"
+                                  : "non-finite double (-inf)";
+    }
+
+private:
+    double value_;
+};
+
+} // namespace
+
 JsonValue::JsonValue(double value) : kind_(Kind::Null) {
     if (std::optional<Decimal> d = Decimal::fromDouble(value)) {
         new (&number_) Decimal(std::move(*d));
         kind_ = Kind::Number;
+    } else {
+        new (&host_) std::shared_ptr<const JsonHostValue>(std::make_shared<NonFiniteDouble>(value));
+        kind_ = Kind::Host;
     }
 }
 

@@ -95,7 +95,9 @@ public:
     template <std::integral T>
     requires(!std::same_as<T, bool>) JsonValue(T value)
     noexcept : JsonValue(Decimal(value)) {}
-    // A finite double as its shortest round-trip text; NaN and infinities give null.
+    // A finite double as its shortest round-trip text. NaN and infinities have no JSON form:
+    // they give a host value named "non-finite double (nan)" (or "(inf)", "(-inf)") that
+    // offers no proxy, so writing it fails with a clear message instead of losing the value.
     JsonValue(double value);
     JsonValue(std::u16string value) noexcept;
     JsonValue(const char16_t* value) : JsonValue(std::u16string(value)) {}
