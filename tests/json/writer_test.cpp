@@ -218,6 +218,26 @@ TEST(Writer, NumbersKeepTheirText) {
     EXPECT_EQ(writer.stringWithFragment(JsonValue(1)), u"1");
 }
 
+TEST(Writer, NonFiniteDoublesCannotBeWritten) {
+    struct Case {
+        double value;
+        const char* message;
+    };
+    const Case cases[] = {
+        {std::numeric_limits<double>::quiet_NaN(),
+         "JSON serialisation not supported for non-finite double (nan)"},
+        {std::numeric_limits<double>::infinity(),
+         "JSON serialisation not supported for non-finite double (inf)"},
+        {-std::numeric_limits<double>::infinity(),
+         "JSON serialisation not supported for non-finite double (-inf)"},
+    };
+    for (const auto& c : cases) {
+        XKJsonWriter writer;
+        EXPECT_FALSE(writer.stringWithObject(JsonValue::array({c.value})));
+        EXPECT_EQ(recordsOf(writer), (Records{{1, c.message}}));
+    }
+}
+
 TEST(Writer, FragmentsAndObjects) {
     const std::pair<JsonValue, std::u16string> scalars[] = {
         {JsonValue(true), u"true"},
