@@ -94,41 +94,6 @@ private:
     std::string display_;
 };
 
-// Runs a program to its end while the GLib main context keeps serving events.
-int runServing(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t pid;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-        return -1;
-    int status = -1;
-    bool exited = false;
-    guint watch = g_child_watch_add(
-        pid,
-        [](GPid, gint result, gpointer data) {
-            auto* flags = static_cast<std::pair<bool*, int*>*>(data);
-            *flags->first = true;
-            *flags->second = result;
-        },
-        new std::pair<bool*, int*>(&exited, &status));
-    (void)watch;
-    bool late = false;
-    guint guard = g_timeout_add_seconds(
-        30,
-        [](gpointer flag) {
-            *static_cast<bool*>(flag) = true;
-            return G_SOURCE_REMOVE;
-        },
-        &late);
-    while (!exited && !late)
-        g_main_context_iteration(nullptr, TRUE);
-    if (!late)
-        g_source_remove(guard);
-    return exited && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // Serves GLib events until `done()` holds or 30 s have passed; false on the time limit.
 template <typename Done> bool serveUntil(Done done) {
     bool late = false;
@@ -144,6 +109,34 @@ template <typename Done> bool serveUntil(Done done) {
     if (!late)
         g_source_remove(guard);
     return !late;
+}
+
+// Runs a program to its end while the GLib main context keeps serving events.
+int runServing(std::vector<std::string> args) {
+    std::vector<char*> argv;
+    for (auto& arg : args)
+        argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    pid_t pid;
+    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+        return -1;
+    struct Child {
+        bool exited = false;
+        int status = -1;
+    } child;
+    guint watch = g_child_watch_add(
+        pid,
+        [](GPid, gint status, gpointer data) {
+            auto* ended = static_cast<Child*>(data);
+            ended->exited = true;
+            ended->status = status;
+        },
+        &child);
+    if (!serveUntil([&] { return child.exited; }))
+        g_source_remove(watch);
+    int status = child.status;
+    bool exited = child.exited;
+    return exited && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 GtkWindow* findToplevel(const std::string& title) {
