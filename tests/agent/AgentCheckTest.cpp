@@ -407,7 +407,7 @@ TEST(AgentCheck, SilentServerEndsTheCheckAfterTenSeconds) {
     const double waited =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_GE(waited, 9.5);
-    EXPECT_LT(waited, 15.0);
+    EXPECT_LT(waited, 30.0);
     EXPECT_EQ(world.lastLine(), kNoResponseLine);
     expectScheduledAgain(world);
     world.server.stop();
