@@ -144,4 +144,44 @@ TEST(PlistFile, RefusesWhatIsNotAPropertyList) {
     EXPECT_EQ(error, "No such file or directory");
 }
 
+// Texts holding NUL would abort the process inside the plist library; malformed UTF-8 would
+// make a file that cannot be read again.
+TEST(PlistFile, TextsWithNulAreRefusedAndMalformedTextsRepaired) {
+    const std::string binary = dataFromPropertyList(
+        PlistValue(PlistDictionary{{"key", "xay"}, {"kez", "other"}}), PlistFormat::Binary);
+    const size_t at = binary.find("xay");
+    ASSERT_NE(at, std::string::npos);
+    const size_t keyAt = binary.find("kez");
+    ASSERT_NE(keyAt, std::string::npos);
+    struct Case {
+        size_t offset;
+        char byte;
+        std::optional<PlistValue> expected;
+    };
+    const Case cases[] = {
+        {at + 1, '\0', std::nullopt},
+        {keyAt + 1, '\0', std::nullopt},
+        {at + 1, '\xEB', PlistValue(PlistDictionary{{"key", "x\xEF\xBF\xBDy"}, {"kez", "other"}})},
+        {keyAt + 2, '\xFF',
+         PlistValue(PlistDictionary{{"key", "xay"}, {"ke\xEF\xBF\xBD", "other"}})},
+    };
+    for (const Case& c : cases) {
+        std::string bytes = binary;
+        bytes[c.offset] = c.byte;
+        std::string error;
+        const auto value = propertyListFromData(bytes, &error);
+        EXPECT_EQ(value, c.expected) << error;
+        if (value) {
+            EXPECT_EQ(propertyListFromData(dataFromPropertyList(*value, PlistFormat::XML), nullptr),
+                      value);
+        } else {
+            EXPECT_EQ(error, "not a property list");
+        }
+    }
+    std::string error;
+    EXPECT_EQ(propertyListFromData(std::string("<plist><string>a\0b</string></plist>", 34), &error),
+              std::nullopt);
+    EXPECT_EQ(error, "not a property list");
+}
+
 } // namespace

@@ -1,5 +1,7 @@
 #include "brenvo/platform/system/PlistFile.h"
 
+#include "brenvo/platform/Text.h"
+
 #include <plist/plist.h>
 
 #include <algorithm>
@@ -11,6 +13,7 @@
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace brenvo::platform {
 
@@ -34,9 +37,18 @@ void setError(std::string* error, std::string text) {
     }
 }
 
+// Texts are UTF-8 throughout; malformed bytes (possible in a binary list) become U+FFFD, so that
+// whatever is read can be written again.
+std::string wellFormed(std::string text) {
+    if (isValidUTF8(text)) {
+        return text;
+    }
+    return encodeUTF8(toUTF16(text));
+}
+
 std::string takeString(char* text) {
     std::unique_ptr<char, MallocDeleter> owned(text);
-    return text != nullptr ? std::string(text) : std::string();
+    return text != nullptr ? wellFormed(text) : std::string();
 }
 
 bool fromNode(plist_t node, size_t depth, PlistValue& out, std::string* error);
@@ -58,7 +70,7 @@ bool fromDictionary(plist_t node, size_t depth, PlistValue& out, std::string* er
         if (!fromNode(item, depth + 1, member, error)) {
             return false;
         }
-        members.insert_or_assign(std::string(key), std::move(member));
+        members.insert_or_assign(wellFormed(key), std::move(member));
     }
     out = PlistValue(std::move(members));
     return true;
@@ -153,7 +165,7 @@ plist_t toNode(const PlistValue& value, size_t depth) {
     }
     switch (value.kind()) {
     case PlistValue::Kind::String:
-        return plist_new_string(value.asString()->c_str());
+        return plist_new_string(wellFormed(*value.asString()).c_str());
     case PlistValue::Kind::Integer:
         return plist_new_uint(static_cast<uint64_t>(*value.asInteger()));
     case PlistValue::Kind::Real:
@@ -195,12 +207,80 @@ plist_t toNode(const PlistValue& value, size_t depth) {
             if (node == nullptr) {
                 return nullptr;
             }
-            plist_dict_set_item(dictionary.get(), key.c_str(), node);
+            plist_dict_set_item(dictionary.get(), wellFormed(key).c_str(), node);
         }
         return dictionary.release();
     }
     }
     return nullptr;
+}
+
+uint64_t bigEndian(const uint8_t* bytes, size_t width) {
+    uint64_t value = 0;
+    for (size_t i = 0; i < width; ++i) {
+        value = (value << 8) | bytes[i];
+    }
+    return value;
+}
+
+// The system's property-list library aborts the process on a text holding a NUL character, so
+// such input must never reach it. XML cannot hold NUL at all; in the binary form every string
+// object is checked. Also true when the tables of a binary list point outside the data.
+bool holdsNulText(std::string_view data) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(data.data());
+    const size_t size = data.size();
+    if (data.substr(0, 8) != "bplist00") {
+        return data.find('\0') != std::string_view::npos;
+    }
+    constexpr size_t kTrailer = 32;
+    if (size < 8 + kTrailer) {
+        return true;
+    }
+    const uint8_t* trailer = bytes + size - kTrailer;
+    const size_t offsetSize = trailer[6];
+    const uint64_t objects = bigEndian(trailer + 8, 8);
+    const uint64_t table = bigEndian(trailer + 24, 8);
+    const size_t end = size - kTrailer;
+    if (offsetSize < 1 || offsetSize > 8 || table >= end || objects > (end - table) / offsetSize) {
+        return true;
+    }
+    std::vector<bool> checked(end, false);
+    for (uint64_t i = 0; i < objects; ++i) {
+        const uint64_t offset = bigEndian(bytes + table + i * offsetSize, offsetSize);
+        if (offset >= end) {
+            return true;
+        }
+        const uint8_t marker = bytes[offset];
+        const unsigned type = marker >> 4;
+        if ((type != 5 && type != 6) || checked[offset]) {
+            continue;
+        }
+        checked[offset] = true;
+        uint64_t count = marker & 0xF;
+        size_t position = offset + 1;
+        if (count == 0xF) {
+            if (position >= end || (bytes[position] >> 4) != 1) {
+                return true;
+            }
+            const size_t width = size_t{1} << (bytes[position] & 0xF);
+            if (width > 8 || width > end - position - 1) {
+                return true;
+            }
+            count = bigEndian(bytes + position + 1, width);
+            position += 1 + width;
+        }
+        const size_t unit = type == 5 ? 1 : 2;
+        if (count > (end - position) / unit) {
+            return true;
+        }
+        for (uint64_t k = 0; k < count; ++k) {
+            const uint8_t* at = bytes + position + k * unit;
+            if (at[0] == 0 && (unit == 1 || at[1] == 0)) {
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 } // namespace
@@ -212,6 +292,10 @@ std::optional<PlistValue> propertyListFromData(std::string_view bytes, std::stri
     }
     if (bytes.size() > kMaxPropertyListFileSize) {
         setError(error, "the file is too large");
+        return std::nullopt;
+    }
+    if (holdsNulText(bytes)) {
+        setError(error, "not a property list");
         return std::nullopt;
     }
     plist_t root = nullptr;
