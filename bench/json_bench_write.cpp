@@ -16,7 +16,6 @@
 #include <rapidjson/writer.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -28,8 +27,7 @@ namespace {
 const char* const kCorpora[] = {"canada", "citm_catalog", "twitter"};
 
 std::string readCorpus(const std::string& name) {
-    const auto path = std::filesystem::path(__FILE__).parent_path() / "data" / (name + ".json");
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(std::string(BRENVO_BENCH_DATA_DIR) + "/" + name + ".json", std::ios::binary);
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
