@@ -87,11 +87,11 @@ public:
         owner_.awakeFromNib();
     }
 
+    // The window asks for the focus when it is mapped; gtk_window_present() in
+    // makeKeyAndOrderFront() then raises it above the other applications' windows.
     void activateApplication() override {
-        if (window_) {
+        if (window_)
             gtk_window_set_focus_on_map(GTK_WINDOW(window_), TRUE);
-            gtk_window_set_urgency_hint(GTK_WINDOW(window_), TRUE);
-        }
     }
 
     void center() override {
