@@ -2,6 +2,7 @@
 // defaults files.
 #include "brenvo/BrenvoKeys.h"
 #include "brenvo/BrenvoReleaseInfo.h"
+#include "brenvo/platform/system/TerminalWindow.h"
 #include "support/ScriptedWindow.h"
 #include "support/TestServices.h"
 
@@ -319,6 +320,53 @@ TEST_F(ReleaseInfo, FallsBackToTheTerminalThenToClosingAtOnce) {
         test_.log.contains("Brenvo: No release window could be shown; closing it at once."));
     EXPECT_TRUE(windows.shown().empty());
     EXPECT_TRUE(test_.workspace.openedURLs().empty());
+}
+
+} // namespace
+
+namespace {
+
+// The newest factory that gives a window wins; the terminal window answering by itself (as the
+// brenvo tool's --answer does) carries the answer through to the defaults.
+TEST(WindowRegistry, NewestWorkingFactoryWinsThenTheTerminalAnswers) {
+    brenvo::test::TestServices test;
+    int output[2];
+    ASSERT_EQ(::pipe(output), 0);
+    platform::registerTerminalWindow(test.windows, {-1, output[1], WindowAnswer::Skip});
+    ScriptedWindow refusing(WindowAnswer::Open);
+    refusing.setRefuse(true);
+    refusing.registerWith(test.windows);
+    BrenvoReleaseInfo::initWithReleaseInfo(JsonValue::object({{"version", "4.2"}}), test.services);
+    test.runLoop.runMode(platform::kDefaultRunLoopMode, std::chrono::seconds(1));
+    EXPECT_EQ(skippedVersion(test.defaults), "4.2");
+    EXPECT_TRUE(test.workspace.openedURLs().empty());
+    EXPECT_EQ(BrenvoReleaseInfo::liveControllers(), 0u);
+
+    ScriptedWindow working(WindowAnswer::Open); // registered last: used from now on
+    working.registerWith(test.windows);
+    BrenvoReleaseInfo::initWithReleaseInfo(JsonValue::object({{"version", "4.3"}}), test.services);
+    test.runLoop.runMode(platform::kDefaultRunLoopMode, std::chrono::seconds(1));
+    EXPECT_EQ(working.shown().size(), 1u);
+    EXPECT_EQ(test.workspace.openedURLs().size(), 1u);
+    EXPECT_EQ(skippedVersion(test.defaults), "4.2");
+
+    test.windows.unregisterWindows(brenvo::kBrenvoReleaseInfoWindow);
+    struct Owner final : platform::ReleaseWindowOwner {
+        std::string windowTitle() override { return {}; }
+        std::string titleText() override { return {}; }
+        std::string descriptionText() override { return {}; }
+        std::string releaseText() override { return {}; }
+        std::optional<std::string> releaseDetails() override { return {}; }
+        std::string ButtonTitleUpdateNow() override { return {}; }
+        std::string ButtonTitleUpdateSkip() override { return {}; }
+        void awakeFromNib() override {}
+        void doOpenMas() override {}
+        void doSkip() override {}
+        void windowWillClose() override {}
+    } owner;
+    EXPECT_FALSE(test.windows.loadWindow(brenvo::kBrenvoReleaseInfoWindow, owner, test.runLoop));
+    ::close(output[0]);
+    ::close(output[1]);
 }
 
 } // namespace
