@@ -81,20 +81,8 @@ constexpr double kPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7
 
 } // namespace
 
-Decimal::Decimal(const Decimal& other)
-    : coefficient_(other.coefficient_), exponent_(other.exponent_),
-      fractionDigits_(other.fractionDigits_), flags_(other.flags_) {
-    if (other.isLong())
-        text_ = new std::string(*other.text_);
-}
-
-Decimal::Decimal(Decimal&& other) noexcept
-    : coefficient_(other.coefficient_), exponent_(other.exponent_),
-      fractionDigits_(other.fractionDigits_), flags_(other.flags_) {
-    if (other.isLong()) {
-        other.flags_ = 0;
-        other.coefficient_ = 0;
-    }
+void Decimal::copyText(const Decimal& other) {
+    text_ = new std::string(*other.text_);
 }
 
 Decimal& Decimal::operator=(const Decimal& other) {
@@ -121,9 +109,8 @@ Decimal& Decimal::operator=(Decimal&& other) noexcept {
     return *this;
 }
 
-Decimal::~Decimal() {
-    if (isLong())
-        delete text_;
+void Decimal::releaseText() noexcept {
+    delete text_;
 }
 
 std::optional<Decimal> Decimal::fromParts(const Parts& parts) {

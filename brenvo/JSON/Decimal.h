@@ -52,11 +52,26 @@ public:
             *this = fromUnsignedText(coefficient_);
     }
 
-    Decimal(const Decimal& other);
-    Decimal(Decimal&& other) noexcept;
+    Decimal(const Decimal& other)
+        : coefficient_(other.coefficient_), exponent_(other.exponent_),
+          fractionDigits_(other.fractionDigits_), flags_(other.flags_) {
+        if (other.isLong())
+            copyText(other);
+    }
+    Decimal(Decimal&& other) noexcept
+        : coefficient_(other.coefficient_), exponent_(other.exponent_),
+          fractionDigits_(other.fractionDigits_), flags_(other.flags_) {
+        if (other.isLong()) {
+            other.flags_ = 0;
+            other.coefficient_ = 0;
+        }
+    }
     Decimal& operator=(const Decimal& other);
     Decimal& operator=(Decimal&& other) noexcept;
-    ~Decimal();
+    ~Decimal() {
+        if (isLong())
+            releaseText();
+    }
 
     // Parses the text of one JSON number: an optional "-", an integer part without leading
     // zeros, an optional fraction, an optional exponent ("e" or "E", optional sign, digits).
@@ -81,6 +96,9 @@ public:
     // The value as a 64-bit integer when it is a whole number within range ("1.0e2" gives
     // 100), otherwise absent.
     std::optional<int64_t> int64Value() const;
+
+    // True when the number is held inline, without memory of its own.
+    bool isCompact() const noexcept { return !isLong(); }
 
     bool isNegative() const noexcept { return (flags_ & kNegative) != 0; }
     bool isZero() const noexcept;
@@ -120,6 +138,8 @@ private:
     };
 
     static Decimal fromUnsignedText(uint64_t value);
+    void releaseText() noexcept;
+    void copyText(const Decimal& other);
     bool isLong() const noexcept { return (flags_ & kLongForm) != 0; }
 
     union {

@@ -152,6 +152,12 @@ JsonMember* sortMembers(JsonMember* first, JsonMember* last) {
     return out;
 }
 
+JsonObject adoptSortedMembers(std::vector<JsonMember>&& members) noexcept {
+    JsonObject object;
+    object.members_ = std::move(members);
+    return object;
+}
+
 } // namespace detail
 
 JsonObject::JsonObject(std::initializer_list<JsonMember> members)
@@ -290,10 +296,6 @@ JsonValue::JsonValue(const JsonValue& other) : kind_(Kind::Null) {
     copyFrom(other);
 }
 
-JsonValue::JsonValue(JsonValue&& other) noexcept : kind_(Kind::Null) {
-    moveFrom(other);
-}
-
 JsonValue& JsonValue::operator=(const JsonValue& other) {
     if (this != &other) {
         JsonValue copy(other);
@@ -303,7 +305,7 @@ JsonValue& JsonValue::operator=(const JsonValue& other) {
     return *this;
 }
 
-JsonValue& JsonValue::operator=(JsonValue&& other) noexcept {
+void JsonValue::moveAssign(JsonValue& other) noexcept {
     if (this != &other) {
         // `other` may live inside this value: detach it before letting go of this one.
         JsonValue taken;
@@ -311,11 +313,6 @@ JsonValue& JsonValue::operator=(JsonValue&& other) noexcept {
         destroy();
         moveFrom(taken);
     }
-    return *this;
-}
-
-JsonValue::~JsonValue() {
-    destroy();
 }
 
 std::optional<bool> JsonValue::asBoolean() const noexcept {

@@ -39,6 +39,12 @@ class JsonValue;
 class JsonHostValue;
 struct JsonMember;
 struct JsonValueRelease;
+class JsonObject;
+
+namespace detail {
+// Makes an object of members already sorted with unique keys, without checking them.
+JsonObject adoptSortedMembers(std::vector<JsonMember>&& members) noexcept;
+} // namespace detail
 
 // UTF-8 <-> UTF-16. The lenient forms never fail: a lone surrogate (UTF-16) or a malformed
 // sequence (UTF-8, each maximal bad subpart) becomes U+FFFD. The strict forms give
@@ -79,6 +85,7 @@ public:
 private:
     friend class JsonValue;
     friend struct JsonValueRelease;
+    friend JsonObject detail::adoptSortedMembers(std::vector<JsonMember>&& members) noexcept;
     std::vector<JsonMember> members_;
 };
 
@@ -121,10 +128,28 @@ public:
     static JsonValue object(std::initializer_list<JsonMember> members);
 
     JsonValue(const JsonValue& other);
-    JsonValue(JsonValue&& other) noexcept;
+    JsonValue(JsonValue&& other) noexcept : kind_(Kind::Null) {
+        if (other.isCompactScalar())
+            moveCompactFrom(other);
+        else
+            moveFrom(other);
+    }
     JsonValue& operator=(const JsonValue& other);
-    JsonValue& operator=(JsonValue&& other) noexcept;
-    ~JsonValue();
+    JsonValue& operator=(JsonValue&& other) noexcept {
+        if (!isCompactScalar()) {
+            moveAssign(other);
+        } else if (other.isCompactScalar()) {
+            moveCompactFrom(other);
+        } else {
+            kind_ = Kind::Null;
+            moveFrom(other);
+        }
+        return *this;
+    }
+    ~JsonValue() {
+        if (!isCompactScalar())
+            destroy();
+    }
 
     Kind kind() const noexcept { return kind_; }
     bool isNull() const noexcept { return kind_ == Kind::Null; }
@@ -159,6 +184,19 @@ private:
     friend struct JsonValueRelease;
     void destroy() noexcept;
     void moveFrom(JsonValue& other) noexcept;
+    void moveAssign(JsonValue& other) noexcept;
+    // Null, a boolean or an inline number: nothing to release, copied bit for bit.
+    bool isCompactScalar() const noexcept {
+        return kind_ <= Kind::Boolean || (kind_ == Kind::Number && number_.isCompact());
+    }
+    // Requires that both this value and `other` are compact scalars; leaves `other` as is.
+    void moveCompactFrom(JsonValue& other) noexcept {
+        if (other.kind_ == Kind::Number)
+            new (&number_) Decimal(std::move(other.number_));
+        else
+            boolean_ = other.boolean_;
+        kind_ = other.kind_;
+    }
     void copyFrom(const JsonValue& other);
 
     Kind kind_;

@@ -4,6 +4,7 @@
 #include "brenvo/JSON/detail/NumberScan.h"
 #include "brenvo/JSON/detail/Utf8.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -118,6 +119,7 @@ struct XKJsonParser::Scratch {
     std::vector<JsonValue> values;
     std::vector<JsonMember> members;
     std::vector<Frame> frames;
+    std::vector<uint32_t> order;
 };
 
 namespace {
@@ -128,9 +130,10 @@ namespace {
 class Scanner {
 public:
     Scanner(XKJsonBase& owner, std::vector<JsonValue>& values, std::vector<JsonMember>& members,
-            std::vector<Frame>& frames, uint64_t& depth, uint64_t limit)
-        : owner_(owner), values_(values), members_(members), frames_(frames), depth_(depth),
-          limit_(limit) {}
+            std::vector<Frame>& frames, std::vector<uint32_t>& order, uint64_t& depth,
+            uint64_t limit)
+        : owner_(owner), values_(values), members_(members), frames_(frames), order_(order),
+          depth_(depth), limit_(limit) {}
 
     bool run(const char* input, JsonValue& result);
 
@@ -166,6 +169,23 @@ private:
     // The innermost container failed by itself: the others report it.
     bool failContainer() { return unwind(frames_.size() - 1); }
 
+    // Where a finished value goes: the top level, the open array or the open object.
+    enum class Next { Top, ArrayElement, ObjectMember };
+
+    // Stores a finished value straight into its place and says which place that was.
+    template <typename T> Next put(T&& content) {
+        if (frames_.empty()) {
+            *result_ = JsonValue(std::forward<T>(content));
+            return Next::Top;
+        }
+        if (frames_.back().object) {
+            members_.back().value = JsonValue(std::forward<T>(content));
+            return Next::ObjectMember;
+        }
+        values_.emplace_back(std::forward<T>(content));
+        return Next::ArrayElement;
+    }
+
     bool open(bool object) {
         ++depth_;
         if (depth_ > limit_) {
@@ -176,46 +196,70 @@ private:
         return true;
     }
 
-    void closeArray(JsonValue& out) {
+    Next closeArray() {
         const std::size_t start = frames_.back().start;
         JsonValue::Array elements(std::make_move_iterator(values_.begin() + std::ptrdiff_t(start)),
                                   std::make_move_iterator(values_.end()));
         values_.erase(values_.begin() + std::ptrdiff_t(start), values_.end());
-        out = JsonValue(std::move(elements));
         frames_.pop_back();
         --depth_;
+        return put(std::move(elements));
     }
 
-    void closeObject(JsonValue& out) {
+    Next closeObject() {
         const std::size_t start = frames_.back().start;
         JsonMember* first = members_.data() + start;
-        JsonMember* last = detail::sortMembers(first, members_.data() + members_.size());
-        std::vector<JsonMember> members(std::make_move_iterator(first),
-                                        std::make_move_iterator(last));
+        const std::size_t n = members_.size() - start;
+        std::size_t unsortedAt = 1;
+        while (unsortedAt < n && first[unsortedAt - 1].key < first[unsortedAt].key)
+            ++unsortedAt;
+        std::vector<JsonMember> members;
+        if (unsortedAt >= n) {
+            members.assign(std::make_move_iterator(first), std::make_move_iterator(first + n));
+        } else {
+            // Sort positions rather than members, then move each kept member once. Of equal
+            // keys the one read last wins.
+            order_.resize(n);
+            for (std::size_t i = 0; i < n; ++i)
+                order_[i] = static_cast<uint32_t>(i);
+            std::sort(order_.begin(), order_.end(), [first](uint32_t a, uint32_t b) {
+                const int c = first[a].key.compare(first[b].key);
+                return c < 0 || (c == 0 && a < b);
+            });
+            members.reserve(n);
+            for (std::size_t k = 0; k < n; ++k) {
+                if (k + 1 < n && first[order_[k]].key == first[order_[k + 1]].key)
+                    continue;
+                members.push_back(std::move(first[order_[k]]));
+            }
+        }
         members_.erase(members_.begin() + std::ptrdiff_t(start), members_.end());
-        out = JsonValue(JsonObject::fromMembers(std::move(members)));
         frames_.pop_back();
         --depth_;
+        return put(detail::adoptSortedMembers(std::move(members)));
     }
 
     bool scanRestOfString(std::u16string& out);
     bool appendRun(const char* begin, const char* end, bool ascii, std::u16string& out);
     bool scanUnicodeChar(std::u16string& out);
     bool scanHexQuad(uint16_t& out);
-    bool scanNumber(JsonValue& out);
+    bool scanNumber(Decimal& out);
 
     XKJsonBase& owner_;
     std::vector<JsonValue>& values_;
     std::vector<JsonMember>& members_;
     std::vector<Frame>& frames_;
+    std::vector<uint32_t>& order_;
     uint64_t& depth_;
     const uint64_t limit_;
     const char* p_ = nullptr;
+    JsonValue* result_ = nullptr;
 };
 
 bool Scanner::run(const char* input, JsonValue& result) {
     p_ = input;
-    JsonValue value;
+    result_ = &result;
+    Next next = Next::Top;
 
 scanValue:
     skipWhitespace();
@@ -232,7 +276,7 @@ scanValue:
         std::u16string text;
         if (!scanRestOfString(text))
             return failValue();
-        value = JsonValue(std::move(text));
+        next = put(std::move(text));
         break;
     }
     case 't':
@@ -241,7 +285,7 @@ scanValue:
             return failValue();
         }
         p_ += 3;
-        value = JsonValue(true);
+        next = put(true);
         break;
     case 'f':
         if (std::memcmp(p_, "alse", 4) != 0) {
@@ -249,7 +293,7 @@ scanValue:
             return failValue();
         }
         p_ += 4;
-        value = JsonValue(false);
+        next = put(false);
         break;
     case 'n':
         if (std::memcmp(p_, "ull", 3) != 0) {
@@ -257,7 +301,7 @@ scanValue:
             return failValue();
         }
         p_ += 3;
-        value = JsonValue();
+        next = put(nullptr);
         break;
     case '-':
     case '0':
@@ -271,8 +315,12 @@ scanValue:
     case '8':
     case '9':
         --p_;
-        if (!scanNumber(value))
-            return failValue();
+        {
+            Decimal number;
+            if (!scanNumber(number))
+                return failValue();
+            next = put(std::move(number));
+        }
         break;
     case '+':
         add(JsonErrorNumber, "Leading + disallowed in number");
@@ -286,8 +334,11 @@ scanValue:
     }
 
 deliver:
-    if (frames_.empty()) {
-        result = std::move(value);
+    if (next == Next::ObjectMember)
+        goto objectAfterMember;
+    if (next == Next::ArrayElement)
+        goto arrayAfterElement;
+    {
         skipWhitespace();
         if (*p_ != '\0') {
             add(JsonErrorTrailingGarbage, "Garbage after JSON");
@@ -295,12 +346,6 @@ deliver:
         }
         return true;
     }
-    if (frames_.back().object) {
-        members_.back().value = std::move(value);
-        goto objectAfterMember;
-    }
-    values_.push_back(std::move(value));
-    goto arrayAfterElement;
 
 arrayLoop:
     if (*p_ == '\0') {
@@ -310,7 +355,7 @@ arrayLoop:
     skipWhitespace();
     if (*p_ == ']') {
         ++p_;
-        closeArray(value);
+        next = closeArray();
         goto deliver;
     }
     if (frames_.back().needComma) {
@@ -342,7 +387,7 @@ objectLoop:
     skipWhitespace();
     if (*p_ == '}') {
         ++p_;
-        closeObject(value);
+        next = closeObject();
         goto deliver;
     }
     if (frames_.back().needComma) {
@@ -531,7 +576,7 @@ bool Scanner::scanUnicodeChar(std::u16string& out) {
     return true;
 }
 
-bool Scanner::scanNumber(JsonValue& out) {
+bool Scanner::scanNumber(Decimal& out) {
     Decimal::Parts parts;
     if (const char* message = detail::scanNumber(p_, parts)) {
         add(JsonErrorNumber, message);
@@ -542,7 +587,7 @@ bool Scanner::scanNumber(JsonValue& out) {
         add(JsonErrorNumber, "Failed creating decimal instance");
         return false;
     }
-    out = JsonValue(std::move(*number));
+    out = std::move(*number);
     return true;
 }
 
@@ -576,7 +621,8 @@ std::optional<JsonValue> XKJsonParser::parseBytes(const char* begin, std::size_t
     const uint64_t limit =
         (maxDepth() == 0 || maxDepth() > kNestingHardLimit) ? kNestingHardLimit : maxDepth();
     depth_ = 0;
-    Scanner scanner(*this, scratch_->values, scratch_->members, scratch_->frames, depth_, limit);
+    Scanner scanner(*this, scratch_->values, scratch_->members, scratch_->frames, scratch_->order,
+                    depth_, limit);
     JsonValue result;
     const bool ok = scanner.run(input.data(), result);
 

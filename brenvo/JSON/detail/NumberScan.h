@@ -20,38 +20,31 @@ inline const char* scanNumber(const char*& p, Decimal::Parts& parts) {
         parts.negative = true;
         ++p;
     }
-    uint64_t coefficient = 0;
-    int significant = 0;
-    auto digit = [&](char c) {
-        const unsigned d = static_cast<unsigned>(c - '0');
-        if (coefficient != 0 || d != 0) {
-            if (++significant > 19)
-                parts.inlineOk = false;
-            else
-                coefficient = coefficient * 10 + d;
-        }
-    };
+    const char* integer = p;
     if (*p == '0') {
         ++p;
         if (isDigit(*p))
             return "Leading 0 disallowed in number";
     } else if (isDigit(*p)) {
         do
-            digit(*p++);
+            ++p;
         while (isDigit(*p));
     } else {
         return "No digits after initial minus";
     }
+    const char* integerEnd = p;
+    const char* fraction = p;
     if (*p == '.') {
         ++p;
         if (!isDigit(*p))
             return "No digits after decimal point";
-        const char* fractionStart = p;
+        fraction = p;
         do
-            digit(*p++);
+            ++p;
         while (isDigit(*p));
-        parts.fractionDigits = static_cast<uint64_t>(p - fractionStart);
     }
+    const char* fractionEnd = p;
+    parts.fractionDigits = static_cast<uint64_t>(fractionEnd - fraction);
     if (*p == 'e' || *p == 'E') {
         parts.hasExponent = true;
         parts.upperE = *p == 'E';
@@ -69,8 +62,29 @@ inline const char* scanNumber(const char*& p, Decimal::Parts& parts) {
         } while (isDigit(*p));
         parts.exponent = parts.exponentSign == '-' ? -exponent : exponent;
     }
-    parts.coefficient = coefficient;
     parts.text = std::string_view(start, static_cast<std::size_t>(p - start));
+
+    // The coefficient: all digits as one integer, when at most 19 of them are significant.
+    const std::size_t integerCount = static_cast<std::size_t>(integerEnd - integer);
+    const std::size_t totalCount = integerCount + parts.fractionDigits;
+    if (totalCount > 19) {
+        std::size_t leadingZeros = 0;
+        for (const char* q = integer; q < integerEnd && *q == '0'; ++q)
+            ++leadingZeros;
+        if (leadingZeros == integerCount)
+            for (const char* q = fraction; q < fractionEnd && *q == '0'; ++q)
+                ++leadingZeros;
+        if (totalCount - leadingZeros > 19) {
+            parts.inlineOk = false;
+            return nullptr;
+        }
+    }
+    uint64_t coefficient = 0;
+    for (const char* q = integer; q < integerEnd; ++q)
+        coefficient = coefficient * 10 + static_cast<unsigned>(*q - '0');
+    for (const char* q = fraction; q < fractionEnd; ++q)
+        coefficient = coefficient * 10 + static_cast<unsigned>(*q - '0');
+    parts.coefficient = coefficient;
     return nullptr;
 }
 
