@@ -325,6 +325,8 @@ public:
     // restores the output to its size on entry.
     bool run(const JsonValue* value, const JsonValue::Array* array, const JsonObject* object) {
         const std::size_t start = out_.used();
+        // The limit cannot change while a conversion runs; read it once.
+        limit_ = writer_.maxDepth();
         scratch_.frames.clear();
         scratch_.proxies.clear();
         const bool ok = writeAll(value, array, object);
@@ -438,8 +440,7 @@ private:
 
     bool enter() {
         ++writer_.depth_;
-        const uint64_t limit = writer_.maxDepth();
-        if (limit != 0 && writer_.depth_ > limit) {
+        if (limit_ != 0 && writer_.depth_ > limit_) {
             writer_.addErrorWithCode(JsonErrorDepth, "Nested too deep");
             return false;
         }
@@ -479,13 +480,16 @@ private:
     XKJsonWriter& writer_;
     XKJsonWriter::Scratch& scratch_;
     Output<Char> out_;
+    uint64_t limit_ = 0;
 };
 
 } // namespace detail
 
 XKJsonWriting::~XKJsonWriting() = default;
 
-XKJsonWriter::XKJsonWriter() : scratch_(std::make_unique<Scratch>()) {}
+XKJsonWriter::XKJsonWriter() : scratch_(std::make_unique<Scratch>()) {
+    scratch_->frames.reserve(32);
+}
 
 XKJsonWriter::~XKJsonWriter() = default;
 
