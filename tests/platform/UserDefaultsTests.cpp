@@ -357,6 +357,21 @@ TEST(PlistUserDefaults, ChangesByOthersAppearWithoutSynchronize) {
     EXPECT_EQ(reader.objectForKey("local"), PlistValue("mine"));
 }
 
+// A file named relative to the working folder stays that file after the folder changes, and
+// its saves flush the right folder.
+TEST(PlistUserDefaults, RelativePathIsFixedAtConstruction) {
+    TempDir dir;
+    const auto previous = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    CapturingLog log;
+    PlistUserDefaults defaults("prefs.plist", log);
+    std::filesystem::current_path(previous);
+    defaults.setObject("2.0", "BrenvoSkipVersion");
+    EXPECT_TRUE(defaults.synchronize());
+    EXPECT_TRUE(log.lines().empty()) << log.lines().front();
+    EXPECT_TRUE(std::filesystem::exists(dir / "prefs.plist"));
+}
+
 // Two processes each save 300 updates into the same file: none is lost.
 TEST(PlistUserDefaults, TwoProcessesLoseNoUpdates) {
     TempDir dir;

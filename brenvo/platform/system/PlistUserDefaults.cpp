@@ -16,6 +16,16 @@ namespace brenvo::platform {
 
 namespace {
 
+// A relative path is made absolute once, so the folder to flush after a rename is always known
+// and a later change of the working folder cannot move the file.
+std::filesystem::path absoluteOrAsGiven(std::filesystem::path file) {
+    if (file.empty() || file.is_absolute())
+        return file;
+    std::error_code error;
+    std::filesystem::path absolute = std::filesystem::absolute(file, error);
+    return error ? file : absolute;
+}
+
 // The texts this store logs.
 std::string cannotCreateFolder(const std::filesystem::path& folder, int error) {
     return "Could not create the preferences folder " + folder.string() + " (" +
@@ -133,7 +143,7 @@ PlistUserDefaults::PlistUserDefaults(std::filesystem::path file, Log& log)
     : PlistUserDefaults(std::move(file), log, detail::FileOps::system()) {}
 
 PlistUserDefaults::PlistUserDefaults(std::filesystem::path file, Log& log, detail::FileOps& ops)
-    : file_(std::move(file)), log_(log), ops_(ops) {
+    : file_(absoluteOrAsGiven(std::move(file))), log_(log), ops_(ops) {
     refreshIfChanged();
 }
 
