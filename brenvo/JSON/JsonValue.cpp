@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 namespace brenvo {
@@ -231,6 +232,7 @@ JsonMember::JsonMember(std::string_view utf8Key, JsonValue v)
 
 JsonValue::JsonValue(Decimal value) noexcept : kind_(Kind::Number) {
     new (&number_) Decimal(std::move(value));
+    heavy_ = !number_.isCompact();
 }
 
 namespace {
@@ -255,32 +257,40 @@ JsonValue::JsonValue(double value) : kind_(Kind::Null) {
     if (std::optional<Decimal> d = Decimal::fromDouble(value)) {
         new (&number_) Decimal(std::move(*d));
         kind_ = Kind::Number;
+        heavy_ = !number_.isCompact();
     } else {
         new (&host_) std::shared_ptr<const JsonHostValue>(std::make_shared<NonFiniteDouble>(value));
         kind_ = Kind::Host;
+        heavy_ = true;
     }
 }
 
 JsonValue::JsonValue(std::u16string value) noexcept : kind_(Kind::String) {
+    heavy_ = true;
     new (&string_) std::u16string(std::move(value));
 }
 
 JsonValue::JsonValue(std::string_view utf8) : kind_(Kind::String) {
+    heavy_ = true;
     new (&string_) std::u16string(toUtf16(utf8));
 }
 
 JsonValue::JsonValue(Array elements) noexcept : kind_(Kind::Array) {
+    heavy_ = true;
     new (&array_) Array(std::move(elements));
 }
 
 JsonValue::JsonValue(JsonObject members) noexcept : kind_(Kind::Object) {
+    heavy_ = true;
     new (&object_) JsonObject(std::move(members));
 }
 
 JsonValue::JsonValue(std::shared_ptr<const JsonHostValue> host) noexcept : kind_(Kind::Null) {
+    clearBytes();
     if (host) {
         new (&host_) std::shared_ptr<const JsonHostValue>(std::move(host));
         kind_ = Kind::Host;
+        heavy_ = true;
     }
 }
 
@@ -293,6 +303,7 @@ JsonValue JsonValue::object(std::initializer_list<JsonMember> members) {
 }
 
 JsonValue::JsonValue(const JsonValue& other) : kind_(Kind::Null) {
+    clearBytes();
     copyFrom(other);
 }
 
@@ -345,6 +356,7 @@ void JsonValue::moveFrom(JsonValue& other) noexcept {
         break;
     }
     kind_ = other.kind_;
+    heavy_ = other.heavy_;
     other.destroy();
 }
 
@@ -435,6 +447,8 @@ void JsonValue::destroy() noexcept {
         break;
     }
     kind_ = Kind::Null;
+    heavy_ = false;
+    clearBytes();
 }
 
 void JsonValue::copyFrom(const JsonValue& other) {
@@ -443,9 +457,9 @@ void JsonValue::copyFrom(const JsonValue& other) {
     auto shallow = [](const JsonValue& source, JsonValue& target) {
         switch (source.kind_) {
         case Kind::Null:
-            break;
         case Kind::Boolean:
-            target.boolean_ = source.boolean_;
+            std::memcpy(static_cast<void*>(&target.number_),
+                        static_cast<const void*>(&source.number_), sizeof(Decimal));
             break;
         case Kind::Number:
             new (&target.number_) Decimal(source.number_);
@@ -469,6 +483,7 @@ void JsonValue::copyFrom(const JsonValue& other) {
             break;
         }
         target.kind_ = source.kind_;
+        target.heavy_ = source.heavy_;
     };
     shallow(other, *this);
     if (!JsonValueRelease::hasChildren(other))

@@ -24,6 +24,7 @@
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <initializer_list>
 #include <memory>
 #include <optional>
@@ -95,9 +96,12 @@ public:
     using Array = std::vector<JsonValue>;
     using Object = JsonObject;
 
-    JsonValue() noexcept : kind_(Kind::Null) {}
-    JsonValue(std::nullptr_t) noexcept : kind_(Kind::Null) {}
-    JsonValue(bool value) noexcept : kind_(Kind::Boolean) { boolean_ = value; }
+    JsonValue() noexcept : kind_(Kind::Null) { clearBytes(); }
+    JsonValue(std::nullptr_t) noexcept : kind_(Kind::Null) { clearBytes(); }
+    JsonValue(bool value) noexcept : kind_(Kind::Boolean) {
+        clearBytes();
+        boolean_ = value;
+    }
     JsonValue(Decimal value) noexcept;
     template <std::integral T>
     requires(!std::same_as<T, bool>) JsonValue(T value)
@@ -186,20 +190,20 @@ private:
     void moveFrom(JsonValue& other) noexcept;
     void moveAssign(JsonValue& other) noexcept;
     // Null, a boolean or an inline number: nothing to release, copied bit for bit.
-    bool isCompactScalar() const noexcept {
-        return kind_ <= Kind::Boolean || (kind_ == Kind::Number && number_.isCompact());
-    }
+    bool isCompactScalar() const noexcept { return !heavy_; }
     // Requires that both this value and `other` are compact scalars; leaves `other` as is.
+    // Compact values keep every byte of their storage defined, so they copy as plain bytes.
+    void clearBytes() noexcept { std::memset(static_cast<void*>(&number_), 0, sizeof(Decimal)); }
     void moveCompactFrom(JsonValue& other) noexcept {
-        if (other.kind_ == Kind::Number)
-            new (&number_) Decimal(std::move(other.number_));
-        else
-            boolean_ = other.boolean_;
+        // A compact value is plain bytes (a boolean, or a number without memory of its own).
+        std::memcpy(static_cast<void*>(&number_), static_cast<const void*>(&other.number_),
+                    sizeof(Decimal));
         kind_ = other.kind_;
     }
     void copyFrom(const JsonValue& other);
 
     Kind kind_;
+    bool heavy_ = false; // owns memory: a string, container, host object or long number
     union {
         bool boolean_;
         Decimal number_;
