@@ -214,6 +214,16 @@ std::size_t Decimal::toChars(char* out, std::size_t capacity) const noexcept {
         std::memcpy(out, text_->data(), text_->size());
         return text_->size();
     }
+    // Integers, the most common numbers, go straight to their digits.
+    if (fractionDigits_ == 0 && !(flags_ & kHasExponent)) {
+        if (capacity < 21)
+            return 0;
+        char* p = out;
+        if (flags_ & kNegative)
+            *p++ = '-';
+        p = std::to_chars(p, out + capacity, coefficient_).ptr;
+        return static_cast<std::size_t>(p - out);
+    }
     char digits[24];
     auto [digitsEnd, ec] = std::to_chars(digits, digits + sizeof digits, coefficient_);
     (void)ec;
@@ -225,13 +235,17 @@ std::size_t Decimal::toChars(char* out, std::size_t capacity) const noexcept {
     char* p = out;
     if (flags_ & kNegative)
         *p++ = '-';
+    // The digits, zero-padded on the left to `width`, with the point before the fraction.
     const std::size_t padding = width - count;
     const std::size_t integerDigits = width - fractionDigits_;
-    for (std::size_t position = 0; position < width; ++position) {
-        if (position == integerDigits)
-            *p++ = '.';
-        *p++ = position < padding ? '0' : digits[position - padding];
+    std::memset(p, '0', padding);
+    std::memcpy(p + padding, digits, count);
+    if (fractionDigits_ > 0) {
+        std::memmove(p + integerDigits + 1, p + integerDigits, fractionDigits_);
+        p[integerDigits] = '.';
+        ++p;
     }
+    p += width;
     if (flags_ & kHasExponent) {
         *p++ = (flags_ & kUpperE) ? 'E' : 'e';
         if (flags_ & kPlusSign)

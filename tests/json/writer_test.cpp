@@ -203,7 +203,8 @@ TEST(Writer, BlockScanAgreesWithUnitRules) {
 TEST(Writer, NumbersKeepTheirText) {
     for (const char* text :
          {"0", "-0", "0e5", "1E+2", "-12.50e-3", "0.0", "-0.0", "5e-324", "1.7976931348623157e308",
-          "1e999999999", "-9223372036854775808", "123456789012345678901234567890.000e-12"}) {
+          "1e999999999", "-9223372036854775808", "123456789012345678901234567890.000e-12",
+          "0.000123", "10.25E-2", "-7", "18446744073709551615"}) {
         XKJsonWriter writer;
         const auto number = Decimal::fromString(text);
         ASSERT_TRUE(number) << text;
