@@ -375,6 +375,15 @@ void RunLoop::dispatch() {
     }
 }
 
+std::vector<int> RunLoop::watchedDescriptors() const {
+    std::vector<int> descriptors;
+    descriptors.reserve(impl_->watches.size());
+    for (const auto& [handle, watch] : impl_->watches) {
+        descriptors.push_back(watch.fd);
+    }
+    return descriptors;
+}
+
 size_t RunLoop::pendingTimers() const {
     return impl_->queue.size();
 }

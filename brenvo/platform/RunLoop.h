@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace brenvo::platform {
 
@@ -87,6 +88,10 @@ public:
     // pass that runs everything due now.
     std::optional<std::chrono::nanoseconds> nextTimeout();
     void dispatch();
+
+    // The descriptors currently watched, so a host loop can wake when one becomes readable and
+    // then call dispatch(), which serves them.
+    std::vector<int> watchedDescriptors() const;
 
     // Number of pending (valid, scheduled) timers.
     size_t pendingTimers() const;

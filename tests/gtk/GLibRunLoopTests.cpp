@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -50,6 +51,35 @@ TEST(GLibRunLoopSource, FiresDueTimersFromTheContextOnly) {
     loop.addTimer(after, platform::kDefaultRunLoopMode);
     EXPECT_FALSE(g_main_context_iteration(context, FALSE));
     EXPECT_EQ(fired.size(), 2u);
+    g_main_context_unref(context);
+}
+
+TEST(GLibRunLoopSource, ServesWatchedDescriptorsWhenTheyBecomeReadable) {
+    platform::ManualClock clock;
+    platform::RunLoop loop(clock);
+    GMainContext* context = g_main_context_new();
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    std::string received;
+    {
+        platform::GLibRunLoopSource source(loop, context);
+        const uint64_t watch = loop.watchReadable(pipeFds[0], [&] {
+            char byte = 0;
+            if (read(pipeFds[0], &byte, 1) == 1)
+                received += byte;
+        });
+        EXPECT_FALSE(g_main_context_iteration(context, FALSE));
+        ASSERT_EQ(write(pipeFds[1], "o", 1), 1);
+        // Blocks until GLib sees the descriptor readable; the loop's watch then reads it.
+        EXPECT_TRUE(g_main_context_iteration(context, TRUE));
+        EXPECT_EQ(received, "o");
+        loop.removeWatch(watch);
+        ASSERT_EQ(write(pipeFds[1], "s", 1), 1);
+        EXPECT_FALSE(g_main_context_iteration(context, FALSE));
+        EXPECT_EQ(received, "o");
+    }
+    close(pipeFds[0]);
+    close(pipeFds[1]);
     g_main_context_unref(context);
 }
 

@@ -18,7 +18,8 @@ typedef struct _GSource GSource;
 
 namespace brenvo::platform {
 
-// A GLib event source that dispatches `loop` whenever one of its timers is due. It sleeps until
+// A GLib event source that dispatches `loop` whenever one of its timers is due or one of its
+// watched descriptors is readable (the terminal window's answer, for instance). It sleeps until
 // the loop's next deadline and adds no wake-ups of its own. Attach it to the context that runs
 // on the loop's thread; destroying it detaches it.
 class BRENVO_EXPORT GLibRunLoopSource {
