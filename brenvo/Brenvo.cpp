@@ -5,6 +5,7 @@
 #include "brenvo/BrenvoReleaseInfo.h"
 #include "brenvo/JSON/XKJSON.h"
 #include "brenvo/compareVersions.h"
+#include "brenvo/platform/Text.h"
 
 #include <cmath>
 #include <cstdint>
@@ -71,51 +72,6 @@ int64_t saturatingSubtract(int64_t a, int64_t b) {
     if (__builtin_sub_overflow(a, b, &result))
         return b < 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
     return result;
-}
-
-// True when `bytes` are well-formed UTF-8: shortest forms only, no surrogates, at most U+10FFFF.
-bool isUtf8(std::string_view bytes) {
-    size_t i = 0;
-    const size_t n = bytes.size();
-    while (i < n) {
-        const auto c = static_cast<unsigned char>(bytes[i]);
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t length = 0;
-        unsigned char low = 0x80;
-        unsigned char high = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            if (c == 0xE0)
-                low = 0xA0;
-            else if (c == 0xED)
-                high = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            if (c == 0xF0)
-                low = 0x90;
-            else if (c == 0xF4)
-                high = 0x8F;
-        } else {
-            return false;
-        }
-        if (n - i < length)
-            return false;
-        const auto second = static_cast<unsigned char>(bytes[i + 1]);
-        if (second < low || second > high)
-            return false;
-        for (size_t k = 2; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(bytes[i + k]);
-            if (next < 0x80 || next > 0xBF)
-                return false;
-        }
-        i += length;
-    }
-    return true;
 }
 
 } // namespace
@@ -233,7 +189,7 @@ void Brenvo::bvMasCheckMasUpdates() {
     {
         const std::string_view bytes(reinterpret_cast<const char*>(response.body.data()),
                                      response.body.size());
-        if (isUtf8(bytes)) {
+        if (platform::isValidUTF8(bytes)) {
             XKJSON json;
             reply = json.objectWithString(bytes, nullptr);
             if (!reply)
