@@ -1,5 +1,8 @@
 #include "StoreServer.h"
 
+#include "brenvo/JSON/JsonValue.h"
+#include "brenvo/JSON/XKJsonWriter.h"
+
 #include <httplib.h>
 
 #include <cstdio>
@@ -7,70 +10,39 @@
 
 namespace brenvo::tool {
 
-std::string jsonQuoted(const std::string& text) {
-    std::string out = "\"";
-    for (unsigned char c : text) {
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        default:
-            if (c < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                out += escaped;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-    }
-    return out + "\"";
-}
-
 std::string lookupReply(const StoreRelease& release, const std::string& appId) {
     const bool numeric = !appId.empty() && appId.size() <= 18 &&
                          appId.find_first_not_of("0123456789") == std::string::npos;
-    const std::string trackId = numeric ? appId : jsonQuoted(appId);
-    std::string reply;
-    reply += "{\n \"resultCount\":1,\n \"results\":[{\n";
-    reply += "  \"kind\":\"mac-software\",\n";
-    reply += "  \"trackId\":" + trackId + ",\n";
-    reply += "  \"trackName\":" + jsonQuoted(release.trackName) + ",\n";
-    reply += "  \"bundleId\":" + jsonQuoted(release.bundleId) + ",\n";
-    reply += "  \"version\":" + jsonQuoted(release.version) + ",\n";
-    reply += "  \"releaseNotes\":" + jsonQuoted(release.releaseNotes) + ",\n";
-    reply += "  \"currentVersionReleaseDate\":" + jsonQuoted(release.releaseDate) + ",\n";
-    reply += "  \"releaseDate\":\"2024-03-14T08:00:00Z\",\n";
-    reply +=
-        "  \"trackViewUrl\":" + jsonQuoted("https://apps.example.org/app/id" + appId + "?mt=12") +
-        ",\n";
-    reply += "  \"sellerName\":\"Example Software\",\n";
-    reply += "  \"artistName\":\"Example Software\",\n";
-    reply += "  \"primaryGenreName\":\"Productivity\",\n";
-    reply += "  \"genres\":[\"Productivity\", \"Utilities\"],\n";
-    reply += "  \"minimumOsVersion\":\"10.13\",\n";
-    reply += "  \"fileSizeBytes\":\"18234880\",\n";
-    reply += "  \"formattedPrice\":\"Free\",\n";
-    reply += "  \"price\":0.00,\n";
-    reply += "  \"currency\":\"USD\",\n";
-    reply += "  \"averageUserRating\":4.5,\n";
-    reply += "  \"userRatingCount\":128,\n";
-    reply += "  \"languageCodesISO2A\":[\"EN\", \"DE\", \"FR\"],\n";
-    reply += "  \"isVppDeviceBasedLicensingEnabled\":true\n";
-    reply += " }]\n}\n";
-    return reply;
+    const JsonValue trackId = numeric ? JsonValue(std::stoll(appId)) : JsonValue(appId);
+    const JsonValue record = JsonValue::object({
+        {"kind", "mac-software"},
+        {"trackId", trackId},
+        {"trackName", release.trackName},
+        {"bundleId", release.bundleId},
+        {"version", release.version},
+        {"releaseNotes", release.releaseNotes},
+        {"currentVersionReleaseDate", release.releaseDate},
+        {"releaseDate", "2024-03-14T08:00:00Z"},
+        {"trackViewUrl", "https://apps.example.org/app/id" + appId + "?mt=12"},
+        {"sellerName", "Example Software"},
+        {"artistName", "Example Software"},
+        {"primaryGenreName", "Productivity"},
+        {"genres", JsonValue::array({"Productivity", "Utilities"})},
+        {"minimumOsVersion", "10.13"},
+        {"fileSizeBytes", "18234880"},
+        {"formattedPrice", "Free"},
+        {"price", 0},
+        {"currency", "USD"},
+        {"averageUserRating", 4.5},
+        {"userRatingCount", 128},
+        {"languageCodesISO2A", JsonValue::array({"EN", "DE", "FR"})},
+        {"isVppDeviceBasedLicensingEnabled", true},
+    });
+    XKJsonWriter writer;
+    writer.setHumanReadable(true);
+    const JsonValue reply =
+        JsonValue::object({{"resultCount", 1}, {"results", JsonValue::array({record})}});
+    return writer.utf8StringWithObject(reply).value_or("{}") + "\n";
 }
 
 struct StoreServer::Impl {

@@ -19,9 +19,6 @@ struct StoreRelease {
 // The lookup reply for `release` and the identifier `appId`, as the real service shapes it.
 std::string lookupReply(const StoreRelease& release, const std::string& appId);
 
-// JSON string literal for UTF-8 `text`, quotes included.
-std::string jsonQuoted(const std::string& text);
-
 class StoreServer {
 public:
     // Serves `release` (or, when `fixedReply` is set, that text as it is, for every id).
