@@ -70,7 +70,9 @@ void appendUTF16(std::u16string& out, uint32_t scalar) {
     }
 }
 
-void appendUTF8(std::string& out, uint32_t scalar) {
+} // namespace
+
+void appendUTF8(std::string& out, char32_t scalar) {
     if (scalar < 0x80) {
         out += static_cast<char>(scalar);
     } else if (scalar < 0x800) {
@@ -87,8 +89,6 @@ void appendUTF8(std::string& out, uint32_t scalar) {
         out += static_cast<char>(0x80 | (scalar & 0x3F));
     }
 }
-
-} // namespace
 
 bool isValidUTF8(std::string_view bytes) {
     size_t i = 0;

@@ -28,6 +28,9 @@ BRENVO_EXPORT std::string encodeUTF8(std::u16string_view text);
 // UTF-8 text as UTF-16 units; malformed bytes become U+FFFD each.
 BRENVO_EXPORT std::u16string toUTF16(std::string_view text);
 
+// Appends the UTF-8 form of the Unicode scalar value `scalar` (at most U+10FFFF) to `out`.
+BRENVO_EXPORT void appendUTF8(std::string& out, char32_t scalar);
+
 // Unit-by-unit equality of two UTF-16 texts (no normalisation).
 BRENVO_EXPORT bool isEqualTo(std::u16string_view first, std::u16string_view second);
 

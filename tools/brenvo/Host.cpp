@@ -12,6 +12,7 @@
 #include "brenvo/platform/system/FrameworkBundle.h"
 #include "brenvo/platform/system/InfoPlistBundle.h"
 #include "brenvo/platform/system/PlistUserDefaults.h"
+#include "brenvo/platform/system/TerminalWindow.h"
 #include "brenvo/platform/system/XdgOpenWorkspace.h"
 
 #ifdef BRENVO_TOOL_WITH_GTK
@@ -89,19 +90,6 @@ private:
     std::function<void()> answered_;
 };
 
-std::string windowTexts(ReleaseWindowOwner& owner) {
-    std::string text = "== " + owner.windowTitle() + " ==\n\n" + owner.titleText() + "\n\n" +
-                       owner.descriptionText() + "\n\n" + owner.releaseText() + "\n";
-    if (auto notes = owner.releaseDetails()) {
-        text += *notes;
-        if (notes->empty() || notes->back() != '\n')
-            text += '\n';
-    }
-    text += "\n  [o] " + owner.ButtonTitleUpdateNow() + "\n";
-    text += "  [s] " + owner.ButtonTitleUpdateSkip() + "\n";
-    return text;
-}
-
 #ifdef BRENVO_TOOL_WITH_GTK
 // The GTK window, answering by itself after a short while. It stands between the window and its
 // owner, so it knows when the window has closed by other means and then gives no answer.
@@ -120,7 +108,7 @@ public:
     }
 
     void showWindow() override {
-        writeOut(windowTexts(owner_));
+        writeOut(releaseWindowText(owner_));
         inner_->showWindow();
         if (closed_)
             return;

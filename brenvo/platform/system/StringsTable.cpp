@@ -1,6 +1,7 @@
 #include "brenvo/platform/system/StringsTable.h"
 
 #include "brenvo/platform/Log.h"
+#include "brenvo/platform/Text.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -11,24 +12,6 @@ namespace {
 
 // Tables larger than this are refused rather than read into memory.
 constexpr std::uintmax_t kMaxTableSize = 8u * 1024u * 1024u;
-
-void appendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 bool isSurrogate(char32_t c) {
     return c >= 0xD800 && c <= 0xDFFF;
@@ -219,7 +202,7 @@ private:
             return scanQuoted(out);
         if (pos_ < text_.size() && isBareWordChar(c)) {
             while (pos_ < text_.size() && isBareWordChar(text_[pos_]))
-                appendUtf8(out, next());
+                appendUTF8(out, next());
             return true;
         }
         if (pos_ >= text_.size())
@@ -257,7 +240,7 @@ private:
             if (c == U'"')
                 return true;
             if (c != U'\\') {
-                appendUtf8(out, c);
+                appendUTF8(out, c);
                 continue;
             }
             if (pos_ >= text_.size()) {
@@ -320,11 +303,11 @@ private:
                     fail("unpaired surrogate in \\U escape");
                     return false;
                 }
-                appendUtf8(out, unit);
+                appendUTF8(out, unit);
                 break;
             }
             default: // \" \\ \' and any other character stand for themselves
-                appendUtf8(out, e);
+                appendUTF8(out, e);
                 break;
             }
         }

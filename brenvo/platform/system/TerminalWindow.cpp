@@ -53,18 +53,7 @@ public:
         if (shown_ || closed_)
             return;
         shown_ = true;
-        std::string text;
-        text += "== " + owner_.windowTitle() + " ==\n\n";
-        text += owner_.titleText() + "\n\n";
-        text += owner_.descriptionText() + "\n\n";
-        text += owner_.releaseText() + "\n";
-        if (auto notes = owner_.releaseDetails()) {
-            text += *notes;
-            if (notes->empty() || notes->back() != '\n')
-                text += '\n';
-        }
-        text += "\n  [o] " + owner_.ButtonTitleUpdateNow() + "\n";
-        text += "  [s] " + owner_.ButtonTitleUpdateSkip() + "\n";
+        std::string text = releaseWindowText(owner_);
         text += "  [anything else] Close\n";
         writeAll(options_.outputFd, text);
         owner_.awakeFromNib();
@@ -170,6 +159,19 @@ std::optional<WindowAnswer> windowAnswerFromString(std::string_view text) {
     if (text == "close")
         return WindowAnswer::Close;
     return std::nullopt;
+}
+
+std::string releaseWindowText(ReleaseWindowOwner& owner) {
+    std::string text = "== " + owner.windowTitle() + " ==\n\n" + owner.titleText() + "\n\n" +
+                       owner.descriptionText() + "\n\n" + owner.releaseText() + "\n";
+    if (auto notes = owner.releaseDetails()) {
+        text += *notes;
+        if (notes->empty() || notes->back() != '\n')
+            text += '\n';
+    }
+    text += "\n  [o] " + owner.ButtonTitleUpdateNow() + "\n";
+    text += "  [s] " + owner.ButtonTitleUpdateSkip() + "\n";
+    return text;
 }
 
 std::unique_ptr<Window> makeTerminalWindow(ReleaseWindowOwner& owner, RunLoop& loop,

@@ -13,6 +13,7 @@
 
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace brenvo::platform {
@@ -30,6 +31,10 @@ struct TerminalWindowOptions {
     // next pass instead of reading one.
     std::optional<WindowAnswer> answer;
 };
+
+// The window's texts as the terminal shows them: title, title text, description, the release
+// notes under their heading, and the two buttons as "[o]" and "[s]" choices.
+BRENVO_EXPORT std::string releaseWindowText(ReleaseWindowOwner& owner);
 
 // A terminal window for `owner`; nullptr when the output (or, when reading, the input) is not
 // an open file descriptor.
