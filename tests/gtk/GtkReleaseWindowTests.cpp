@@ -29,14 +29,6 @@ extern char** environ;
 
 namespace {
 
-// The text stored under "BrenvoSkipVersion", if any.
-std::optional<std::string> skippedVersion(brenvo::platform::UserDefaults& defaults) {
-    auto value = defaults.objectForKey(brenvo::kBrenvoSkipVersion);
-    if (value && value->asString())
-        return *value->asString();
-    return std::nullopt;
-}
-
 using brenvo::BrenvoReleaseInfo;
 using brenvo::JsonValue;
 namespace platform = brenvo::platform;
@@ -245,7 +237,7 @@ TEST(GtkReleaseWindowFallback, NoDisplayUsesTheEarlierWindow) {
                                            services.services);
     services.runLoop.runMode(platform::kDefaultRunLoopMode, std::chrono::seconds(1));
     ASSERT_EQ(scripted.shown().size(), 1u);
-    EXPECT_EQ(skippedVersion(services.defaults), "3.1");
+    EXPECT_EQ(services.defaults.stringForKey(brenvo::kBrenvoSkipVersion), "3.1");
     EXPECT_EQ(BrenvoReleaseInfo::liveControllers(), 0u);
 }
 
@@ -354,7 +346,7 @@ TEST_F(GtkReleaseWindowTest, ScreenshotThenSkipClickedWithXdotool) {
     // Written through to the file: a fresh reader of the defaults sees it.
     brenvo::test::CapturingLog log;
     platform::PlistUserDefaults reread(services_.defaultsPath(), log);
-    EXPECT_EQ(skippedVersion(reread), "2.0");
+    EXPECT_EQ(reread.stringForKey(brenvo::kBrenvoSkipVersion), "2.0");
     EXPECT_TRUE(services_.workspace.openedURLs().empty());
 }
 

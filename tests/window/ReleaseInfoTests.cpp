@@ -3,6 +3,7 @@
 #include "brenvo/BrenvoKeys.h"
 #include "brenvo/BrenvoReleaseInfo.h"
 #include "brenvo/platform/system/TerminalWindow.h"
+#include "support/ScopedLocale.h"
 #include "support/ScriptedWindow.h"
 #include "support/TestServices.h"
 
@@ -18,13 +19,7 @@
 
 namespace {
 
-// The text stored under "BrenvoSkipVersion", if any.
-std::optional<std::string> skippedVersion(brenvo::platform::UserDefaults& defaults) {
-    auto value = defaults.objectForKey(brenvo::kBrenvoSkipVersion);
-    if (value && value->asString())
-        return *value->asString();
-    return std::nullopt;
-}
+using brenvo::test::ScopedLocale;
 
 using brenvo::BrenvoReleaseInfo;
 using brenvo::JsonValue;
@@ -35,32 +30,6 @@ using platform::WindowAnswer;
 constexpr const char* kWebPage = "https://www.apple.com/mac/app-store/";
 constexpr const char* kFrontPage = "macappstore://itunes.apple.com/";
 constexpr const char* kUpdatesPage = "macappstore://showUpdatesPage/";
-
-// Sets the locale variables for one test and restores them afterwards.
-class ScopedLocale {
-public:
-    explicit ScopedLocale(const char* lang) {
-        for (const char* name : kNames) {
-            if (const char* old = std::getenv(name))
-                saved_[name] = old;
-            ::unsetenv(name);
-        }
-        ::setenv("LANG", lang, 1);
-    }
-    ~ScopedLocale() {
-        for (const char* name : kNames) {
-            auto it = saved_.find(name);
-            if (it != saved_.end())
-                ::setenv(name, it->second.c_str(), 1);
-            else
-                ::unsetenv(name);
-        }
-    }
-
-private:
-    static constexpr const char* kNames[] = {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"};
-    std::map<std::string, std::string> saved_;
-};
 
 class ReleaseInfo : public testing::Test {
 protected:
@@ -74,7 +43,8 @@ protected:
                 // What a fresh reader of the defaults file sees while the notice is posted.
                 brenvo::test::CapturingLog log;
                 platform::PlistUserDefaults reread(test_.defaultsPath(), log);
-                skipSeenAtClose_.push_back(skippedVersion(reread).value_or("-"));
+                skipSeenAtClose_.push_back(
+                    reread.stringForKey(brenvo::kBrenvoSkipVersion).value_or("-"));
             },
             brenvo::kBrenvoReleaseWindowClosed, nullptr);
     }
@@ -199,7 +169,7 @@ TEST_F(ReleaseInfo, EachControllerReleasesOnlyItsOwnRecord) {
     EXPECT_EQ(*brenvo::updateItem, record("3.0"));
     windows.answer(WindowAnswer::Skip);
     runLoop();
-    EXPECT_EQ(skippedVersion(test_.defaults), "3.0");
+    EXPECT_EQ(test_.defaults.stringForKey(brenvo::kBrenvoSkipVersion), "3.0");
     EXPECT_FALSE(brenvo::updateItem);
     EXPECT_EQ(skipSeenAtClose_, (std::vector<std::string>{"-", "3.0"}));
 }
@@ -338,7 +308,7 @@ TEST(WindowRegistry, NewestWorkingFactoryWinsThenTheTerminalAnswers) {
     refusing.registerWith(test.windows);
     BrenvoReleaseInfo::initWithReleaseInfo(JsonValue::object({{"version", "4.2"}}), test.services);
     test.runLoop.runMode(platform::kDefaultRunLoopMode, std::chrono::seconds(1));
-    EXPECT_EQ(skippedVersion(test.defaults), "4.2");
+    EXPECT_EQ(test.defaults.stringForKey(brenvo::kBrenvoSkipVersion), "4.2");
     EXPECT_TRUE(test.workspace.openedURLs().empty());
     EXPECT_EQ(BrenvoReleaseInfo::liveControllers(), 0u);
 
@@ -348,7 +318,7 @@ TEST(WindowRegistry, NewestWorkingFactoryWinsThenTheTerminalAnswers) {
     test.runLoop.runMode(platform::kDefaultRunLoopMode, std::chrono::seconds(1));
     EXPECT_EQ(working.shown().size(), 1u);
     EXPECT_EQ(test.workspace.openedURLs().size(), 1u);
-    EXPECT_EQ(skippedVersion(test.defaults), "4.2");
+    EXPECT_EQ(test.defaults.stringForKey(brenvo::kBrenvoSkipVersion), "4.2");
 
     test.windows.unregisterWindows(brenvo::kBrenvoReleaseInfoWindow);
     struct Owner final : platform::ReleaseWindowOwner {

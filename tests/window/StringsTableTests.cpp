@@ -1,6 +1,7 @@
 // The .strings reader and the lookup of localised texts by the user's languages.
 #include "brenvo/platform/Log.h"
 #include "brenvo/platform/system/StringsTable.h"
+#include "support/ScopedLocale.h"
 
 #include <gtest/gtest.h>
 
@@ -21,6 +22,8 @@ using brenvo::platform::parseStringsFile;
 using Entries = std::map<std::string, std::string, std::less<>>;
 
 namespace {
+
+using brenvo::test::ScopedLocale;
 
 std::vector<uint8_t> bytesOf(std::string_view text) {
     return {text.begin(), text.end()};
@@ -100,33 +103,6 @@ INSTANTIATE_TEST_SUITE_P(
         ParseCase{"Utf16LoneSurrogate", utf16(u"\"a\" = \"\xD800\";", false), std::nullopt,
                   "line 1: unpaired UTF-16 surrogate"}),
     [](const auto& param) { return std::string(param.param.name); });
-
-// Sets the locale variables for one test and restores them afterwards.
-class ScopedLocale {
-public:
-    using Values = std::map<std::string, std::string>;
-    explicit ScopedLocale(const Values& values) {
-        for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
-            if (const char* old = std::getenv(name))
-                saved_[name] = old;
-            ::unsetenv(name);
-        }
-        for (const auto& [name, value] : values)
-            ::setenv(name.c_str(), value.c_str(), 1);
-    }
-    ~ScopedLocale() {
-        for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES", "LANG"}) {
-            auto it = saved_.find(name);
-            if (it != saved_.end())
-                ::setenv(name, it->second.c_str(), 1);
-            else
-                ::unsetenv(name);
-        }
-    }
-
-private:
-    std::map<std::string, std::string> saved_;
-};
 
 class CapturingLog final : public brenvo::platform::Log {
 public:
