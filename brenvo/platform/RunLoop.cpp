@@ -165,11 +165,11 @@ struct RunLoop::Impl {
             if (*timeout <= nanoseconds::zero()) {
                 pollTimeout = 0;
             } else if (timerFd >= 0) {
-                struct itimerspec spec {};
+                struct itimerspec due {};
                 const auto total = timeout->count();
-                spec.it_value.tv_sec = static_cast<time_t>(total / 1'000'000'000);
-                spec.it_value.tv_nsec = static_cast<long>(total % 1'000'000'000);
-                if (timerfd_settime(timerFd, 0, &spec, nullptr) == 0) {
+                due.it_value.tv_sec = static_cast<time_t>(total / 1'000'000'000);
+                due.it_value.tv_nsec = static_cast<long>(total % 1'000'000'000);
+                if (timerfd_settime(timerFd, 0, &due, nullptr) == 0) {
                     usingTimerFd = true;
                     fds.push_back({timerFd, POLLIN, 0});
                 }
