@@ -3,6 +3,7 @@
 
 #include "brenvo/platform/Log.h"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,9 +16,9 @@ public:
 
     const std::vector<std::string>& lines() const { return lines_; }
     // True when some message equals `text` exactly.
-    bool contains(std::string_view text) const;
-    // Number of messages that equal `text` exactly.
-    size_t count(std::string_view text) const;
+    bool contains(std::string_view text) const {
+        return std::find(lines_.begin(), lines_.end(), text) != lines_.end();
+    }
     void clear() { lines_.clear(); }
 
 private:

@@ -21,7 +21,8 @@ std::string pathOf(const httplib::Request& request) {
     return target.substr(0, target.find('?'));
 }
 
-// Requests to the loopback server must not go to a proxy named in the environment.
+} // namespace
+
 void bypassProxiesForLoopback() {
     for (const char* name : {"no_proxy", "NO_PROXY"}) {
         const char* current = std::getenv(name);
@@ -30,8 +31,6 @@ void bypassProxiesForLoopback() {
             ::setenv(name, (value.empty() ? value : value + ",").append("127.0.0.1").c_str(), 1);
     }
 }
-
-} // namespace
 
 struct LoopbackServer::Impl {
     httplib::Server server;
@@ -138,8 +137,6 @@ void LoopbackServer::handle(std::string path, std::function<Reply(const Request&
         Request mine;
         mine.path = pathOf(request);
         mine.target = request.target.empty() ? request.path : request.target;
-        for (const auto& [name, value] : request.headers)
-            mine.headers[name] = value;
         Reply reply = handler(mine);
         response.status = reply.status;
         response.set_content(reply.body, reply.contentType);

@@ -21,12 +21,15 @@
 
 namespace brenvo::test {
 
+// Makes requests to 127.0.0.1 bypass any proxy named in the environment (this process and the
+// processes it starts).
+void bypassProxiesForLoopback();
+
 class LoopbackServer {
 public:
     struct Request {
         std::string path;   // "/lookup"
         std::string target; // "/lookup?id=123", as the client sent it
-        std::map<std::string, std::string> headers;
     };
 
     struct Reply {

@@ -125,10 +125,6 @@ const std::vector<ScriptedWindow::Shown>& ScriptedWindow::shown() const {
     return state_->shown;
 }
 
-int ScriptedWindow::openWindows() const {
-    return static_cast<int>(state_->open.size());
-}
-
 void ScriptedWindow::answer(WindowAnswer answer) {
     if (!state_->open.empty())
         state_->open.back()->give(answer);

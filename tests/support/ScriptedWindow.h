@@ -43,8 +43,6 @@ public:
     void setRefuse(bool refuse);
 
     const std::vector<Shown>& shown() const;
-    // Windows shown and not yet closed.
-    int openWindows() const;
     // Answers the newest open window now (Open, Skip, or Close as if by its close box).
     void answer(platform::WindowAnswer answer);
     void closeByWindowManager();

@@ -69,9 +69,7 @@ void TestServices::setInfo(std::string_view key, const platform::PlistValue& val
 
 void TestServices::removeInfo(std::string_view key) {
     platform::PlistDictionary current = info();
-    if (auto found = current.find(key); found != current.end()) {
-        current.erase(found);
-    }
+    current.erase(std::string(key));
     writeInfoPlist(current);
 }
 
