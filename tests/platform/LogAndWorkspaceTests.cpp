@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <fcntl.h>
+#include <regex>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,28 +18,15 @@ namespace {
 
 // Splits "YYYY-MM-DD HH:MM:SS.mmm platform_tests[pid] text" into pid and text.
 bool parseLine(const std::string& line, std::string& pid, std::string& text) {
-    const std::string shape = "dddd-dd-dd dd:dd:dd.ddd ";
-    if (line.size() < shape.size()) {
+    static const std::regex shape(
+        R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} platform_tests\[(\d+)\] ([\s\S]*))");
+    std::smatch match;
+    if (!std::regex_match(line, match, shape)) {
         return false;
     }
-    for (size_t i = 0; i < shape.size(); ++i) {
-        const bool digit = line[i] >= '0' && line[i] <= '9';
-        if (shape[i] == 'd' ? !digit : line[i] != shape[i]) {
-            return false;
-        }
-    }
-    const std::string name = "platform_tests[";
-    if (line.compare(shape.size(), name.size(), name) != 0) {
-        return false;
-    }
-    const size_t pidStart = shape.size() + name.size();
-    const size_t close = line.find("] ", pidStart);
-    if (close == std::string::npos || close == pidStart) {
-        return false;
-    }
-    pid = line.substr(pidStart, close - pidStart);
-    text = line.substr(close + 2);
-    return pid.find_first_not_of("0123456789") == std::string::npos;
+    pid = match[1];
+    text = match[2];
+    return true;
 }
 
 TEST(SystemLog, LinesCarryStampNameAndPidAndTheTextVerbatim) {

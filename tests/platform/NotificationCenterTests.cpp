@@ -80,16 +80,4 @@ TEST(NotificationCenter, ObserversAddedOrRemovedDuringAPost) {
     EXPECT_EQ(calls, (std::vector<std::string>{"third", "late"}));
 }
 
-TEST(NotificationCenter, DefaultCenterIsOnePerProcess) {
-    EXPECT_EQ(&NotificationCenter::defaultCenter(), &NotificationCenter::defaultCenter());
-    int observer = 0;
-    int calls = 0;
-    NotificationCenter::defaultCenter().addObserver(
-        &observer, [&](const Notification&) { ++calls; }, "BrenvoTestPing", nullptr);
-    NotificationCenter::defaultCenter().postNotificationName("BrenvoTestPing", nullptr);
-    NotificationCenter::defaultCenter().removeObserver(&observer);
-    NotificationCenter::defaultCenter().postNotificationName("BrenvoTestPing", nullptr);
-    EXPECT_EQ(calls, 1);
-}
-
 } // namespace

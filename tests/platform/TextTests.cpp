@@ -61,13 +61,6 @@ TEST(Text, RefusesMalformedUTF8) {
     EXPECT_EQ(toUTF16("a\xFF"
                       "b"),
               u"a\uFFFDb");
-}
-
-TEST(Text, UTF16EqualityIsUnitByUnit) {
-    EXPECT_TRUE(isEqualTo(u"1.0", u"1.0"));
-    EXPECT_FALSE(isEqualTo(u"1.0", u"1.0 "));
-    // Precomposed and decomposed forms are different texts.
-    EXPECT_FALSE(isEqualTo(u"\u00E9", u"e\u0301"));
     EXPECT_EQ(encodeUTF8(std::u16string(1, char16_t(0xD800))), "\xEF\xBF\xBD");
 }
 

@@ -197,6 +197,7 @@ TEST(PlistUserDefaults, DamagedFilesAreMovedAsideNeverDestroyed) {
         std::string bytes;
         bool folder; // a folder sits where the file should be
         const char* reason;
+        bool denied = false; // every open() of the file fails with EACCES
     };
     const std::string valid = dataFromPropertyList(
         PlistValue(PlistDictionary{{"BrenvoLastCheck", Date{1'800'000'000}}, {"k", "v"}}),
@@ -209,6 +210,7 @@ TEST(PlistUserDefaults, DamagedFilesAreMovedAsideNeverDestroyed) {
         {"array root", dataFromPropertyList(PlistValue(PlistArray{"a"}), PlistFormat::XML), false,
          "does not hold a dictionary"},
         {"folder", "", true, "not a regular file"},
+        {"unreadable", "secret", false, "Permission denied", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -220,7 +222,11 @@ TEST(PlistUserDefaults, DamagedFilesAreMovedAsideNeverDestroyed) {
             dir.writeFile("app.plist", c.bytes);
         }
         CapturingLog log;
-        PlistUserDefaults defaults(file, log);
+        FailingFileOps ops;
+        if (c.denied) {
+            ops.deny(file.string());
+        }
+        PlistUserDefaults defaults(file, log, ops);
         EXPECT_EQ(defaults.objectForKey("BrenvoLastCheck"), std::nullopt);
         EXPECT_EQ(log.lines(),
                   std::vector<std::string>{"The preferences file " + file.string() +
@@ -242,28 +248,6 @@ TEST(PlistUserDefaults, DamagedFilesAreMovedAsideNeverDestroyed) {
         EXPECT_EQ(fileContents(file), (PlistDictionary{{"BrenvoSkipVersion", "1.0"}}));
     }
 }
-
-TEST(PlistUserDefaults, UnreadableFileIsMovedAside) {
-    TempDir dir;
-    const auto file = dir / "app.plist";
-    dir.writeFile("app.plist", "secret");
-    CapturingLog log;
-    FailingFileOps ops;
-    ops.deny(file.string());
-    PlistUserDefaults defaults(file, log, ops);
-    EXPECT_EQ(log.lines(), std::vector<std::string>{
-                               "The preferences file " + file.string() +
-                               " could not be read (Permission denied); it will be moved aside "
-                               "at the next save."});
-    defaults.setObject(true, "x");
-    ASSERT_TRUE(defaults.synchronize());
-    EXPECT_EQ(dir.readFile("app.plist.corrupt"), "secret");
-    EXPECT_EQ(fileContents(file), (PlistDictionary{{"x", true}}));
-}
-
-} // namespace
-
-namespace {
 
 // Runs one save with each of its system calls failing in turn: a failed save leaves the old file
 // byte for byte, logs, leaves no temporary file, and keeps the change for the next save.
