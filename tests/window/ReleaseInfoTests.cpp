@@ -174,49 +174,56 @@ TEST_F(ReleaseInfo, EachControllerReleasesOnlyItsOwnRecord) {
     EXPECT_EQ(skipSeenAtClose_, (std::vector<std::string>{"-", "3.0"}));
 }
 
-TEST_F(ReleaseInfo, EnglishKeysWithoutATable) {
+// The window's texts in order: title, heading, description, notes label, notes, buttons.
+TEST_F(ReleaseInfo, TextsFromTheHostsTableOrTheEnglishKeys) {
+    struct Case {
+        const char* table; // the host's German Brenvo.strings; nullptr: none
+        std::optional<const char*> appVersion, version;
+        std::vector<std::optional<std::string>> texts;
+    } cases[] = {
+        {nullptr,
+         std::nullopt,
+         "2.0",
+         {"Software Update", "A new Version of Demo is available!",
+          "Demo 2.0 is now available - you have (null). Would you like to open App Store for "
+          "Update now?",
+          "Release Notes:", "Fixes.\n\"Quoted\" %@ <b>", // unchanged, not a format
+          "Open App Store For Update", "Skip This Version"}},
+        {"/* Release window, German */\n"
+         "\"Software Update\" = \"Softwareaktualisierung\";\n"
+         "\"A new Version of %@ is available!\" = \"Eine neue Version von %@ ist verfügbar!\";\n"
+         "\"%@ %@ is now available - you have %@. Would you like to open App Store for Update "
+         "now?\" = \"Sie haben %3$@. %1$@ %2$@ ist jetzt verfügbar.\";\n"
+         "\"Release Notes:\" = \"Versionshinweise:\";\n"
+         "\"Skip This Version\" = \"Diese Version überspringen\";\n",
+         "1.0",
+         std::nullopt,
+         {"Softwareaktualisierung", "Eine neue Version von Demo ist verfügbar!",
+          "Sie haben 1.0. Demo (null) ist jetzt verfügbar.",
+          "Versionshinweise:", "Fixes.\n\"Quoted\" %@ <b>",
+          "Open App Store For Update", // not in the table
+          "Diese Version überspringen"}},
+    };
     ScopedLocale locale("de_DE.UTF-8");
-    ScriptedWindow windows(WindowAnswer::Close);
-    windows.registerWith(test_.windows);
-    test_.removeInfo("CFBundleShortVersionString");
-    BrenvoReleaseInfo::initWithReleaseInfo(record("2.0"), test_.services);
-    runLoop();
-    ASSERT_EQ(windows.shown().size(), 1u);
-    const auto& shown = windows.shown()[0];
-    EXPECT_EQ(shown.windowTitle, "Software Update");
-    EXPECT_EQ(shown.titleText, "A new Version of Demo is available!");
-    EXPECT_EQ(shown.descriptionText, "Demo 2.0 is now available - you have (null). Would you like "
-                                     "to open App Store for Update now?");
-    EXPECT_EQ(shown.releaseText, "Release Notes:");
-    EXPECT_EQ(shown.releaseDetails, "Fixes.\n\"Quoted\" %@ <b>"); // unchanged, not a format
-    EXPECT_EQ(shown.buttonNow, "Open App Store For Update");
-    EXPECT_EQ(shown.buttonSkip, "Skip This Version");
-}
-
-TEST_F(ReleaseInfo, TranslatedTextsFromTheHostsTable) {
-    ScopedLocale locale("de_DE.UTF-8");
-    std::filesystem::create_directories(test_.resourcesPath() / "de.lproj");
-    test_.dir.writeFile(
-        "App/Resources/de.lproj/Brenvo.strings",
-        "/* Release window, German */\n"
-        "\"Software Update\" = \"Softwareaktualisierung\";\n"
-        "\"A new Version of %@ is available!\" = \"Eine neue Version von %@ ist verfügbar!\";\n"
-        "\"%@ %@ is now available - you have %@. Would you like to open App Store for Update "
-        "now?\" = \"Sie haben %3$@. %1$@ %2$@ ist jetzt verfügbar.\";\n"
-        "\"Release Notes:\" = \"Versionshinweise:\";\n"
-        "\"Skip This Version\" = \"Diese Version überspringen\";\n");
-    ScriptedWindow windows(WindowAnswer::Close);
-    windows.registerWith(test_.windows);
-    BrenvoReleaseInfo::initWithReleaseInfo(record(std::nullopt), test_.services);
-    runLoop();
-    ASSERT_EQ(windows.shown().size(), 1u);
-    const auto& shown = windows.shown()[0];
-    EXPECT_EQ(shown.windowTitle, "Softwareaktualisierung");
-    EXPECT_EQ(shown.titleText, "Eine neue Version von Demo ist verfügbar!");
-    EXPECT_EQ(shown.descriptionText, "Sie haben 1.0. Demo (null) ist jetzt verfügbar.");
-    EXPECT_EQ(shown.releaseText, "Versionshinweise:");
-    EXPECT_EQ(shown.buttonNow, "Open App Store For Update"); // not in the table
-    EXPECT_EQ(shown.buttonSkip, "Diese Version überspringen");
+    for (const auto& c : cases) {
+        if (c.table)
+            test_.dir.writeFile("App/Resources/de.lproj/Brenvo.strings", c.table);
+        if (c.appVersion)
+            test_.setInfo("CFBundleShortVersionString", *c.appVersion);
+        else
+            test_.removeInfo("CFBundleShortVersionString");
+        ScriptedWindow windows(WindowAnswer::Close);
+        test_.windows.unregisterWindows(brenvo::kBrenvoReleaseInfoWindow);
+        windows.registerWith(test_.windows);
+        BrenvoReleaseInfo::initWithReleaseInfo(record(c.version), test_.services);
+        runLoop();
+        ASSERT_EQ(windows.shown().size(), 1u);
+        const auto& shown = windows.shown()[0];
+        EXPECT_EQ((std::vector<std::optional<std::string>>{
+                      shown.windowTitle, shown.titleText, shown.descriptionText, shown.releaseText,
+                      shown.releaseDetails, shown.buttonNow, shown.buttonSkip}),
+                  c.texts);
+    }
 }
 
 TEST(StringWithFormat, FillsPlaceholdersOnly) {

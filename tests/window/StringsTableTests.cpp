@@ -1,18 +1,16 @@
 // The .strings reader and the lookup of localised texts by the user's languages.
 #include "brenvo/platform/Log.h"
 #include "brenvo/platform/system/StringsTable.h"
+#include "support/CapturingLog.h"
 #include "support/ScopedLocale.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -104,32 +102,17 @@ INSTANTIATE_TEST_SUITE_P(
                   "line 1: unpaired UTF-16 surrogate"}),
     [](const auto& param) { return std::string(param.param.name); });
 
-class CapturingLog final : public brenvo::platform::Log {
-public:
-    void write(std::string_view text) override { lines.emplace_back(text); }
-    std::vector<std::string> lines;
-};
-
 class LocalizedLookup : public testing::Test {
 protected:
-    void SetUp() override {
-        static std::atomic<int> counter{0};
-        dir_ = fs::temp_directory_path() /
-               ("brenvo-strings-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-        fs::create_directories(dir_);
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-
     void table(const std::string& lang, std::string_view text) {
-        fs::create_directories(dir_ / (lang + ".lproj"));
-        std::ofstream(dir_ / (lang + ".lproj") / "Brenvo.strings", std::ios::binary) << text;
+        dir_.writeFile(lang + ".lproj/Brenvo.strings", text);
     }
     std::string lookup(std::string_view key, std::string_view value = "") {
-        return localizedStringFromTable(dir_, "Brenvo", key, value, &log_);
+        return localizedStringFromTable(dir_.path(), "Brenvo", key, value, &log_);
     }
 
-    fs::path dir_;
-    CapturingLog log_;
+    brenvo::test::TempDir dir_;
+    brenvo::test::CapturingLog log_;
 };
 
 TEST_F(LocalizedLookup, FollowsTheUsersLanguagesDownToEnglish) {
@@ -154,15 +137,15 @@ TEST_F(LocalizedLookup, FollowsTheUsersLanguagesDownToEnglish) {
         ScopedLocale locale(c.env);
         EXPECT_EQ(lookup(c.key), c.expected) << c.key;
     }
-    EXPECT_TRUE(log_.lines.empty());
+    EXPECT_TRUE(log_.lines().empty());
 }
 
 TEST_F(LocalizedLookup, MissingTableGivesValueOrKey) {
     ScopedLocale locale(ScopedLocale::Values{{"LANG", "de_DE.UTF-8"}});
     EXPECT_EQ(lookup("Skip This Version"), "Skip This Version");
     EXPECT_EQ(lookup("Skip This Version", "Skip"), "Skip");
-    EXPECT_EQ(localizedStringFromTable(dir_, "../Brenvo", "k", "", &log_), "k");
-    EXPECT_TRUE(log_.lines.empty());
+    EXPECT_EQ(localizedStringFromTable(dir_.path(), "../Brenvo", "k", "", &log_), "k");
+    EXPECT_TRUE(log_.lines().empty());
 }
 
 TEST_F(LocalizedLookup, MalformedTableIsLoggedOnceAndSkipped) {
@@ -170,11 +153,11 @@ TEST_F(LocalizedLookup, MalformedTableIsLoggedOnceAndSkipped) {
     table("de", "\"Skip\" = \"Überspringen\"\n\"x\" = \"y\";");
     table("en", R"("Skip" = "Skip it";)");
     EXPECT_EQ(lookup("Skip"), "Skip it");
-    ASSERT_EQ(log_.lines.size(), 1u);
-    EXPECT_EQ(log_.lines[0], "Brenvo: Cannot read strings table " +
-                                 (dir_ / "de.lproj" / "Brenvo.strings").string() +
-                                 " (line 2: missing ';' after entry); using the untranslated "
-                                 "texts.");
+    ASSERT_EQ(log_.lines().size(), 1u);
+    EXPECT_EQ(log_.lines()[0], "Brenvo: Cannot read strings table " +
+                                   (dir_ / "de.lproj" / "Brenvo.strings").string() +
+                                   " (line 2: missing ';' after entry); using the untranslated "
+                                   "texts.");
 }
 
 TEST(LocalizationCandidates, RegionVariantsThenLanguageThenEnglish) {

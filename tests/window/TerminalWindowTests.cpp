@@ -73,102 +73,88 @@ struct Pipe {
     }
 };
 
+// A terminal window on a manual-clock loop, shown; `input` < 0 gives it no input pipe.
+struct ShownWindow {
+    ManualClock clock;
+    RunLoop loop{clock};
+    Pipe input, output;
+    RecordingOwner owner;
+    std::unique_ptr<Window> window;
+    explicit ShownWindow(std::optional<WindowAnswer> answer = std::nullopt, bool withInput = true) {
+        window =
+            makeTerminalWindow(owner, loop, {withInput ? input.fds[0] : -1, output.fds[1], answer});
+        EXPECT_TRUE(window);
+        owner.window = window.get();
+        if (window)
+            window->showWindow();
+    }
+};
+
 struct AnswerCase {
-    const char* input; // written to the window's input
-    bool endInput;     // then the input is closed
+    const char* input;                // written to the window's input
+    bool endInput;                    // then the input is closed
+    std::optional<WindowAnswer> self; // the window answers by itself, without input
     std::vector<std::string> events;
 };
 
 class TerminalAnswers : public testing::TestWithParam<AnswerCase> {};
 
 TEST_P(TerminalAnswers, ReadLineDecides) {
-    ManualClock clock;
-    RunLoop loop(clock);
-    Pipe input, output;
-    RecordingOwner owner;
-    auto window = makeTerminalWindow(owner, loop, {input.fds[0], output.fds[1], std::nullopt});
-    ASSERT_TRUE(window);
-    owner.window = window.get();
-    window->showWindow();
-    input.write(GetParam().input);
-    if (GetParam().endInput)
-        input.closeWrite();
-    loop.runMode(kDefaultRunLoopMode, 10s);
-    EXPECT_EQ(owner.events, GetParam().events);
+    const AnswerCase& c = GetParam();
+    ShownWindow w(c.self, !c.self);
+    // A window answering by itself waits for the loop's next pass.
+    EXPECT_EQ(w.owner.events, std::vector<std::string>{"awake"});
+    if (!c.self) {
+        w.input.write(c.input);
+        if (c.endInput)
+            w.input.closeWrite();
+    }
+    w.loop.runMode(kDefaultRunLoopMode, 10s);
+    EXPECT_EQ(w.owner.events, c.events);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Lines, TerminalAnswers,
-    testing::Values(AnswerCase{"o\n", false, {"awake", "open", "close"}},
-                    AnswerCase{"  S \r\n", false, {"awake", "skip", "close"}},
-                    AnswerCase{"skip\nopen\n", false, {"awake", "skip", "close"}},
-                    AnswerCase{"open", true, {"awake", "open", "close"}},
-                    AnswerCase{"sure\n", false, {"awake", "close"}},
-                    AnswerCase{"", true, {"awake", "close"}},
-                    AnswerCase{"s", false, {"awake"}})); // half a line: still waiting
+    testing::Values(AnswerCase{"o\n", false, std::nullopt, {"awake", "open", "close"}},
+                    AnswerCase{"  S \r\n", false, std::nullopt, {"awake", "skip", "close"}},
+                    AnswerCase{"skip\nopen\n", false, std::nullopt, {"awake", "skip", "close"}},
+                    AnswerCase{"open", true, std::nullopt, {"awake", "open", "close"}},
+                    AnswerCase{"sure\n", false, std::nullopt, {"awake", "close"}},
+                    AnswerCase{"", true, std::nullopt, {"awake", "close"}},
+                    AnswerCase{"s", false, std::nullopt, {"awake"}}, // half a line: still waiting
+                    AnswerCase{"", false, WindowAnswer::Open, {"awake", "open", "close"}},
+                    AnswerCase{"", false, WindowAnswer::Skip, {"awake", "skip", "close"}},
+                    AnswerCase{"", false, WindowAnswer::Close, {"awake", "close"}}));
 
 TEST(TerminalWindow, PrintsEveryTextThenTheButtons) {
-    ManualClock clock;
-    RunLoop loop(clock);
-    Pipe input, output;
-    RecordingOwner owner;
-    auto window = makeTerminalWindow(owner, loop, {input.fds[0], output.fds[1], std::nullopt});
-    owner.window = window.get();
-    window->showWindow();
-    EXPECT_EQ(output.drain(), "== Software Update ==\n\n"
-                              "A new Version of Demo is available!\n\n"
-                              "Demo 2.0 is now available - you have 1.0.\n\n"
-                              "Release Notes:\n- faster\n- safer\n\n"
-                              "  [o] Open App Store For Update\n"
-                              "  [s] Skip This Version\n"
-                              "  [anything else] Close\n> ");
-}
-
-TEST(TerminalWindow, AnswersByItselfOnTheNextPass) {
-    for (WindowAnswer answer : {WindowAnswer::Open, WindowAnswer::Skip, WindowAnswer::Close}) {
-        ManualClock clock;
-        RunLoop loop(clock);
-        Pipe output;
-        RecordingOwner owner;
-        auto window = makeTerminalWindow(owner, loop, {-1, output.fds[1], answer});
-        ASSERT_TRUE(window);
-        owner.window = window.get();
-        window->showWindow();
-        EXPECT_EQ(owner.events, std::vector<std::string>{"awake"}); // not inside showWindow()
-        loop.runMode(kDefaultRunLoopMode, 1s);
-        std::vector<std::string> expected = {"awake"};
-        if (answer == WindowAnswer::Open)
-            expected.push_back("open");
-        if (answer == WindowAnswer::Skip)
-            expected.push_back("skip");
-        expected.push_back("close");
-        EXPECT_EQ(owner.events, expected);
-    }
+    ShownWindow w;
+    EXPECT_EQ(w.output.drain(), "== Software Update ==\n\n"
+                                "A new Version of Demo is available!\n\n"
+                                "Demo 2.0 is now available - you have 1.0.\n\n"
+                                "Release Notes:\n- faster\n- safer\n\n"
+                                "  [o] Open App Store For Update\n"
+                                "  [s] Skip This Version\n"
+                                "  [anything else] Close\n> ");
 }
 
 TEST(TerminalWindow, SilentInputNeverStallsTheLoop) {
-    ManualClock clock;
-    RunLoop loop(clock);
-    Pipe input, output;
-    RecordingOwner owner;
-    auto window = makeTerminalWindow(owner, loop, {input.fds[0], output.fds[1], std::nullopt});
-    owner.window = window.get();
-    window->showWindow();
+    ShownWindow w;
     bool fired = false;
-    auto timer = Timer::timerWithTimeInterval(3600, [&] {
-        fired = true;
-        loop.quit();
-    });
-    loop.addTimer(timer, kDefaultRunLoopMode);
-    loop.run();
+    w.loop.addTimer(Timer::timerWithTimeInterval(3600,
+                                                 [&] {
+                                                     fired = true;
+                                                     w.loop.quit();
+                                                 }),
+                    kDefaultRunLoopMode);
+    w.loop.run();
     EXPECT_TRUE(fired);
-    EXPECT_EQ(owner.events, std::vector<std::string>{"awake"});
+    EXPECT_EQ(w.owner.events, std::vector<std::string>{"awake"});
     // Closed from elsewhere: the owner hears of it once, and input no longer reaches it.
-    window->close();
-    window->close();
-    input.write("o\n");
-    loop.runMode(kDefaultRunLoopMode, 1s);
-    EXPECT_EQ(owner.events, (std::vector<std::string>{"awake", "close"}));
+    w.window->close();
+    w.window->close();
+    w.input.write("o\n");
+    w.loop.runMode(kDefaultRunLoopMode, 1s);
+    EXPECT_EQ(w.owner.events, (std::vector<std::string>{"awake", "close"}));
 }
 
 TEST(TerminalWindow, RefusesClosedDescriptors) {
