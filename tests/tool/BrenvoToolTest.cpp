@@ -1,6 +1,8 @@
 // The brenvo tool as a user runs it: separate processes, a real store, real preference files.
 #include "brenvo/platform/PropertyList.h"
 #include "brenvo/platform/system/PlistFile.h"
+#include "support/LoopbackServer.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +13,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <poll.h>
 #include <spawn.h>
 #include <string>
@@ -32,19 +33,10 @@ const std::string kTool = std::string(BRENVO_BIN_DIR) + "/brenvo";
 
 // A child process with its standard output and error captured. The tool's requests to the
 // loopback store must not go to a proxy named in the environment.
-void bypassProxiesForLoopback() {
-    for (const char* name : {"no_proxy", "NO_PROXY"}) {
-        const char* current = std::getenv(name);
-        std::string value = current ? current : "";
-        if (value.find("127.0.0.1") == std::string::npos)
-            ::setenv(name, (value.empty() ? value : value + ",").append("127.0.0.1").c_str(), 1);
-    }
-}
-
 class Process {
 public:
     explicit Process(std::vector<std::string> args) {
-        bypassProxiesForLoopback();
+        brenvo::test::bypassProxiesForLoopback();
         int outPipe[2], errPipe[2];
         if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0)
             return;
@@ -162,16 +154,6 @@ private:
 
 class ToolTest : public testing::Test {
 protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/brenvo-tool-test-XXXXXX";
-        ASSERT_NE(::mkdtemp(pattern), nullptr);
-        dir_ = pattern;
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(dir_, ignored);
-    }
-
     std::string writeInfoPlist(PlistDictionary info) {
         std::string path = (dir_ / "Info.plist").string();
         std::string error;
@@ -190,7 +172,7 @@ protected:
 
     std::string defaults() const { return (dir_ / "prefs.plist").string(); }
 
-    fs::path dir_;
+    brenvo::test::TempDir dir_;
 };
 
 bool contains(const std::string& text, const std::string& part) {
@@ -347,8 +329,8 @@ TEST(Tool, EveryCommandHasHelp) {
 }
 
 TEST_F(ToolTest, UnreadableInfoPlistFails) {
-    fs::path bogus = dir_ / "Info.plist";
-    { std::ofstream(bogus) << "not a property list"; }
+    dir_.writeFile("Info.plist", "not a property list");
+    const fs::path bogus = dir_ / "Info.plist";
     for (std::string path : {bogus.string(), (dir_ / "missing.plist").string()}) {
         Result result = runTool({"check", "--info-plist", path});
         EXPECT_EQ(result.status, 1) << path;
