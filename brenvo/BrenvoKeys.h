@@ -27,6 +27,6 @@ inline constexpr std::string_view kBrenvoStringsTable = "Brenvo";
 
 // Timing.
 inline constexpr long long kDefaultCheckInterval = 86400; // one day, in seconds
-inline constexpr double kRequestTimeout = 10.0;            // seconds, whole transfer
+inline constexpr double kRequestTimeout = 10.0;           // seconds, whole transfer
 
 } // namespace brenvo

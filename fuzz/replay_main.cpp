@@ -18,7 +18,8 @@ bool replay(const std::filesystem::path& file) {
         std::fprintf(stderr, "cannot read %s\n", file.c_str());
         return false;
     }
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
+                               std::istreambuf_iterator<char>());
     LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
     return true;
 }

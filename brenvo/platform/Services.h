@@ -19,8 +19,8 @@
 namespace brenvo::platform {
 
 struct BRENVO_EXPORT Services {
-    Bundle& mainBundle;        // the host application
-    Bundle& frameworkBundle;   // Brenvo itself
+    Bundle& mainBundle;      // the host application
+    Bundle& frameworkBundle; // Brenvo itself
     UserDefaults& standardUserDefaults;
     Clock& clock;
     RunLoop& runLoop;
