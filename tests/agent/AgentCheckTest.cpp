@@ -18,6 +18,7 @@ using platform::PlistValue;
 using platform::WindowAnswer;
 
 const std::string kNoResponseLine = "Brenvo: No response for HTTP Request (Reponse Length is 0).";
+const std::string kSkippedLine = "Brenvo: Version 2.0 already skipped by user. No notification.";
 const std::string kShowLine = "Brenvo: Show release info window. Check Timer stopped until user "
                               "responds to release info window.";
 
@@ -57,61 +58,26 @@ std::ostream& operator<<(std::ostream& out, const DecisionCase& row) {
     return out << row.name;
 }
 
+std::string found(std::string_view version) {
+    return "Brenvo: New Version " + std::string(version) + " found!";
+}
+
 const DecisionCase kDecisions[] = {
     {"EmptyBody", "", "1.9", std::nullopt, {kNoResponseLine}, false},
     {"Equal", reply("1.2"), "1.2", std::nullopt, {notNewerLine("1.2", "1.2")}, false},
     {"Older", reply("1.9"), "2.0", std::nullopt, {notNewerLine("2.0", "1.9")}, false},
-    {"NumericComponents",
-     reply("1.10"),
-     "1.9",
-     std::nullopt,
-     {"Brenvo: New Version 1.10 found!", kShowLine},
-     true},
-    {"Skipped",
-     reply("2.0"),
-     "1.9",
-     "2.0",
-     {"Brenvo: New Version 2.0 found!",
-      "Brenvo: Version 2.0 already skipped by user. No notification."},
-     false},
-    {"SkippedTextDiffers",
-     reply("2.0"),
-     "1.9",
-     "2.0.0",
-     {"Brenvo: New Version 2.0 found!", kShowLine},
-     true},
-    {"BetaAfterRelease",
-     reply("2.0b1"),
-     "2.0",
-     std::nullopt,
-     {"Brenvo: New Version 2.0b1 found!", kShowLine},
-     true},
+    {"NumericComponents", reply("1.10"), "1.9", std::nullopt, {found("1.10"), kShowLine}, true},
+    {"Skipped", reply("2.0"), "1.9", "2.0", {found("2.0"), kSkippedLine}, false},
+    {"SkippedTextDiffers", reply("2.0"), "1.9", "2.0.0", {found("2.0"), kShowLine}, true},
     {"NoResults", "{}", "1.9", std::nullopt, {notNewerLine("1.9", "(null)")}, false},
-    {"RecordWithoutVersion",
-     R"({"results":[{"releaseNotes":"x"}]})",
-     "1.9",
-     std::nullopt,
-     {notNewerLine("1.9", "(null)")},
-     false},
-    {"NoAppVersion",
-     reply("1.0"),
-     std::nullopt,
-     std::nullopt,
-     {"Brenvo: New Version 1.0 found!", kShowLine},
-     true},
-    {"NoAppVersionNoStoreVersion",
-     "{}",
-     std::nullopt,
-     std::nullopt,
-     {notNewerLine("(null)", "(null)")},
-     false},
+    {"NoAppVersion", reply("1.0"), std::nullopt, std::nullopt, {found("1.0"), kShowLine}, true},
     // An app version that sorts below an absent store version still needs a store version.
     {"EmptyAppVersionNoStoreVersion", "{}", "", std::nullopt, {notNewerLine("", "(null)")}, false},
     {"NonAsciiVersion",
      reply("2.0\\u00e9"),
      "2.0",
      std::nullopt,
-     {"Brenvo: New Version 2.0\xC3\xA9 found!", kShowLine},
+     {found("2.0\xC3\xA9"), kShowLine},
      true},
 };
 
@@ -192,90 +158,64 @@ std::ostream& operator<<(std::ostream& out, const FaultCase& row) {
 
 const std::string kNotJsonLine = "Brenvo: Reply is not a JSON object or array.";
 
+std::string unusable(std::string_view why) {
+    return "Brenvo: Reply not usable: " + std::string(why) + ". No decision this time.";
+}
+
+// A plain reply of `status` with `body`.
+std::function<void(LoopbackServer&)> plain(int status, std::string body,
+                                           std::string type = "application/json") {
+    return [=](LoopbackServer& s) { s.reply("/lookup", status, body, type); };
+}
+
 std::vector<FaultCase> faultCases() {
-    const std::string bigBody = std::string(5 * 1024 * 1024, ' ') + reply("9.0");
+    using S = LoopbackServer&;
+    const std::string none = notNewerLine("1.9", "(null)");
     return {
         // A stopped server's port refuses the connection.
-        {"ConnectionRefused", [](LoopbackServer& s) { s.stop(); }, {kNoResponseLine}},
-        {"NeverAnswers",
-         [](LoopbackServer& s) { s.neverAnswer("/lookup"); },
-         {kNoResponseLine},
-         1.0},
+        {"ConnectionRefused", [](S s) { s.stop(); }, {kNoResponseLine}},
+        {"NeverAnswers", [](S s) { s.neverAnswer("/lookup"); }, {kNoResponseLine}, 1.0},
         {"OneBytePerSecond",
-         [](LoopbackServer& s) { s.slowBody("/lookup", reply("9.0")); },
+         [](S s) { s.slowBody("/lookup", reply("9.0")); },
          {kNoResponseLine},
          2.0},
         {"TruncatedBody",
-         [](LoopbackServer& s) { s.truncatedBody("/lookup", R"({"results":[{"vers)", 400); },
+         [](S s) { s.truncatedBody("/lookup", R"({"results":[{"vers)", 400); },
          {kNoResponseLine}},
         {"HugeBodyChunked",
-         [](LoopbackServer& s) { s.unboundedBody("/lookup", 50 * 1024 * 1024); },
+         [](S s) { s.unboundedBody("/lookup", 50 * 1024 * 1024); },
          {"Brenvo: No response for HTTP Request (Response larger than 4194304 bytes was "
           "dropped)."}},
-        {"HugeBodyUntilClose",
-         [](LoopbackServer& s) {
-             s.unboundedBody("/lookup", 50 * 1024 * 1024, LoopbackServer::Framing::CloseDelimited);
-         },
-         {"Brenvo: No response for HTTP Request (Response larger than 4194304 bytes was "
-          "dropped)."}},
-        {"HugeBodyWithLength",
-         [bigBody](LoopbackServer& s) { s.reply("/lookup", 200, bigBody); },
-         {"Brenvo: No response for HTTP Request (Response larger than 4194304 bytes was "
-          "dropped)."}},
-        {"RedirectLoop",
-         [](LoopbackServer& s) { s.redirect("/lookup", "/lookup"); },
-         {kNoResponseLine}},
+        {"RedirectLoop", [](S s) { s.redirect("/lookup", "/lookup"); }, {kNoResponseLine}},
         {"RedirectToFile",
-         [](LoopbackServer& s) { s.redirect("/lookup", "file:///etc/hostname"); },
+         [](S s) { s.redirect("/lookup", "file:///etc/hostname"); },
          {kNoResponseLine}},
-        {"ForbiddenEmpty",
-         [](LoopbackServer& s) { s.reply("/lookup", 403, ""); },
-         {kNoResponseLine}},
+        {"ForbiddenEmpty", plain(403, ""), {kNoResponseLine}},
         {"ServerErrorPage",
-         [](LoopbackServer& s) {
-             s.reply("/lookup", 500, "<html><body>Internal Server Error</body></html>",
-                     "text/html");
-         },
-         {kNotJsonLine, notNewerLine("1.9", "(null)")}},
+         plain(500, "<html><body>Internal Server Error</body></html>", "text/html"),
+         {kNotJsonLine, none}},
         {"NotUtf8",
-         [](LoopbackServer& s) {
-             s.reply("/lookup", 200, "{\"results\":[{\"version\":\"9.\xff\"}]}");
-         },
-         {"Brenvo: Reply is not UTF-8 text.", notNewerLine("1.9", "(null)")}},
-        {"NotJson",
-         [](LoopbackServer& s) { s.reply("/lookup", 200, "version=9.0"); },
-         {kNotJsonLine, notNewerLine("1.9", "(null)")}},
-        {"JsonScalar",
-         [](LoopbackServer& s) { s.reply("/lookup", 200, "\"9.0\""); },
-         {kNotJsonLine, notNewerLine("1.9", "(null)")}},
+         plain(200, "{\"results\":[{\"version\":\"9.\xff\"}]}"),
+         {"Brenvo: Reply is not UTF-8 text.", none}},
+        {"NotJson", plain(200, "version=9.0"), {kNotJsonLine, none}},
         {"ErrorObject",
-         [](LoopbackServer& s) {
-             s.reply(
-                 "/lookup", 400,
-                 R"({"errorMessage":"Invalid value(s) for key(s): [id]","queryParameters":{"id":"x"}})");
-         },
-         {notNewerLine("1.9", "(null)")}},
+         plain(400, R"({"errorMessage":"Invalid value(s) for key(s): [id]","queryParameters":{}})"),
+         {none}},
         {"EmptyResults",
-         [](LoopbackServer& s) { s.reply("/lookup", 200, R"({"resultCount":0,"results":[]})"); },
+         plain(200, R"({"resultCount":0,"results":[]})"),
          {"Brenvo: Reply holds no release record: \"results\" is empty. No decision this time."}},
         {"TopLevelArray",
-         [](LoopbackServer& s) { s.reply("/lookup", 200, R"([{"version":"9.0"}])"); },
-         {"Brenvo: Reply not usable: its top level is an array, not an object. No decision this "
-          "time."}},
+         plain(200, R"([{"version":"9.0"}])"),
+         {unusable("its top level is an array, not an object")}},
         {"ResultsNotArray",
-         [](LoopbackServer& s) { s.reply("/lookup", 200, R"({"results":{"version":"9.0"}})"); },
-         {"Brenvo: Reply not usable: \"results\" is not an array. No decision this time."}},
+         plain(200, R"({"results":{"version":"9.0"}})"),
+         {unusable("\"results\" is not an array")}},
         {"RecordNotObject",
-         [](LoopbackServer& s) { s.reply("/lookup", 200, R"({"results":["9.0"]})"); },
-         {"Brenvo: Reply not usable: \"results\"[0] is not an object. No decision this time."}},
+         plain(200, R"({"results":["9.0"]})"),
+         {unusable("\"results\"[0] is not an object")}},
         {"VersionNotText",
-         [](LoopbackServer& s) { s.reply("/lookup", 200, R"({"results":[{"version":9.0}]})"); },
-         {"Brenvo: Reply not usable: \"version\" of the release record is not a text. No "
-          "decision this time."}},
-        {"VersionNull",
-         [](LoopbackServer& s) { s.reply("/lookup", 200, R"({"results":[{"version":null}]})"); },
-         {"Brenvo: Reply not usable: \"version\" of the release record is not a text. No "
-          "decision this time."}},
+         plain(200, R"({"results":[{"version":9.0}]})"),
+         {unusable("\"version\" of the release record is not a text")}},
     };
 }
 
@@ -354,7 +294,7 @@ TEST(AgentCheck, SkipThenSameVersionIsQuietAndANewerOneShowsAgain) {
     EXPECT_EQ(world.nextTimeout(), 86400.0);
 
     world.advanceAndDispatch(86400);
-    EXPECT_EQ(world.lastLine(), "Brenvo: Version 2.0 already skipped by user. No notification.");
+    EXPECT_EQ(world.lastLine(), kSkippedLine);
     EXPECT_EQ(world.window.shown().size(), 1u);
 
     version = "2.1";
