@@ -10,15 +10,15 @@ namespace brenvo::test {
 
 class RecordingWorkspace final : public platform::Workspace {
 public:
-    bool openURL(std::string_view url) override;
+    bool openURL(std::string_view url) override {
+        urls_.emplace_back(url);
+        return true;
+    }
 
     const std::vector<std::string>& openedURLs() const { return urls_; }
-    // What openURL() answers from now on (true at first).
-    void setResult(bool result) { result_ = result; }
 
 private:
     std::vector<std::string> urls_;
-    bool result_ = true;
 };
 
 } // namespace brenvo::test

@@ -56,7 +56,6 @@ public:
     void makeKeyAndOrderFront() override { ++record().frontings; }
 
     void close() override {
-        ++record().closeCalls;
         if (closed_)
             return;
         closed_ = true;
@@ -82,15 +81,7 @@ private:
         return index_ ? state_->shown[*index_] : unshown;
     }
 
-    void forget() {
-        auto& open = state_->open;
-        for (auto it = open.begin(); it != open.end(); ++it) {
-            if (*it == this) {
-                open.erase(it);
-                break;
-            }
-        }
-    }
+    void forget() { std::erase(state_->open, this); }
 
     std::shared_ptr<ScriptedWindow::State> state_;
     platform::ReleaseWindowOwner& owner_;

@@ -28,7 +28,6 @@ public:
         int activations = 0;    // activateApplication()
         int centerings = 0;     // center()
         int frontings = 0;      // makeKeyAndOrderFront()
-        int closeCalls = 0;     // close(), however often
         int willCloseCalls = 0; // windowWillClose() sent to the owner
         bool destroyed = false;
     };
