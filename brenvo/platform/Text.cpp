@@ -151,8 +151,4 @@ std::string encodeUTF8(std::u16string_view text) {
     return out;
 }
 
-bool isEqualTo(std::u16string_view first, std::u16string_view second) {
-    return first == second;
-}
-
 } // namespace brenvo::platform

@@ -1,4 +1,4 @@
-// Text helpers: strict UTF-8 decoding and UTF-16 comparison.
+// Text helpers: strict UTF-8 decoding and UTF-8/UTF-16 conversion.
 //
 //   if (auto text = decodeUTF8ToUTF16(bodyBytes)) parse(*text);   // nullopt: not UTF-8
 #pragma once
@@ -31,7 +31,5 @@ BRENVO_EXPORT std::u16string toUTF16(std::string_view text);
 // Appends the UTF-8 form of the Unicode scalar value `scalar` (at most U+10FFFF) to `out`.
 BRENVO_EXPORT void appendUTF8(std::string& out, char32_t scalar);
 
-// Unit-by-unit equality of two UTF-16 texts (no normalisation).
-BRENVO_EXPORT bool isEqualTo(std::u16string_view first, std::u16string_view second);
 
 } // namespace brenvo::platform
