@@ -31,5 +31,4 @@ BRENVO_EXPORT std::u16string toUTF16(std::string_view text);
 // Appends the UTF-8 form of the Unicode scalar value `scalar` (at most U+10FFFF) to `out`.
 BRENVO_EXPORT void appendUTF8(std::string& out, char32_t scalar);
 
-
 } // namespace brenvo::platform
