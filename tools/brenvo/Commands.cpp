@@ -142,13 +142,28 @@ bool checkInfoPlist(const std::string& command, const fs::path& path) {
 }
 
 struct AgentOptions {
+    std::string infoPlist; // empty for the demo, which writes its own
     std::optional<platform::WindowAnswer> answer;
     WindowChoice window = WindowChoice::Auto;
 };
 
-// Reads --answer and --window; false after a usage error has been printed.
-bool readAgentOptions(const std::string& command, const Arguments& arguments, AgentOptions& options,
-                      int& status) {
+// Reads what check, run and demo share: no positional argument, --info-plist when
+// `needsInfoPlist`, --answer and --window. False after a usage error has been printed, with the
+// exit status in `status`.
+bool readAgentOptions(const std::string& command, const Arguments& arguments, bool needsInfoPlist,
+                      AgentOptions& options, int& status) {
+    if (!arguments.positional.empty()) {
+        status = usageError(command, "unexpected argument \"" + arguments.positional[0] + "\"");
+        return false;
+    }
+    if (needsInfoPlist) {
+        auto infoPlist = arguments.value("info-plist");
+        if (!infoPlist || infoPlist->empty()) {
+            status = usageError(command, "--info-plist FILE is required");
+            return false;
+        }
+        options.infoPlist = *infoPlist;
+    }
     if (auto answer = arguments.value("answer")) {
         options.answer = platform::windowAnswerFromString(*answer);
         if (!options.answer) {
@@ -187,22 +202,18 @@ int usageError(const std::string& command, const std::string& message) {
 
 int runCheck(const Arguments& arguments) {
     const std::string command = "check";
-    if (!arguments.positional.empty())
-        return usageError(command, "unexpected argument \"" + arguments.positional[0] + "\"");
-    auto infoPlist = arguments.value("info-plist");
-    if (!infoPlist || infoPlist->empty())
-        return usageError(command, "--info-plist FILE is required");
     AgentOptions agentOptions;
     int status = 0;
-    if (!readAgentOptions(command, arguments, agentOptions, status))
+    if (!readAgentOptions(command, arguments, true, agentOptions, status))
         return status;
+    const std::string& infoPlist = agentOptions.infoPlist;
     std::optional<platform::OperatingSystemVersion> systemVersion;
     if (auto text = arguments.value("os-version")) {
         systemVersion = parseSystemVersion(*text);
         if (!systemVersion)
             return usageError(command, "--os-version takes a version such as 10.15.7");
     }
-    if (!checkInfoPlist(command, *infoPlist))
+    if (!checkInfoPlist(command, infoPlist))
         return 1;
 
     fs::path temporary;
@@ -222,7 +233,7 @@ int runCheck(const Arguments& arguments) {
     bool inert = false;
     {
         HostOptions options;
-        options.infoPlist = absolutePath(*infoPlist);
+        options.infoPlist = absolutePath(infoPlist);
         options.defaults = absolutePath(defaults);
         options.forceDebugMessages = true;
         options.systemVersion = systemVersion;
@@ -262,16 +273,12 @@ int runCheck(const Arguments& arguments) {
 
 int runRun(const Arguments& arguments) {
     const std::string command = "run";
-    if (!arguments.positional.empty())
-        return usageError(command, "unexpected argument \"" + arguments.positional[0] + "\"");
-    auto infoPlist = arguments.value("info-plist");
-    if (!infoPlist || infoPlist->empty())
-        return usageError(command, "--info-plist FILE is required");
     AgentOptions agentOptions;
     int status = 0;
-    if (!readAgentOptions(command, arguments, agentOptions, status))
+    if (!readAgentOptions(command, arguments, true, agentOptions, status))
         return status;
-    if (!checkInfoPlist(command, *infoPlist))
+    const std::string& infoPlist = agentOptions.infoPlist;
+    if (!checkInfoPlist(command, infoPlist))
         return 1;
 
     fs::path defaults;
@@ -279,7 +286,7 @@ int runRun(const Arguments& arguments) {
         defaults = *given;
     } else {
         platform::SystemLog log;
-        platform::InfoPlistBundle bundle(*infoPlist, log);
+        platform::InfoPlistBundle bundle(infoPlist, log);
         defaults = platform::PlistUserDefaults::defaultPath(bundle);
         if (defaults.empty()) {
             complain(command, "no home folder for the preferences; give --defaults FILE");
@@ -288,7 +295,7 @@ int runRun(const Arguments& arguments) {
     }
 
     HostOptions options;
-    options.infoPlist = absolutePath(*infoPlist);
+    options.infoPlist = absolutePath(infoPlist);
     options.defaults = absolutePath(defaults);
     options.forceDebugMessages = arguments.flags.count("debug") > 0;
     options.window = agentOptions.window;
@@ -303,11 +310,9 @@ int runRun(const Arguments& arguments) {
 
 int runDemo(const Arguments& arguments) {
     const std::string command = "demo";
-    if (!arguments.positional.empty())
-        return usageError(command, "unexpected argument \"" + arguments.positional[0] + "\"");
     AgentOptions agentOptions;
     int status = 0;
-    if (!readAgentOptions(command, arguments, agentOptions, status))
+    if (!readAgentOptions(command, arguments, false, agentOptions, status))
         return status;
 
     const fs::path folder = makeTemporaryFolder("brenvo-demo");
