@@ -26,6 +26,7 @@ bench:
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS)
 	./build/release/bin/json_bench $(ARGS)
+	./build/release/bin/agent_bench
 
 fuzz: deps
 	cmake --preset fuzz
