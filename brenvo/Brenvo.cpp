@@ -226,7 +226,7 @@ void Brenvo::bvMasCheckMasUpdates() {
                 return;
             }
             if (const JsonValue* version = record->asObject()->find(u"version")) {
-                const std::u16string* text = version->asString();
+                const JsonString* text = version->asString();
                 if (!text) {
                     logMessage(kReplyVersionNotText);
                     return;

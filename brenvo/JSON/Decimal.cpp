@@ -93,51 +93,19 @@ Decimal& Decimal::operator=(const Decimal& other) {
     return *this;
 }
 
-Decimal& Decimal::operator=(Decimal&& other) noexcept {
-    if (this != &other) {
-        if (isLong())
-            delete text_;
-        coefficient_ = other.coefficient_;
-        exponent_ = other.exponent_;
-        fractionDigits_ = other.fractionDigits_;
-        flags_ = other.flags_;
-        if (other.isLong()) {
-            other.flags_ = 0;
-            other.coefficient_ = 0;
-        }
-    }
-    return *this;
-}
-
 void Decimal::releaseText() noexcept {
     delete text_;
 }
 
+void Decimal::setLongText(std::string_view text, bool negative) {
+    text_ = new std::string(text);
+    flags_ = kLongForm | (negative ? kNegative : 0);
+}
+
 std::optional<Decimal> Decimal::fromParts(const Parts& parts) {
-    if (parts.exponent > kMaxExponent || parts.exponent < -int64_t(kMaxExponent))
-        return std::nullopt;
     Decimal d;
-    if (parts.inlineOk && parts.fractionDigits <= kMaxInlineFraction &&
-        !parts.exponentLeadingZero) {
-        d.coefficient_ = parts.coefficient;
-        d.exponent_ = static_cast<int32_t>(parts.exponent);
-        d.fractionDigits_ = static_cast<uint16_t>(parts.fractionDigits);
-        uint16_t flags = 0;
-        if (parts.negative)
-            flags |= kNegative;
-        if (parts.hasExponent)
-            flags |= kHasExponent;
-        if (parts.upperE)
-            flags |= kUpperE;
-        if (parts.exponentSign == '+')
-            flags |= kPlusSign;
-        else if (parts.exponentSign == '-')
-            flags |= kMinusSign;
-        d.flags_ = flags;
-    } else {
-        d.text_ = new std::string(parts.text);
-        d.flags_ = kLongForm | (parts.negative ? kNegative : 0);
-    }
+    if (!fromParts(parts, d))
+        return std::nullopt;
     return d;
 }
 

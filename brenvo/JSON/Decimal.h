@@ -67,7 +67,21 @@ public:
         }
     }
     Decimal& operator=(const Decimal& other);
-    Decimal& operator=(Decimal&& other) noexcept;
+    Decimal& operator=(Decimal&& other) noexcept {
+        if (this != &other) {
+            if (isLong())
+                releaseText();
+            coefficient_ = other.coefficient_;
+            exponent_ = other.exponent_;
+            fractionDigits_ = other.fractionDigits_;
+            flags_ = other.flags_;
+            if (other.isLong()) {
+                other.flags_ = 0;
+                other.coefficient_ = 0;
+            }
+        }
+        return *this;
+    }
     ~Decimal() {
         if (isLong())
             releaseText();
@@ -123,6 +137,32 @@ public:
         bool inlineOk = true;
     };
     static std::optional<Decimal> fromParts(const Parts& parts);
+    // The same into `out`, which must be zero (as made by Decimal()); false when the exponent
+    // is beyond kMaxExponent, leaving `out` zero. Inline so that the parser builds each number
+    // in its place.
+    static bool fromParts(const Parts& parts, Decimal& out) {
+        if (parts.exponent > kMaxExponent || parts.exponent < -int64_t(kMaxExponent))
+            return false;
+        if (parts.inlineOk && parts.fractionDigits <= kMaxInlineFraction &&
+            !parts.exponentLeadingZero) {
+            out.coefficient_ = parts.coefficient;
+            out.exponent_ = static_cast<int32_t>(parts.exponent);
+            out.fractionDigits_ = static_cast<uint16_t>(parts.fractionDigits);
+            uint16_t flags = parts.negative ? kNegative : 0;
+            if (parts.hasExponent)
+                flags |= kHasExponent;
+            if (parts.upperE)
+                flags |= kUpperE;
+            if (parts.exponentSign == '+')
+                flags |= kPlusSign;
+            else if (parts.exponentSign == '-')
+                flags |= kMinusSign;
+            out.flags_ = flags;
+        } else {
+            out.setLongText(parts.text, parts.negative);
+        }
+        return true;
+    }
 
 private:
     static constexpr uint64_t kMaxInlineCoefficient = 9'999'999'999'999'999'999ull;
@@ -139,6 +179,7 @@ private:
 
     static Decimal fromUnsignedText(uint64_t value);
     void releaseText() noexcept;
+    void setLongText(std::string_view text, bool negative);
     void copyText(const Decimal& other);
     bool isLong() const noexcept { return (flags_ & kLongForm) != 0; }
 

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <utility>
 
 namespace brenvo {
@@ -107,6 +109,225 @@ std::optional<std::u16string> toUtf16Strict(std::string_view utf8) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Strings
+
+void detail::containerLimitExceeded() noexcept {
+    // Like running out of memory: there is no way to go on and nothing may throw.
+    std::terminate();
+}
+
+JsonString::JsonString(std::u16string_view text) : JsonString() {
+    char16_t* units = prepare(text.size());
+    if (!text.empty())
+        std::memcpy(units, text.data(), text.size() * sizeof(char16_t));
+}
+
+JsonString JsonString::fromUtf8(std::string_view utf8) {
+    return JsonString(std::u16string_view(toUtf16(utf8)));
+}
+
+char16_t* JsonString::prepare(std::size_t n) {
+    if (n <= kInlineUnits) {
+        tag_ = static_cast<uint16_t>(n);
+        return units_;
+    }
+    if (n >> 48)
+        detail::containerLimitExceeded();
+    auto* heap = static_cast<char16_t*>(::operator new(n * sizeof(char16_t)));
+    std::memcpy(units_, &heap, sizeof heap);
+    const auto low = static_cast<uint32_t>(n);
+    std::memcpy(units_ + kSizeAt, &low, sizeof low);
+    units_[kSizeAt + 2] = static_cast<char16_t>(n >> 32);
+    tag_ = kHeap;
+    return heap;
+}
+
+void JsonString::freeHeap() noexcept {
+    ::operator delete(const_cast<char16_t*>(data()));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Releasing trees
+
+namespace {
+
+// Values nested deeper than this below the value being released are taken apart with an
+// explicit work list instead of recursion.
+constexpr int kRecursionBudget = 64;
+
+template <typename T> T* allocateSlots(std::size_t n) {
+    if (n > UINT32_MAX)
+        detail::containerLimitExceeded();
+    return static_cast<T*>(::operator new(n * sizeof(T)));
+}
+
+} // namespace
+
+// Releases everything a run of values owns. Recursion is bounded by kRecursionBudget; a
+// container found below that depth is moved to a work list and taken apart from there.
+struct JsonValueRelease {
+    std::vector<JsonValue> deferred;
+
+    void values(JsonValue* first, std::size_t n, int budget) noexcept {
+        for (JsonValue* v = first; v != first + n; ++v)
+            if (v->heavy_)
+                value(*v, budget);
+    }
+    void members(JsonMember* first, std::size_t n, int budget) noexcept {
+        for (JsonMember* m = first; m != first + n; ++m) {
+            m->key.~JsonString();
+            if (m->value.heavy_)
+                value(m->value, budget);
+        }
+    }
+    // Releases what `v` owns and leaves `v` as raw storage, unless it is moved to the work list.
+    void value(JsonValue& v, int budget) noexcept {
+        switch (v.kind_) {
+        case JsonValue::Kind::Null:
+        case JsonValue::Kind::Boolean:
+            break;
+        case JsonValue::Kind::Number:
+            v.number_.~Decimal();
+            break;
+        case JsonValue::Kind::String:
+            v.string_.~JsonString();
+            break;
+        case JsonValue::Kind::Host:
+            v.host_.~shared_ptr();
+            break;
+        case JsonValue::Kind::Array:
+            if (v.array_.data_) {
+                if (budget == 0) {
+                    deferred.push_back(std::move(v));
+                    return;
+                }
+                values(v.array_.data_, v.array_.size_, budget - 1);
+                ::operator delete(v.array_.data_);
+            }
+            break;
+        case JsonValue::Kind::Object:
+            if (v.object_.data_) {
+                if (budget == 0) {
+                    deferred.push_back(std::move(v));
+                    return;
+                }
+                members(v.object_.data_, v.object_.size_, budget - 1);
+                ::operator delete(v.object_.data_);
+            }
+            break;
+        }
+    }
+    void drain() noexcept {
+        while (!deferred.empty()) {
+            JsonValue item = std::move(deferred.back());
+            deferred.pop_back();
+            value(item, kRecursionBudget);
+            // Its content is released; its destructor must not release it again.
+            item.kind_ = JsonValue::Kind::Null;
+            item.heavy_ = false;
+        }
+    }
+
+    static bool hasChildren(const JsonValue& v) noexcept {
+        return (v.kind_ == JsonValue::Kind::Array && v.array_.size_ != 0) ||
+               (v.kind_ == JsonValue::Kind::Object && v.object_.size_ != 0);
+    }
+};
+
+// ---------------------------------------------------------------------------------------------
+// Arrays
+
+JsonArray::JsonArray(std::initializer_list<JsonValue> elements) {
+    reserve(elements.size());
+    for (const JsonValue& element : elements)
+        new (data_ + size_++) JsonValue(element);
+}
+
+JsonArray::JsonArray(const std::vector<JsonValue>& elements) {
+    reserve(elements.size());
+    for (const JsonValue& element : elements)
+        new (data_ + size_++) JsonValue(element);
+}
+
+JsonArray::JsonArray(std::vector<JsonValue>&& elements) {
+    reserve(elements.size());
+    for (JsonValue& element : elements)
+        new (data_ + size_++) JsonValue(std::move(element));
+}
+
+JsonArray::JsonArray(const JsonArray& other) {
+    reserve(other.size_);
+    // Each element copies its own subtree without recursion.
+    for (const JsonValue& element : other)
+        new (data_ + size_++) JsonValue(element);
+}
+
+JsonArray& JsonArray::operator=(const JsonArray& other) {
+    if (this != &other)
+        *this = JsonArray(other);
+    return *this;
+}
+
+JsonArray& JsonArray::operator=(JsonArray&& other) noexcept {
+    if (this != &other) {
+        // `other` may live inside this array: detach it before letting go of this one.
+        JsonValue* data = other.data_;
+        const uint32_t size = other.size_, capacity = other.capacity_;
+        other.data_ = nullptr;
+        other.size_ = other.capacity_ = 0;
+        if (data_)
+            release();
+        data_ = data;
+        size_ = size;
+        capacity_ = capacity;
+    }
+    return *this;
+}
+
+void JsonArray::release() noexcept {
+    clear();
+    ::operator delete(data_);
+    data_ = nullptr;
+    capacity_ = 0;
+}
+
+void JsonArray::clear() noexcept {
+    JsonValueRelease release;
+    release.values(data_, size_, kRecursionBudget);
+    release.drain();
+    size_ = 0;
+}
+
+void JsonArray::reserve(std::size_t capacity) {
+    if (capacity <= capacity_)
+        return;
+    JsonValue* data = allocateSlots<JsonValue>(capacity);
+    for (uint32_t i = 0; i < size_; ++i) {
+        new (data + i) JsonValue(std::move(data_[i]));
+        data_[i].~JsonValue();
+    }
+    ::operator delete(data_);
+    data_ = data;
+    capacity_ = static_cast<uint32_t>(capacity);
+}
+
+void JsonArray::grow() {
+    if (capacity_ == UINT32_MAX)
+        detail::containerLimitExceeded();
+    const std::size_t doubled = std::size_t(capacity_) * 2;
+    reserve(std::clamp<std::size_t>(doubled, 4, UINT32_MAX));
+}
+
+bool operator==(const JsonArray& a, const JsonArray& b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (!(a[i] == b[i]))
+            return false;
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
 // Objects
 
 namespace detail {
@@ -153,12 +374,6 @@ JsonMember* sortMembers(JsonMember* first, JsonMember* last) {
     return out;
 }
 
-JsonObject adoptSortedMembers(std::vector<JsonMember>&& members) noexcept {
-    JsonObject object;
-    object.members_ = std::move(members);
-    return object;
-}
-
 } // namespace detail
 
 JsonObject::JsonObject(std::initializer_list<JsonMember> members)
@@ -166,74 +381,149 @@ JsonObject::JsonObject(std::initializer_list<JsonMember> members)
 
 JsonObject JsonObject::fromMembers(std::vector<JsonMember> members) {
     JsonMember* end = detail::sortMembers(members.data(), members.data() + members.size());
-    members.erase(members.begin() + (end - members.data()), members.end());
+    const std::size_t n = static_cast<std::size_t>(end - members.data());
     JsonObject object;
-    object.members_ = std::move(members);
+    if (n == 0)
+        return object;
+    object.data_ = allocateSlots<JsonMember>(n);
+    for (std::size_t i = 0; i < n; ++i)
+        new (object.data_ + i) JsonMember(std::move(members[i]));
+    object.size_ = object.capacity_ = static_cast<uint32_t>(n);
     return object;
 }
 
-namespace {
-
-template <typename Members>
-auto findMember(Members& members, std::u16string_view key) -> decltype(&members[0]) {
-    auto it = std::lower_bound(
-        members.begin(), members.end(), key,
-        [](const JsonMember& m, std::u16string_view k) { return m.key.compare(k) < 0; });
-    if (it == members.end() || it->key != key)
-        return nullptr;
-    return &*it;
+JsonObject::JsonObject(const JsonObject& other) {
+    if (other.size_ == 0)
+        return;
+    data_ = allocateSlots<JsonMember>(other.size_);
+    capacity_ = other.size_;
+    // Each value copies its own subtree without recursion.
+    for (const JsonMember& member : other)
+        new (data_ + size_++) JsonMember(member);
 }
 
-} // namespace
+JsonObject& JsonObject::operator=(const JsonObject& other) {
+    if (this != &other)
+        *this = JsonObject(other);
+    return *this;
+}
+
+JsonObject& JsonObject::operator=(JsonObject&& other) noexcept {
+    if (this != &other) {
+        // `other` may live inside this object: detach it before letting go of this one.
+        JsonMember* data = other.data_;
+        const uint32_t size = other.size_, capacity = other.capacity_;
+        other.data_ = nullptr;
+        other.size_ = other.capacity_ = 0;
+        if (data_)
+            release();
+        data_ = data;
+        size_ = size;
+        capacity_ = capacity;
+    }
+    return *this;
+}
+
+void JsonObject::release() noexcept {
+    JsonValueRelease release;
+    release.members(data_, size_, kRecursionBudget);
+    release.drain();
+    ::operator delete(data_);
+    data_ = nullptr;
+    size_ = capacity_ = 0;
+}
+
+JsonMember* JsonObject::lowerBound(std::u16string_view key) const noexcept {
+    return std::lower_bound(data_, data_ + size_, key,
+                            [](const JsonMember& m, std::u16string_view k) { return m.key < k; });
+}
 
 const JsonValue* JsonObject::find(std::u16string_view key) const noexcept {
-    const JsonMember* m = findMember(members_, key);
-    return m ? &m->value : nullptr;
+    const JsonMember* m = lowerBound(key);
+    return m != end() && m->key == key ? &m->value : nullptr;
 }
 
 JsonValue* JsonObject::find(std::u16string_view key) noexcept {
-    JsonMember* m = findMember(members_, key);
-    return m ? &m->value : nullptr;
+    JsonMember* m = lowerBound(key);
+    return m != data_ + size_ && m->key == key ? &m->value : nullptr;
 }
 
 const JsonValue* JsonObject::find(std::string_view utf8Key) const {
     return find(std::u16string_view(toUtf16(utf8Key)));
 }
 
-JsonValue& JsonObject::set(std::u16string key, JsonValue value) {
-    auto it =
-        std::lower_bound(members_.begin(), members_.end(), key,
-                         [](const JsonMember& m, const std::u16string& k) { return m.key < k; });
-    if (it != members_.end() && it->key == key) {
-        it->value = std::move(value);
-        return it->value;
+JsonValue& JsonObject::set(std::u16string_view key, JsonValue value) {
+    JsonMember* at = lowerBound(key);
+    if (at != data_ + size_ && at->key == key) {
+        at->value = std::move(value);
+        return at->value;
     }
-    it = members_.insert(it, JsonMember(std::move(key), std::move(value)));
-    return it->value;
+    // Made before anything moves: `key` may be the key of a member of this object.
+    JsonMember member(JsonString(key), std::move(value));
+    std::size_t index = static_cast<std::size_t>(at - data_);
+    if (size_ == capacity_) {
+        if (capacity_ == UINT32_MAX)
+            detail::containerLimitExceeded();
+        const std::size_t capacity =
+            std::clamp<std::size_t>(std::size_t(capacity_) * 2, 4, UINT32_MAX);
+        JsonMember* data = allocateSlots<JsonMember>(capacity);
+        for (uint32_t i = 0; i < size_; ++i) {
+            new (data + i) JsonMember(std::move(data_[i]));
+            data_[i].~JsonMember();
+        }
+        ::operator delete(data_);
+        data_ = data;
+        capacity_ = static_cast<uint32_t>(capacity);
+    }
+    JsonMember* end = data_ + size_;
+    if (index == size_) {
+        new (end) JsonMember(std::move(member));
+    } else {
+        new (end) JsonMember(std::move(end[-1]));
+        std::move_backward(data_ + index, end - 1, end);
+        data_[index] = std::move(member);
+    }
+    ++size_;
+    return data_[index].value;
+}
+
+JsonValue& JsonObject::set(const std::u16string& key, JsonValue value) {
+    return set(std::u16string_view(key), std::move(value));
+}
+
+JsonValue& JsonObject::set(const char16_t* key, JsonValue value) {
+    return set(std::u16string_view(key), std::move(value));
 }
 
 JsonValue& JsonObject::set(std::string_view utf8Key, JsonValue value) {
-    return set(toUtf16(utf8Key), std::move(value));
+    return set(std::u16string_view(toUtf16(utf8Key)), std::move(value));
 }
 
 bool JsonObject::erase(std::u16string_view key) {
-    JsonMember* m = findMember(members_, key);
-    if (!m)
+    JsonMember* at = lowerBound(key);
+    JsonMember* end = data_ + size_;
+    if (at == end || at->key != key)
         return false;
-    members_.erase(members_.begin() + (m - members_.data()));
+    std::move(at + 1, end, at);
+    end[-1].~JsonMember();
+    --size_;
+    return true;
+}
+
+bool operator==(const JsonObject& a, const JsonObject& b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (a.data_[i].key != b.data_[i].key || !(a.data_[i].value == b.data_[i].value))
+            return false;
     return true;
 }
 
 JsonMember::JsonMember(std::string_view utf8Key, JsonValue v)
-    : key(toUtf16(utf8Key)), value(std::move(v)) {}
+    : key(JsonString::fromUtf8(utf8Key)), value(std::move(v)) {}
 
 // ---------------------------------------------------------------------------------------------
 // Values
-
-JsonValue::JsonValue(Decimal value) noexcept : kind_(Kind::Number) {
-    new (&number_) Decimal(std::move(value));
-    heavy_ = !number_.isCompact();
-}
 
 namespace {
 
@@ -254,6 +544,7 @@ private:
 } // namespace
 
 JsonValue::JsonValue(double value) : kind_(Kind::Null) {
+    clearBytes();
     if (std::optional<Decimal> d = Decimal::fromDouble(value)) {
         new (&number_) Decimal(std::move(*d));
         kind_ = Kind::Number;
@@ -265,25 +556,7 @@ JsonValue::JsonValue(double value) : kind_(Kind::Null) {
     }
 }
 
-JsonValue::JsonValue(std::u16string value) noexcept : kind_(Kind::String) {
-    heavy_ = true;
-    new (&string_) std::u16string(std::move(value));
-}
-
-JsonValue::JsonValue(std::string_view utf8) : kind_(Kind::String) {
-    heavy_ = true;
-    new (&string_) std::u16string(toUtf16(utf8));
-}
-
-JsonValue::JsonValue(Array elements) noexcept : kind_(Kind::Array) {
-    heavy_ = true;
-    new (&array_) Array(std::move(elements));
-}
-
-JsonValue::JsonValue(JsonObject members) noexcept : kind_(Kind::Object) {
-    heavy_ = true;
-    new (&object_) JsonObject(std::move(members));
-}
+JsonValue::JsonValue(std::string_view utf8) : JsonValue(JsonString::fromUtf8(utf8)) {}
 
 JsonValue::JsonValue(std::shared_ptr<const JsonHostValue> host) noexcept : kind_(Kind::Null) {
     clearBytes();
@@ -310,8 +583,9 @@ JsonValue::JsonValue(const JsonValue& other) : kind_(Kind::Null) {
 JsonValue& JsonValue::operator=(const JsonValue& other) {
     if (this != &other) {
         JsonValue copy(other);
-        destroy();
-        moveFrom(copy);
+        if (heavy_)
+            destroy();
+        relocateFrom(copy);
     }
     return *this;
 }
@@ -319,107 +593,11 @@ JsonValue& JsonValue::operator=(const JsonValue& other) {
 void JsonValue::moveAssign(JsonValue& other) noexcept {
     if (this != &other) {
         // `other` may live inside this value: detach it before letting go of this one.
-        JsonValue taken;
-        taken.moveFrom(other);
+        JsonValue taken(std::move(other));
         destroy();
-        moveFrom(taken);
+        relocateFrom(taken);
     }
 }
-
-std::optional<bool> JsonValue::asBoolean() const noexcept {
-    if (kind_ != Kind::Boolean)
-        return std::nullopt;
-    return boolean_;
-}
-
-void JsonValue::moveFrom(JsonValue& other) noexcept {
-    switch (other.kind_) {
-    case Kind::Null:
-        break;
-    case Kind::Boolean:
-        boolean_ = other.boolean_;
-        break;
-    case Kind::Number:
-        new (&number_) Decimal(std::move(other.number_));
-        break;
-    case Kind::String:
-        new (&string_) std::u16string(std::move(other.string_));
-        break;
-    case Kind::Array:
-        new (&array_) Array(std::move(other.array_));
-        break;
-    case Kind::Object:
-        new (&object_) JsonObject(std::move(other.object_));
-        break;
-    case Kind::Host:
-        new (&host_) std::shared_ptr<const JsonHostValue>(std::move(other.host_));
-        break;
-    }
-    kind_ = other.kind_;
-    heavy_ = other.heavy_;
-    other.destroy();
-}
-
-namespace {
-
-// Values nested deeper than this are released with an explicit work list instead of
-// recursion.
-constexpr int kRecursionBudget = 64;
-
-} // namespace
-
-// Empties every container below `value`, bottom-up, so that destroying `value` afterwards
-// recurses at most one level. Recursion is bounded by kRecursionBudget; below that the rest is
-// taken apart iteratively.
-struct JsonValueRelease {
-    static bool hasChildren(const JsonValue& v) {
-        return (v.kind_ == JsonValue::Kind::Array && !v.array_.empty()) ||
-               (v.kind_ == JsonValue::Kind::Object && !v.object_.members_.empty());
-    }
-
-    static void flatten(JsonValue& root) {
-        std::vector<JsonValue> work;
-        auto takeChildren = [&work](JsonValue& v) {
-            if (v.kind_ == JsonValue::Kind::Array) {
-                for (JsonValue& child : v.array_)
-                    if (hasChildren(child))
-                        work.push_back(std::move(child));
-                v.array_.clear();
-            } else if (v.kind_ == JsonValue::Kind::Object) {
-                for (JsonMember& member : v.object_.members_)
-                    if (hasChildren(member.value))
-                        work.push_back(std::move(member.value));
-                v.object_.members_.clear();
-            }
-        };
-        takeChildren(root);
-        while (!work.empty()) {
-            JsonValue item = std::move(work.back());
-            work.pop_back();
-            takeChildren(item);
-        }
-    }
-
-    static void clearDeep(JsonValue& v, int budget) {
-        if (budget == 0) {
-            flatten(v);
-            return;
-        }
-        if (v.kind_ == JsonValue::Kind::Array) {
-            for (JsonValue& child : v.array_)
-                if (hasChildren(child))
-                    clearDeep(child, budget - 1);
-        } else {
-            for (JsonMember& member : v.object_.members_)
-                if (hasChildren(member.value))
-                    clearDeep(member.value, budget - 1);
-        }
-        if (v.kind_ == JsonValue::Kind::Array)
-            v.array_.clear();
-        else
-            v.object_.members_.clear();
-    }
-};
 
 void JsonValue::destroy() noexcept {
     switch (kind_) {
@@ -430,16 +608,12 @@ void JsonValue::destroy() noexcept {
         number_.~Decimal();
         break;
     case Kind::String:
-        string_.~basic_string();
+        string_.~JsonString();
         break;
     case Kind::Array:
-        if (!array_.empty())
-            JsonValueRelease::clearDeep(*this, kRecursionBudget);
-        array_.~vector();
+        array_.~JsonArray();
         break;
     case Kind::Object:
-        if (!object_.members_.empty())
-            JsonValueRelease::clearDeep(*this, kRecursionBudget);
         object_.~JsonObject();
         break;
     case Kind::Host:
@@ -448,7 +622,6 @@ void JsonValue::destroy() noexcept {
     }
     kind_ = Kind::Null;
     heavy_ = false;
-    clearBytes();
 }
 
 void JsonValue::copyFrom(const JsonValue& other) {
@@ -465,17 +638,31 @@ void JsonValue::copyFrom(const JsonValue& other) {
             new (&target.number_) Decimal(source.number_);
             break;
         case Kind::String:
-            new (&target.string_) std::u16string(source.string_);
+            new (&target.string_) JsonString(source.string_);
             break;
-        case Kind::Array:
-            new (&target.array_) Array(source.array_.size());
+        case Kind::Array: {
+            new (&target.array_) Array();
+            Array& to = target.array_;
+            const uint32_t n = source.array_.size_;
+            if (n != 0) {
+                to.data_ = allocateSlots<JsonValue>(n);
+                to.capacity_ = n;
+                for (; to.size_ < n; ++to.size_)
+                    new (to.data_ + to.size_) JsonValue();
+            }
             break;
+        }
         case Kind::Object: {
             new (&target.object_) JsonObject();
-            auto& members = target.object_.members_;
-            members.reserve(source.object_.members_.size());
-            for (const JsonMember& m : source.object_.members_)
-                members.emplace_back(m.key, JsonValue());
+            JsonObject& to = target.object_;
+            const uint32_t n = source.object_.size_;
+            if (n != 0) {
+                to.data_ = allocateSlots<JsonMember>(n);
+                to.capacity_ = n;
+                for (; to.size_ < n; ++to.size_)
+                    new (to.data_ + to.size_)
+                        JsonMember(source.object_.data_[to.size_].key, JsonValue());
+            }
             break;
         }
         case Kind::Host:
@@ -502,9 +689,9 @@ void JsonValue::copyFrom(const JsonValue& other) {
             for (std::size_t i = 0; i < source->array_.size(); ++i)
                 copyChild(source->array_[i], target->array_[i]);
         } else {
-            const auto& from = source->object_.members_;
-            auto& to = target->object_.members_;
-            for (std::size_t i = 0; i < from.size(); ++i)
+            const JsonMember* from = source->object_.data_;
+            JsonMember* to = target->object_.data_;
+            for (std::size_t i = 0; i < source->object_.size(); ++i)
                 copyChild(from[i].value, to[i].value);
         }
     }
@@ -540,8 +727,8 @@ bool operator==(const JsonValue& a, const JsonValue& b) {
                 work.emplace_back(&x->array_[i], &y->array_[i]);
             break;
         case Kind::Object: {
-            const auto& mx = x->object_.members();
-            const auto& my = y->object_.members();
+            const auto mx = x->object_.members();
+            const auto my = y->object_.members();
             if (mx.size() != my.size())
                 return false;
             for (std::size_t i = mx.size(); i-- > 0;) {
@@ -598,7 +785,7 @@ JsonRef JsonRef::operator[](int index) const noexcept {
 }
 
 std::optional<std::string> JsonRef::stringUtf8() const {
-    const std::u16string* s = asString();
+    const JsonString* s = asString();
     if (!s)
         return std::nullopt;
     return toUtf8(*s);

@@ -7,13 +7,23 @@
 // Values are plain values: copies are deep, == compares contents. Destruction, copying and
 // comparison never recurse once per nesting level, so arbitrarily deep values are safe.
 //
+// Representation (a parsed document is mostly these, so they are kept small):
+// - A JsonValue is 24 bytes: a 16-byte payload, its kind and whether it owns memory. The
+//   payload holds a Decimal inline (its long form points to its text), a JsonString, a
+//   JsonArray, a JsonObject or a std::shared_ptr to a host object.
+// - A JsonString is 16 bytes: up to 7 UTF-16 units inline, longer strings in one heap block of
+//   exactly their size. It is immutable once made.
+// - A JsonArray (JsonValue::Array) is a pointer, a size and a capacity (16 bytes); a JsonObject
+//   the same over JsonMember (a key and a value, 40 bytes). Both hold at most 2^32 - 1 entries;
+//   going beyond that terminates the process like running out of memory would.
+//
 //     using brenvo::JsonValue;
 //     JsonValue reply = JsonValue::object({
 //         {"resultCount", 1},
 //         {"results", JsonValue::array({JsonValue::object({{"version", "2.1"}})})},
 //     });
 //     brenvo::JsonRef ref(reply);
-//     if (const std::u16string* version = ref["results"][0]["version"].asString())
+//     if (const brenvo::JsonString* version = ref["results"][0]["version"].asString())
 //         std::string utf8 = brenvo::toUtf8(*version);    // "2.1"
 //     ref["results"][7]["missing"].isAbsent();              // true, no checks in between
 #pragma once
@@ -21,6 +31,7 @@
 #include "brenvo/Export.h"
 #include "brenvo/JSON/Decimal.h"
 
+#include <compare>
 #include <concepts>
 #include <cstddef>
 #include <cstdint>
@@ -28,6 +39,7 @@
 #include <initializer_list>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -40,11 +52,12 @@ class JsonValue;
 class JsonHostValue;
 struct JsonMember;
 struct JsonValueRelease;
-class JsonObject;
 
 namespace detail {
-// Makes an object of members already sorted with unique keys, without checking them.
-JsonObject adoptSortedMembers(std::vector<JsonMember>&& members) noexcept;
+// Builds strings and containers from storage the parser filled; see detail/ValueBuilder.h.
+struct ValueBuilder;
+// Ends the process when a container or string would exceed its size limit.
+[[noreturn]] BRENVO_EXPORT void containerLimitExceeded() noexcept;
 } // namespace detail
 
 // UTF-8 <-> UTF-16. The lenient forms never fail: a lone surrogate (UTF-16) or a malformed
@@ -55,21 +68,186 @@ BRENVO_EXPORT std::u16string toUtf16(std::string_view utf8);
 BRENVO_EXPORT std::optional<std::string> toUtf8Strict(std::u16string_view text);
 BRENVO_EXPORT std::optional<std::u16string> toUtf16Strict(std::string_view utf8);
 
-// The members of an object, sorted by key in UTF-16 unit order, keys unique.
+// An immutable string of UTF-16 units in 16 bytes: up to kInlineUnits units are stored in the
+// object itself, longer strings in one heap block of exactly their size.
+class BRENVO_EXPORT JsonString {
+public:
+    static constexpr std::size_t kInlineUnits = 7;
+
+    JsonString() noexcept { std::memset(static_cast<void*>(this), 0, sizeof *this); }
+    explicit JsonString(std::u16string_view text);
+    explicit JsonString(const char16_t* text) : JsonString(std::u16string_view(text)) {}
+    // UTF-8 text; malformed sequences become U+FFFD.
+    static JsonString fromUtf8(std::string_view utf8);
+
+    JsonString(const JsonString& other) : JsonString(other.view()) {}
+    // Moving hands over the heap block; the source becomes empty.
+    JsonString(JsonString&& other) noexcept {
+        std::memcpy(static_cast<void*>(this), static_cast<const void*>(&other), sizeof *this);
+        other.tag_ = 0;
+    }
+    JsonString& operator=(const JsonString& other) {
+        if (this != &other)
+            *this = JsonString(other);
+        return *this;
+    }
+    JsonString& operator=(JsonString&& other) noexcept {
+        if (this != &other) {
+            release();
+            std::memcpy(static_cast<void*>(this), static_cast<const void*>(&other), sizeof *this);
+            other.tag_ = 0;
+        }
+        return *this;
+    }
+    ~JsonString() { release(); }
+
+    const char16_t* data() const noexcept {
+        if (tag_ <= kInlineUnits)
+            return units_;
+        const char16_t* heap;
+        std::memcpy(&heap, units_, sizeof heap);
+        return heap;
+    }
+    std::size_t size() const noexcept {
+        if (tag_ <= kInlineUnits)
+            return tag_;
+        uint32_t low;
+        std::memcpy(&low, units_ + kSizeAt, sizeof low);
+        return static_cast<std::size_t>(low | (uint64_t(units_[kSizeAt + 2]) << 32));
+    }
+    bool empty() const noexcept { return tag_ == 0; }
+    std::u16string_view view() const noexcept { return {data(), size()}; }
+    operator std::u16string_view() const noexcept { return view(); }
+    std::u16string str() const { return std::u16string(view()); }
+    const char16_t* begin() const noexcept { return data(); }
+    const char16_t* end() const noexcept { return data() + size(); }
+    char16_t operator[](std::size_t i) const noexcept { return data()[i]; }
+
+    friend bool operator==(const JsonString& a, const JsonString& b) noexcept {
+        return a.view() == b.view();
+    }
+    friend bool operator==(const JsonString& a, std::u16string_view b) noexcept {
+        return a.view() == b;
+    }
+    friend std::strong_ordering operator<=>(const JsonString& a, const JsonString& b) noexcept {
+        return a.view() <=> b.view();
+    }
+    friend std::strong_ordering operator<=>(const JsonString& a, std::u16string_view b) noexcept {
+        return a.view() <=> b;
+    }
+
+private:
+    friend struct detail::ValueBuilder;
+    // Heap form: the block's address in units_[0..3], the size's low 32 bits in units_[4..5]
+    // and its high 16 bits in units_[6].
+    static constexpr std::size_t kSizeAt = 4;
+    static_assert(sizeof(char16_t*) <= kSizeAt * sizeof(char16_t));
+    static constexpr uint16_t kHeap = 0xFFFF;
+
+    // Makes this empty string a string of `n` units and returns where to write them.
+    char16_t* prepare(std::size_t n);
+    void release() noexcept {
+        if (tag_ == kHeap)
+            freeHeap();
+    }
+    void freeHeap() noexcept;
+
+    alignas(8) char16_t units_[kInlineUnits];
+    uint16_t tag_; // the inline size (0 to 7), or kHeap
+};
+static_assert(sizeof(JsonString) == 16);
+
+// The elements of an array: a vector-like sequence of at most 2^32 - 1 values.
+class BRENVO_EXPORT JsonArray {
+public:
+    using value_type = JsonValue;
+    using iterator = JsonValue*;
+    using const_iterator = const JsonValue*;
+    using size_type = std::size_t;
+
+    JsonArray() noexcept = default;
+    JsonArray(std::initializer_list<JsonValue> elements);
+    JsonArray(const std::vector<JsonValue>& elements);
+    JsonArray(std::vector<JsonValue>&& elements);
+    JsonArray(const JsonArray& other);
+    JsonArray(JsonArray&& other) noexcept
+        : data_(other.data_), size_(other.size_), capacity_(other.capacity_) {
+        other.data_ = nullptr;
+        other.size_ = other.capacity_ = 0;
+    }
+    JsonArray& operator=(const JsonArray& other);
+    JsonArray& operator=(JsonArray&& other) noexcept;
+    ~JsonArray() {
+        if (data_)
+            release();
+    }
+
+    std::size_t size() const noexcept { return size_; }
+    bool empty() const noexcept { return size_ == 0; }
+    std::size_t capacity() const noexcept { return capacity_; }
+    JsonValue* data() noexcept { return data_; }
+    const JsonValue* data() const noexcept { return data_; }
+    iterator begin() noexcept { return data_; }
+    iterator end() noexcept;
+    const_iterator begin() const noexcept { return data_; }
+    const_iterator end() const noexcept;
+    JsonValue& operator[](std::size_t i) noexcept;
+    const JsonValue& operator[](std::size_t i) const noexcept;
+    JsonValue& front() noexcept { return *data_; }
+    const JsonValue& front() const noexcept { return *data_; }
+    JsonValue& back() noexcept;
+    const JsonValue& back() const noexcept;
+
+    void reserve(std::size_t capacity);
+    void clear() noexcept;
+    void push_back(const JsonValue& value);
+    void push_back(JsonValue&& value);
+    template <typename... Args> JsonValue& emplace_back(Args&&... args);
+    void pop_back() noexcept;
+
+    friend BRENVO_EXPORT bool operator==(const JsonArray& a, const JsonArray& b);
+
+private:
+    friend class JsonValue;
+    friend struct JsonValueRelease;
+    friend struct detail::ValueBuilder;
+    void release() noexcept;
+    // Room for at least one more element.
+    void grow();
+
+    JsonValue* data_ = nullptr;
+    uint32_t size_ = 0;
+    uint32_t capacity_ = 0;
+};
+
+// The members of an object, sorted by key in UTF-16 unit order, keys unique; at most
+// 2^32 - 1 of them.
 class BRENVO_EXPORT JsonObject {
 public:
     using const_iterator = const JsonMember*;
 
-    JsonObject() = default;
+    JsonObject() noexcept = default;
     // Members in any order; of equal keys the last one is kept.
     JsonObject(std::initializer_list<JsonMember> members);
     static JsonObject fromMembers(std::vector<JsonMember> members);
+    JsonObject(const JsonObject& other);
+    JsonObject(JsonObject&& other) noexcept
+        : data_(other.data_), size_(other.size_), capacity_(other.capacity_) {
+        other.data_ = nullptr;
+        other.size_ = other.capacity_ = 0;
+    }
+    JsonObject& operator=(const JsonObject& other);
+    JsonObject& operator=(JsonObject&& other) noexcept;
+    ~JsonObject() {
+        if (data_)
+            release();
+    }
 
-    std::size_t size() const noexcept;
-    bool empty() const noexcept;
-    const_iterator begin() const noexcept;
+    std::size_t size() const noexcept { return size_; }
+    bool empty() const noexcept { return size_ == 0; }
+    const_iterator begin() const noexcept { return data_; }
     const_iterator end() const noexcept;
-    const std::vector<JsonMember>& members() const noexcept { return members_; }
+    std::span<const JsonMember> members() const noexcept;
 
     // The value stored under `key`, or nullptr. The UTF-8 form converts the key first.
     const JsonValue* find(std::u16string_view key) const noexcept;
@@ -78,22 +256,31 @@ public:
     bool contains(std::u16string_view key) const noexcept { return find(key) != nullptr; }
 
     // Stores `value` under `key`, replacing any value stored there.
-    JsonValue& set(std::u16string key, JsonValue value);
+    JsonValue& set(std::u16string_view key, JsonValue value);
+    JsonValue& set(const std::u16string& key, JsonValue value);
+    JsonValue& set(const char16_t* key, JsonValue value);
     JsonValue& set(std::string_view utf8Key, JsonValue value);
     // Removes the member; false when there was none.
     bool erase(std::u16string_view key);
 
+    friend BRENVO_EXPORT bool operator==(const JsonObject& a, const JsonObject& b);
+
 private:
     friend class JsonValue;
     friend struct JsonValueRelease;
-    friend JsonObject detail::adoptSortedMembers(std::vector<JsonMember>&& members) noexcept;
-    std::vector<JsonMember> members_;
+    friend struct detail::ValueBuilder;
+    void release() noexcept;
+    JsonMember* lowerBound(std::u16string_view key) const noexcept;
+
+    JsonMember* data_ = nullptr;
+    uint32_t size_ = 0;
+    uint32_t capacity_ = 0;
 };
 
 class BRENVO_EXPORT JsonValue {
 public:
     enum class Kind : uint8_t { Null, Boolean, Number, String, Array, Object, Host };
-    using Array = std::vector<JsonValue>;
+    using Array = JsonArray;
     using Object = JsonObject;
 
     JsonValue() noexcept : kind_(Kind::Null) { clearBytes(); }
@@ -102,7 +289,10 @@ public:
         clearBytes();
         boolean_ = value;
     }
-    JsonValue(Decimal value) noexcept;
+    JsonValue(Decimal value) noexcept : kind_(Kind::Number) {
+        new (&number_) Decimal(std::move(value));
+        heavy_ = !number_.isCompact();
+    }
     template <std::integral T>
     requires(!std::same_as<T, bool>) JsonValue(T value)
     noexcept : JsonValue(Decimal(value)) {}
@@ -110,14 +300,21 @@ public:
     // they give a host value named "non-finite double (nan)" (or "(inf)", "(-inf)") that
     // offers no proxy, so writing it fails with a clear message instead of losing the value.
     JsonValue(double value);
-    JsonValue(std::u16string value) noexcept;
-    JsonValue(const char16_t* value) : JsonValue(std::u16string(value)) {}
+    JsonValue(JsonString value) noexcept : kind_(Kind::String), heavy_(true) {
+        new (&string_) JsonString(std::move(value));
+    }
+    JsonValue(const std::u16string& value) : JsonValue(JsonString(value)) {}
+    JsonValue(const char16_t* value) : JsonValue(JsonString(value)) {}
     // UTF-8 text; malformed sequences become U+FFFD.
     JsonValue(std::string_view utf8);
     JsonValue(const char* utf8) : JsonValue(std::string_view(utf8)) {}
     JsonValue(const std::string& utf8) : JsonValue(std::string_view(utf8)) {}
-    explicit JsonValue(Array elements) noexcept;
-    explicit JsonValue(JsonObject members) noexcept;
+    explicit JsonValue(Array elements) noexcept : kind_(Kind::Array), heavy_(true) {
+        new (&array_) Array(std::move(elements));
+    }
+    explicit JsonValue(JsonObject members) noexcept : kind_(Kind::Object), heavy_(true) {
+        new (&object_) JsonObject(std::move(members));
+    }
     // A host object; a null pointer gives null.
     JsonValue(std::shared_ptr<const JsonHostValue> host) noexcept;
     template <typename T>
@@ -128,30 +325,21 @@ public:
 
     static JsonValue array() { return JsonValue(Array{}); }
     static JsonValue array(std::initializer_list<JsonValue> elements);
-    static JsonValue object();
+    static JsonValue object() { return JsonValue(JsonObject{}); }
     static JsonValue object(std::initializer_list<JsonMember> members);
 
     JsonValue(const JsonValue& other);
-    JsonValue(JsonValue&& other) noexcept : kind_(Kind::Null) {
-        if (other.isCompactScalar())
-            moveCompactFrom(other);
-        else
-            moveFrom(other);
-    }
+    JsonValue(JsonValue&& other) noexcept { relocateFrom(other); }
     JsonValue& operator=(const JsonValue& other);
     JsonValue& operator=(JsonValue&& other) noexcept {
-        if (!isCompactScalar()) {
+        if (!heavy_)
+            relocateFrom(other);
+        else
             moveAssign(other);
-        } else if (other.isCompactScalar()) {
-            moveCompactFrom(other);
-        } else {
-            kind_ = Kind::Null;
-            moveFrom(other);
-        }
         return *this;
     }
     ~JsonValue() {
-        if (!isCompactScalar())
+        if (heavy_)
             destroy();
     }
 
@@ -168,10 +356,11 @@ public:
 
     // Each accessor gives the content when the value is of that kind, otherwise
     // std::nullopt or nullptr.
-    std::optional<bool> asBoolean() const noexcept;
+    std::optional<bool> asBoolean() const noexcept {
+        return isBoolean() ? std::optional<bool>(boolean_) : std::nullopt;
+    }
     const Decimal* asNumber() const noexcept { return isNumber() ? &number_ : nullptr; }
-    const std::u16string* asString() const noexcept { return isString() ? &string_ : nullptr; }
-    std::u16string* asString() noexcept { return isString() ? &string_ : nullptr; }
+    const JsonString* asString() const noexcept { return isString() ? &string_ : nullptr; }
     const Array* asArray() const noexcept { return isArray() ? &array_ : nullptr; }
     Array* asArray() noexcept { return isArray() ? &array_ : nullptr; }
     const JsonObject* asObject() const noexcept { return isObject() ? &object_ : nullptr; }
@@ -186,48 +375,57 @@ public:
 
 private:
     friend struct JsonValueRelease;
+    friend struct detail::ValueBuilder;
     void destroy() noexcept;
-    void moveFrom(JsonValue& other) noexcept;
     void moveAssign(JsonValue& other) noexcept;
-    // Null, a boolean or an inline number: nothing to release, copied bit for bit.
-    bool isCompactScalar() const noexcept { return !heavy_; }
-    // Requires that both this value and `other` are compact scalars; leaves `other` as is.
-    // Compact values keep every byte of their storage defined, so they copy as plain bytes.
     void clearBytes() noexcept { std::memset(static_cast<void*>(&number_), 0, sizeof(Decimal)); }
-    void moveCompactFrom(JsonValue& other) noexcept {
-        // A compact value is plain bytes (a boolean, or a number without memory of its own).
-        std::memcpy(static_cast<void*>(&number_), static_cast<const void*>(&other.number_),
-                    sizeof(Decimal));
+    // Takes over `other`'s content, this value holding nothing; `other` becomes null. Every
+    // payload but a host pointer is relocatable (no payload points into itself), so its bytes
+    // move as they are and the source is simply marked null, never destroyed.
+    void relocateFrom(JsonValue& other) noexcept {
         kind_ = other.kind_;
+        heavy_ = other.heavy_;
+        if (kind_ == Kind::Host) {
+            new (&host_) std::shared_ptr<const JsonHostValue>(std::move(other.host_));
+            other.host_.~shared_ptr();
+        } else {
+            std::memcpy(static_cast<void*>(&number_), static_cast<const void*>(&other.number_),
+                        sizeof(Decimal));
+        }
+        other.kind_ = Kind::Null;
+        other.heavy_ = false;
     }
     void copyFrom(const JsonValue& other);
 
-    Kind kind_;
-    bool heavy_ = false; // owns memory: a string, container, host object or long number
     union {
         bool boolean_;
         Decimal number_;
-        std::u16string string_;
+        JsonString string_;
         Array array_;
         JsonObject object_;
         std::shared_ptr<const JsonHostValue> host_;
     };
+    Kind kind_;
+    bool heavy_ = false; // owns memory: a string, container, host object or long number
 };
+static_assert(sizeof(JsonValue) == 24);
 
 // One member of an object.
 struct BRENVO_EXPORT JsonMember {
     JsonMember() = default;
-    JsonMember(std::u16string k, JsonValue v) : key(std::move(k)), value(std::move(v)) {}
+    JsonMember(JsonString k, JsonValue v) noexcept : key(std::move(k)), value(std::move(v)) {}
+    JsonMember(const std::u16string& k, JsonValue v) : key(k), value(std::move(v)) {}
     JsonMember(const char16_t* k, JsonValue v) : key(k), value(std::move(v)) {}
     JsonMember(std::string_view utf8Key, JsonValue v);
     JsonMember(const char* utf8Key, JsonValue v)
         : JsonMember(std::string_view(utf8Key), std::move(v)) {}
 
-    std::u16string key;
+    JsonString key;
     JsonValue value;
 
     friend bool operator==(const JsonMember&, const JsonMember&) = default;
 };
+static_assert(sizeof(JsonMember) == 40);
 
 // A value of a type the JSON layer does not know, created by host code. A writer asks it for
 // a JSON stand-in (proxyForJson) and otherwise reports it by typeName().
@@ -269,9 +467,7 @@ public:
         return value_ ? value_->asBoolean() : std::nullopt;
     }
     const Decimal* asNumber() const noexcept { return value_ ? value_->asNumber() : nullptr; }
-    const std::u16string* asString() const noexcept {
-        return value_ ? value_->asString() : nullptr;
-    }
+    const JsonString* asString() const noexcept { return value_ ? value_->asString() : nullptr; }
     const JsonValue::Array* asArray() const noexcept {
         return value_ ? value_->asArray() : nullptr;
     }
@@ -283,20 +479,49 @@ private:
     const JsonValue* value_ = nullptr;
 };
 
-inline std::size_t JsonObject::size() const noexcept {
-    return members_.size();
+inline JsonArray::iterator JsonArray::end() noexcept {
+    return data_ + size_;
 }
-inline bool JsonObject::empty() const noexcept {
-    return members_.empty();
+inline JsonArray::const_iterator JsonArray::end() const noexcept {
+    return data_ + size_;
 }
-inline JsonValue JsonValue::object() {
-    return JsonValue(JsonObject{});
+inline JsonValue& JsonArray::operator[](std::size_t i) noexcept {
+    return data_[i];
 }
-inline JsonObject::const_iterator JsonObject::begin() const noexcept {
-    return members_.data();
+inline const JsonValue& JsonArray::operator[](std::size_t i) const noexcept {
+    return data_[i];
 }
+inline JsonValue& JsonArray::back() noexcept {
+    return data_[size_ - 1];
+}
+inline const JsonValue& JsonArray::back() const noexcept {
+    return data_[size_ - 1];
+}
+inline void JsonArray::push_back(const JsonValue& value) {
+    emplace_back(value);
+}
+inline void JsonArray::push_back(JsonValue&& value) {
+    emplace_back(std::move(value));
+}
+template <typename... Args> JsonValue& JsonArray::emplace_back(Args&&... args) {
+    // Build first: an argument may be an element of this array, which growing would move.
+    JsonValue value(std::forward<Args>(args)...);
+    if (size_ == capacity_)
+        grow();
+    JsonValue* slot = new (data_ + size_) JsonValue(std::move(value));
+    ++size_;
+    return *slot;
+}
+inline void JsonArray::pop_back() noexcept {
+    --size_;
+    data_[size_].~JsonValue();
+}
+
 inline JsonObject::const_iterator JsonObject::end() const noexcept {
-    return members_.data() + members_.size();
+    return data_ + size_;
+}
+inline std::span<const JsonMember> JsonObject::members() const noexcept {
+    return {data_, size_};
 }
 
 } // namespace brenvo

@@ -1,8 +1,8 @@
 #include "brenvo/JSON/XKJsonParser.h"
 
-#include "brenvo/JSON/detail/Members.h"
 #include "brenvo/JSON/detail/NumberScan.h"
 #include "brenvo/JSON/detail/Utf8.h"
+#include "brenvo/JSON/detail/ValueBuilder.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -112,28 +112,90 @@ struct Frame {
     std::size_t pending; // objects: the member whose value is being read
 };
 
+// A stack of values or members being built. Entries move by copying their bytes: the parser
+// makes no host values, and no other payload (decimal, string, array, object) points into
+// itself, so a byte copy is a complete move and the source needs no destruction.
+template <typename T> class ByteMovedStack {
+public:
+    ByteMovedStack() = default;
+    ByteMovedStack(const ByteMovedStack&) = delete;
+    ByteMovedStack& operator=(const ByteMovedStack&) = delete;
+    ~ByteMovedStack() {
+        clear();
+        ::operator delete(data_);
+    }
+
+    std::size_t size() const noexcept { return size_; }
+    T& operator[](std::size_t i) noexcept { return data_[i]; }
+    T& back() noexcept { return data_[size_ - 1]; }
+    T* top(std::size_t n) noexcept { return data_ + size_ - n; }
+
+    template <typename... Args> T& emplace(Args&&... args) {
+        if (size_ == capacity_)
+            grow();
+        return *new (data_ + size_++) T(std::forward<Args>(args)...);
+    }
+    // Forgets the top `n` entries, which the caller has moved away or destroyed.
+    void drop(std::size_t n) noexcept { size_ -= n; }
+    void clear() noexcept {
+        for (std::size_t i = 0; i < size_; ++i)
+            data_[i].~T();
+        size_ = 0;
+    }
+
+private:
+    void grow() {
+        const std::size_t capacity = capacity_ ? capacity_ * 2 : 256;
+        T* data = static_cast<T*>(::operator new(capacity * sizeof(T)));
+        if (size_ != 0)
+            std::memcpy(static_cast<void*>(data), static_cast<const void*>(data_),
+                        size_ * sizeof(T));
+        ::operator delete(data_);
+        data_ = data;
+        capacity_ = capacity;
+    }
+
+    T* data_ = nullptr;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
+};
+
+// A key to sort: its units and its position among the members read.
+struct KeyRef {
+    const char16_t* data;
+    uint32_t size;
+    uint32_t index;
+};
+
+// The parser's working storage, kept between parses so that it is allocated once.
+struct Stacks {
+    ByteMovedStack<JsonValue> values;
+    ByteMovedStack<JsonMember> members;
+    std::vector<Frame> frames;
+    std::vector<KeyRef> order;
+    std::u16string text; // strings with escapes or non-ASCII content, decoded
+};
+
 } // namespace
 
 struct XKJsonParser::Scratch {
     std::string input;
-    std::vector<JsonValue> values;
-    std::vector<JsonMember> members;
-    std::vector<Frame> frames;
-    std::vector<uint32_t> order;
+    Stacks stacks;
 };
 
 namespace {
+
+using detail::ValueBuilder;
 
 // One parse over a zero-terminated, padded buffer. Open containers live on explicit stacks,
 // so nesting costs heap, never machine stack. Each failing step adds its record and the
 // records of the enclosing containers follow, innermost first.
 class Scanner {
 public:
-    Scanner(XKJsonBase& owner, std::vector<JsonValue>& values, std::vector<JsonMember>& members,
-            std::vector<Frame>& frames, std::vector<uint32_t>& order, uint64_t& depth,
-            uint64_t limit)
-        : owner_(owner), values_(values), members_(members), frames_(frames), order_(order),
-          depth_(depth), limit_(limit) {}
+    Scanner(XKJsonBase& owner, Stacks& scratch, uint64_t& depth, uint64_t limit)
+        : owner_(owner), values_(scratch.values), members_(scratch.members),
+          frames_(scratch.frames), order_(scratch.order), text_(scratch.text), depth_(depth),
+          limit_(limit) {}
 
     bool run(const char* input, JsonValue& result);
 
@@ -172,18 +234,24 @@ private:
     // Where a finished value goes: the top level, the open array or the open object.
     enum class Next { Top, ArrayElement, ObjectMember };
 
-    // Stores a finished value straight into its place and says which place that was.
-    template <typename T> Next put(T&& content) {
+    // The null value a finished value is stored into, and which place that is.
+    JsonValue& target(Next& next) {
         if (frames_.empty()) {
-            *result_ = JsonValue(std::forward<T>(content));
-            return Next::Top;
+            next = Next::Top;
+            return *result_;
         }
         if (frames_.back().object) {
-            members_.back().value = JsonValue(std::forward<T>(content));
-            return Next::ObjectMember;
+            next = Next::ObjectMember;
+            return members_.back().value;
         }
-        values_.emplace_back(std::forward<T>(content));
-        return Next::ArrayElement;
+        next = Next::ArrayElement;
+        return values_.emplace();
+    }
+    template <typename T> Next put(T&& content) {
+        Next next;
+        // The target is null, so this assignment is a plain move of bytes.
+        target(next) = JsonValue(std::forward<T>(content));
+        return next;
     }
 
     bool open(bool object) {
@@ -196,60 +264,91 @@ private:
         return true;
     }
 
+    // The elements read since the array opened become its storage: one exactly-sized block.
     Next closeArray() {
-        const std::size_t start = frames_.back().start;
-        JsonValue::Array elements(std::make_move_iterator(values_.begin() + std::ptrdiff_t(start)),
-                                  std::make_move_iterator(values_.end()));
-        values_.erase(values_.begin() + std::ptrdiff_t(start), values_.end());
+        const std::size_t n = values_.size() - frames_.back().start;
+        JsonValue* data = nullptr;
+        if (n != 0) {
+            data = ValueBuilder::allocate<JsonValue>(n);
+            std::memcpy(static_cast<void*>(data), static_cast<const void*>(values_.top(n)),
+                        n * sizeof(JsonValue));
+            values_.drop(n);
+        }
         frames_.pop_back();
         --depth_;
-        return put(std::move(elements));
+        Next next;
+        ValueBuilder::setArray(target(next), data, n);
+        return next;
     }
 
+    // The members read since the object opened, sorted by key once (of equal keys the one read
+    // last wins), become its storage: one exactly-sized block.
     Next closeObject() {
-        const std::size_t start = frames_.back().start;
-        JsonMember* first = members_.data() + start;
-        const std::size_t n = members_.size() - start;
-        std::size_t unsortedAt = 1;
-        while (unsortedAt < n && first[unsortedAt - 1].key < first[unsortedAt].key)
-            ++unsortedAt;
-        std::vector<JsonMember> members;
-        if (unsortedAt >= n) {
-            members.assign(std::make_move_iterator(first), std::make_move_iterator(first + n));
+        const std::size_t n = members_.size() - frames_.back().start;
+        JsonMember* first = members_.top(n);
+        std::size_t sortedUpTo = 1;
+        while (sortedUpTo < n && first[sortedUpTo - 1].key < first[sortedUpTo].key)
+            ++sortedUpTo;
+        JsonMember* data = nullptr;
+        std::size_t kept = n;
+        if (sortedUpTo >= n) {
+            if (n != 0) {
+                data = ValueBuilder::allocate<JsonMember>(n);
+                std::memcpy(static_cast<void*>(data), static_cast<const void*>(first),
+                            n * sizeof(JsonMember));
+            }
         } else {
-            // Sort positions rather than members, then move each kept member once. Of equal
-            // keys the one read last wins.
+            // Sort positions rather than members (O(n log n), duplicates included), then move
+            // each kept member once.
             order_.resize(n);
-            for (std::size_t i = 0; i < n; ++i)
-                order_[i] = static_cast<uint32_t>(i);
-            std::sort(order_.begin(), order_.end(), [first](uint32_t a, uint32_t b) {
-                const int c = first[a].key.compare(first[b].key);
-                return c < 0 || (c == 0 && a < b);
+            for (std::size_t i = 0; i < n; ++i) {
+                const std::u16string_view key = first[i].key;
+                order_[i] =
+                    KeyRef{key.data(), static_cast<uint32_t>(key.size()), static_cast<uint32_t>(i)};
+            }
+            std::sort(order_.begin(), order_.end(), [](const KeyRef& a, const KeyRef& b) {
+                const int c = std::u16string_view(a.data, a.size)
+                                  .compare(std::u16string_view(b.data, b.size));
+                return c < 0 || (c == 0 && a.index < b.index);
             });
-            members.reserve(n);
+            auto sameKey = [](const KeyRef& a, const KeyRef& b) {
+                return a.size == b.size &&
+                       std::memcmp(a.data, b.data, a.size * sizeof(char16_t)) == 0;
+            };
+            for (std::size_t k = 0; k + 1 < n; ++k)
+                kept -= sameKey(order_[k], order_[k + 1]);
+            data = ValueBuilder::allocate<JsonMember>(kept);
+            std::size_t out = 0;
             for (std::size_t k = 0; k < n; ++k) {
-                if (k + 1 < n && first[order_[k]].key == first[order_[k + 1]].key)
-                    continue;
-                members.push_back(std::move(first[order_[k]]));
+                JsonMember& member = first[order_[k].index];
+                if (k + 1 < n && sameKey(order_[k], order_[k + 1]))
+                    member.~JsonMember(); // replaced by a later member with the same key
+                else
+                    std::memcpy(static_cast<void*>(data + out++), static_cast<const void*>(&member),
+                                sizeof(JsonMember));
             }
         }
-        members_.erase(members_.begin() + std::ptrdiff_t(start), members_.end());
+        members_.drop(n);
         frames_.pop_back();
         --depth_;
-        return put(detail::adoptSortedMembers(std::move(members)));
+        Next next;
+        ValueBuilder::setObject(target(next), data, kept);
+        return next;
     }
 
+    bool scanString(JsonString& out);
     bool scanRestOfString(std::u16string& out);
     bool appendRun(const char* begin, const char* end, bool ascii, std::u16string& out);
     bool scanUnicodeChar(std::u16string& out);
     bool scanHexQuad(uint16_t& out);
-    bool scanNumber(Decimal& out);
+    bool scanNumber(Next& next);
 
     XKJsonBase& owner_;
-    std::vector<JsonValue>& values_;
-    std::vector<JsonMember>& members_;
+    ByteMovedStack<JsonValue>& values_;
+    ByteMovedStack<JsonMember>& members_;
     std::vector<Frame>& frames_;
-    std::vector<uint32_t>& order_;
+    std::vector<KeyRef>& order_;
+    std::u16string& text_;
     uint64_t& depth_;
     const uint64_t limit_;
     const char* p_ = nullptr;
@@ -273,8 +372,8 @@ scanValue:
             return false;
         goto arrayLoop;
     case '"': {
-        std::u16string text;
-        if (!scanRestOfString(text))
+        JsonString text;
+        if (!scanString(text))
             return failValue();
         next = put(std::move(text));
         break;
@@ -315,12 +414,8 @@ scanValue:
     case '8':
     case '9':
         --p_;
-        {
-            Decimal number;
-            if (!scanNumber(number))
-                return failValue();
-            next = put(std::move(number));
-        }
+        if (!scanNumber(next))
+            return failValue();
         break;
     case '+':
         add(JsonErrorNumber, "Leading + disallowed in number");
@@ -400,8 +495,8 @@ objectLoop:
     }
     ++p_;
     {
-        std::u16string key;
-        if (!scanRestOfString(key)) {
+        JsonString key;
+        if (!scanString(key)) {
             add(JsonErrorSyntax, "Object key string expected");
             return failContainer();
         }
@@ -411,7 +506,7 @@ objectLoop:
             return failContainer();
         }
         ++p_;
-        members_.emplace_back(std::move(key), JsonValue());
+        members_.emplace(std::move(key), JsonValue());
     }
     frames_.back().pending = members_.size() - 1;
     goto scanValue;
@@ -458,6 +553,23 @@ bool Scanner::appendRun(const char* begin, const char* end, bool ascii, std::u16
         p += length;
     }
     out.resize(static_cast<std::size_t>(w - out.data()));
+    return true;
+}
+
+bool Scanner::scanString(JsonString& out) {
+    const char* start = p_;
+    bool ascii = true;
+    const char* end = findRunEnd(p_, ascii);
+    if (*end == '"' && ascii) {
+        // Plain ASCII up to the closing quote: widened straight into the string's storage.
+        ValueBuilder::setAscii(out, start, static_cast<std::size_t>(end - start));
+        p_ = end + 1;
+        return true;
+    }
+    text_.clear();
+    if (!scanRestOfString(text_))
+        return false;
+    ValueBuilder::setUnits(out, text_);
     return true;
 }
 
@@ -576,18 +688,16 @@ bool Scanner::scanUnicodeChar(std::u16string& out) {
     return true;
 }
 
-bool Scanner::scanNumber(Decimal& out) {
+bool Scanner::scanNumber(Next& next) {
     Decimal::Parts parts;
     if (const char* message = detail::scanNumber(p_, parts)) {
         add(JsonErrorNumber, message);
         return false;
     }
-    std::optional<Decimal> number = Decimal::fromParts(parts);
-    if (!number) {
+    if (!ValueBuilder::setNumber(target(next), parts)) {
         add(JsonErrorNumber, "Failed creating decimal instance");
         return false;
     }
-    out = std::move(*number);
     return true;
 }
 
@@ -621,15 +731,14 @@ std::optional<JsonValue> XKJsonParser::parseBytes(const char* begin, std::size_t
     const uint64_t limit =
         (maxDepth() == 0 || maxDepth() > kNestingHardLimit) ? kNestingHardLimit : maxDepth();
     depth_ = 0;
-    Scanner scanner(*this, scratch_->values, scratch_->members, scratch_->frames, scratch_->order,
-                    depth_, limit);
+    Scanner scanner(*this, scratch_->stacks, depth_, limit);
     JsonValue result;
     const bool ok = scanner.run(input.data(), result);
 
     // Drop whatever a failed parse left on the stacks; keep their capacity for the next one.
-    scratch_->values.clear();
-    scratch_->members.clear();
-    scratch_->frames.clear();
+    scratch_->stacks.values.clear();
+    scratch_->stacks.members.clear();
+    scratch_->stacks.frames.clear();
     if (input.capacity() > kKeptBufferSize)
         std::string().swap(input);
     if (!ok)

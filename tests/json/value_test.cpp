@@ -71,7 +71,7 @@ TEST(JsonObject, SortedUniqueKeys) {
     const JsonObject& object = *value.asObject();
     std::vector<std::u16string> keys;
     for (const auto& [key, member] : object)
-        keys.push_back(key);
+        keys.push_back(key.str());
     // UTF-16 unit order: the surrogate pair (0xD83D...) sorts before U+FFFF.
     EXPECT_EQ(keys, (std::vector<std::u16string>{u"", u"a", u"b", u"\U0001F600", u"\uFFFF"}));
     EXPECT_EQ(*object.find(u"b"), JsonValue(3));
@@ -95,6 +95,58 @@ TEST(JsonObject, SortedUniqueKeys) {
     EXPECT_EQ(*big.find("7"), JsonValue(87));
     for (std::size_t i = 1; i < big.size(); ++i)
         EXPECT_LT(big.members()[i - 1].key, big.members()[i].key);
+}
+
+TEST(JsonString, InlineAndHeapForms) {
+    // Sizes around the inline limit of 7 units, and text with units beyond ASCII.
+    const std::u16string texts[] = {u"",
+                                    u"abcdefg",
+                                    u"abcdefgh",
+                                    std::u16string(1000, u'x'),
+                                    u"\U0001F600\u00e9 z",
+                                    std::u16string(7, u'\xFFFF')};
+    for (const std::u16string& text : texts) {
+        JsonString s(text);
+        EXPECT_EQ(s.size(), text.size());
+        EXPECT_EQ(s.str(), text);
+        EXPECT_EQ(s, std::u16string_view(text));
+        JsonString copy = s;
+        JsonString moved = std::move(s);
+        EXPECT_TRUE(s.empty());
+        EXPECT_EQ(copy, moved);
+        EXPECT_EQ(moved.view(), text);
+        copy = JsonString(u"other text, long enough for the heap");
+        EXPECT_EQ(moved.view(), text); // copies share nothing
+        moved = std::move(copy);
+        EXPECT_EQ(moved, std::u16string_view(u"other text, long enough for the heap"));
+    }
+    // Unit order, with a prefix shorter than its extension on both sides of the limit.
+    EXPECT_LT(JsonString(u"abcdefg"), JsonString(u"abcdefgh"));
+    EXPECT_LT(JsonString(u"abcdefgh"), JsonString(u"abcdefgi"));
+    EXPECT_LT(JsonString(u"\U0001F600"), JsonString(u"\uFFFF"));
+    EXPECT_NE(JsonString(u"abcdefgh"), JsonString(u"abcdefg"));
+}
+
+TEST(JsonArray, GrowsCopiesAndKeepsElements) {
+    JsonValue::Array array;
+    for (int i = 0; i < 100'000; ++i)
+        array.push_back(i % 3 == 0 ? JsonValue(i) : JsonValue(std::to_string(i) + " as text"));
+    ASSERT_EQ(array.size(), 100'000u);
+    EXPECT_EQ(array[99'998], JsonValue("99998 as text"));
+    // An element of the array itself survives the growth its own copy causes.
+    while (array.size() < array.capacity())
+        array.push_back(nullptr);
+    array.push_back(array[1]);
+    EXPECT_EQ(array.back(), JsonValue("1 as text"));
+    const JsonValue::Array copy = array;
+    EXPECT_TRUE(copy == array);
+    array.pop_back();
+    EXPECT_FALSE(copy == array);
+    array.clear();
+    EXPECT_TRUE(array.empty());
+    EXPECT_EQ(copy.front(), JsonValue(0));
+    const JsonValue::Array fromVector(std::vector<JsonValue>{1, "two", JsonValue::array({3})});
+    EXPECT_EQ(JsonValue(fromVector), JsonValue::array({1, "two", JsonValue::array({3})}));
 }
 
 TEST(JsonRef, AbsencePropagates) {

@@ -20,31 +20,37 @@ inline const char* scanNumber(const char*& p, Decimal::Parts& parts) {
         parts.negative = true;
         ++p;
     }
-    const char* integer = p;
+    // The coefficient is built while the digits are read: all digits as one integer, exact
+    // while at most 19 of them are significant (leading zeros add nothing to it).
+    uint64_t coefficient = 0;
+    std::size_t significant = 0;
     if (*p == '0') {
         ++p;
         if (isDigit(*p))
             return "Leading 0 disallowed in number";
     } else if (isDigit(*p)) {
+        const char* first = p;
         do
-            ++p;
+            coefficient = coefficient * 10 + static_cast<unsigned>(*p++ - '0');
         while (isDigit(*p));
+        significant = static_cast<std::size_t>(p - first);
     } else {
         return "No digits after initial minus";
     }
-    const char* integerEnd = p;
-    const char* fraction = p;
     if (*p == '.') {
         ++p;
         if (!isDigit(*p))
             return "No digits after decimal point";
-        fraction = p;
-        do
-            ++p;
-        while (isDigit(*p));
+        const char* fraction = p;
+        if (coefficient == 0)
+            while (*p == '0')
+                ++p;
+        const char* first = p;
+        while (isDigit(*p))
+            coefficient = coefficient * 10 + static_cast<unsigned>(*p++ - '0');
+        significant += static_cast<std::size_t>(p - first);
+        parts.fractionDigits = static_cast<uint64_t>(p - fraction);
     }
-    const char* fractionEnd = p;
-    parts.fractionDigits = static_cast<uint64_t>(fractionEnd - fraction);
     if (*p == 'e' || *p == 'E') {
         parts.hasExponent = true;
         parts.upperE = *p == 'E';
@@ -63,27 +69,8 @@ inline const char* scanNumber(const char*& p, Decimal::Parts& parts) {
         parts.exponent = parts.exponentSign == '-' ? -exponent : exponent;
     }
     parts.text = std::string_view(start, static_cast<std::size_t>(p - start));
-
-    // The coefficient: all digits as one integer, when at most 19 of them are significant.
-    const std::size_t integerCount = static_cast<std::size_t>(integerEnd - integer);
-    const std::size_t totalCount = integerCount + parts.fractionDigits;
-    if (totalCount > 19) {
-        std::size_t leadingZeros = 0;
-        for (const char* q = integer; q < integerEnd && *q == '0'; ++q)
-            ++leadingZeros;
-        if (leadingZeros == integerCount)
-            for (const char* q = fraction; q < fractionEnd && *q == '0'; ++q)
-                ++leadingZeros;
-        if (totalCount - leadingZeros > 19) {
-            parts.inlineOk = false;
-            return nullptr;
-        }
-    }
-    uint64_t coefficient = 0;
-    for (const char* q = integer; q < integerEnd; ++q)
-        coefficient = coefficient * 10 + static_cast<unsigned>(*q - '0');
-    for (const char* q = fraction; q < fractionEnd; ++q)
-        coefficient = coefficient * 10 + static_cast<unsigned>(*q - '0');
+    // Beyond 19 significant digits the coefficient has wrapped; the number keeps its text.
+    parts.inlineOk = significant <= 19;
     parts.coefficient = coefficient;
     return nullptr;
 }

@@ -1,0 +1,94 @@
+// Direct construction of strings, numbers and containers, for the parser: it fills
+// exactly-sized storage itself and hands it over, so that nothing is copied or reallocated after
+// a value is read.
+#pragma once
+
+#include "brenvo/JSON/JsonValue.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace brenvo::detail {
+
+struct ValueBuilder {
+    // Storage for `n` values or members, to be filled completely and then handed to setArray
+    // or setObject.
+    template <typename T> static T* allocate(std::size_t n) {
+        if (n > UINT32_MAX)
+            containerLimitExceeded();
+        return static_cast<T*>(::operator new(n * sizeof(T)));
+    }
+
+    // Makes the null value `v` an array owning the `n` values at `data` (null when n is 0).
+    static void setArray(JsonValue& v, JsonValue* data, std::size_t n) noexcept {
+        JsonArray* array = new (&v.array_) JsonArray();
+        array->data_ = data;
+        array->size_ = array->capacity_ = static_cast<uint32_t>(n);
+        v.kind_ = JsonValue::Kind::Array;
+        v.heavy_ = true;
+    }
+    // Makes the null value `v` an object owning the `n` members at `data`, which are sorted by
+    // key with unique keys.
+    static void setObject(JsonValue& v, JsonMember* data, std::size_t n) noexcept {
+        JsonObject* object = new (&v.object_) JsonObject();
+        object->data_ = data;
+        object->size_ = object->capacity_ = static_cast<uint32_t>(n);
+        v.kind_ = JsonValue::Kind::Object;
+        v.heavy_ = true;
+    }
+    // Makes the null value `v` the number of `parts`; false (and `v` still null) when the
+    // exponent is out of range.
+    static bool setNumber(JsonValue& v, const Decimal::Parts& parts) {
+        Decimal* number = new (&v.number_) Decimal();
+        if (!Decimal::fromParts(parts, *number))
+            return false; // a zero Decimal owns nothing, so `v` can stay null
+        v.kind_ = JsonValue::Kind::Number;
+        v.heavy_ = !number->isCompact();
+        return true;
+    }
+
+    // Makes the empty string `s` the units of `text`.
+    static void setUnits(JsonString& s, std::u16string_view text) {
+        char16_t* units = s.prepare(text.size());
+        if (!text.empty())
+            std::memcpy(units, text.data(), text.size() * sizeof(char16_t));
+    }
+
+    // Makes the empty string `s` the `n` ASCII bytes at `from`, widened to UTF-16. The bytes
+    // from `from` up to `from + 16` must be readable (the parser's input is padded).
+    static void setAscii(JsonString& s, const char* from, std::size_t n) {
+#if defined(__SSE2__)
+        const __m128i zero = _mm_setzero_si128();
+        auto widen8 = [zero](const char* in, void* out) {
+            const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in));
+            _mm_storeu_si128(static_cast<__m128i*>(out), _mm_unpacklo_epi8(bytes, zero));
+        };
+        if (n <= JsonString::kInlineUnits) {
+            // Eight units fill all 16 bytes of the string; the tag is written afterwards, and
+            // units past `n` are never read.
+            widen8(from, &s);
+            s.tag_ = static_cast<uint16_t>(n);
+            return;
+        }
+        char16_t* out = s.prepare(n);
+        // Blocks of eight; the last block overlaps the one before it instead of writing past
+        // the end of the exactly-sized block (n >= 8 here).
+        for (std::size_t i = 0; i + 8 < n; i += 8)
+            widen8(from + i, out + i);
+        widen8(from + n - 8, out + n - 8);
+#else
+        char16_t* out = s.prepare(n);
+        for (std::size_t i = 0; i < n; ++i)
+            out[i] = static_cast<unsigned char>(from[i]);
+#endif
+    }
+};
+
+} // namespace brenvo::detail
