@@ -25,246 +25,198 @@ constexpr std::array<char16_t, 34> makeEscapeChars() {
 
 constexpr std::array<char16_t, 34> kEscapeUnits = makeEscapeChars();
 
+// For each ASCII unit, 0 when it stands for itself inside a JSON string, otherwise the letter
+// after the backslash of its escape ('u' for the \u00xx form).
+constexpr std::array<char, 128> makeEscapeLetters() {
+    std::array<char, 128> letters{};
+    for (unsigned unit = 0; unit < 0x20; ++unit)
+        letters[unit] = 'u';
+    letters[0x08] = 'b';
+    letters[0x09] = 't';
+    letters[0x0A] = 'n';
+    letters[0x0C] = 'f';
+    letters[0x0D] = 'r';
+    letters['"'] = '"';
+    letters['\\'] = '\\';
+    return letters;
+}
+
+constexpr std::array<char, 128> kEscapeLetters = makeEscapeLetters();
+
 constexpr const char* kHex = "0123456789abcdef";
 
-inline bool needsEscape(char16_t unit) {
-    return unit < 0x20 || unit == u'"' || unit == u'\\';
-}
-
-// A growable output: one string whose size runs ahead of the text written so far, so that
-// writes need a single capacity check and no per-character bookkeeping. finish() trims it.
-template <class Char> class Output {
-public:
-    explicit Output(std::basic_string<Char>& text) : text_(text), used_(text.size()) {}
-    // Writes from `start` on into a buffer whose whole size is room; finish() leaves it alone.
-    Output(std::basic_string<Char>& text, std::size_t start)
-        : text_(text), used_(start), trim_(false) {}
-
-    // Makes room for `count` more characters; pointers from at() are invalid afterwards.
-    void reserve(std::size_t count) {
-        if (text_.size() - used_ < count)
-            grow(count);
-    }
-    Char* at() { return text_.data() + used_; }
-    void advance(std::size_t count) { used_ += count; }
-
-    // Writes with a capacity check of their own.
-    void put(Char c) {
-        reserve(1);
-        text_[used_++] = c;
-    }
-    void put(const char* ascii, std::size_t count) {
-        reserve(count);
-        Char* out = at();
-        for (std::size_t i = 0; i < count; ++i)
-            out[i] = static_cast<Char>(ascii[i]);
-        used_ += count;
-    }
-    // Writes without a check: the caller reserved the room.
-    void putUnchecked(Char c) { text_[used_++] = c; }
-
-    std::size_t used() const { return used_; }
-    void truncate(std::size_t size) { used_ = size; }
-    void finish() {
-        if (trim_)
-            text_.resize(used_);
-    }
-
-private:
-    void grow(std::size_t count) {
-        const std::size_t needed = used_ + count;
-        text_.resize(std::max({needed, text_.size() * 2, std::size_t(128)}));
-    }
-
-    std::basic_string<Char>& text_;
-    std::size_t used_;
-    bool trim_ = true;
+// Where the next character goes and the end of the room reserved for it. Passed and returned by
+// value so that the compiler keeps both in registers: a store through a char pointer could
+// otherwise alias a pointer kept in memory and force it to be reloaded after every character.
+template <class Char> struct Cursor {
+    Char* o;
+    Char* limit;
+    std::size_t room() const { return static_cast<std::size_t>(limit - o); }
 };
 
-// The escape of one unit of kEscapeChars into `out`, which has room for six characters.
-template <class Char> std::size_t writeEscape(Char* out, char16_t unit) {
-    out[0] = '\\';
-    switch (unit) {
-    case u'"':
-        out[1] = '"';
-        return 2;
-    case u'\\':
-        out[1] = '\\';
-        return 2;
-    case 0x08:
-        out[1] = 'b';
-        return 2;
-    case 0x09:
-        out[1] = 't';
-        return 2;
-    case 0x0A:
-        out[1] = 'n';
-        return 2;
-    case 0x0C:
-        out[1] = 'f';
-        return 2;
-    case 0x0D:
-        out[1] = 'r';
-        return 2;
-    default:
-        out[1] = 'u';
-        out[2] = static_cast<Char>(kHex[(unit >> 12) & 0xF]);
-        out[3] = static_cast<Char>(kHex[(unit >> 8) & 0xF]);
-        out[4] = static_cast<Char>(kHex[(unit >> 4) & 0xF]);
-        out[5] = static_cast<Char>(kHex[unit & 0xF]);
-        return 6;
-    }
-}
-
-// The first unit of [p, end) that needs an escape, or end. Eight units per step.
-const char16_t* findEscape(const char16_t* p, const char16_t* end) {
-#if defined(__SSE2__)
-    const __m128i controlLimit = _mm_set1_epi16(0x1F);
-    const __m128i quote = _mm_set1_epi16(0x22);
-    const __m128i backslash = _mm_set1_epi16(0x5C);
-    const __m128i zero = _mm_setzero_si128();
-    while (end - p >= 8) {
-        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        // units <= 0x1F exactly when the saturating difference is zero.
-        const __m128i control = _mm_cmpeq_epi16(_mm_subs_epu16(units, controlLimit), zero);
-        const __m128i special =
-            _mm_or_si128(control, _mm_or_si128(_mm_cmpeq_epi16(units, quote),
-                                               _mm_cmpeq_epi16(units, backslash)));
-        const int mask = _mm_movemask_epi8(special);
-        if (mask != 0)
-            return p + (__builtin_ctz(static_cast<unsigned>(mask)) >> 1);
-        p += 8;
-    }
-#endif
-    while (p != end && !needsEscape(*p))
-        ++p;
-    return p;
-}
-
-// Strings are written in chunks; each chunk reserves room for its worst case (six characters
-// per unit, plus slack for eight-unit block stores), so the loops below need no checks.
+// Every reservation asks for this much beyond what it writes exactly: block stores write up to
+// eight units past the text they keep, and a string leaves room for the punctuation after it.
+constexpr std::size_t kSlack = 16;
+// Room for everything around and in one scalar element except a string's units: indentation
+// comes on top, strings reserve their own.
+constexpr std::size_t kElementRoom = 96;
+// Strings are written in chunks, each reserving its worst case of six characters per unit.
 constexpr std::size_t kChunkUnits = 4096;
-constexpr std::size_t kSlack = 8;
 
-// Writes the units [p, end) to o; returns the end of what was written.
-char16_t* encodeChunk(char16_t* o, const char16_t* p, const char16_t* end) {
+// Writes the escape of `unit` (a unit that needs one; `letter` from kEscapeLetters, or 'u').
+template <class Char> Char* putEscape(Char* o, char16_t unit, char letter) {
+    o[0] = '\\';
+    o[1] = static_cast<Char>(letter);
+    if (letter != 'u')
+        return o + 2;
+    o[2] = static_cast<Char>(kHex[(unit >> 12) & 0xF]);
+    o[3] = static_cast<Char>(kHex[(unit >> 8) & 0xF]);
+    o[4] = static_cast<Char>(kHex[(unit >> 4) & 0xF]);
+    o[5] = static_cast<Char>(kHex[unit & 0xF]);
+    return o + 6;
+}
+
+#if defined(__SSE2__)
+// A mask with two bits set for each of the eight units that needs an escape; with `ascii`
+// also for each unit beyond ASCII.
+template <bool ascii> inline unsigned specialUnits(__m128i units) {
+    const __m128i zero = _mm_setzero_si128();
+    // units <= 0x1F exactly when the saturating difference is zero.
+    __m128i special = _mm_cmpeq_epi16(_mm_subs_epu16(units, _mm_set1_epi16(0x1F)), zero);
+    special = _mm_or_si128(special, _mm_cmpeq_epi16(units, _mm_set1_epi16(0x22)));
+    special = _mm_or_si128(special, _mm_cmpeq_epi16(units, _mm_set1_epi16(0x5C)));
+    if constexpr (ascii) {
+        // Units above 0x7F have a bit of 0xFF80 set.
+        const __m128i high = _mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xFF80)));
+        special = _mm_or_si128(special,
+                               _mm_andnot_si128(_mm_cmpeq_epi16(high, zero), _mm_set1_epi16(-1)));
+    }
+    return static_cast<unsigned>(_mm_movemask_epi8(special));
+}
+#endif
+
+// UTF-16 form: units pass unchanged except those that need an escape. Writes [p, stop).
+char16_t* encodeUnits(char16_t* o, const char16_t*& p, const char16_t* stop) {
     for (;;) {
-        const char16_t* stop = findEscape(p, end);
-        const std::size_t run = static_cast<std::size_t>(stop - p);
-        std::memcpy(o, p, run * sizeof(char16_t));
-        o += run;
-        if (stop == end)
+#if defined(__SSE2__)
+        while (stop - p >= 8) {
+            const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+            const unsigned mask = specialUnits<false>(units);
+            // All eight are stored; only those before the first special unit are kept.
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o), units);
+            if (mask != 0) {
+                const unsigned plain = static_cast<unsigned>(__builtin_ctz(mask)) >> 1;
+                o += plain;
+                p += plain;
+                break;
+            }
+            o += 8;
+            p += 8;
+        }
+#endif
+        // The unit the block scan stopped at, and the short tail, one at a time.
+        if (p == stop)
             return o;
-        o += writeEscape(o, *stop);
-        p = stop + 1;
+        const char16_t unit = *p++;
+        if (unit < 0x80 && kEscapeLetters[unit] != 0)
+            o = putEscape(o, unit, kEscapeLetters[unit]);
+        else
+            *o++ = unit;
     }
 }
 
 // UTF-8 form: a surrogate pair becomes one four-byte sequence, a lone surrogate a \u escape.
-// A high surrogate at the end of the chunk may take its low half from beyond it (`limit`);
-// returns the end of what was written and moves p past what was read.
-char* encodeChunk(char* o, const char16_t*& p, const char16_t* end, const char16_t* limit) {
-    while (p < end) {
+// Writes [p, stop); a high surrogate just before `stop` may take its low half from [stop, end).
+char* encodeUnits(char* o, const char16_t*& p, const char16_t* stop, const char16_t* end) {
+    for (;;) {
 #if defined(__SSE2__)
-        if (end - p >= 8) {
+        while (stop - p >= 8) {
             const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            const __m128i zero = _mm_setzero_si128();
-            const __m128i ascii = _mm_cmpeq_epi16(
-                _mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xFF80))), zero);
-            const __m128i control =
-                _mm_cmpeq_epi16(_mm_subs_epu16(units, _mm_set1_epi16(0x1F)), zero);
-            const __m128i special = _mm_or_si128(
-                _mm_andnot_si128(ascii, _mm_set1_epi16(-1)),
-                _mm_or_si128(control, _mm_or_si128(_mm_cmpeq_epi16(units, _mm_set1_epi16(0x22)),
-                                                   _mm_cmpeq_epi16(units, _mm_set1_epi16(0x5C)))));
-            const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(special));
+            const unsigned mask = specialUnits<true>(units);
+            // Plain ASCII units narrow to their bytes; only those before the first other unit
+            // are kept.
             _mm_storel_epi64(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(units, units));
-            const std::size_t plain = mask == 0 ? 8 : (__builtin_ctz(mask) >> 1);
-            o += plain;
-            p += plain;
-            if (plain == 8)
-                continue;
+            if (mask != 0) {
+                const unsigned plain = static_cast<unsigned>(__builtin_ctz(mask)) >> 1;
+                o += plain;
+                p += plain;
+                break;
+            }
+            o += 8;
+            p += 8;
         }
 #endif
-        const char16_t unit = *p++;
-        if (unit < 0x80) {
-            if (needsEscape(unit))
-                o += writeEscape(o, unit);
-            else
-                *o++ = static_cast<char>(unit);
-        } else if (unit < 0x800) {
-            o[0] = static_cast<char>(0xC0 | (unit >> 6));
-            o[1] = static_cast<char>(0x80 | (unit & 0x3F));
-            o += 2;
-        } else if (unit < 0xD800 || unit > 0xDFFF) {
-            o[0] = static_cast<char>(0xE0 | (unit >> 12));
-            o[1] = static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
-            o[2] = static_cast<char>(0x80 | (unit & 0x3F));
-            o += 3;
-        } else if (unit <= 0xDBFF && p != limit && *p >= 0xDC00 && *p <= 0xDFFF) {
-            const char32_t c = 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (*p++ - 0xDC00);
-            o[0] = static_cast<char>(0xF0 | (c >> 18));
-            o[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            o[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            o[3] = static_cast<char>(0x80 | (c & 0x3F));
-            o += 4;
-        } else {
-            o += writeEscape(o, unit);
+        // Units other than plain ASCII, and the short tail, one at a time; a run of them (text
+        // in other scripts) stays here instead of returning to the block scan for each.
+        for (;;) {
+            if (p == stop)
+                return o;
+            const char16_t unit = *p;
+            if (unit < 0x80) {
+                const char letter = kEscapeLetters[unit];
+                if (letter != 0) {
+                    o = putEscape(o, unit, letter);
+                } else {
+                    if (stop - p >= 8)
+                        break;
+                    *o++ = static_cast<char>(unit);
+                }
+                ++p;
+                continue;
+            }
+            ++p;
+            if (unit < 0x800) {
+                o[0] = static_cast<char>(0xC0 | (unit >> 6));
+                o[1] = static_cast<char>(0x80 | (unit & 0x3F));
+                o += 2;
+            } else if (unit < 0xD800 || unit > 0xDFFF) {
+                o[0] = static_cast<char>(0xE0 | (unit >> 12));
+                o[1] = static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+                o[2] = static_cast<char>(0x80 | (unit & 0x3F));
+                o += 3;
+            } else if (unit <= 0xDBFF && p != end && *p >= 0xDC00 && *p <= 0xDFFF) {
+                const char32_t c = 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (*p++ - 0xDC00);
+                o[0] = static_cast<char>(0xF0 | (c >> 18));
+                o[1] = static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+                o[2] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+                o[3] = static_cast<char>(0x80 | (c & 0x3F));
+                o += 4;
+            } else {
+                o = putEscape(o, unit, 'u');
+            }
         }
     }
-    return o;
 }
 
-template <class Char> void writeString(Output<Char>& out, std::u16string_view string) {
-    const char16_t* p = string.data();
-    const char16_t* const end = p + string.size();
-    out.reserve(std::min(string.size(), kChunkUnits) * 6 + kSlack + 2);
-    out.putUnchecked('"');
-    while (p != end) {
-        const std::size_t count = std::min(static_cast<std::size_t>(end - p), kChunkUnits);
-        out.reserve(count * 6 + kSlack + 1);
-        Char* const start = out.at();
-        Char* o;
-        if constexpr (std::is_same_v<Char, char16_t>) {
-            o = encodeChunk(start, p, p + count);
-            p += count;
-        } else {
-            o = encodeChunk(start, p, p + count, end);
-        }
-        out.advance(static_cast<std::size_t>(o - start));
+// "\n" and 2 * depth spaces; the room was reserved. The spaces are copied from a run of them
+// in fixed-size blocks, the last one running past the indentation into reserved room.
+template <class Char> Char* putIndent(Char* o, uint64_t depth) {
+    static constexpr std::size_t kBlock = 32 / sizeof(Char);
+    static const auto kSpaces = [] {
+        std::array<Char, kBlock> spaces{};
+        spaces.fill(Char(' '));
+        return spaces;
+    }();
+    *o++ = '\n';
+    const std::size_t count = 2 * static_cast<std::size_t>(depth);
+    for (std::size_t done = 0; done < count; done += kBlock)
+        std::memcpy(o + done, kSpaces.data(), sizeof kSpaces);
+    return o + count;
+}
+
+// Room for putIndent: the line feed, the spaces and the block overrun.
+inline std::size_t indentRoom(uint64_t depth) {
+    return 1 + 2 * static_cast<std::size_t>(depth) + 32;
+}
+
+template <class Char> Char* putAscii(Char* o, const char* text, std::size_t count) {
+    if constexpr (std::is_same_v<Char, char>) {
+        std::memcpy(o, text, count);
+    } else {
+        for (std::size_t i = 0; i < count; ++i)
+            o[i] = static_cast<Char>(text[i]);
     }
-    out.putUnchecked('"');
-}
-
-template <class Char> void writeIndent(Output<Char>& out, uint64_t depth) {
-    const std::size_t count = 1 + 2 * static_cast<std::size_t>(depth);
-    out.reserve(count);
-    Char* o = out.at();
-    o[0] = '\n';
-    std::fill(o + 1, o + count, Char(' '));
-    out.advance(count);
-}
-
-// Numbers of ordinary length are written in place; only very long ones go through a string.
-void writeNumber(Output<char>& out, const Decimal& number) {
-    constexpr std::size_t kRoom = 64;
-    out.reserve(kRoom);
-    if (const std::size_t length = number.toChars(out.at(), kRoom)) {
-        out.advance(length);
-        return;
-    }
-    const std::string text = number.stringValue();
-    out.put(text.data(), text.size());
-}
-
-void writeNumber(Output<char16_t>& out, const Decimal& number) {
-    char buffer[64];
-    if (const std::size_t length = number.toChars(buffer, sizeof buffer)) {
-        out.put(buffer, length);
-        return;
-    }
-    const std::string text = number.stringValue();
-    out.put(text.data(), text.size());
+    return o + count;
 }
 
 constexpr std::string_view kNilTypeName = "nil";
@@ -282,112 +234,314 @@ const std::u16string_view XKJsonWriter::kEscapeChars(kEscapeUnits.data(), kEscap
 // Open containers and the proxies that stand in for values along the current path, reused from
 // one conversion to the next.
 struct XKJsonWriter::Scratch {
+    // An open array (elements) or object (members): what is left to write.
     struct Frame {
-        const JsonValue* elements; // arrays
-        const JsonMember* members; // objects
-        std::size_t next;
-        std::size_t count;
+        const JsonValue* element;
+        const JsonValue* elementsEnd;
+        const JsonMember* member;
+        const JsonMember* membersEnd;
         std::size_t proxyMark; // proxies.size() before this container's value was resolved
-        bool isObject;         // (members is null for an empty object)
+        bool isObject;
     };
+    // The containers around the innermost one, outermost first.
     std::vector<Frame> frames;
     std::deque<JsonValue> proxies; // stable addresses while frames point into them
 
-    // Output buffers whose size is all room, kept so that repeated conversions neither grow
-    // nor clear a new buffer; released after a conversion that made them very large.
-    std::string utf8;
-    std::u16string utf16;
-    static constexpr std::size_t kRetainedBytes = 16 << 20;
-
-    template <class Char> std::basic_string<Char>& buffer() {
+    // The length of the last text of each form: the first guess at the next one's size.
+    std::size_t lastUtf8 = 0;
+    std::size_t lastUtf16 = 0;
+    template <class Char> std::size_t& lastSize() {
         if constexpr (std::is_same_v<Char, char>)
-            return utf8;
+            return lastUtf8;
         else
-            return utf16;
+            return lastUtf16;
     }
 };
 
 namespace detail {
 
-// One conversion of a value (and everything inside it) into an output, without recursion.
+// One conversion of a value (and everything inside it) into a string, without recursion. The
+// string's whole size is room: text goes from `start` on, and finish() cuts it to the text.
 template <class Char> class WriterEngine {
 public:
-    // Appends to `text`.
-    WriterEngine(XKJsonWriter& writer, std::basic_string<Char>& text)
-        : writer_(writer), scratch_(*writer.scratch_), out_(text) {}
-    // Writes into the writer's reusable buffer; the text is its first used() characters.
-    explicit WriterEngine(XKJsonWriter& writer)
-        : writer_(writer), scratch_(*writer.scratch_), out_(scratch_.buffer<Char>(), 0) {}
+    using Frame = XKJsonWriter::Scratch::Frame;
 
-    std::size_t used() const { return out_.used(); }
+    WriterEngine(XKJsonWriter& writer, std::basic_string<Char>& text, std::size_t start)
+        : writer_(writer), scratch_(*writer.scratch_), text_(text), used_(start) {}
+
+    std::size_t used() const { return used_; }
+    void finish() { text_.resize(used_); }
 
     // Writes `value` (null: absent), or the given array or object; on failure records it and
-    // restores the output to its size on entry.
+    // restores the text and the writer's depth to what they were.
     bool run(const JsonValue* value, const JsonValue::Array* array, const JsonObject* object) {
-        const std::size_t start = out_.used();
+        const std::size_t start = used_;
+        const uint64_t depth = writer_.depth_;
         // The limit cannot change while a conversion runs; read it once.
         limit_ = writer_.maxDepth();
         scratch_.frames.clear();
         scratch_.proxies.clear();
-        const bool ok = writeAll(value, array, object);
-        if (!ok)
-            out_.truncate(start);
-        out_.finish();
+        const bool ok = writer_.humanReadable_ ? writeAll<true>(value, array, object)
+                                               : writeAll<false>(value, array, object);
+        if (!ok) {
+            used_ = start;
+            writer_.depth_ = depth;
+        }
         scratch_.frames.clear();
         scratch_.proxies.clear();
         return ok;
     }
 
-private:
-    using Frame = XKJsonWriter::Scratch::Frame;
+    // A quoted, escaped string at the end of the text.
+    void appendString(std::u16string_view string) {
+        Cursor<Char> c = cursor();
+        c = putString(c, string);
+        used_ = static_cast<std::size_t>(c.o - text_.data());
+    }
 
-    bool writeAll(const JsonValue* value, const JsonValue::Array* array, const JsonObject* object) {
-        const bool pretty = writer_.humanReadable_;
-        const std::string_view separator = pretty ? " : " : ":";
-        if (array) {
-            if (!openArray(*array, 0))
-                return fail();
-        } else if (object) {
-            if (!openObject(*object, 0))
-                return fail();
-        } else if (!writeValue(value)) {
-            return fail();
+private:
+    Cursor<Char> cursor() {
+        Char* const base = text_.data();
+        return {base + used_, base + text_.size()};
+    }
+
+    // Makes room for `count` characters at c.o.
+    Cursor<Char> reserve(Cursor<Char> c, std::size_t count) {
+        if (c.room() < count) [[unlikely]]
+            return grow(c, count);
+        return c;
+    }
+
+    [[gnu::noinline]] Cursor<Char> grow(Cursor<Char> c, std::size_t count) {
+        const std::size_t used = static_cast<std::size_t>(c.o - text_.data());
+        const std::size_t size = std::max({used + count, 2 * text_.size(), std::size_t(256)});
+        // Cut to the text first, so that a reallocation copies the text but not the old room.
+        text_.resize(used);
+        text_.resize(size);
+        Char* const base = text_.data();
+        return {base + used, base + text_.size()};
+    }
+
+    // A quoted, escaped string; leaves kElementRoom characters of room after it.
+    Cursor<Char> putString(Cursor<Char> c, std::u16string_view string) {
+        const char16_t* p = string.data();
+        const char16_t* const end = p + string.size();
+        std::size_t chunk = std::min(string.size(), kChunkUnits);
+        c = reserve(c, 6 * chunk + 2 + kElementRoom);
+        Char* o = c.o;
+        *o++ = '"';
+        for (;;) {
+            if constexpr (std::is_same_v<Char, char>)
+                o = encodeUnits(o, p, p + chunk, end);
+            else
+                o = encodeUnits(o, p, p + chunk);
+            if (p == end)
+                break;
+            chunk = std::min(static_cast<std::size_t>(end - p), kChunkUnits);
+            c = reserve({o, c.limit}, 6 * chunk + 1 + kElementRoom);
+            o = c.o;
         }
-        while (!scratch_.frames.empty()) {
-            Frame& frame = scratch_.frames.back();
-            if (frame.next < frame.count) {
-                if (frame.next != 0)
-                    out_.put(',');
-                if (pretty)
-                    writeIndent(out_, writer_.depth_);
-                const JsonValue* element;
-                if (frame.isObject) {
-                    const JsonMember& member = frame.members[frame.next];
-                    writeString(out_, member.key);
-                    out_.put(separator.data(), separator.size());
-                    element = &member.value;
-                } else {
-                    element = &frame.elements[frame.next];
-                }
-                ++frame.next;
-                if (!writeValue(element))
-                    return fail();
-                continue;
+        *o++ = '"';
+        return {o, c.limit};
+    }
+
+    // A number's text; room for kElementRoom characters was reserved.
+    Cursor<Char> putNumber(Cursor<Char> c, const Decimal& number) {
+        if constexpr (std::is_same_v<Char, char>) {
+            // Numbers of ordinary length are written in place.
+            if (const std::size_t length = number.toChars(c.o, c.room())) {
+                c.o += length;
+                return c;
             }
-            --writer_.depth_;
-            if (pretty && frame.count != 0)
-                writeIndent(out_, writer_.depth_);
-            out_.put(frame.isObject ? '}' : ']');
-            if (scratch_.proxies.size() != frame.proxyMark)
-                scratch_.proxies.resize(frame.proxyMark);
+        } else {
+            char buffer[kElementRoom];
+            if (const std::size_t length = number.toChars(buffer, sizeof buffer)) {
+                c.o = putAscii(c.o, buffer, length);
+                return c;
+            }
+        }
+        return putLongNumber(c, number);
+    }
+
+    // A number too long for the room at hand (hundreds of digits).
+    [[gnu::noinline]] Cursor<Char> putLongNumber(Cursor<Char> c, const Decimal& number) {
+        const std::string text = number.stringValue();
+        c = reserve(c, text.size() + kElementRoom);
+        c.o = putAscii(c.o, text.data(), text.size());
+        return c;
+    }
+
+    enum class Step { Scalar, Opened, Failed };
+
+    // Writes a scalar, or opens a container. Room for kElementRoom characters was reserved.
+    template <bool pretty>
+    Step putValue(Cursor<Char>& c, const JsonValue* value, Frame& top, bool& hasTop,
+                  uint64_t& depth) {
+        if (!value || value->isHost()) [[unlikely]]
+            return putProxied<pretty>(c, value, top, hasTop, depth);
+        switch (value->kind()) {
+        case JsonValue::Kind::String:
+            c = putString(c, std::u16string_view(*value->asString()));
+            return Step::Scalar;
+        case JsonValue::Kind::Number:
+            c = putNumber(c, *value->asNumber());
+            return Step::Scalar;
+        case JsonValue::Kind::Boolean:
+            c.o = *value->asBoolean() ? putAscii(c.o, "true", 4) : putAscii(c.o, "false", 5);
+            return Step::Scalar;
+        case JsonValue::Kind::Null:
+            c.o = putAscii(c.o, "null", 4);
+            return Step::Scalar;
+        case JsonValue::Kind::Array:
+            return open(c, *value->asArray(), scratch_.proxies.size(), top, hasTop, depth);
+        case JsonValue::Kind::Object:
+            return open(c, *value->asObject(), scratch_.proxies.size(), top, hasTop, depth);
+        case JsonValue::Kind::Host:
+            break; // handled above
+        }
+        return Step::Scalar;
+    }
+
+    // A host value (or an absent one) is written as the value its proxies lead to. The proxies
+    // live as long as that value is being written: a scalar's until it is written, a
+    // container's until it is closed.
+    template <bool pretty>
+    [[gnu::noinline]] Step putProxied(Cursor<Char>& c, const JsonValue* value, Frame& top,
+                                      bool& hasTop, uint64_t& depth) {
+        const std::size_t proxyMark = scratch_.proxies.size();
+        value = resolve(value);
+        if (!value)
+            return Step::Failed;
+        Step step;
+        if (const JsonValue::Array* array = value->asArray())
+            return open(c, *array, proxyMark, top, hasTop, depth);
+        if (const JsonObject* object = value->asObject())
+            return open(c, *object, proxyMark, top, hasTop, depth);
+        step = putValue<pretty>(c, value, top, hasTop, depth);
+        scratch_.proxies.resize(proxyMark);
+        return step;
+    }
+
+    // Opens an array or object: writes its bracket and makes it the innermost frame `top`
+    // (the previous innermost one, if `hasTop`, waits in scratch_.frames). An empty container
+    // is written whole and counts as a scalar.
+    template <class Container>
+    Step open(Cursor<Char>& c, const Container& container, std::size_t proxyMark, Frame& top,
+              bool& hasTop, uint64_t& depth) {
+        constexpr bool isObject = std::is_same_v<Container, JsonObject>;
+        if (!enter(depth))
+            return Step::Failed;
+        *c.o++ = isObject ? '{' : '[';
+        if (container.size() == 0) {
+            *c.o++ = isObject ? '}' : ']';
+            --depth;
+            if (proxyMark != scratch_.proxies.size()) [[unlikely]]
+                scratch_.proxies.resize(proxyMark);
+            return Step::Scalar;
+        }
+        if (hasTop)
+            scratch_.frames.push_back(top);
+        if constexpr (isObject) {
+            const JsonMember* members = container.begin();
+            top = Frame{nullptr, nullptr, members, members + container.size(), proxyMark, true};
+        } else {
+            const JsonValue* elements = container.data();
+            top = Frame{elements, elements + container.size(), nullptr, nullptr, proxyMark, false};
+        }
+        hasTop = true;
+        return Step::Opened;
+    }
+
+    template <bool pretty>
+    bool writeAll(const JsonValue* value, const JsonValue::Array* array, const JsonObject* object) {
+        static constexpr std::string_view kSeparator = pretty ? " : " : ":";
+        uint64_t depth = writer_.depth_;
+        Frame top{};
+        bool hasTop = false;
+        Cursor<Char> c = reserve(cursor(), kElementRoom);
+        Step step;
+        if (array)
+            step = open(c, *array, 0, top, hasTop, depth);
+        else if (object)
+            step = open(c, *object, 0, top, hasTop, depth);
+        else
+            step = putValue<pretty>(c, value, top, hasTop, depth);
+        if (step == Step::Failed)
+            return fail(top, hasTop);
+
+        // Every element is followed by a comma; closing a container turns the last comma into
+        // the bracket (or into the line break before it), so no element asks whether it is
+        // the first.
+        while (hasTop) {
+            const JsonValue* element;
+            if (top.isObject) {
+                if (top.member == top.membersEnd) {
+                    c = close<pretty>(c, top, hasTop, depth, '}');
+                    continue;
+                }
+                c = reserve(c, kElementRoom + (pretty ? indentRoom(depth) : 0));
+                if constexpr (pretty)
+                    c.o = putIndent(c.o, depth);
+                c = putString(c, std::u16string_view(top.member->key));
+                c.o = putAscii(c.o, kSeparator.data(), kSeparator.size());
+                element = &top.member->value;
+                ++top.member;
+            } else {
+                if (top.element == top.elementsEnd) {
+                    c = close<pretty>(c, top, hasTop, depth, ']');
+                    continue;
+                }
+                c = reserve(c, kElementRoom + (pretty ? indentRoom(depth) : 0));
+                if constexpr (pretty)
+                    c.o = putIndent(c.o, depth);
+                element = top.element++;
+            }
+            step = putValue<pretty>(c, element, top, hasTop, depth);
+            if (step == Step::Scalar)
+                *c.o++ = ',';
+            else if (step == Step::Failed)
+                return fail(top, hasTop);
+        }
+        used_ = static_cast<std::size_t>(c.o - text_.data());
+        writer_.depth_ = depth;
+        return true;
+    }
+
+    // Closes the innermost container: its last comma becomes the bracket, then the container
+    // around it (if any) becomes the innermost one and gets the comma after this one.
+    template <bool pretty>
+    Cursor<Char> close(Cursor<Char> c, Frame& top, bool& hasTop, uint64_t& depth, char bracket) {
+        --depth;
+        c = reserve(c, kElementRoom + (pretty ? indentRoom(depth) : 0));
+        // Containers opened by close() are never empty, so the text ends with a comma.
+        --c.o;
+        if constexpr (pretty)
+            c.o = putIndent(c.o, depth);
+        *c.o++ = static_cast<Char>(bracket);
+        if (top.proxyMark != scratch_.proxies.size()) [[unlikely]]
+            scratch_.proxies.resize(top.proxyMark);
+        if (scratch_.frames.empty()) {
+            hasTop = false;
+        } else {
+            top = scratch_.frames.back();
             scratch_.frames.pop_back();
+            *c.o++ = ',';
+        }
+        return c;
+    }
+
+    bool enter(uint64_t& depth) {
+        ++depth;
+        if (limit_ != 0 && depth > limit_) {
+            writer_.addErrorWithCode(JsonErrorDepth, "Nested too deep");
+            return false;
         }
         return true;
     }
 
-    // Writes a scalar, or opens a container for the loop above to fill.
-    bool writeValue(const JsonValue* value) {
-        const std::size_t proxyMark = scratch_.proxies.size();
+    // Follows proxies from a host value (or an absent one) to the value that stands in for
+    // it, kept in scratch_.proxies; null after recording why there is none.
+    [[gnu::noinline]] const JsonValue* resolve(const JsonValue* value) {
         while (value && value->isHost()) {
             const JsonHostValue& host = **value->asHost();
             if (scratch_.proxies.size() >= XKJsonWriter::kMaxProxyNesting) {
@@ -395,91 +549,43 @@ private:
                     JsonErrorUnsupportedType,
                     unsupportedMessage(host.typeName()) + " (proxyForJson nested more than " +
                         std::to_string(XKJsonWriter::kMaxProxyNesting) + " deep)");
-                return false;
+                return nullptr;
             }
             std::optional<JsonValue> proxy = host.proxyForJson();
             if (!proxy) {
                 writer_.addErrorWithCode(JsonErrorUnsupportedType,
                                          unsupportedMessage(host.typeName()));
-                return false;
+                return nullptr;
             }
             scratch_.proxies.push_back(std::move(*proxy));
             value = &scratch_.proxies.back();
         }
-        if (!value) {
+        if (!value)
             writer_.addErrorWithCode(JsonErrorUnsupportedType, unsupportedMessage(kNilTypeName));
-            return false;
-        }
-        switch (value->kind()) {
-        case JsonValue::Kind::Object:
-            return openObject(*value->asObject(), proxyMark);
-        case JsonValue::Kind::Array:
-            return openArray(*value->asArray(), proxyMark);
-        case JsonValue::Kind::String:
-            writeString(out_, *value->asString());
-            break;
-        case JsonValue::Kind::Boolean:
-            if (*value->asBoolean())
-                out_.put("true", 4);
-            else
-                out_.put("false", 5);
-            break;
-        case JsonValue::Kind::Number:
-            writeNumber(out_, *value->asNumber());
-            break;
-        case JsonValue::Kind::Null:
-            out_.put("null", 4);
-            break;
-        case JsonValue::Kind::Host:
-            break; // resolved above
-        }
-        if (scratch_.proxies.size() != proxyMark)
-            scratch_.proxies.resize(proxyMark);
-        return true;
-    }
-
-    bool enter() {
-        ++writer_.depth_;
-        if (limit_ != 0 && writer_.depth_ > limit_) {
-            writer_.addErrorWithCode(JsonErrorDepth, "Nested too deep");
-            return false;
-        }
-        return true;
-    }
-
-    bool openArray(const JsonValue::Array& array, std::size_t proxyMark) {
-        if (!enter())
-            return false;
-        out_.put('[');
-        scratch_.frames.push_back(Frame{array.data(), nullptr, 0, array.size(), proxyMark, false});
-        return true;
-    }
-
-    bool openObject(const JsonObject& object, std::size_t proxyMark) {
-        if (!enter())
-            return false;
-        out_.put('{');
-        scratch_.frames.push_back(
-            Frame{nullptr, object.members().data(), 0, object.size(), proxyMark, true});
-        return true;
+        return value;
     }
 
     // Every object around the failed value reports its key, innermost first.
-    bool fail() {
-        for (auto frame = scratch_.frames.rbegin(); frame != scratch_.frames.rend(); ++frame) {
-            if (frame->isObject) {
-                std::string message = "Unsupported value for key ";
-                message += toUtf8(frame->members[frame->next - 1].key);
-                message += " in object";
-                writer_.addErrorWithCode(JsonErrorUnsupportedType, std::move(message));
-            }
-        }
+    [[gnu::noinline]] bool fail(const Frame& top, bool hasTop) {
+        auto report = [&](const Frame& frame) {
+            if (!frame.isObject)
+                return;
+            std::string message = "Unsupported value for key ";
+            message += toUtf8(std::u16string_view(frame.member[-1].key));
+            message += " in object";
+            writer_.addErrorWithCode(JsonErrorUnsupportedType, std::move(message));
+        };
+        if (hasTop)
+            report(top);
+        for (auto frame = scratch_.frames.rbegin(); frame != scratch_.frames.rend(); ++frame)
+            report(*frame);
         return false;
     }
 
     XKJsonWriter& writer_;
     XKJsonWriter::Scratch& scratch_;
-    Output<Char> out_;
+    std::basic_string<Char>& text_;
+    std::size_t used_;
     uint64_t limit_ = 0;
 };
 
@@ -496,20 +602,28 @@ XKJsonWriter::~XKJsonWriter() = default;
 template <class Char>
 bool XKJsonWriter::append(const JsonValue* value, const JsonValue::Array* array,
                           const JsonObject* object, std::basic_string<Char>& into) {
-    return detail::WriterEngine<Char>(*this, into).run(value, array, object);
+    detail::WriterEngine<Char> engine(*this, into, into.size());
+    const bool ok = engine.run(value, array, object);
+    engine.finish();
+    return ok;
 }
 
 template <class Char>
 std::optional<std::basic_string<Char>> XKJsonWriter::fragment(const JsonValue* value) {
     clearErrorTrace();
     depth_ = 0;
-    detail::WriterEngine<Char> engine(*this);
+    // The text is written straight into the string returned, sized from the last text so that
+    // converting similar values takes one allocation and no copy.
+    std::size_t& last = scratch_->lastSize<Char>();
+    std::basic_string<Char> text(last + last / 8 + 256, Char(0));
+    detail::WriterEngine<Char> engine(*this, text, 0);
     if (!engine.run(value, nullptr, nullptr))
         return std::nullopt;
-    std::basic_string<Char>& buffer = scratch_->buffer<Char>();
-    std::basic_string<Char> text(buffer.data(), engine.used());
-    if (buffer.size() * sizeof(Char) > Scratch::kRetainedBytes)
-        std::basic_string<Char>().swap(buffer);
+    engine.finish();
+    last = text.size();
+    // A guess far too large for this text would be kept as unused memory.
+    if (text.capacity() > 2 * text.size() + 4096)
+        text.shrink_to_fit();
     return text;
 }
 
@@ -572,16 +686,16 @@ bool XKJsonWriter::appendDictionary(const JsonObject& object, std::u16string& in
 }
 
 bool XKJsonWriter::appendString(std::u16string_view string, std::u16string& into) {
-    Output<char16_t> out(into);
-    writeString(out, string);
-    out.finish();
+    detail::WriterEngine<char16_t> engine(*this, into, into.size());
+    engine.appendString(string);
+    engine.finish();
     return true;
 }
 
 bool XKJsonWriter::appendString(std::u16string_view string, std::string& into) {
-    Output<char> out(into);
-    writeString(out, string);
-    out.finish();
+    detail::WriterEngine<char> engine(*this, into, into.size());
+    engine.appendString(string);
+    engine.finish();
     return true;
 }
 
