@@ -27,6 +27,10 @@
 
 namespace brenvo {
 
+namespace detail {
+struct DecimalText; // writes a number's text, in DecimalText.h
+} // namespace detail
+
 class BRENVO_EXPORT Decimal {
 public:
     // The largest exponent magnitude a number's text may carry ("1e999999999" is accepted,
@@ -165,6 +169,7 @@ public:
     }
 
 private:
+    friend struct detail::DecimalText;
     static constexpr uint64_t kMaxInlineCoefficient = 9'999'999'999'999'999'999ull;
     static constexpr uint16_t kMaxInlineFraction = 0xFFFF;
 
