@@ -4,7 +4,8 @@
 //                               iteration (and releases it); counts input bytes per second.
 //   Memory/<library>/<corpus>   heap bytes held by the parsed document per input byte (counter
 //                               "heap_per_byte"), from glibc's mallinfo2() with the document
-//                               alive, so pools and arenas of every library count alike.
+//                               alive, so pools and arenas of every library count alike. Each
+//                               iteration measures one document in a fresh process.
 //
 //   library: brenvo rapidjson nlohmann jsoncpp boostjson
 //   corpus:  canada citm_catalog twitter
@@ -19,15 +20,25 @@
 #include <rapidjson/document.h>
 
 #include <malloc.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
+
+extern char** environ;
 
 namespace brenvo::bench {
 
@@ -123,23 +134,81 @@ size_t heapInUse() {
     return info.uordblks + info.hblkhd;
 }
 
-template <class Library> void documentMemory(benchmark::State& state, const std::string& text) {
+// Heap bytes of one parsed document per input byte, or nullopt when the text does not parse.
+// Exact only without glibc's per-thread cache, whose chunks count as in use: see memoryProbe.
+template <class Library> std::optional<double> documentHeap(const std::string& text) {
     Library library;
     // One parse first, so state kept between documents (buffers a parser reuses) is not counted.
-    if (!library.parse(text, [](auto&) {})) {
-        state.SkipWithError("parse failed");
-        return;
+    if (!library.parse(text, [](auto&) {}))
+        return std::nullopt;
+    const size_t before = heapInUse();
+    size_t alive = before;
+    library.parse(text, [&](auto&) { alive = heapInUse(); });
+    return static_cast<double>(static_cast<ptrdiff_t>(alive - before)) /
+           static_cast<double>(text.size());
+}
+
+// Runs this executable again as `--memory-probe <library> <corpus>` with glibc's per-thread
+// cache off, in a fresh heap, and reads the figure it prints.
+std::optional<double> probeInFreshProcess(const std::string& library, const std::string& name) {
+    static const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
+    std::vector<std::string> environment;
+    std::string tunables = "GLIBC_TUNABLES=glibc.malloc.tcache_count=0";
+    for (char** entry = environ; *entry; ++entry) {
+        if (std::string_view(*entry).starts_with("GLIBC_TUNABLES="))
+            tunables = std::string(*entry) + ":glibc.malloc.tcache_count=0";
+        else
+            environment.emplace_back(*entry);
     }
-    double held = 0;
+    environment.push_back(tunables);
+    std::vector<char*> envp;
+    for (std::string& entry : environment)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::string probe = "--memory-probe", libraryArg = library, corpusArg = name;
+    std::string program = self;
+    char* argv[] = {program.data(), probe.data(), libraryArg.data(), corpusArg.data(), nullptr};
+
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0)
+        return std::nullopt;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
+    posix_spawn_file_actions_addclose(&actions, pipeFds[1]);
+    pid_t child = 0;
+    const int spawned = posix_spawn(&child, self.c_str(), &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(pipeFds[1]);
+    std::string output;
+    char buffer[256];
+    for (ssize_t got; spawned == 0 && (got = read(pipeFds[0], buffer, sizeof buffer)) != 0;) {
+        if (got > 0)
+            output.append(buffer, static_cast<size_t>(got));
+        else if (errno != EINTR)
+            break;
+    }
+    close(pipeFds[0]);
+    int status = 0;
+    if (spawned != 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0 || output.empty())
+        return std::nullopt;
+    return std::strtod(output.c_str(), nullptr);
+}
+
+void documentMemory(benchmark::State& state, const std::string& library, const std::string& name) {
+    double sum = 0;
     for (auto _ : state) {
-        const size_t before = heapInUse();
-        size_t alive = before;
-        library.parse(text, [&](auto&) { alive = heapInUse(); });
-        // Signed: a document can reuse chunks freed before `before` and read as (near) nothing.
-        held += static_cast<double>(static_cast<ptrdiff_t>(alive - before));
+        const auto perByte = probeInFreshProcess(library, name);
+        if (!perByte) {
+            state.SkipWithError("the memory probe failed");
+            return;
+        }
+        sum += *perByte;
     }
-    state.counters[kBytesPerInputByte] = benchmark::Counter(held / static_cast<double>(text.size()),
-                                                            benchmark::Counter::kAvgIterations);
+    state.counters[kBytesPerInputByte] =
+        benchmark::Counter(sum, benchmark::Counter::kAvgIterations);
 }
 
 using Runner = void (*)(benchmark::State&, const std::string&);
@@ -147,11 +216,11 @@ using Runner = void (*)(benchmark::State&, const std::string&);
 struct LibraryEntry {
     const char* name;
     Runner parse;
-    Runner memory;
+    std::optional<double> (*heap)(const std::string&);
 };
 
 template <class Library> constexpr LibraryEntry entry(const char* name) {
-    return {name, parseThroughput<Library>, documentMemory<Library>};
+    return {name, parseThroughput<Library>, documentHeap<Library>};
 }
 
 const LibraryEntry kLibraries[] = {
@@ -183,14 +252,32 @@ const bool registered = [] {
             continue;
         for (const LibraryEntry& library : kLibraries) {
             const std::string suffix = std::string("/") + library.name + "/" + name;
-            benchmark::RegisterBenchmark(("Memory" + suffix).c_str(), [&text, run = library.memory](
-                                                                          benchmark::State& state) {
-                run(state, text);
-            })->Iterations(3);
+            benchmark::RegisterBenchmark(("Memory" + suffix).c_str(),
+                                         [libraryName = std::string(library.name),
+                                          corpusName = std::string(name)](benchmark::State& state) {
+                                             documentMemory(state, libraryName, corpusName);
+                                         })
+                // The work happens in another process: wall time decides the iterations.
+                ->UseRealTime();
         }
     }
     return true;
 }();
 
 } // namespace
+
+int memoryProbe(std::string_view library, std::string_view name) {
+    const std::string& text = corpus(std::string(name));
+    for (const LibraryEntry& entry : kLibraries) {
+        if (entry.name != library)
+            continue;
+        const auto perByte = text.empty() ? std::nullopt : entry.heap(text);
+        if (!perByte)
+            return 1;
+        std::printf("%.6f\n", *perByte);
+        return 0;
+    }
+    return 1;
+}
+
 } // namespace brenvo::bench

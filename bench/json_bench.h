@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace brenvo::bench {
 
@@ -23,5 +24,9 @@ inline constexpr const char* kInputBytes = "input_bytes";
 
 // The text of corpus `name`, read once and kept; empty when the file cannot be read.
 const std::string& corpus(const std::string& name);
+
+// `json_bench --memory-probe <library> <corpus>`: prints the heap bytes per input byte of the
+// corpus parsed by the library, measured in this process's heap; 0 on success.
+int memoryProbe(std::string_view library, std::string_view corpus);
 
 } // namespace brenvo::bench

@@ -142,6 +142,8 @@ public:
     }
 
     void print() {
+        if (tables_.empty() && scaling_.empty())
+            return;
         std::fprintf(out_, "\n===== Summary (MB = 10^6 bytes; speed-up = peer's time / brenvo's, "
                            "same document) =====\n");
         for (const auto& [corpusName, operations] : orderedCorpora()) {
@@ -305,6 +307,8 @@ private:
 } // namespace brenvo::bench
 
 int main(int argc, char** argv) {
+    if (argc == 4 && std::string_view(argv[1]) == "--memory-probe")
+        return brenvo::bench::memoryProbe(argv[2], argv[3]);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;
