@@ -105,6 +105,30 @@ inline void widenAscii(const char* from, std::size_t n, char16_t* out) {
         out[i] = static_cast<unsigned char>(from[i]);
 }
 
+// Finds the first byte at or after p that is not whitespace (the terminating zero stops it).
+inline const char* skipWhitespaceRun(const char* p) {
+#if defined(__SSE2__)
+    const __m128i space = _mm_set1_epi8(' ');
+    const __m128i tab = _mm_set1_epi8('\t');
+    const __m128i four = _mm_set1_epi8(4);
+    for (;; p += 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        // Bytes 0x09 to 0x0D (tab to carriage return) are those whose distance from a tab,
+        // taken unsigned, is at most 4.
+        const __m128i fromTab = _mm_sub_epi8(block, tab);
+        const __m128i white = _mm_or_si128(_mm_cmpeq_epi8(block, space),
+                                           _mm_cmpeq_epi8(_mm_min_epu8(fromTab, four), fromTab));
+        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(white));
+        if (mask != 0xFFFF)
+            return p + __builtin_ctz(~mask);
+    }
+#else
+    while (kBytes.whitespace[static_cast<unsigned char>(*p)])
+        ++p;
+    return p;
+#endif
+}
+
 struct Frame {
     bool object;
     bool needComma;      // an element or member was read and no comma followed yet
@@ -179,7 +203,8 @@ struct Stacks {
 } // namespace
 
 struct XKJsonParser::Scratch {
-    std::string input;
+    std::unique_ptr<char[]> input;
+    std::size_t inputCapacity = 0;
     Stacks stacks;
 };
 
@@ -208,8 +233,15 @@ private:
     }
 
     void skipWhitespace() {
-        while (kBytes.whitespace[static_cast<unsigned char>(*p_)])
-            ++p_;
+        // Mostly none or one byte; longer runs (indentation) go block by block. A local copy of
+        // the position lets the loop run in a register.
+        const char* p = p_;
+        if (kBytes.whitespace[static_cast<unsigned char>(*p)]) {
+            ++p;
+            if (kBytes.whitespace[static_cast<unsigned char>(*p)])
+                p = skipWhitespaceRun(p);
+        }
+        p_ = p;
     }
 
     // The records of the enclosing containers, innermost first, for `count` frames counted
@@ -270,8 +302,23 @@ private:
         JsonValue* data = nullptr;
         if (n != 0) {
             data = ValueBuilder::allocate<JsonValue>(n);
-            std::memcpy(static_cast<void*>(data), static_cast<const void*>(values_.top(n)),
-                        n * sizeof(JsonValue));
+            void* to = data;
+            const void* from = values_.top(n);
+            // Fixed sizes for the short arrays that dominate (pairs of coordinates and the
+            // like) are copied inline rather than through a library call.
+            switch (n) {
+            case 1:
+                std::memcpy(to, from, sizeof(JsonValue));
+                break;
+            case 2:
+                std::memcpy(to, from, 2 * sizeof(JsonValue));
+                break;
+            case 3:
+                std::memcpy(to, from, 3 * sizeof(JsonValue));
+                break;
+            default:
+                std::memcpy(to, from, n * sizeof(JsonValue));
+            }
             values_.drop(n);
         }
         frames_.pop_back();
@@ -371,13 +418,11 @@ scanValue:
         if (!open(false))
             return false;
         goto arrayLoop;
-    case '"': {
-        JsonString text;
-        if (!scanString(text))
+    case '"':
+        // Read straight into its place, so the string's bytes are written once.
+        if (!scanString(ValueBuilder::beginString(target(next))))
             return failValue();
-        next = put(std::move(text));
         break;
-    }
     case 't':
         if (std::memcmp(p_, "rue", 3) != 0) {
             add(JsonErrorSyntax, "Expected 'true'");
@@ -494,20 +539,17 @@ objectLoop:
         return failContainer();
     }
     ++p_;
-    {
-        JsonString key;
-        if (!scanString(key)) {
-            add(JsonErrorSyntax, "Object key string expected");
-            return failContainer();
-        }
-        skipWhitespace();
-        if (*p_ != ':') {
-            add(JsonErrorSyntax, "Expected ':' separating key and value");
-            return failContainer();
-        }
-        ++p_;
-        members_.emplace(std::move(key), JsonValue());
+    // The key is read straight into a new member; a failed one is dropped with the stacks.
+    if (!scanString(members_.emplace().key)) {
+        add(JsonErrorSyntax, "Object key string expected");
+        return failContainer();
     }
+    skipWhitespace();
+    if (*p_ != ':') {
+        add(JsonErrorSyntax, "Expected ':' separating key and value");
+        return failContainer();
+    }
+    ++p_;
     frames_.back().pending = members_.size() - 1;
     goto scanValue;
 
@@ -690,7 +732,7 @@ bool Scanner::scanUnicodeChar(std::u16string& out) {
 
 bool Scanner::scanNumber(Next& next) {
     Decimal::Parts parts;
-    if (const char* message = detail::scanNumber(p_, parts)) {
+    if (const char* message = detail::scanNumber<true>(p_, parts)) {
         add(JsonErrorNumber, message);
         return false;
     }
@@ -722,25 +764,31 @@ XKJsonParser::XKJsonParser() : scratch_(std::make_unique<Scratch>()) {}
 XKJsonParser::~XKJsonParser() = default;
 
 std::optional<JsonValue> XKJsonParser::parseBytes(const char* begin, std::size_t size) {
-    std::string& input = scratch_->input;
-    input.resize(size + kPadding);
+    if (size + kPadding > scratch_->inputCapacity) {
+        // Left uninitialised: every byte the scanner may read is written just below.
+        scratch_->input.reset(new char[size + kPadding]);
+        scratch_->inputCapacity = size + kPadding;
+    }
+    char* input = scratch_->input.get();
     if (size > 0)
-        std::memcpy(input.data(), begin, size);
-    std::memset(input.data() + size, 0, kPadding);
+        std::memcpy(input, begin, size);
+    std::memset(input + size, 0, kPadding);
 
     const uint64_t limit =
         (maxDepth() == 0 || maxDepth() > kNestingHardLimit) ? kNestingHardLimit : maxDepth();
     depth_ = 0;
     Scanner scanner(*this, scratch_->stacks, depth_, limit);
     JsonValue result;
-    const bool ok = scanner.run(input.data(), result);
+    const bool ok = scanner.run(input, result);
 
     // Drop whatever a failed parse left on the stacks; keep their capacity for the next one.
     scratch_->stacks.values.clear();
     scratch_->stacks.members.clear();
     scratch_->stacks.frames.clear();
-    if (input.capacity() > kKeptBufferSize)
-        std::string().swap(input);
+    if (scratch_->inputCapacity > kKeptBufferSize) {
+        scratch_->input.reset();
+        scratch_->inputCapacity = 0;
+    }
     if (!ok)
         return std::nullopt;
     return result;

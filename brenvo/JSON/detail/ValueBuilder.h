@@ -54,6 +54,15 @@ struct ValueBuilder {
         return true;
     }
 
+    // Makes the null value `v` an empty string and returns it, to be filled by setUnits or
+    // setAscii.
+    static JsonString& beginString(JsonValue& v) noexcept {
+        JsonString* s = new (&v.string_) JsonString();
+        v.kind_ = JsonValue::Kind::String;
+        v.heavy_ = true;
+        return *s;
+    }
+
     // Makes the empty string `s` the units of `text`.
     static void setUnits(JsonString& s, std::u16string_view text) {
         char16_t* units = s.prepare(text.size());
