@@ -184,11 +184,30 @@ private:
     std::size_t capacity_ = 0;
 };
 
-// A key to sort: its units and its position among the members read.
+// A key to sort: its first four units packed into one number, its units and its position among
+// the members read.
 struct KeyRef {
+    uint64_t prefix;
     const char16_t* data;
     uint32_t size;
     uint32_t index;
+
+    // Units past the end count as 0. Keys whose prefixes differ are ordered by them, as unit
+    // order would: at the first differing position either both keys have units, or the key
+    // that ended is a prefix of the other (its padding 0 is below any unit there), hence smaller.
+    static uint64_t prefixOf(const char16_t* data, std::size_t size) {
+        uint64_t prefix = 0;
+        for (std::size_t i = 0; i < 4; ++i)
+            prefix = (prefix << 16) | (i < size ? data[i] : 0);
+        return prefix;
+    }
+    friend bool operator<(const KeyRef& a, const KeyRef& b) {
+        if (a.prefix != b.prefix)
+            return a.prefix < b.prefix;
+        const int c =
+            std::u16string_view(a.data, a.size).compare(std::u16string_view(b.data, b.size));
+        return c < 0 || (c == 0 && a.index < b.index);
+    }
 };
 
 // The parser's working storage, kept between parses so that it is allocated once.
@@ -350,14 +369,10 @@ private:
             order_.resize(n);
             for (std::size_t i = 0; i < n; ++i) {
                 const std::u16string_view key = first[i].key;
-                order_[i] =
-                    KeyRef{key.data(), static_cast<uint32_t>(key.size()), static_cast<uint32_t>(i)};
+                order_[i] = KeyRef{KeyRef::prefixOf(key.data(), key.size()), key.data(),
+                                   static_cast<uint32_t>(key.size()), static_cast<uint32_t>(i)};
             }
-            std::sort(order_.begin(), order_.end(), [](const KeyRef& a, const KeyRef& b) {
-                const int c = std::u16string_view(a.data, a.size)
-                                  .compare(std::u16string_view(b.data, b.size));
-                return c < 0 || (c == 0 && a.index < b.index);
-            });
+            std::sort(order_.begin(), order_.end());
             auto sameKey = [](const KeyRef& a, const KeyRef& b) {
                 return a.size == b.size &&
                        std::memcmp(a.data, b.data, a.size * sizeof(char16_t)) == 0;
@@ -605,6 +620,34 @@ bool Scanner::scanString(JsonString& out) {
     if (*end == '"' && ascii) {
         // Plain ASCII up to the closing quote: widened straight into the string's storage.
         ValueBuilder::setAscii(out, start, static_cast<std::size_t>(end - start));
+        p_ = end + 1;
+        return true;
+    }
+    if (*end == '"') {
+        // UTF-8 without escapes: validated and converted in one pass into the scratch buffer
+        // (never more units than bytes), then copied at its exact size.
+        const std::size_t n = static_cast<std::size_t>(end - start);
+        if (text_.size() < n)
+            text_.resize(n);
+        char16_t* w = text_.data();
+        const auto* p = reinterpret_cast<const unsigned char*>(start);
+        const auto* stop = reinterpret_cast<const unsigned char*>(end);
+        while (p < stop) {
+            if (*p < 0x80) {
+                *w++ = *p++;
+                continue;
+            }
+            char32_t cp = 0;
+            const int length = detail::decodeUtf8Sequence(p, stop, cp);
+            if (length <= 0) {
+                add(JsonErrorUnicode, "Invalid UTF-8 sequence in string");
+                return false;
+            }
+            w = detail::appendUtf16(w, cp);
+            p += length;
+        }
+        ValueBuilder::setUnits(out,
+                               std::u16string_view(text_.data(), std::size_t(w - text_.data())));
         p_ = end + 1;
         return true;
     }

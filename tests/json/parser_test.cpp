@@ -192,6 +192,20 @@ const SuccessCase kSuccesses[] = {
     {"Utf8Text", "\"caf\xc3\xa9 \xf0\x9f\x98\x80 \xe2\x82\xac\"", u"caf\u00e9 \U0001F600 \u20ac"},
     {"LongMixedText", "\"abcdefghijklmnopqrstuvwxyz\xc3\xa9\\nABCDEFGHIJKLMNOPQRSTUVWXYZ0123\"",
      u"abcdefghijklmnopqrstuvwxyz\u00e9\nABCDEFGHIJKLMNOPQRSTUVWXYZ0123"},
+    {"InlineAndHeapStrings", R"(["abcdefg","abcdefgh","","abcdefghijklmnopq"])",
+     JsonValue::array({"abcdefg", "abcdefgh", "", "abcdefghijklmnopq"})},
+    // Keys sharing their first four units or more, out of order, with duplicates.
+    {"KeysSharingPrefixes", R"({"abcde":1,"abcd":2,"abc":3,"abcd":4,"abcdf":5,"a\u0000":6,"a":7})",
+     JsonValue::object({{"a", 7},
+                        {JsonMember(std::u16string(u"a\0", 2), 6)},
+                        {"abc", 3},
+                        {"abcd", 4},
+                        {"abcde", 1},
+                        {"abcdf", 5}})},
+    {"LongWhitespaceRuns",
+     "[1,\n" + std::string(40, ' ') + "2,\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t3" +
+         std::string(17, '\v') + "]",
+     JsonValue::array({1, 2, 3})},
     {"KeyLookup", R"({"results":[{"version":"2.1"}]})",
      JsonValue::object({{"results", JsonValue::array({JsonValue::object({{"version", "2.1"}})})}})},
 };
@@ -202,7 +216,12 @@ INSTANTIATE_TEST_SUITE_P(Inputs, ParserSuccess, testing::ValuesIn(kSuccesses),
 TEST(Parser, NumbersKeepTheirText) {
     for (const char* text :
          {"-0", "0e5", "1E+2", "-12.50e-3", "0.0", "-0.0", "5e-324", "1.7976931348623157e308",
-          "123456789012345678901234567890.5e-7", "1e05", "0.00000000000000000001"}) {
+          "123456789012345678901234567890.5e-7", "1e05", "0.00000000000000000001",
+          // Digit runs around eight and nineteen significant digits.
+          "12345678", "123456789", "0.12345678", "0.123456789", "-65.613616999999977",
+          "9999999999999999999", "99999999.99999999999", "12345678901234567890",
+          "0.000000001234567890123456789", "0.0000000012345678901234567890",
+          "10000000.000000001"}) {
         XKJsonParser parser;
         std::optional<JsonValue> value = parser.fragmentWithString(text);
         ASSERT_TRUE(value && value->isNumber()) << text;
