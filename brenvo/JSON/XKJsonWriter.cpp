@@ -1,5 +1,7 @@
 #include "brenvo/JSON/XKJsonWriter.h"
 
+#include "brenvo/JSON/detail/DecimalText.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -10,6 +12,10 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+
+// The writer's helpers are inlined into its loop, so that the cursor and the innermost frame
+// stay in registers: none of them may pass their address to a call that is not inlined.
+#define BRENVO_WRITER_INLINE [[gnu::always_inline]] inline
 
 namespace brenvo {
 namespace {
@@ -54,12 +60,11 @@ template <class Char> struct Cursor {
     std::size_t room() const { return static_cast<std::size_t>(limit - o); }
 };
 
-// Every reservation asks for this much beyond what it writes exactly: block stores write up to
-// eight units past the text they keep, and a string leaves room for the punctuation after it.
+// Block stores write up to eight units past the text they keep: reserved on top of a string's
+// worst case.
 constexpr std::size_t kSlack = 16;
-// Room for everything around and in one scalar element except a string's units: indentation
-// comes on top, strings reserve their own.
-constexpr std::size_t kElementRoom = 96;
+// Room reserved after anything written, for the punctuation that may follow it.
+constexpr std::size_t kTrail = 8;
 // Strings are written in chunks, each reserving its worst case of six characters per unit.
 constexpr std::size_t kChunkUnits = 4096;
 
@@ -95,24 +100,60 @@ template <bool ascii> inline unsigned specialUnits(__m128i units) {
 }
 #endif
 
+#if defined(__SSE2__)
+// The eight units at p narrowed to bytes (UTF-8) or as they are (UTF-16), stored at o.
+inline void storeBlock(char* o, __m128i units) {
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(units, units));
+}
+inline void storeBlock(char16_t* o, __m128i units) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(o), units);
+}
+
+// Copies units that stand for themselves from p on, eight at a time, and stops before the first
+// one that does not (UTF-8: anything beyond ASCII as well) or before the last few units of
+// [p, stop). Only blocks wholly before `stop` are read.
+template <class Char>
+BRENVO_WRITER_INLINE void copyPlainBlocks(Char*& o, const char16_t*& p, const char16_t* stop) {
+    constexpr bool utf8 = std::is_same_v<Char, char>;
+    if (stop - p < 8)
+        return;
+    for (;;) {
+        const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const unsigned mask = specialUnits<utf8>(units);
+        // All eight are stored; only those before the first special unit are kept.
+        storeBlock(o, units);
+        if (mask != 0) {
+            const unsigned plain = static_cast<unsigned>(__builtin_ctz(mask)) >> 1;
+            o += plain;
+            p += plain;
+            return;
+        }
+        o += 8;
+        p += 8;
+        const std::size_t rest = static_cast<std::size_t>(stop - p);
+        if (rest >= 8)
+            continue;
+        if (rest == 0)
+            return;
+        // The last 1-7 units: the block ending at `stop` overlaps units just written, which
+        // were plain and became one character each, so storing it `8 - rest` characters back
+        // rewrites those characters unchanged.
+        const __m128i last = _mm_loadu_si128(reinterpret_cast<const __m128i*>(stop - 8));
+        if (specialUnits<utf8>(last) == 0) {
+            storeBlock(o - (8 - rest), last);
+            o += rest;
+            p = stop;
+        }
+        return;
+    }
+}
+#endif
+
 // UTF-16 form: units pass unchanged except those that need an escape. Writes [p, stop).
 char16_t* encodeUnits(char16_t* o, const char16_t*& p, const char16_t* stop) {
     for (;;) {
 #if defined(__SSE2__)
-        while (stop - p >= 8) {
-            const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            const unsigned mask = specialUnits<false>(units);
-            // All eight are stored; only those before the first special unit are kept.
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(o), units);
-            if (mask != 0) {
-                const unsigned plain = static_cast<unsigned>(__builtin_ctz(mask)) >> 1;
-                o += plain;
-                p += plain;
-                break;
-            }
-            o += 8;
-            p += 8;
-        }
+        copyPlainBlocks(o, p, stop);
 #endif
         // The unit the block scan stopped at, and the short tail, one at a time.
         if (p == stop)
@@ -130,21 +171,7 @@ char16_t* encodeUnits(char16_t* o, const char16_t*& p, const char16_t* stop) {
 char* encodeUnits(char* o, const char16_t*& p, const char16_t* stop, const char16_t* end) {
     for (;;) {
 #if defined(__SSE2__)
-        while (stop - p >= 8) {
-            const __m128i units = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-            const unsigned mask = specialUnits<true>(units);
-            // Plain ASCII units narrow to their bytes; only those before the first other unit
-            // are kept.
-            _mm_storel_epi64(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(units, units));
-            if (mask != 0) {
-                const unsigned plain = static_cast<unsigned>(__builtin_ctz(mask)) >> 1;
-                o += plain;
-                p += plain;
-                break;
-            }
-            o += 8;
-            p += 8;
-        }
+        copyPlainBlocks(o, p, stop);
 #endif
         // Units other than plain ASCII, and the short tail, one at a time; a run of them (text
         // in other scripts) stays here instead of returning to the block scan for each.
@@ -240,7 +267,9 @@ struct XKJsonWriter::Scratch {
         const JsonValue* elementsEnd;
         const JsonMember* member;
         const JsonMember* membersEnd;
-        std::size_t proxyMark; // proxies.size() before this container's value was resolved
+        // proxies.size() before this container's value was resolved, or kNoProxies when it
+        // was not reached through a proxy (then closing it releases none).
+        std::size_t proxyMark;
         bool isObject;
     };
     // The containers around the innermost one, outermost first.
@@ -322,12 +351,15 @@ private:
         return {base + used, base + text_.size()};
     }
 
-    // A quoted, escaped string; leaves kElementRoom characters of room after it.
-    Cursor<Char> putString(Cursor<Char> c, std::u16string_view string) {
+    // Every put* below reserves its own room, plus kTrail characters for the punctuation that
+    // may follow it (a comma, a separator, a closing bracket).
+
+    // A quoted, escaped string.
+    [[gnu::noinline]] Cursor<Char> putString(Cursor<Char> c, std::u16string_view string) {
         const char16_t* p = string.data();
         const char16_t* const end = p + string.size();
         std::size_t chunk = std::min(string.size(), kChunkUnits);
-        c = reserve(c, 6 * chunk + 2 + kElementRoom);
+        c = reserve(c, 6 * chunk + 2 + kTrail + kSlack);
         Char* o = c.o;
         *o++ = '"';
         for (;;) {
@@ -338,205 +370,300 @@ private:
             if (p == end)
                 break;
             chunk = std::min(static_cast<std::size_t>(end - p), kChunkUnits);
-            c = reserve({o, c.limit}, 6 * chunk + 1 + kElementRoom);
+            c = reserve({o, c.limit}, 6 * chunk + 1 + kTrail + kSlack);
             o = c.o;
         }
         *o++ = '"';
         return {o, c.limit};
     }
 
-    // A number's text; room for kElementRoom characters was reserved.
-    Cursor<Char> putNumber(Cursor<Char> c, const Decimal& number) {
-        if constexpr (std::is_same_v<Char, char>) {
-            // Numbers of ordinary length are written in place.
-            if (const std::size_t length = number.toChars(c.o, c.room())) {
-                c.o += length;
-                return c;
-            }
-        } else {
-            char buffer[kElementRoom];
-            if (const std::size_t length = number.toChars(buffer, sizeof buffer)) {
-                c.o = putAscii(c.o, buffer, length);
+    // A string value or key, given as the object holding it (a JsonString or a
+    // std::u16string).
+    template <class StringObject>
+    BRENVO_WRITER_INLINE Cursor<Char> putStringOf(Cursor<Char> c, const StringObject& object) {
+        const std::u16string_view string(object);
+#if defined(__SSE2__)
+        // A short string stored inside its object: its eight-unit block can be loaded whole
+        // because those 16 bytes are the object's own; lanes past the string are ignored.
+        const auto units = reinterpret_cast<std::uintptr_t>(string.data());
+        const auto self = reinterpret_cast<std::uintptr_t>(&object);
+        if (string.size() < 8 && units >= self && units + 16 <= self + sizeof(StringObject)) {
+            const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(string.data()));
+            const unsigned inString = (1u << (2 * string.size())) - 1;
+            if ((specialUnits<std::is_same_v<Char, char>>(block) & inString) == 0) {
+                c = reserve(c, 2 + 8 + kTrail);
+                *c.o = '"';
+                storeBlock(c.o + 1, block);
+                c.o += 1 + string.size();
+                *c.o++ = '"';
                 return c;
             }
         }
-        return putLongNumber(c, number);
+#endif
+        return putString(c, string);
     }
 
-    // A number too long for the room at hand (hundreds of digits).
-    [[gnu::noinline]] Cursor<Char> putLongNumber(Cursor<Char> c, const Decimal& number) {
-        const std::string text = number.stringValue();
-        c = reserve(c, text.size() + kElementRoom);
-        c.o = putAscii(c.o, text.data(), text.size());
+    // A number's text, formatted in place.
+    BRENVO_WRITER_INLINE Cursor<Char> putNumber(Cursor<Char> c, const Decimal& number) {
+        const std::size_t length = detail::DecimalText::maxLength(number);
+        if constexpr (std::is_same_v<Char, char>) {
+            c = reserve(c, length + kTrail);
+            c.o = detail::DecimalText::write(c.o, number);
+        } else {
+            char buffer[64];
+            if (length <= sizeof buffer) {
+                const char* end = detail::DecimalText::write(buffer, number);
+                c = reserve(c, sizeof buffer + kTrail);
+                c.o = putAscii(c.o, buffer, static_cast<std::size_t>(end - buffer));
+            } else {
+                const std::string text = number.stringValue();
+                c = reserve(c, text.size() + kTrail);
+                c.o = putAscii(c.o, text.data(), text.size());
+            }
+        }
+        return c;
+    }
+
+    // Not a container and not a host value: written without opening anything.
+    static bool isPlainScalar(const JsonValue& value) {
+        const JsonValue::Kind kind = value.kind();
+        return kind != JsonValue::Kind::Array && kind != JsonValue::Kind::Object &&
+               kind != JsonValue::Kind::Host;
+    }
+
+    BRENVO_WRITER_INLINE Cursor<Char> putScalar(Cursor<Char> c, const JsonValue& value) {
+        switch (value.kind()) {
+        case JsonValue::Kind::String:
+            return putStringOf(c, *value.asString());
+        case JsonValue::Kind::Number:
+            return putNumber(c, *value.asNumber());
+        case JsonValue::Kind::Boolean:
+            c = reserve(c, 5 + kTrail);
+            c.o = *value.asBoolean() ? putAscii(c.o, "true", 4) : putAscii(c.o, "false", 5);
+            return c;
+        default:
+            c = reserve(c, 4 + kTrail);
+            c.o = putAscii(c.o, "null", 4);
+            return c;
+        }
+    }
+
+    // What comes before an element: in human-readable form its line, then for a member the
+    // key and separator.
+    template <bool pretty>
+    BRENVO_WRITER_INLINE Cursor<Char> putPrefix(Cursor<Char> c, const JsonMember* member,
+                                                uint64_t depth) {
+        if constexpr (pretty) {
+            c = reserve(c, indentRoom(depth) + kTrail);
+            c.o = putIndent(c.o, depth);
+        }
+        if (member) {
+            c = putStringOf(c, member->key);
+            c.o = pretty ? putAscii(c.o, " : ", 3) : putAscii(c.o, ":", 1);
+        }
+        return c;
+    }
+
+    // Writes the elements of `frame` from its current one on, each followed by a comma, up to
+    // its end or to an element that is a container or a host value (left for the caller).
+    template <bool pretty>
+    BRENVO_WRITER_INLINE Cursor<Char> putScalars(Cursor<Char> c, Frame& frame, uint64_t depth) {
+        if (frame.isObject) {
+            for (; frame.member != frame.membersEnd; ++frame.member) {
+                if (!isPlainScalar(frame.member->value))
+                    break;
+                c = putPrefix<pretty>(c, frame.member, depth);
+                c = putScalar(c, frame.member->value);
+                *c.o++ = ',';
+            }
+        } else {
+            for (; frame.element != frame.elementsEnd; ++frame.element) {
+                if (!isPlainScalar(*frame.element))
+                    break;
+                c = putPrefix<pretty>(c, nullptr, depth);
+                c = putScalar(c, *frame.element);
+                *c.o++ = ',';
+            }
+        }
+        return c;
+    }
+
+    static bool atEnd(const Frame& frame) {
+        return frame.isObject ? frame.member == frame.membersEnd
+                              : frame.element == frame.elementsEnd;
+    }
+
+    // Ends a container whose elements are all written: its last comma becomes the bracket (in
+    // human-readable form, the line break before it). Containers are closed only when they
+    // have elements, so the text ends with that comma.
+    template <bool pretty>
+    BRENVO_WRITER_INLINE Cursor<Char> putClose(Cursor<Char> c, const Frame& frame,
+                                               uint64_t& depth) {
+        --depth;
+        c = reserve(c, (pretty ? indentRoom(depth) : 0) + 1 + kTrail);
+        --c.o;
+        if constexpr (pretty)
+            c.o = putIndent(c.o, depth);
+        *c.o++ = frame.isObject ? '}' : ']';
+        release(frame.proxyMark);
         return c;
     }
 
     enum class Step { Scalar, Opened, Failed };
 
-    // Writes a scalar, or opens a container. Room for kElementRoom characters was reserved.
-    template <bool pretty>
-    Step putValue(Cursor<Char>& c, const JsonValue* value, Frame& top, bool& hasTop,
-                  uint64_t& depth) {
-        if (!value || value->isHost()) [[unlikely]]
-            return putProxied<pretty>(c, value, top, hasTop, depth);
-        switch (value->kind()) {
-        case JsonValue::Kind::String:
-            c = putString(c, std::u16string_view(*value->asString()));
-            return Step::Scalar;
-        case JsonValue::Kind::Number:
-            c = putNumber(c, *value->asNumber());
-            return Step::Scalar;
-        case JsonValue::Kind::Boolean:
-            c.o = *value->asBoolean() ? putAscii(c.o, "true", 4) : putAscii(c.o, "false", 5);
-            return Step::Scalar;
-        case JsonValue::Kind::Null:
-            c.o = putAscii(c.o, "null", 4);
-            return Step::Scalar;
-        case JsonValue::Kind::Array:
-            return open(c, *value->asArray(), scratch_.proxies.size(), top, hasTop, depth);
-        case JsonValue::Kind::Object:
-            return open(c, *value->asObject(), scratch_.proxies.size(), top, hasTop, depth);
-        case JsonValue::Kind::Host:
-            break; // handled above
+    // Writes any value: a scalar whole, a container opened (its bracket written, its frame
+    // made `top`, the previous innermost frame, if `hasTop`, suspended). A host value (or an
+    // absent one) is written as the value its proxies lead to; they live as long as that value
+    // is being written: a scalar's until it is written, a container's until it is closed.
+    BRENVO_WRITER_INLINE Step putValue(Cursor<Char>& c, const JsonValue* value, Frame& top,
+                                       bool& hasTop, uint64_t& depth) {
+        std::size_t proxyMark = kNoProxies;
+        if (!value || value->isHost()) {
+            proxyMark = scratch_.proxies.size();
+            value = resolve(value);
+            if (!value)
+                return Step::Failed;
         }
-        return Step::Scalar;
-    }
-
-    // A host value (or an absent one) is written as the value its proxies lead to. The proxies
-    // live as long as that value is being written: a scalar's until it is written, a
-    // container's until it is closed.
-    template <bool pretty>
-    [[gnu::noinline]] Step putProxied(Cursor<Char>& c, const JsonValue* value, Frame& top,
-                                      bool& hasTop, uint64_t& depth) {
-        const std::size_t proxyMark = scratch_.proxies.size();
-        value = resolve(value);
-        if (!value)
-            return Step::Failed;
-        Step step;
         if (const JsonValue::Array* array = value->asArray())
             return open(c, *array, proxyMark, top, hasTop, depth);
         if (const JsonObject* object = value->asObject())
             return open(c, *object, proxyMark, top, hasTop, depth);
-        step = putValue<pretty>(c, value, top, hasTop, depth);
-        scratch_.proxies.resize(proxyMark);
-        return step;
+        c = putScalar(c, *value);
+        release(proxyMark);
+        return Step::Scalar;
     }
 
-    // Opens an array or object: writes its bracket and makes it the innermost frame `top`
-    // (the previous innermost one, if `hasTop`, waits in scratch_.frames). An empty container
-    // is written whole and counts as a scalar.
+    static constexpr std::size_t kNoProxies = ~std::size_t(0);
+
+    // Ends the life of the proxies made since `proxyMark`.
+    BRENVO_WRITER_INLINE void release(std::size_t proxyMark) {
+        if (proxyMark != kNoProxies) [[unlikely]]
+            scratch_.proxies.resize(proxyMark);
+    }
+
+    // Opens an array or object and makes it the innermost frame; an empty one is written whole
+    // and counts as a scalar.
     template <class Container>
-    Step open(Cursor<Char>& c, const Container& container, std::size_t proxyMark, Frame& top,
-              bool& hasTop, uint64_t& depth) {
-        constexpr bool isObject = std::is_same_v<Container, JsonObject>;
-        if (!enter(depth))
+    BRENVO_WRITER_INLINE Step open(Cursor<Char>& c, const Container& container,
+                                   std::size_t proxyMark, Frame& top, bool& hasTop,
+                                   uint64_t& depth) {
+        Frame frame;
+        if (!start(c, container, proxyMark, frame, depth))
             return Step::Failed;
-        *c.o++ = isObject ? '{' : '[';
-        if (container.size() == 0) {
-            *c.o++ = isObject ? '}' : ']';
-            --depth;
-            if (proxyMark != scratch_.proxies.size()) [[unlikely]]
-                scratch_.proxies.resize(proxyMark);
+        if (atEnd(frame))
             return Step::Scalar;
-        }
         if (hasTop)
-            scratch_.frames.push_back(top);
-        if constexpr (isObject) {
-            const JsonMember* members = container.begin();
-            top = Frame{nullptr, nullptr, members, members + container.size(), proxyMark, true};
-        } else {
-            const JsonValue* elements = container.data();
-            top = Frame{elements, elements + container.size(), nullptr, nullptr, proxyMark, false};
-        }
+            suspend(top);
+        top = frame;
         hasTop = true;
         return Step::Opened;
     }
 
+    // Checks the depth, writes the opening bracket and sets `frame` to the container's
+    // elements; an empty container is closed at once (its frame is then at its end).
+    template <class Container>
+    BRENVO_WRITER_INLINE bool start(Cursor<Char>& c, const Container& container,
+                                    std::size_t proxyMark, Frame& frame, uint64_t& depth) {
+        constexpr bool isObject = std::is_same_v<Container, JsonObject>;
+        if (!enter(depth))
+            return false;
+        c = reserve(c, 2 + kTrail);
+        *c.o++ = isObject ? '{' : '[';
+        if constexpr (isObject) {
+            const JsonMember* members = container.begin();
+            frame = Frame{nullptr, nullptr, members, members + container.size(), proxyMark, true};
+        } else {
+            const JsonValue* elements = container.data();
+            frame =
+                Frame{elements, elements + container.size(), nullptr, nullptr, proxyMark, false};
+        }
+        if (container.size() == 0) {
+            *c.o++ = isObject ? '}' : ']';
+            --depth;
+            release(proxyMark);
+        }
+        return true;
+    }
+
+    // Takes the frame by value: the innermost frame's own address never leaves writeAll().
+    [[gnu::noinline]] void suspend(Frame frame) {
+        scratch_.frames.push_back(frame);
+    }
+
     template <bool pretty>
     bool writeAll(const JsonValue* value, const JsonValue::Array* array, const JsonObject* object) {
-        static constexpr std::string_view kSeparator = pretty ? " : " : ":";
         uint64_t depth = writer_.depth_;
         Frame top{};
         bool hasTop = false;
-        Cursor<Char> c = reserve(cursor(), kElementRoom);
+        Cursor<Char> c = cursor();
         Step step;
         if (array)
-            step = open(c, *array, 0, top, hasTop, depth);
+            step = open(c, *array, kNoProxies, top, hasTop, depth);
         else if (object)
-            step = open(c, *object, 0, top, hasTop, depth);
+            step = open(c, *object, kNoProxies, top, hasTop, depth);
         else
-            step = putValue<pretty>(c, value, top, hasTop, depth);
+            step = putValue(c, value, top, hasTop, depth);
         if (step == Step::Failed)
             return fail(top, hasTop);
 
         // Every element is followed by a comma; closing a container turns the last comma into
-        // the bracket (or into the line break before it), so no element asks whether it is
-        // the first.
+        // the bracket, so no element asks whether it is the first.
         while (hasTop) {
-            const JsonValue* element;
-            if (top.isObject) {
-                if (top.member == top.membersEnd) {
-                    c = close<pretty>(c, top, hasTop, depth, '}');
-                    continue;
-                }
-                c = reserve(c, kElementRoom + (pretty ? indentRoom(depth) : 0));
-                if constexpr (pretty)
-                    c.o = putIndent(c.o, depth);
-                c = putString(c, std::u16string_view(top.member->key));
-                c.o = putAscii(c.o, kSeparator.data(), kSeparator.size());
-                element = &top.member->value;
-                ++top.member;
-            } else {
-                if (top.element == top.elementsEnd) {
-                    c = close<pretty>(c, top, hasTop, depth, ']');
-                    continue;
-                }
-                c = reserve(c, kElementRoom + (pretty ? indentRoom(depth) : 0));
-                if constexpr (pretty)
-                    c.o = putIndent(c.o, depth);
-                element = top.element++;
-            }
-            step = putValue<pretty>(c, element, top, hasTop, depth);
-            if (step == Step::Scalar)
+            c = putScalars<pretty>(c, top, depth);
+            if (atEnd(top)) {
+                c = putClose<pretty>(c, top, depth);
+                if (scratch_.frames.empty())
+                    break;
+                top = scratch_.frames.back();
+                scratch_.frames.pop_back();
                 *c.o++ = ',';
-            else if (step == Step::Failed)
+                continue;
+            }
+            // The next element is a container or a host value.
+            const JsonMember* member = top.isObject ? top.member++ : nullptr;
+            const JsonValue* element = member ? &member->value : top.element++;
+            c = putPrefix<pretty>(c, member, depth);
+            if (element->isHost()) [[unlikely]] {
+                step = putValue(c, element, top, hasTop, depth);
+                if (step == Step::Failed)
+                    return fail(top, hasTop);
+                if (step == Step::Scalar)
+                    *c.o++ = ',';
+                continue;
+            }
+            // A container holding only scalars is written whole, without a frame of its own.
+            Frame child;
+            const bool started = element->isArray()
+                                     ? start(c, *element->asArray(), kNoProxies, child, depth)
+                                     : start(c, *element->asObject(), kNoProxies, child, depth);
+            if (!started)
                 return fail(top, hasTop);
+            if (!atEnd(child)) {
+                c = putScalars<pretty>(c, child, depth);
+                if (!atEnd(child)) {
+                    suspend(top);
+                    top = child;
+                    continue;
+                }
+                c = putClose<pretty>(c, child, depth);
+            }
+            *c.o++ = ',';
         }
         used_ = static_cast<std::size_t>(c.o - text_.data());
         writer_.depth_ = depth;
         return true;
     }
 
-    // Closes the innermost container: its last comma becomes the bracket, then the container
-    // around it (if any) becomes the innermost one and gets the comma after this one.
-    template <bool pretty>
-    Cursor<Char> close(Cursor<Char> c, Frame& top, bool& hasTop, uint64_t& depth, char bracket) {
-        --depth;
-        c = reserve(c, kElementRoom + (pretty ? indentRoom(depth) : 0));
-        // Containers opened by close() are never empty, so the text ends with a comma.
-        --c.o;
-        if constexpr (pretty)
-            c.o = putIndent(c.o, depth);
-        *c.o++ = static_cast<Char>(bracket);
-        if (top.proxyMark != scratch_.proxies.size()) [[unlikely]]
-            scratch_.proxies.resize(top.proxyMark);
-        if (scratch_.frames.empty()) {
-            hasTop = false;
-        } else {
-            top = scratch_.frames.back();
-            scratch_.frames.pop_back();
-            *c.o++ = ',';
-        }
-        return c;
+    BRENVO_WRITER_INLINE bool enter(uint64_t& depth) {
+        ++depth;
+        if (limit_ != 0 && depth > limit_) [[unlikely]]
+            return tooDeep();
+        return true;
     }
 
-    bool enter(uint64_t& depth) {
-        ++depth;
-        if (limit_ != 0 && depth > limit_) {
-            writer_.addErrorWithCode(JsonErrorDepth, "Nested too deep");
-            return false;
-        }
-        return true;
+    [[gnu::noinline]] bool tooDeep() {
+        writer_.addErrorWithCode(JsonErrorDepth, "Nested too deep");
+        return false;
     }
 
     // Follows proxies from a host value (or an absent one) to the value that stands in for
@@ -566,7 +693,7 @@ private:
     }
 
     // Every object around the failed value reports its key, innermost first.
-    [[gnu::noinline]] bool fail(const Frame& top, bool hasTop) {
+    [[gnu::noinline]] bool fail(Frame top, bool hasTop) {
         auto report = [&](const Frame& frame) {
             if (!frame.isObject)
                 return;
@@ -706,3 +833,5 @@ std::u16string XKJsonWriter::indent() const {
 }
 
 } // namespace brenvo
+
+#undef BRENVO_WRITER_INLINE
