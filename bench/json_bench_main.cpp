@@ -234,6 +234,9 @@ private:
             auto found = figure.counters.find(kBytesPerInputByte);
             return found == figure.counters.end() ? 0.0 : found->second;
         };
+        if (subject && perByte(*subject) == 0)
+            std::fprintf(out_, "  %-12s (the allocator gives no figures, as under a sanitizer)\n",
+                         "");
         for (const auto& [library, figure] : table) {
             std::fprintf(out_, "  %-12s %-14s %9.2f", "", library.c_str(), perByte(figure));
             if (subject && library != kSubject && perByte(*subject) > 0) {
