@@ -5,6 +5,7 @@
 #include "brenvo/JSON/detail/ValueBuilder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <iterator>
@@ -184,6 +185,28 @@ private:
     std::size_t capacity_ = 0;
 };
 
+// Compares two runs of UTF-16 units in unit order, four units at a time: the lowest differing
+// bit of two little-endian words lies in the first unit that differs.
+inline int compareUnits(const char16_t* a, std::size_t an, const char16_t* b, std::size_t bn) {
+    const std::size_t n = an < bn ? an : bn;
+    std::size_t i = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; i + 4 <= n; i += 4) {
+            uint64_t x, y;
+            std::memcpy(&x, a + i, sizeof x);
+            std::memcpy(&y, b + i, sizeof y);
+            if (x != y) {
+                const std::size_t j = i + static_cast<std::size_t>(std::countr_zero(x ^ y)) / 16;
+                return a[j] < b[j] ? -1 : 1;
+            }
+        }
+    }
+    for (; i < n; ++i)
+        if (a[i] != b[i])
+            return a[i] < b[i] ? -1 : 1;
+    return an < bn ? -1 : an > bn ? 1 : 0;
+}
+
 // A key to sort: its first four units packed into one number, its units and its position among
 // the members read.
 struct KeyRef {
@@ -204,9 +227,12 @@ struct KeyRef {
     friend bool operator<(const KeyRef& a, const KeyRef& b) {
         if (a.prefix != b.prefix)
             return a.prefix < b.prefix;
-        const int c =
-            std::u16string_view(a.data, a.size).compare(std::u16string_view(b.data, b.size));
+        const int c = compareUnits(a.data, a.size, b.data, b.size);
         return c < 0 || (c == 0 && a.index < b.index);
+    }
+    friend bool sameKey(const KeyRef& a, const KeyRef& b) {
+        return a.prefix == b.prefix && a.size == b.size &&
+               std::memcmp(a.data, b.data, a.size * sizeof(char16_t)) == 0;
     }
 };
 
@@ -352,12 +378,15 @@ private:
     Next closeObject() {
         const std::size_t n = members_.size() - frames_.back().start;
         JsonMember* first = members_.top(n);
-        std::size_t sortedUpTo = 1;
-        while (sortedUpTo < n && first[sortedUpTo - 1].key < first[sortedUpTo].key)
-            ++sortedUpTo;
+        // Strictly increasing keys are in order already, without duplicates.
+        bool sorted = true;
+        for (std::size_t i = 1; i < n && sorted; ++i) {
+            const std::u16string_view a = first[i - 1].key, b = first[i].key;
+            sorted = compareUnits(a.data(), a.size(), b.data(), b.size()) < 0;
+        }
         JsonMember* data = nullptr;
         std::size_t kept = n;
-        if (sortedUpTo >= n) {
+        if (sorted) {
             if (n != 0) {
                 data = ValueBuilder::allocate<JsonMember>(n);
                 std::memcpy(static_cast<void*>(data), static_cast<const void*>(first),
@@ -365,7 +394,7 @@ private:
             }
         } else {
             // Sort positions rather than members (O(n log n), duplicates included), then move
-            // each kept member once.
+            // each kept member once; of equal keys the one read last sorts last and is kept.
             order_.resize(n);
             for (std::size_t i = 0; i < n; ++i) {
                 const std::u16string_view key = first[i].key;
@@ -373,10 +402,6 @@ private:
                                    static_cast<uint32_t>(key.size()), static_cast<uint32_t>(i)};
             }
             std::sort(order_.begin(), order_.end());
-            auto sameKey = [](const KeyRef& a, const KeyRef& b) {
-                return a.size == b.size &&
-                       std::memcmp(a.data, b.data, a.size * sizeof(char16_t)) == 0;
-            };
             for (std::size_t k = 0; k + 1 < n; ++k)
                 kept -= sameKey(order_[k], order_[k + 1]);
             data = ValueBuilder::allocate<JsonMember>(kept);
@@ -636,6 +661,18 @@ bool Scanner::scanString(JsonString& out) {
             if (*p < 0x80) {
                 *w++ = *p++;
                 continue;
+            }
+            // Three-byte sequences (most of CJK text) checked and decoded inline: the second
+            // byte's range excludes overlong forms (after E0) and surrogates (after ED).
+            if ((*p & 0xF0) == 0xE0 && stop - p >= 3) {
+                const unsigned b0 = p[0], b1 = p[1], b2 = p[2];
+                const unsigned lo = b0 == 0xE0 ? 0xA0 : 0x80, hi = b0 == 0xED ? 0x9F : 0xBF;
+                if (b1 >= lo && b1 <= hi && (b2 & 0xC0) == 0x80) {
+                    *w++ = static_cast<char16_t>(((b0 & 0x0F) << 12) | ((b1 & 0x3F) << 6) |
+                                                 (b2 & 0x3F));
+                    p += 3;
+                    continue;
+                }
             }
             char32_t cp = 0;
             const int length = detail::decodeUtf8Sequence(p, stop, cp);
