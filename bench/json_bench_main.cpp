@@ -79,11 +79,10 @@ public:
             }
             if (slot.iterations.empty())
                 continue;
-            // Repetitions shown as aggregates only: no median run came through, take our own.
+            // Not repeated: its one run (the middle one, should several come without a median).
             std::vector<Run> sorted = slot.iterations;
-            std::sort(sorted.begin(), sorted.end(), [](const Run& a, const Run& b) {
-                return a.GetAdjustedRealTime() < b.GetAdjustedRealTime();
-            });
+            std::sort(sorted.begin(), sorted.end(),
+                      [](const Run& a, const Run& b) { return seconds(a) < seconds(b); });
             out[name] = figureOf(sorted[sorted.size() / 2]);
         }
         return out;
@@ -95,10 +94,17 @@ private:
         std::optional<Run> median;
     };
 
+    // Seconds per iteration on the clock the benchmark's rates use: the thread's CPU time (steady
+    // on a machine shared with other work) unless it asked for real or manual time.
+    static double seconds(const Run& run) {
+        const double time =
+            run.run_name.time_type.empty() ? run.GetAdjustedCPUTime() : run.GetAdjustedRealTime();
+        return time / benchmark::GetTimeUnitMultiplier(run.time_unit);
+    }
+
     static Figure figureOf(const Run& run) {
         Figure figure;
-        figure.seconds =
-            run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+        figure.seconds = seconds(run);
         for (const auto& [name, counter] : run.counters) {
             if (name == "bytes_per_second")
                 figure.bytesPerSecond = counter.value;
@@ -144,8 +150,8 @@ public:
     void print() {
         if (tables_.empty() && scaling_.empty())
             return;
-        std::fprintf(out_, "\n===== Summary (MB = 10^6 bytes; speed-up = peer's time / brenvo's, "
-                           "same document) =====\n");
+        std::fprintf(out_, "\n===== Summary (MB = 10^6 bytes; times are CPU times; speed-up = "
+                           "peer's time / brenvo's, same document) =====\n");
         for (const auto& [corpusName, operations] : orderedCorpora()) {
             std::fprintf(out_, "\n%s.json (%zu bytes)\n", corpusName.c_str(),
                          corpus(corpusName).size());
@@ -204,7 +210,7 @@ private:
     void printThroughput(const std::string& corpusName, const std::string& operation,
                          const Table& table) {
         std::fprintf(out_, "  %-12s %-14s %9s %10s %9s  %s\n", operation.c_str(), "library", "MB/s",
-                     "ms", "speed-up", "target");
+                     "CPU ms", "speed-up", "target");
         const Figure* subject = find(table, kSubject);
         for (const auto& [library, figure] : table) {
             std::fprintf(out_, "  %-12s %-14s %9.1f %10.3f", "", library.c_str(),
