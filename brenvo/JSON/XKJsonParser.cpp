@@ -810,7 +810,9 @@ bool Scanner::scanUnicodeChar(std::u16string& out) {
     return true;
 }
 
-bool Scanner::scanNumber(Next& next) {
+// Inlined into the scanning loop: numbers dominate many documents, and a call would spill the
+// loop's registers for each one.
+[[gnu::always_inline]] inline bool Scanner::scanNumber(Next& next) {
     Decimal::Parts parts;
     if (const char* message = detail::scanNumber<true>(p_, parts)) {
         add(JsonErrorNumber, message);
