@@ -306,8 +306,10 @@ public:
     bool run(const JsonValue* value, const JsonValue::Array* array, const JsonObject* object) {
         const std::size_t start = used_;
         const uint64_t depth = writer_.depth_;
-        // The limit cannot change while a conversion runs; read it once.
-        limit_ = writer_.maxDepth();
+        // The limit cannot change while a conversion runs; read it once. No limit (0) is the
+        // largest one, so that depth needs a single comparison.
+        const uint64_t limit = writer_.maxDepth();
+        limit_ = limit != 0 ? limit : ~uint64_t(0);
         scratch_.frames.clear();
         scratch_.proxies.clear();
         const bool ok = writer_.humanReadable_ ? writeAll<true>(value, array, object)
@@ -399,6 +401,23 @@ private:
                 return c;
             }
         }
+        // Eight to sixteen units: the first and the last eight overlap in the middle and are
+        // both within the string; when neither holds a special unit they are the whole text.
+        if (string.size() >= 8 && string.size() <= 16) {
+            const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(string.data()));
+            const __m128i last = _mm_loadu_si128(
+                reinterpret_cast<const __m128i*>(string.data() + string.size() - 8));
+            if ((specialUnits<std::is_same_v<Char, char>>(first) |
+                 specialUnits<std::is_same_v<Char, char>>(last)) == 0) {
+                c = reserve(c, 2 + 16 + kTrail);
+                *c.o = '"';
+                storeBlock(c.o + 1, first);
+                storeBlock(c.o + 1 + string.size() - 8, last);
+                c.o += 1 + string.size();
+                *c.o++ = '"';
+                return c;
+            }
+        }
 #endif
         return putString(c, string);
     }
@@ -407,8 +426,9 @@ private:
     BRENVO_WRITER_INLINE Cursor<Char> putNumber(Cursor<Char> c, const Decimal& number) {
         const std::size_t length = detail::DecimalText::maxLength(number);
         if constexpr (std::is_same_v<Char, char>) {
+            // writeWithSlack may store up to eight bytes past the text: within kTrail.
             c = reserve(c, length + kTrail);
-            c.o = detail::DecimalText::write(c.o, number);
+            c.o = detail::DecimalText::writeWithSlack(c.o, number);
         } else {
             char buffer[64];
             if (length <= sizeof buffer) {
@@ -424,11 +444,19 @@ private:
         return c;
     }
 
-    // Not a container and not a host value: written without opening anything.
-    static bool isPlainScalar(const JsonValue& value) {
-        const JsonValue::Kind kind = value.kind();
-        return kind != JsonValue::Kind::Array && kind != JsonValue::Kind::Object &&
-               kind != JsonValue::Kind::Host;
+    // A value written without opening anything: a scalar, or an empty array or object that
+    // the depth limit allows one level below `depth`. Not a host value.
+    BRENVO_WRITER_INLINE bool isLeaf(const JsonValue& value, uint64_t depth) const {
+        switch (value.kind()) {
+        case JsonValue::Kind::Array:
+            return value.asArray()->size() == 0 && depth < limit_;
+        case JsonValue::Kind::Object:
+            return value.asObject()->size() == 0 && depth < limit_;
+        case JsonValue::Kind::Host:
+            return false;
+        default:
+            return true;
+        }
     }
 
     BRENVO_WRITER_INLINE Cursor<Char> putScalar(Cursor<Char> c, const JsonValue& value) {
@@ -440,6 +468,15 @@ private:
         case JsonValue::Kind::Boolean:
             c = reserve(c, 5 + kTrail);
             c.o = *value.asBoolean() ? putAscii(c.o, "true", 4) : putAscii(c.o, "false", 5);
+            return c;
+        case JsonValue::Kind::Array:
+            // Empty (see isLeaf).
+            c = reserve(c, 2 + kTrail);
+            c.o = putAscii(c.o, "[]", 2);
+            return c;
+        case JsonValue::Kind::Object:
+            c = reserve(c, 2 + kTrail);
+            c.o = putAscii(c.o, "{}", 2);
             return c;
         default:
             c = reserve(c, 4 + kTrail);
@@ -470,7 +507,7 @@ private:
     BRENVO_WRITER_INLINE Cursor<Char> putScalars(Cursor<Char> c, Frame& frame, uint64_t depth) {
         if (frame.isObject) {
             for (; frame.member != frame.membersEnd; ++frame.member) {
-                if (!isPlainScalar(frame.member->value))
+                if (!isLeaf(frame.member->value, depth))
                     break;
                 c = putPrefix<pretty>(c, frame.member, depth);
                 c = putScalar(c, frame.member->value);
@@ -478,7 +515,7 @@ private:
             }
         } else {
             for (; frame.element != frame.elementsEnd; ++frame.element) {
-                if (!isPlainScalar(*frame.element))
+                if (!isLeaf(*frame.element, depth))
                     break;
                 c = putPrefix<pretty>(c, nullptr, depth);
                 c = putScalar(c, *frame.element);
@@ -656,7 +693,7 @@ private:
 
     BRENVO_WRITER_INLINE bool enter(uint64_t& depth) {
         ++depth;
-        if (limit_ != 0 && depth > limit_) [[unlikely]]
+        if (depth > limit_) [[unlikely]]
             return tooDeep();
         return true;
     }

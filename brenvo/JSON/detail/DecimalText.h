@@ -66,24 +66,42 @@ inline void putDigits(char* end, uint64_t value, std::size_t count) {
         end[-1] = static_cast<char>('0' + value % 10);
 }
 
-// The eight decimal digits of `value` (below 10^8) as ASCII, the first one at the lowest
-// address once stored. Each step splits every lane into two of half the width (/ 10^4 and
-// % 10^4, then / 100 and % 100, then / 10 and % 10); the quotients come from reciprocal
-// multiplications that are exact for the lane ranges involved (checked for every value below
-// 10^8), and no lane's product reaches into its neighbour.
-[[gnu::always_inline]] inline void putEightDigits(char* at, uint32_t value) {
+// The eight decimal digits of `value` (below 10^8) as numbers 0-9 in the bytes of the result,
+// the first digit in the least significant byte. Each step splits every lane into two of half
+// the width (/ 10^4 and % 10^4, then / 100 and % 100, then / 10 and % 10); the quotients come
+// from reciprocal multiplications that are exact for the lane ranges involved (checked for
+// every value below 10^8), and no lane's product reaches into its neighbour.
+[[gnu::always_inline]] inline uint64_t eightDigitLanes(uint32_t value) {
     uint64_t x = value;
     const uint64_t high4 = (x * 109951163) >> 40;
     x = high4 | ((x - high4 * 10000) << 32);
     const uint64_t high2 = ((x * 5243) >> 19) & 0x0000007F0000007Full;
     x = high2 | ((x - high2 * 100) << 16);
     const uint64_t high1 = ((x * 103) >> 10) & 0x000F000F000F000Full;
-    x = high1 | ((x - high1 * 10) << 8);
-    x |= 0x3030303030303030ull;
-    // The lanes were built with the first digit in the least significant byte.
+    return high1 | ((x - high1 * 10) << 8);
+}
+
+inline constexpr uint64_t kAsciiZeros = 0x3030303030303030ull;
+
+// Stores the eight digits of `value` (below 10^8) as ASCII at `at`.
+[[gnu::always_inline]] inline void putEightDigits(char* at, uint32_t value) {
+    uint64_t x = eightDigitLanes(value) | kAsciiZeros;
+    // The lanes hold the first digit in the least significant byte.
     if constexpr (std::endian::native == std::endian::big)
         x = __builtin_bswap64(x);
     std::memcpy(at, &x, 8);
+}
+
+// Stores the digits of `value` (below 10^8) without leading zeros ("0" for zero) at `at` and
+// returns their end; stores eight bytes in all, the ones past the end being scratch.
+// Little-endian only.
+[[gnu::always_inline]] inline char* putDigitsUpTo8(char* at, uint32_t value) {
+    uint64_t lanes = eightDigitLanes(value);
+    // Leading zero digits are the low zero bytes; zero itself keeps its last digit.
+    const unsigned zeros = lanes == 0 ? 7 : static_cast<unsigned>(__builtin_ctzll(lanes)) / 8;
+    lanes = (lanes >> (8 * zeros)) | kAsciiZeros;
+    std::memcpy(at, &lanes, 8);
+    return at + 8 - zeros;
 }
 
 // Copies `count` (1 to 24) characters with a few fixed-size moves that may overlap.
@@ -189,6 +207,28 @@ struct DecimalText {
         if (d.flags_ & Decimal::kHasExponent) [[unlikely]]
             p = writeExponent(p, d);
         return p;
+    }
+
+    // write() for a caller that reserved eight bytes past maxLength(): integers below 10^16,
+    // the most common numbers, are stored in whole eight-byte words, which may leave scratch
+    // bytes after the text.
+    [[gnu::always_inline]] static char* writeWithSlack(char* p, const Decimal& d) noexcept {
+        if constexpr (std::endian::native == std::endian::little) {
+            constexpr uint16_t kNotInteger = Decimal::kLongForm | Decimal::kHasExponent;
+            if (!(d.flags_ & kNotInteger) && d.fractionDigits_ == 0 &&
+                d.coefficient_ < 10000000000000000ull) {
+                if (d.flags_ & Decimal::kNegative)
+                    *p++ = '-';
+                const uint64_t value = d.coefficient_;
+                if (value < 100000000)
+                    return decimal_text::putDigitsUpTo8(p, static_cast<uint32_t>(value));
+                const uint64_t upper = value / 100000000;
+                p = decimal_text::putDigitsUpTo8(p, static_cast<uint32_t>(upper));
+                decimal_text::putEightDigits(p, static_cast<uint32_t>(value - upper * 100000000));
+                return p + 8;
+            }
+        }
+        return write(p, d);
     }
 
 private:
