@@ -324,11 +324,17 @@ private:
         next = Next::ArrayElement;
         return values_.emplace();
     }
-    template <typename T> Next put(T&& content) {
-        Next next;
+    // The null value a finished scalar is stored into, its place being known.
+    JsonValue& slot(Next where) {
+        if (where == Next::ArrayElement)
+            return values_.emplace();
+        if (where == Next::ObjectMember)
+            return members_.back().value;
+        return *result_;
+    }
+    template <typename T> void put(Next where, T&& content) {
         // The target is null, so this assignment is a plain move of bytes.
-        target(next) = JsonValue(std::forward<T>(content));
-        return next;
+        slot(where) = JsonValue(std::forward<T>(content));
     }
 
     bool open(bool object) {
@@ -428,7 +434,7 @@ private:
     bool appendRun(const char* begin, const char* end, bool ascii, std::u16string& out);
     bool scanUnicodeChar(std::u16string& out);
     bool scanHexQuad(uint16_t& out);
-    bool scanNumber(Next& next);
+    bool scanNumber(Next where);
 
     XKJsonBase& owner_;
     ByteMovedStack<JsonValue>& values_;
@@ -460,7 +466,7 @@ scanValue:
         goto arrayLoop;
     case '"':
         // Read straight into its place, so the string's bytes are written once.
-        if (!scanString(ValueBuilder::beginString(target(next))))
+        if (!scanString(ValueBuilder::beginString(slot(next))))
             return failValue();
         break;
     case 't':
@@ -469,7 +475,7 @@ scanValue:
             return failValue();
         }
         p_ += 3;
-        next = put(true);
+        put(next, true);
         break;
     case 'f':
         if (std::memcmp(p_, "alse", 4) != 0) {
@@ -477,7 +483,7 @@ scanValue:
             return failValue();
         }
         p_ += 4;
-        next = put(false);
+        put(next, false);
         break;
     case 'n':
         if (std::memcmp(p_, "ull", 3) != 0) {
@@ -485,7 +491,7 @@ scanValue:
             return failValue();
         }
         p_ += 3;
-        next = put(nullptr);
+        put(next, nullptr);
         break;
     case '-':
     case '0':
@@ -542,6 +548,7 @@ arrayLoop:
         add(JsonErrorSyntax, "Expected ',' or ']' after array element");
         return failContainer();
     }
+    next = Next::ArrayElement;
     goto scanValue;
 
 arrayAfterElement:
@@ -553,10 +560,17 @@ arrayAfterElement:
             add(JsonErrorTrailingComma, "Trailing comma disallowed in array");
             return failContainer();
         }
-        frames_.back().needComma = false;
-    } else {
-        frames_.back().needComma = true;
+        // What arrayLoop would do, less its checks that cannot fail after a comma (no ']'
+        // follows, no comma is missing): the next element.
+        if (*p_ == '\0') {
+            add(JsonErrorEndOfInput, "End of input while parsing array");
+            return failContainer();
+        }
+        next = Next::ArrayElement;
+        goto scanValue;
     }
+    // Only a ']' may follow now; needComma makes arrayLoop report anything else.
+    frames_.back().needComma = true;
     goto arrayLoop;
 
 objectLoop:
@@ -574,6 +588,7 @@ objectLoop:
         add(JsonErrorSyntax, "Expected ',' or '}' after object member");
         return failContainer();
     }
+objectKey:
     if (*p_ != '"') {
         add(JsonErrorSyntax, "Object key string expected");
         return failContainer();
@@ -591,6 +606,7 @@ objectLoop:
     }
     ++p_;
     frames_.back().pending = members_.size() - 1;
+    next = Next::ObjectMember;
     goto scanValue;
 
 objectAfterMember:
@@ -602,10 +618,15 @@ objectAfterMember:
             add(JsonErrorTrailingComma, "Trailing comma disallowed in object");
             return failContainer();
         }
-        frames_.back().needComma = false;
-    } else {
-        frames_.back().needComma = true;
+        // What objectLoop would do, less its checks that cannot fail after a comma.
+        if (*p_ == '\0') {
+            add(JsonErrorEndOfInput, "End of input while parsing object");
+            return failContainer();
+        }
+        goto objectKey;
     }
+    // Only a '}' may follow now; needComma makes objectLoop report anything else.
+    frames_.back().needComma = true;
     goto objectLoop;
 }
 
@@ -812,13 +833,13 @@ bool Scanner::scanUnicodeChar(std::u16string& out) {
 
 // Inlined into the scanning loop: numbers dominate many documents, and a call would spill the
 // loop's registers for each one.
-[[gnu::always_inline]] inline bool Scanner::scanNumber(Next& next) {
+[[gnu::always_inline]] inline bool Scanner::scanNumber(Next next) {
     Decimal::Parts parts;
     if (const char* message = detail::scanNumber<true>(p_, parts)) {
         add(JsonErrorNumber, message);
         return false;
     }
-    if (!ValueBuilder::setNumber(target(next), parts)) {
+    if (!ValueBuilder::setNumber(slot(next), parts)) {
         add(JsonErrorNumber, "Failed creating decimal instance");
         return false;
     }
