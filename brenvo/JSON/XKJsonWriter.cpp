@@ -426,8 +426,7 @@ private:
     BRENVO_WRITER_INLINE Cursor<Char> putNumber(Cursor<Char> c, const Decimal& number) {
         const std::size_t length = detail::DecimalText::maxLength(number);
         if constexpr (std::is_same_v<Char, char>) {
-            // writeWithSlack may store up to eight bytes past the text: within kTrail.
-            c = reserve(c, length + kTrail);
+            c = reserve(c, length + detail::DecimalText::kSlack + kTrail);
             c.o = detail::DecimalText::writeWithSlack(c.o, number);
         } else {
             char buffer[64];
@@ -515,10 +514,13 @@ private:
             }
         } else {
             for (; frame.element != frame.elementsEnd; ++frame.element) {
-                if (!isLeaf(*frame.element, depth))
+                const JsonValue& element = *frame.element;
+                // Numbers first: arrays of them are the longest runs of scalars.
+                const bool number = element.kind() == JsonValue::Kind::Number;
+                if (!number && !isLeaf(element, depth))
                     break;
                 c = putPrefix<pretty>(c, nullptr, depth);
-                c = putScalar(c, *frame.element);
+                c = number ? putNumber(c, *element.asNumber()) : putScalar(c, element);
                 *c.o++ = ',';
             }
         }

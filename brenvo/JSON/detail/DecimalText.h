@@ -150,6 +150,37 @@ struct DecimalText {
 
     // Writes the number's text (length() characters, nothing beyond) and returns its end.
     [[gnu::always_inline]] static char* write(char* p, const Decimal& d) noexcept {
+        return write<false>(p, d);
+    }
+
+    // Bytes writeWithSlack() may store past the end of the text.
+    static constexpr std::size_t kSlack = 16;
+
+    // write() for a caller that reserved kSlack bytes past maxLength(): whole words are
+    // stored, which may leave scratch bytes after the text.
+    [[gnu::always_inline]] static char* writeWithSlack(char* p, const Decimal& d) noexcept {
+        if constexpr (std::endian::native == std::endian::little) {
+            // Integers below 10^16, the most common numbers, in one or two eight-byte words.
+            constexpr uint16_t kNotInteger = Decimal::kLongForm | Decimal::kHasExponent;
+            if (!(d.flags_ & kNotInteger) && d.fractionDigits_ == 0 &&
+                d.coefficient_ < 10000000000000000ull) {
+                if (d.flags_ & Decimal::kNegative)
+                    *p++ = '-';
+                const uint64_t value = d.coefficient_;
+                if (value < 100000000)
+                    return decimal_text::putDigitsUpTo8(p, static_cast<uint32_t>(value));
+                const uint64_t upper = value / 100000000;
+                p = decimal_text::putDigitsUpTo8(p, static_cast<uint32_t>(upper));
+                decimal_text::putEightDigits(p, static_cast<uint32_t>(value - upper * 100000000));
+                return p + 8;
+            }
+        }
+        return write<true>(p, d);
+    }
+
+private:
+    template <bool slack>
+    [[gnu::always_inline]] static char* write(char* p, const Decimal& d) noexcept {
         if (d.isLong()) {
             std::memcpy(p, d.text_->data(), d.text_->size());
             return p + d.text_->size();
@@ -174,25 +205,39 @@ struct DecimalText {
             if (width <= decimal_text::kPaddedDigits) {
                 // The coefficient as 24 zero-padded digits, of which only the last `width`
                 // (the integer and fraction digits) are made, eight at a time.
-                char padded[decimal_text::kPaddedDigits];
+                // Room past the digits for the fixed-size copies of the slack form.
+                char padded[decimal_text::kPaddedDigits + 24];
                 const uint64_t upper = coefficient / 100000000;
                 decimal_text::putEightDigits(
                     padded + 16, static_cast<uint32_t>(coefficient - upper * 100000000));
                 if (width > 16) {
+                    // The coefficient has at most 19 digits, so `top` has at most three.
                     const uint64_t top = upper / 100000000;
                     decimal_text::putEightDigits(padded + 8,
                                                  static_cast<uint32_t>(upper - top * 100000000));
-                    decimal_text::putEightDigits(padded, static_cast<uint32_t>(top));
+                    std::memcpy(padded, "0000", 4);
+                    decimal_text::putPair(padded + 4, static_cast<uint32_t>(top / 100));
+                    decimal_text::putPair(padded + 6, static_cast<uint32_t>(top % 100));
                 } else if (width > 8) {
                     // Fewer than 17 digits: upper is below 10^8.
                     decimal_text::putEightDigits(padded + 8, static_cast<uint32_t>(upper));
                 }
                 const char* const first = padded + decimal_text::kPaddedDigits - fraction - integer;
-                decimal_text::copyShort(p, first, integer);
+                if (slack && integer <= 8)
+                    std::memcpy(p, first, 8);
+                else
+                    decimal_text::copyShort(p, first, integer);
                 p += integer;
                 if (fraction != 0) {
                     *p++ = '.';
-                    decimal_text::copyShort(p, first + integer, fraction);
+                    if constexpr (slack) {
+                        // Up to 24 digits: sixteen, then eight more when needed.
+                        std::memcpy(p, first + integer, 16);
+                        if (fraction > 16)
+                            std::memcpy(p + 16, first + integer + 16, 8);
+                    } else {
+                        decimal_text::copyShort(p, first + integer, fraction);
+                    }
                     p += fraction;
                 }
             } else {
@@ -209,29 +254,6 @@ struct DecimalText {
         return p;
     }
 
-    // write() for a caller that reserved eight bytes past maxLength(): integers below 10^16,
-    // the most common numbers, are stored in whole eight-byte words, which may leave scratch
-    // bytes after the text.
-    [[gnu::always_inline]] static char* writeWithSlack(char* p, const Decimal& d) noexcept {
-        if constexpr (std::endian::native == std::endian::little) {
-            constexpr uint16_t kNotInteger = Decimal::kLongForm | Decimal::kHasExponent;
-            if (!(d.flags_ & kNotInteger) && d.fractionDigits_ == 0 &&
-                d.coefficient_ < 10000000000000000ull) {
-                if (d.flags_ & Decimal::kNegative)
-                    *p++ = '-';
-                const uint64_t value = d.coefficient_;
-                if (value < 100000000)
-                    return decimal_text::putDigitsUpTo8(p, static_cast<uint32_t>(value));
-                const uint64_t upper = value / 100000000;
-                p = decimal_text::putDigitsUpTo8(p, static_cast<uint32_t>(upper));
-                decimal_text::putEightDigits(p, static_cast<uint32_t>(value - upper * 100000000));
-                return p + 8;
-            }
-        }
-        return write(p, d);
-    }
-
-private:
     static uint64_t exponentMagnitude(const Decimal& d) noexcept {
         return d.exponent_ < 0 ? uint64_t(-int64_t(d.exponent_)) : uint64_t(d.exponent_);
     }
