@@ -128,6 +128,10 @@ TEST(Writer, StringEscapes) {
         {u"0123456\"89abcdef\\", u"\"0123456\\\"89abcdef\\\\\"", "\"0123456\\\"89abcdef\\\\\""},
         {u"abcdefgh\u00e9ijklmnop\nq", u"\"abcdefgh\u00e9ijklmnop\\nq\"",
          "\"abcdefgh\xc3\xa9ijklmnop\\nq\""},
+        // Long strings are written in pieces of 4096 units; a pair across the first boundary.
+        {std::u16string(4095, u'a') + u"\U0001F600z",
+         u"\"" + std::u16string(4095, u'a') + u"\U0001F600z\"",
+         "\"" + std::string(4095, 'a') + "\xf0\x9f\x98\x80z\""},
     };
     for (const auto& c : cases) {
         XKJsonWriter writer;
