@@ -98,10 +98,9 @@ template <bool ascii> inline unsigned specialUnits(__m128i units) {
     }
     return static_cast<unsigned>(_mm_movemask_epi8(special));
 }
-#endif
 
-#if defined(__SSE2__)
-// The eight units at p narrowed to bytes (UTF-8) or as they are (UTF-16), stored at o.
+// The eight units at p narrowed to bytes (UTF-8) or as they are (UTF-16), stored at o. Only
+// plain ASCII units are ever kept from the narrowed form, for which narrowing is exact.
 inline void storeBlock(char* o, __m128i units) {
     _mm_storel_epi64(reinterpret_cast<__m128i*>(o), _mm_packus_epi16(units, units));
 }
@@ -176,7 +175,8 @@ char* encodeUnits(char* o, const char16_t*& p, const char16_t* stop, const char1
         // Units other than plain ASCII, and the short tail, one at a time; a run of them (text
         // in other scripts) stays here instead of returning to the block scan for each.
         for (;;) {
-            if (p == stop)
+            // A surrogate pair split by `stop` leaves p one past it.
+            if (p >= stop)
                 return o;
             const char16_t unit = *p;
             if (unit < 0x80) {
