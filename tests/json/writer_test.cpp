@@ -391,6 +391,12 @@ TEST(Writer, AppendLeavesTheBufferWholeOnFailure) {
     EXPECT_EQ(into, u"prefix:[1]");
     EXPECT_FALSE(writer.appendValue(JsonValue::array({1, host("T")}), into));
     EXPECT_EQ(into, u"prefix:[1]");
+    // So is the depth: the next value is laid out from the same level.
+    writer.setHumanReadable(true);
+    EXPECT_FALSE(writer.appendValue(JsonValue::array({JsonValue::array({host("T")})}), into));
+    std::u16string next;
+    EXPECT_TRUE(writer.appendValue(JsonValue::array({1}), next));
+    EXPECT_EQ(next, u"[\n  1\n]");
     std::string utf8 = "x";
     EXPECT_TRUE(writer.appendString(u"\u00e9\"", utf8));
     EXPECT_EQ(utf8, "x\"\xc3\xa9\\\"\"");
