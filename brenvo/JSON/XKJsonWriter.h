@@ -128,7 +128,7 @@ public:
 
     // Building blocks of a conversion, usable on their own: each appends the text of one value
     // to `into` at the writer's current depth and returns true, or returns false, records its
-    // failure and leaves `into` as it was. They do not clear the trace.
+    // failure and leaves `into` and the depth as they were. They do not clear the trace.
     bool appendValue(const JsonValue& value, std::u16string& into);
     bool appendValue(const JsonValue& value, std::string& into);
     bool appendArray(const JsonValue::Array& array, std::u16string& into);
