@@ -85,18 +85,21 @@ template <class Char> Char* putEscape(Char* o, char16_t unit, char letter) {
 // A mask with two bits set for each of the eight units that needs an escape; with `ascii`
 // also for each unit beyond ASCII.
 template <bool ascii> inline unsigned specialUnits(__m128i units) {
-    const __m128i zero = _mm_setzero_si128();
-    // units <= 0x1F exactly when the saturating difference is zero.
-    __m128i special = _mm_cmpeq_epi16(_mm_subs_epu16(units, _mm_set1_epi16(0x1F)), zero);
-    special = _mm_or_si128(special, _mm_cmpeq_epi16(units, _mm_set1_epi16(0x22)));
-    special = _mm_or_si128(special, _mm_cmpeq_epi16(units, _mm_set1_epi16(0x5C)));
+    const __m128i quoteOrBackslash = _mm_or_si128(_mm_cmpeq_epi16(units, _mm_set1_epi16(0x22)),
+                                                  _mm_cmpeq_epi16(units, _mm_set1_epi16(0x5C)));
     if constexpr (ascii) {
-        // Units above 0x7F have a bit of 0xFF80 set.
-        const __m128i high = _mm_and_si128(units, _mm_set1_epi16(static_cast<short>(0xFF80)));
-        special = _mm_or_si128(special,
-                               _mm_andnot_si128(_mm_cmpeq_epi16(high, zero), _mm_set1_epi16(-1)));
+        // Adding 0x7FE0 maps 0x20-0x7F, and only those, onto the signed values below -32672
+        // (the others land on -32672 and above, or wrap to non-negative values).
+        const __m128i shifted = _mm_add_epi16(units, _mm_set1_epi16(0x7FE0));
+        const __m128i printable = _mm_cmplt_epi16(shifted, _mm_set1_epi16(-32672));
+        const __m128i plain = _mm_andnot_si128(quoteOrBackslash, printable);
+        return ~static_cast<unsigned>(_mm_movemask_epi8(plain)) & 0xFFFF;
+    } else {
+        // units <= 0x1F exactly when the saturating difference is zero.
+        const __m128i control =
+            _mm_cmpeq_epi16(_mm_subs_epu16(units, _mm_set1_epi16(0x1F)), _mm_setzero_si128());
+        return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(control, quoteOrBackslash)));
     }
-    return static_cast<unsigned>(_mm_movemask_epi8(special));
 }
 
 // The eight units at p narrowed to bytes (UTF-8) or as they are (UTF-16), stored at o. Only
@@ -443,45 +446,41 @@ private:
         return c;
     }
 
-    // A value written without opening anything: a scalar, or an empty array or object that
-    // the depth limit allows one level below `depth`. Not a host value.
-    BRENVO_WRITER_INLINE bool isLeaf(const JsonValue& value, uint64_t depth) const {
-        switch (value.kind()) {
-        case JsonValue::Kind::Array:
-            return value.asArray()->size() == 0 && depth < limit_;
-        case JsonValue::Kind::Object:
-            return value.asObject()->size() == 0 && depth < limit_;
-        case JsonValue::Kind::Host:
-            return false;
-        default:
-            return true;
-        }
-    }
-
-    BRENVO_WRITER_INLINE Cursor<Char> putScalar(Cursor<Char> c, const JsonValue& value) {
+    // Writes `value` when it needs nothing opened: a scalar, or an empty array or object that
+    // the depth limit allows one level below `depth`. Otherwise (a container to open, a host
+    // value to resolve) writes nothing and returns false. One dispatch on the kind does both.
+    BRENVO_WRITER_INLINE bool putLeaf(Cursor<Char>& c, const JsonValue& value, uint64_t depth) {
         switch (value.kind()) {
         case JsonValue::Kind::String:
-            return putStringOf(c, *value.asString());
+            c = putStringOf(c, *value.asString());
+            return true;
         case JsonValue::Kind::Number:
-            return putNumber(c, *value.asNumber());
+            c = putNumber(c, *value.asNumber());
+            return true;
         case JsonValue::Kind::Boolean:
             c = reserve(c, 5 + kTrail);
             c.o = *value.asBoolean() ? putAscii(c.o, "true", 4) : putAscii(c.o, "false", 5);
-            return c;
-        case JsonValue::Kind::Array:
-            // Empty (see isLeaf).
-            c = reserve(c, 2 + kTrail);
-            c.o = putAscii(c.o, "[]", 2);
-            return c;
-        case JsonValue::Kind::Object:
-            c = reserve(c, 2 + kTrail);
-            c.o = putAscii(c.o, "{}", 2);
-            return c;
-        default:
+            return true;
+        case JsonValue::Kind::Null:
             c = reserve(c, 4 + kTrail);
             c.o = putAscii(c.o, "null", 4);
-            return c;
+            return true;
+        case JsonValue::Kind::Array:
+            if (value.asArray()->size() != 0 || depth >= limit_)
+                return false;
+            c = reserve(c, 2 + kTrail);
+            c.o = putAscii(c.o, "[]", 2);
+            return true;
+        case JsonValue::Kind::Object:
+            if (value.asObject()->size() != 0 || depth >= limit_)
+                return false;
+            c = reserve(c, 2 + kTrail);
+            c.o = putAscii(c.o, "{}", 2);
+            return true;
+        case JsonValue::Kind::Host:
+            break;
         }
+        return false;
     }
 
     // What comes before an element: in human-readable form its line, then for a member the
@@ -500,31 +499,32 @@ private:
         return c;
     }
 
-    // Writes the elements of `frame` from its current one on, each followed by a comma, up to
-    // its end or to an element that is a container or a host value (left for the caller).
+    // Writes the elements of `frame` from its current one on, each with its prefix and a
+    // comma after it, up to its end (returns null) or to an element that must be opened or
+    // resolved: that one is returned with its prefix written and the frame past it.
     template <bool pretty>
-    BRENVO_WRITER_INLINE Cursor<Char> putScalars(Cursor<Char> c, Frame& frame, uint64_t depth) {
+    BRENVO_WRITER_INLINE const JsonValue* putLeaves(Cursor<Char>& c, Frame& frame, uint64_t depth) {
         if (frame.isObject) {
-            for (; frame.member != frame.membersEnd; ++frame.member) {
-                if (!isLeaf(frame.member->value, depth))
-                    break;
-                c = putPrefix<pretty>(c, frame.member, depth);
-                c = putScalar(c, frame.member->value);
+            while (frame.member != frame.membersEnd) {
+                const JsonMember& member = *frame.member++;
+                c = putPrefix<pretty>(c, &member, depth);
+                if (!putLeaf(c, member.value, depth))
+                    return &member.value;
                 *c.o++ = ',';
             }
         } else {
-            for (; frame.element != frame.elementsEnd; ++frame.element) {
-                const JsonValue& element = *frame.element;
-                // Numbers first: arrays of them are the longest runs of scalars.
-                const bool number = element.kind() == JsonValue::Kind::Number;
-                if (!number && !isLeaf(element, depth))
-                    break;
+            while (frame.element != frame.elementsEnd) {
+                const JsonValue& element = *frame.element++;
                 c = putPrefix<pretty>(c, nullptr, depth);
-                c = number ? putNumber(c, *element.asNumber()) : putScalar(c, element);
+                // Numbers first: arrays of them are the longest runs of leaves.
+                if (element.kind() == JsonValue::Kind::Number)
+                    c = putNumber(c, *element.asNumber());
+                else if (!putLeaf(c, element, depth))
+                    return &element;
                 *c.o++ = ',';
             }
         }
-        return c;
+        return nullptr;
     }
 
     static bool atEnd(const Frame& frame) {
@@ -567,7 +567,8 @@ private:
             return open(c, *array, proxyMark, top, hasTop, depth);
         if (const JsonObject* object = value->asObject())
             return open(c, *object, proxyMark, top, hasTop, depth);
-        c = putScalar(c, *value);
+        // Containers were opened above: this is a scalar.
+        putLeaf(c, *value, depth);
         release(proxyMark);
         return Step::Scalar;
     }
@@ -646,22 +647,25 @@ private:
             return fail(top, hasTop);
 
         // Every element is followed by a comma; closing a container turns the last comma into
-        // the bracket, so no element asks whether it is the first.
+        // the bracket, so no element asks whether it is the first. `pending` is an element of
+        // the innermost container whose prefix is written and which must be opened or
+        // resolved.
+        const JsonValue* pending = nullptr;
         while (hasTop) {
-            c = putScalars<pretty>(c, top, depth);
-            if (atEnd(top)) {
-                c = putClose<pretty>(c, top, depth);
-                if (scratch_.frames.empty())
-                    break;
-                top = scratch_.frames.back();
-                scratch_.frames.pop_back();
-                *c.o++ = ',';
-                continue;
+            if (!pending) {
+                pending = putLeaves<pretty>(c, top, depth);
+                if (!pending) {
+                    c = putClose<pretty>(c, top, depth);
+                    if (scratch_.frames.empty())
+                        break;
+                    top = scratch_.frames.back();
+                    scratch_.frames.pop_back();
+                    *c.o++ = ',';
+                    continue;
+                }
             }
-            // The next element is a container or a host value.
-            const JsonMember* member = top.isObject ? top.member++ : nullptr;
-            const JsonValue* element = member ? &member->value : top.element++;
-            c = putPrefix<pretty>(c, member, depth);
+            const JsonValue* element = pending;
+            pending = nullptr;
             if (element->isHost()) [[unlikely]] {
                 step = putValue(c, element, top, hasTop, depth);
                 if (step == Step::Failed)
@@ -670,16 +674,17 @@ private:
                     *c.o++ = ',';
                 continue;
             }
-            // A container holding only scalars is written whole, without a frame of its own.
+            // A container of leaves is written whole, without a frame of its own.
             Frame child;
             const bool started = element->isArray()
                                      ? start(c, *element->asArray(), kNoProxies, child, depth)
                                      : start(c, *element->asObject(), kNoProxies, child, depth);
             if (!started)
                 return fail(top, hasTop);
+            // start() closed an empty container already.
             if (!atEnd(child)) {
-                c = putScalars<pretty>(c, child, depth);
-                if (!atEnd(child)) {
+                pending = putLeaves<pretty>(c, child, depth);
+                if (pending) {
                     suspend(top);
                     top = child;
                     continue;
