@@ -1,6 +1,7 @@
 #include "brenvo/JSON/JsonValue.h"
 
 #include "brenvo/JSON/detail/Members.h"
+#include "brenvo/JSON/detail/Slab.h"
 #include "brenvo/JSON/detail/Utf8.h"
 
 #include <algorithm>
@@ -133,17 +134,11 @@ char16_t* JsonString::prepare(std::size_t n) {
     }
     if (n >> 48)
         detail::containerLimitExceeded();
-    auto* heap = static_cast<char16_t*>(::operator new(n * sizeof(char16_t)));
-    std::memcpy(units_, &heap, sizeof heap);
-    const auto low = static_cast<uint32_t>(n);
-    std::memcpy(units_ + kSizeAt, &low, sizeof low);
-    units_[kSizeAt + 2] = static_cast<char16_t>(n >> 32);
-    tag_ = kHeap;
-    return heap;
+    return adopt(detail::allocateBlock(n * sizeof(char16_t)), n);
 }
 
 void JsonString::freeHeap() noexcept {
-    ::operator delete(const_cast<char16_t*>(data()));
+    detail::freeBlock(const_cast<char16_t*>(data()));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -158,7 +153,7 @@ constexpr int kRecursionBudget = 64;
 template <typename T> T* allocateSlots(std::size_t n) {
     if (n > UINT32_MAX)
         detail::containerLimitExceeded();
-    return static_cast<T*>(::operator new(n * sizeof(T)));
+    return static_cast<T*>(detail::allocateBlock(n * sizeof(T)));
 }
 
 } // namespace
@@ -202,7 +197,7 @@ struct JsonValueRelease {
                     return;
                 }
                 values(v.array_.data_, v.array_.size_, budget - 1);
-                ::operator delete(v.array_.data_);
+                detail::freeBlock(v.array_.data_);
             }
             break;
         case JsonValue::Kind::Object:
@@ -212,7 +207,7 @@ struct JsonValueRelease {
                     return;
                 }
                 members(v.object_.data_, v.object_.size_, budget - 1);
-                ::operator delete(v.object_.data_);
+                detail::freeBlock(v.object_.data_);
             }
             break;
         }
@@ -286,7 +281,7 @@ JsonArray& JsonArray::operator=(JsonArray&& other) noexcept {
 
 void JsonArray::release() noexcept {
     clear();
-    ::operator delete(data_);
+    detail::freeBlock(data_);
     data_ = nullptr;
     capacity_ = 0;
 }
@@ -306,7 +301,9 @@ void JsonArray::reserve(std::size_t capacity) {
         new (data + i) JsonValue(std::move(data_[i]));
         data_[i].~JsonValue();
     }
-    ::operator delete(data_);
+    // A parsed array's block may lie in a slab; the grown one is always a heap block.
+    if (data_)
+        detail::freeBlock(data_);
     data_ = data;
     capacity_ = static_cast<uint32_t>(capacity);
 }
@@ -428,7 +425,7 @@ void JsonObject::release() noexcept {
     JsonValueRelease release;
     release.members(data_, size_, kRecursionBudget);
     release.drain();
-    ::operator delete(data_);
+    detail::freeBlock(data_);
     data_ = nullptr;
     size_ = capacity_ = 0;
 }
@@ -471,7 +468,8 @@ JsonValue& JsonObject::set(std::u16string_view key, JsonValue value) {
             new (data + i) JsonMember(std::move(data_[i]));
             data_[i].~JsonMember();
         }
-        ::operator delete(data_);
+        if (data_)
+            detail::freeBlock(data_);
         data_ = data;
         capacity_ = static_cast<uint32_t>(capacity);
     }

@@ -11,8 +11,11 @@
 // - A JsonValue is 24 bytes: a 16-byte payload, its kind and whether it owns memory. The
 //   payload holds a Decimal inline (its long form points to its text), a JsonString, a
 //   JsonArray, a JsonObject or a std::shared_ptr to a host object.
-// - A JsonString is 16 bytes: up to 7 UTF-16 units inline, longer strings in one heap block of
+// - A JsonString is 16 bytes: up to 7 UTF-16 units inline, longer strings in one block of
 //   exactly their size. It is immutable once made.
+// - Blocks come from the general heap, except those of a parsed document, which come from the
+//   parser's slab chunks (detail/Slab.h): a string, array or object kept from a parsed document
+//   keeps its chunk (at most 64 KiB) alive until it is destroyed or, for a container, grows.
 // - A JsonArray (JsonValue::Array) is a pointer, a size and a capacity (16 bytes); a JsonObject
 //   the same over JsonMember (a key and a value, 40 bytes). Both hold at most 2^32 - 1 entries;
 //   going beyond that terminates the process like running out of memory would.
@@ -69,7 +72,7 @@ BRENVO_EXPORT std::optional<std::string> toUtf8Strict(std::u16string_view text);
 BRENVO_EXPORT std::optional<std::u16string> toUtf16Strict(std::string_view utf8);
 
 // An immutable string of UTF-16 units in 16 bytes: up to kInlineUnits units are stored in the
-// object itself, longer strings in one heap block of exactly their size.
+// object itself, longer strings in one block of exactly their size.
 class BRENVO_EXPORT JsonString {
 public:
     static constexpr std::size_t kInlineUnits = 7;
@@ -81,7 +84,7 @@ public:
     static JsonString fromUtf8(std::string_view utf8);
 
     JsonString(const JsonString& other) : JsonString(other.view()) {}
-    // Moving hands over the heap block; the source becomes empty.
+    // Moving hands over the block; the source becomes empty.
     JsonString(JsonString&& other) noexcept {
         std::memcpy(static_cast<void*>(this), static_cast<const void*>(&other), sizeof *this);
         other.tag_ = 0;
@@ -146,6 +149,17 @@ private:
 
     // Makes this empty string a string of `n` units and returns where to write them.
     char16_t* prepare(std::size_t n);
+    // Makes this empty string the owner of `block`, room for `n` (more than kInlineUnits)
+    // units, and returns it.
+    char16_t* adopt(void* block, std::size_t n) noexcept {
+        auto* heap = static_cast<char16_t*>(block);
+        std::memcpy(units_, &heap, sizeof heap);
+        const auto low = static_cast<uint32_t>(n);
+        std::memcpy(units_ + kSizeAt, &low, sizeof low);
+        units_[kSizeAt + 2] = static_cast<char16_t>(n >> 32);
+        tag_ = kHeap;
+        return heap;
+    }
     void release() noexcept {
         if (tag_ == kHeap)
             freeHeap();

@@ -243,6 +243,8 @@ struct Stacks {
     std::vector<Frame> frames;
     std::vector<KeyRef> order;
     std::u16string text; // strings with escapes or non-ASCII content, decoded
+    // Where the document's strings and containers get their blocks.
+    detail::SlabArena arena;
 };
 
 } // namespace
@@ -264,8 +266,8 @@ class Scanner {
 public:
     Scanner(XKJsonBase& owner, Stacks& scratch, uint64_t& depth, uint64_t limit)
         : owner_(owner), values_(scratch.values), members_(scratch.members),
-          frames_(scratch.frames), order_(scratch.order), text_(scratch.text), depth_(depth),
-          limit_(limit) {}
+          frames_(scratch.frames), order_(scratch.order), text_(scratch.text),
+          arena_(scratch.arena), depth_(depth), limit_(limit) {}
 
     bool run(const char* input, JsonValue& result);
 
@@ -352,7 +354,7 @@ private:
         const std::size_t n = values_.size() - frames_.back().start;
         JsonValue* data = nullptr;
         if (n != 0) {
-            data = ValueBuilder::allocate<JsonValue>(n);
+            data = ValueBuilder::allocate<JsonValue>(arena_, n);
             void* to = data;
             const void* from = values_.top(n);
             // Fixed sizes for the short arrays that dominate (pairs of coordinates and the
@@ -394,7 +396,7 @@ private:
         std::size_t kept = n;
         if (sorted) {
             if (n != 0) {
-                data = ValueBuilder::allocate<JsonMember>(n);
+                data = ValueBuilder::allocate<JsonMember>(arena_, n);
                 std::memcpy(static_cast<void*>(data), static_cast<const void*>(first),
                             n * sizeof(JsonMember));
             }
@@ -410,7 +412,7 @@ private:
             std::sort(order_.begin(), order_.end());
             for (std::size_t k = 0; k + 1 < n; ++k)
                 kept -= sameKey(order_[k], order_[k + 1]);
-            data = ValueBuilder::allocate<JsonMember>(kept);
+            data = ValueBuilder::allocate<JsonMember>(arena_, kept);
             std::size_t out = 0;
             for (std::size_t k = 0; k < n; ++k) {
                 JsonMember& member = first[order_[k].index];
@@ -442,6 +444,7 @@ private:
     std::vector<Frame>& frames_;
     std::vector<KeyRef>& order_;
     std::u16string& text_;
+    detail::SlabArena& arena_;
     uint64_t& depth_;
     const uint64_t limit_;
     const char* p_ = nullptr;
@@ -665,7 +668,7 @@ bool Scanner::scanString(JsonString& out) {
     const char* end = findRunEnd(p_, ascii);
     if (*end == '"' && ascii) {
         // Plain ASCII up to the closing quote: widened straight into the string's storage.
-        ValueBuilder::setAscii(out, start, static_cast<std::size_t>(end - start));
+        ValueBuilder::setAscii(arena_, out, start, static_cast<std::size_t>(end - start));
         p_ = end + 1;
         return true;
     }
@@ -704,7 +707,7 @@ bool Scanner::scanString(JsonString& out) {
             w = detail::appendUtf16(w, cp);
             p += length;
         }
-        ValueBuilder::setUnits(out,
+        ValueBuilder::setUnits(arena_, out,
                                std::u16string_view(text_.data(), std::size_t(w - text_.data())));
         p_ = end + 1;
         return true;
@@ -712,7 +715,7 @@ bool Scanner::scanString(JsonString& out) {
     text_.clear();
     if (!scanRestOfString(text_))
         return false;
-    ValueBuilder::setUnits(out, text_);
+    ValueBuilder::setUnits(arena_, out, text_);
     return true;
 }
 
@@ -880,6 +883,7 @@ std::optional<JsonValue> XKJsonParser::parseBytes(const char* begin, std::size_t
     const uint64_t limit =
         (maxDepth() == 0 || maxDepth() > kNestingHardLimit) ? kNestingHardLimit : maxDepth();
     depth_ = 0;
+    scratch_->stacks.arena.begin(size);
     Scanner scanner(*this, scratch_->stacks, depth_, limit);
     JsonValue result;
     const bool ok = scanner.run(input, result);
@@ -888,6 +892,8 @@ std::optional<JsonValue> XKJsonParser::parseBytes(const char* begin, std::size_t
     scratch_->stacks.values.clear();
     scratch_->stacks.members.clear();
     scratch_->stacks.frames.clear();
+    // The document's blocks are counted in their chunks before it leaves this thread.
+    scratch_->stacks.arena.settle();
     if (scratch_->inputCapacity > kKeptBufferSize) {
         scratch_->input.reset();
         scratch_->inputCapacity = 0;

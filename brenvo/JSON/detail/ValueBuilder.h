@@ -1,9 +1,10 @@
 // Direct construction of strings, numbers and containers, for the parser: it fills
-// exactly-sized storage itself and hands it over, so that nothing is copied or reallocated after
-// a value is read.
+// exactly-sized storage from its slab arena itself and hands it over, so that nothing is copied
+// or reallocated after a value is read.
 #pragma once
 
 #include "brenvo/JSON/JsonValue.h"
+#include "brenvo/JSON/detail/Slab.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -20,10 +21,10 @@ namespace brenvo::detail {
 struct ValueBuilder {
     // Storage for `n` values or members, to be filled completely and then handed to setArray
     // or setObject.
-    template <typename T> static T* allocate(std::size_t n) {
+    template <typename T> static T* allocate(SlabArena& arena, std::size_t n) {
         if (n > UINT32_MAX)
             containerLimitExceeded();
-        return static_cast<T*>(::operator new(n * sizeof(T)));
+        return static_cast<T*>(arena.allocate(n * sizeof(T)));
     }
 
     // Makes the null value `v` an array owning the `n` values at `data` (null when n is 0).
@@ -63,16 +64,27 @@ struct ValueBuilder {
         return *s;
     }
 
+    // Makes the empty string `s` a string of `n` units and returns where to write them.
+    static char16_t* prepare(SlabArena& arena, JsonString& s, std::size_t n) {
+        if (n <= JsonString::kInlineUnits) {
+            s.tag_ = static_cast<uint16_t>(n);
+            return s.units_;
+        }
+        if (n >> 48)
+            containerLimitExceeded();
+        return s.adopt(arena.allocate(n * sizeof(char16_t)), n);
+    }
+
     // Makes the empty string `s` the units of `text`.
-    static void setUnits(JsonString& s, std::u16string_view text) {
-        char16_t* units = s.prepare(text.size());
+    static void setUnits(SlabArena& arena, JsonString& s, std::u16string_view text) {
+        char16_t* units = prepare(arena, s, text.size());
         if (!text.empty())
             std::memcpy(units, text.data(), text.size() * sizeof(char16_t));
     }
 
     // Makes the empty string `s` the `n` ASCII bytes at `from`, widened to UTF-16. The bytes
     // from `from` up to `from + 16` must be readable (the parser's input is padded).
-    static void setAscii(JsonString& s, const char* from, std::size_t n) {
+    static void setAscii(SlabArena& arena, JsonString& s, const char* from, std::size_t n) {
 #if defined(__SSE2__)
         const __m128i zero = _mm_setzero_si128();
         auto widen8 = [zero](const char* in, void* out) {
@@ -86,14 +98,14 @@ struct ValueBuilder {
             s.tag_ = static_cast<uint16_t>(n);
             return;
         }
-        char16_t* out = s.prepare(n);
+        char16_t* out = prepare(arena, s, n);
         // Blocks of eight; the last block overlaps the one before it instead of writing past
         // the end of the exactly-sized block (n >= 8 here).
         for (std::size_t i = 0; i + 8 < n; i += 8)
             widen8(from + i, out + i);
         widen8(from + n - 8, out + n - 8);
 #else
-        char16_t* out = s.prepare(n);
+        char16_t* out = prepare(arena, s, n);
         for (std::size_t i = 0; i < n; ++i)
             out[i] = static_cast<unsigned char>(from[i]);
 #endif

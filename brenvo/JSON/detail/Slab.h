@@ -1,0 +1,146 @@
+// Blocks for the storage of strings, arrays and objects, and the slabs a parser takes them from.
+//
+// Every block starts with a small header naming its source: the general heap, or a slab chunk.
+// A parser takes the blocks of the document it builds from chunks it owns (SlabArena) by
+// bumping a pointer, so reading a document makes no allocator call per string or container,
+// and destroying it costs one atomic decrement per block. Everything else (values built by host
+// code, copies, storage grown or replaced after the parse) uses the general heap; a slab block
+// that must grow moves to a heap block.
+//
+// Each chunk counts its live blocks. It goes back to the heap when that count reaches zero and
+// its arena has let go of it, on whichever thread frees the last block: values may be destroyed
+// on another thread than the one that parsed them.
+//
+// Bound: space freed inside a chunk is not reused while any other block of that chunk lives
+// (an arena only starts its current chunk afresh once all its blocks are gone). So a value kept
+// from a parsed document keeps alive each chunk one of its blocks lies in: at most
+// SlabArena::kMaxChunk (64 KiB) per kept string, array or object, and never more than the
+// chunks of the document it came from.
+//
+// Under AddressSanitizer the free space of a chunk and every freed slab block are poisoned, so
+// use after free and overflows are still reported; chunks come from operator new, so
+// LeakSanitizer still sees a leaked document as leaked chunks.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <new>
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define BRENVO_SLAB_ASAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) && !defined(BRENVO_SLAB_ASAN)
+#define BRENVO_SLAB_ASAN 1
+#endif
+#if defined(BRENVO_SLAB_ASAN)
+#include <sanitizer/asan_interface.h>
+#endif
+
+namespace brenvo::detail {
+
+// The head of a chunk; its blocks follow it.
+struct SlabChunk {
+    // Live blocks, plus kArenaHold while an arena still allocates from the chunk.
+    std::atomic<uint64_t> live;
+    std::size_t bytes; // the whole chunk, this head included
+};
+static_assert(sizeof(SlabChunk) % 8 == 0);
+
+// What precedes every block: its chunk, or nullptr for a heap block.
+struct BlockHeader {
+    SlabChunk* chunk;
+#if defined(BRENVO_SLAB_ASAN)
+    std::size_t bytes; // the rounded payload size, to poison the block when it is freed
+#endif
+};
+static_assert(sizeof(BlockHeader) % 8 == 0);
+
+// Far above any count of blocks a chunk can hold, so the arena's hold never reaches zero early
+// while blocks of the parse in progress are counted only when it settles.
+constexpr uint64_t kArenaHold = uint64_t(1) << 48;
+
+inline std::size_t roundUp8(std::size_t n) noexcept {
+    return (n + 7) & ~std::size_t(7);
+}
+
+// Returns a chunk whose blocks are all gone to the heap.
+void releaseChunk(SlabChunk* chunk) noexcept;
+
+// A heap block of `bytes` bytes (8-aligned); terminates the process when memory runs out.
+void* allocateBlock(std::size_t bytes);
+
+// Frees a block from either source.
+inline void freeBlock(void* block) noexcept {
+    BlockHeader* header = static_cast<BlockHeader*>(block) - 1;
+    SlabChunk* chunk = header->chunk;
+    if (!chunk) {
+        ::operator delete(header);
+        return;
+    }
+#if defined(BRENVO_SLAB_ASAN)
+    ASAN_POISON_MEMORY_REGION(header, sizeof(BlockHeader) + header->bytes);
+#endif
+    // acq_rel: whoever takes the count to zero sees every other thread's use of the chunk done.
+    if (chunk->live.fetch_sub(1, std::memory_order_acq_rel) == 1)
+        releaseChunk(chunk);
+}
+
+// The chunks one parser fills. Not thread-safe itself; the blocks it hands out may be freed on
+// any thread. Blocks taken since the last settle() are counted in the chunk only then, so
+// allocating needs no atomic operation: settle() before the blocks can reach another thread.
+class SlabArena {
+public:
+    // Chunk sizes: the first one of a parse is about twice the input, within these bounds, and
+    // each following one doubles up to kMaxChunk.
+    static constexpr std::size_t kMinChunk = 1024;
+    static constexpr std::size_t kMaxChunk = 64 * 1024;
+
+    SlabArena() = default;
+    SlabArena(const SlabArena&) = delete;
+    SlabArena& operator=(const SlabArena&) = delete;
+    ~SlabArena();
+
+    // Starts a document read from about `inputBytes` bytes of text.
+    void begin(std::size_t inputBytes) noexcept;
+    // Counts the blocks taken since the last call in their chunk.
+    void settle() noexcept {
+        if (taken_ != 0) {
+            // Relaxed: the blocks reach other threads only through the caller's own
+            // synchronisation, which orders this update before their frees.
+            chunk_->live.fetch_add(taken_, std::memory_order_relaxed);
+            taken_ = 0;
+        }
+    }
+
+    // A block of `bytes` bytes, 8-aligned.
+    void* allocate(std::size_t bytes) {
+        const std::size_t need = sizeof(BlockHeader) + roundUp8(bytes);
+        if (need > static_cast<std::size_t>(end_ - next_))
+            return allocateSlow(bytes);
+        auto* header = reinterpret_cast<BlockHeader*>(next_);
+        next_ += need;
+        ++taken_;
+#if defined(BRENVO_SLAB_ASAN)
+        ASAN_UNPOISON_MEMORY_REGION(header, sizeof(BlockHeader) + bytes);
+        header->bytes = roundUp8(bytes);
+#endif
+        header->chunk = chunk_;
+        return header + 1;
+    }
+
+private:
+    void* allocateSlow(std::size_t bytes);
+    // Lets go of the current chunk: it is freed with its last block.
+    void retire() noexcept;
+
+    SlabChunk* chunk_ = nullptr;
+    char* next_ = nullptr;
+    char* end_ = nullptr;
+    uint64_t taken_ = 0;
+    std::size_t nextChunk_ = kMinChunk;
+};
+
+} // namespace brenvo::detail
