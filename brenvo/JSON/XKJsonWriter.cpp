@@ -4,8 +4,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <exception>
 #include <type_traits>
 #include <vector>
 
@@ -279,30 +281,52 @@ struct XKJsonWriter::Scratch {
     std::vector<Frame> frames;
     std::deque<JsonValue> proxies; // stable addresses while frames point into them
 
-    // The length of the last text of each form: the first guess at the next one's size.
-    std::size_t lastUtf8 = 0;
-    std::size_t lastUtf16 = 0;
-    template <class Char> std::size_t& lastSize() {
-        if constexpr (std::is_same_v<Char, char>)
-            return lastUtf8;
-        else
-            return lastUtf16;
+    // The room whole conversions are written into before their text is copied out: plain
+    // memory grown with realloc, which neither clears the new room nor (for large blocks,
+    // which the system remaps) copies the old, unlike growing a string. Kept between
+    // conversions unless it grew beyond kRetainedBytes.
+    void* room = nullptr;
+    std::size_t roomBytes = 0;
+    static constexpr std::size_t kRetainedBytes = 16 << 20;
+
+    Scratch() = default;
+    Scratch(const Scratch&) = delete;
+    Scratch& operator=(const Scratch&) = delete;
+    ~Scratch() { std::free(room); }
+
+    void releaseLargeRoom() {
+        if (roomBytes > kRetainedBytes) {
+            std::free(room);
+            room = nullptr;
+            roomBytes = 0;
+        }
     }
 };
 
 namespace detail {
 
-// One conversion of a value (and everything inside it) into a string, without recursion. The
-// string's whole size is room: text goes from `start` on, and finish() cuts it to the text.
+// One conversion of a value (and everything inside it), without recursion, into the caller's
+// string (whose whole size is room: text goes from `start` on, and finish() cuts it to the
+// text) or into the writer's reusable room (see Scratch::room).
 template <class Char> class WriterEngine {
 public:
     using Frame = XKJsonWriter::Scratch::Frame;
 
     WriterEngine(XKJsonWriter& writer, std::basic_string<Char>& text, std::size_t start)
-        : writer_(writer), scratch_(*writer.scratch_), text_(text), used_(start) {}
+        : writer_(writer), scratch_(*writer.scratch_), text_(&text), base_(text.data()),
+          capacity_(text.size()), used_(start) {}
+    explicit WriterEngine(XKJsonWriter& writer)
+        : writer_(writer), scratch_(*writer.scratch_), text_(nullptr),
+          base_(static_cast<Char*>(scratch_.room)), capacity_(scratch_.roomBytes / sizeof(Char)),
+          used_(0) {}
 
-    std::size_t used() const { return used_; }
-    void finish() { text_.resize(used_); }
+    // The text written into the reusable room.
+    std::basic_string_view<Char> text() const { return {base_, used_}; }
+    // Cuts the caller's string to the text.
+    void finish() {
+        if (text_)
+            text_->resize(used_);
+    }
 
     // Writes `value` (null: absent), or the given array or object; on failure records it and
     // restores the text and the writer's depth to what they were.
@@ -330,14 +354,11 @@ public:
     void appendString(std::u16string_view string) {
         Cursor<Char> c = cursor();
         c = putString(c, string);
-        used_ = static_cast<std::size_t>(c.o - text_.data());
+        used_ = static_cast<std::size_t>(c.o - base_);
     }
 
 private:
-    Cursor<Char> cursor() {
-        Char* const base = text_.data();
-        return {base + used_, base + text_.size()};
-    }
+    Cursor<Char> cursor() { return {base_ + used_, base_ + capacity_}; }
 
     // Makes room for `count` characters at c.o.
     Cursor<Char> reserve(Cursor<Char> c, std::size_t count) {
@@ -347,13 +368,25 @@ private:
     }
 
     [[gnu::noinline]] Cursor<Char> grow(Cursor<Char> c, std::size_t count) {
-        const std::size_t used = static_cast<std::size_t>(c.o - text_.data());
-        const std::size_t size = std::max({used + count, 2 * text_.size(), std::size_t(256)});
-        // Cut to the text first, so that a reallocation copies the text but not the old room.
-        text_.resize(used);
-        text_.resize(size);
-        Char* const base = text_.data();
-        return {base + used, base + text_.size()};
+        const std::size_t used = static_cast<std::size_t>(c.o - base_);
+        const std::size_t size = std::max({used + count, 2 * capacity_, std::size_t(4096)});
+        if (text_) {
+            // Cut to the text first, so that a reallocation copies the text but not the old
+            // room.
+            text_->resize(used);
+            text_->resize(size);
+            base_ = text_->data();
+        } else {
+            void* room = std::realloc(scratch_.room, size * sizeof(Char));
+            // Out of memory: nothing here may throw, and there is no way to go on.
+            if (!room)
+                std::terminate();
+            scratch_.room = room;
+            scratch_.roomBytes = size * sizeof(Char);
+            base_ = static_cast<Char*>(room);
+        }
+        capacity_ = size;
+        return {base_ + used, base_ + capacity_};
     }
 
     // Every put* below reserves its own room, plus kTrail characters for the punctuation that
@@ -693,7 +726,7 @@ private:
             }
             *c.o++ = ',';
         }
-        used_ = static_cast<std::size_t>(c.o - text_.data());
+        used_ = static_cast<std::size_t>(c.o - base_);
         writer_.depth_ = depth;
         return true;
     }
@@ -755,7 +788,9 @@ private:
 
     XKJsonWriter& writer_;
     XKJsonWriter::Scratch& scratch_;
-    std::basic_string<Char>& text_;
+    std::basic_string<Char>* text_; // null when writing into the reusable room
+    Char* base_;
+    std::size_t capacity_; // characters of room from base_ on
     std::size_t used_;
     uint64_t limit_ = 0;
 };
@@ -783,18 +818,12 @@ template <class Char>
 std::optional<std::basic_string<Char>> XKJsonWriter::fragment(const JsonValue* value) {
     clearErrorTrace();
     depth_ = 0;
-    // The text is written straight into the string returned, sized from the last text so that
-    // converting similar values takes one allocation and no copy.
-    std::size_t& last = scratch_->lastSize<Char>();
-    std::basic_string<Char> text(last + last / 8 + 256, Char(0));
-    detail::WriterEngine<Char> engine(*this, text, 0);
-    if (!engine.run(value, nullptr, nullptr))
-        return std::nullopt;
-    engine.finish();
-    last = text.size();
-    // A guess far too large for this text would be kept as unused memory.
-    if (text.capacity() > 2 * text.size() + 4096)
-        text.shrink_to_fit();
+    // Written into the reusable room, then copied into a string of exactly its size.
+    detail::WriterEngine<Char> engine(*this);
+    std::optional<std::basic_string<Char>> text;
+    if (engine.run(value, nullptr, nullptr))
+        text.emplace(engine.text());
+    scratch_->releaseLargeRoom();
     return text;
 }
 
