@@ -162,6 +162,13 @@ template <typename T> T* allocateSlots(std::size_t n) {
 // container found below that depth is moved to a work list and taken apart from there.
 struct JsonValueRelease {
     std::vector<JsonValue> deferred;
+    detail::BlockBatch blocks;
+
+    // Releases the string's block and leaves `s` as raw storage.
+    void string(JsonString& s) noexcept {
+        if (s.tag_ == JsonString::kHeap)
+            blocks.free(const_cast<char16_t*>(s.data()));
+    }
 
     void values(JsonValue* first, std::size_t n, int budget) noexcept {
         for (JsonValue* v = first; v != first + n; ++v)
@@ -170,7 +177,7 @@ struct JsonValueRelease {
     }
     void members(JsonMember* first, std::size_t n, int budget) noexcept {
         for (JsonMember* m = first; m != first + n; ++m) {
-            m->key.~JsonString();
+            string(m->key);
             if (m->value.heavy_)
                 value(m->value, budget);
         }
@@ -185,7 +192,7 @@ struct JsonValueRelease {
             v.number_.~Decimal();
             break;
         case JsonValue::Kind::String:
-            v.string_.~JsonString();
+            string(v.string_);
             break;
         case JsonValue::Kind::Host:
             v.host_.~shared_ptr();
@@ -197,7 +204,7 @@ struct JsonValueRelease {
                     return;
                 }
                 values(v.array_.data_, v.array_.size_, budget - 1);
-                detail::freeBlock(v.array_.data_);
+                blocks.free(v.array_.data_);
             }
             break;
         case JsonValue::Kind::Object:
@@ -207,7 +214,7 @@ struct JsonValueRelease {
                     return;
                 }
                 members(v.object_.data_, v.object_.size_, budget - 1);
-                detail::freeBlock(v.object_.data_);
+                blocks.free(v.object_.data_);
             }
             break;
         }

@@ -141,6 +141,7 @@ public:
 
 private:
     friend struct detail::ValueBuilder;
+    friend struct JsonValueRelease;
     // Heap form: the block's address in units_[0..3], the size's low 32 bits in units_[4..5]
     // and its high 16 bits in units_[6].
     static constexpr std::size_t kSizeAt = 4;

@@ -88,6 +88,46 @@ inline void freeBlock(void* block) noexcept {
         releaseChunk(chunk);
 }
 
+// Frees the blocks of a whole tree: consecutive slab blocks of one chunk (a document is taken
+// apart roughly in the order it was built) are counted off with one atomic update.
+class BlockBatch {
+public:
+    BlockBatch() = default;
+    BlockBatch(const BlockBatch&) = delete;
+    BlockBatch& operator=(const BlockBatch&) = delete;
+    ~BlockBatch() { flush(); }
+
+    void free(void* block) noexcept {
+        BlockHeader* header = static_cast<BlockHeader*>(block) - 1;
+        SlabChunk* chunk = header->chunk;
+        if (!chunk) {
+            ::operator delete(header);
+            return;
+        }
+#if defined(BRENVO_SLAB_ASAN)
+        ASAN_POISON_MEMORY_REGION(header, sizeof(BlockHeader) + header->bytes);
+#endif
+        // Counting a dead block late only keeps its chunk a little longer: the count stays
+        // above zero, and above the arena's hold, until flush().
+        if (chunk != chunk_) {
+            flush();
+            chunk_ = chunk;
+        }
+        ++pending_;
+    }
+    void flush() noexcept {
+        if (pending_ != 0 &&
+            chunk_->live.fetch_sub(pending_, std::memory_order_acq_rel) == pending_)
+            releaseChunk(chunk_);
+        pending_ = 0;
+        chunk_ = nullptr;
+    }
+
+private:
+    SlabChunk* chunk_ = nullptr;
+    uint64_t pending_ = 0;
+};
+
 // The chunks one parser fills. Not thread-safe itself; the blocks it hands out may be freed on
 // any thread. Blocks taken since the last settle() are counted in the chunk only then, so
 // allocating needs no atomic operation: settle() before the blocks can reach another thread.
