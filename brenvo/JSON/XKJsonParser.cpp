@@ -207,10 +207,11 @@ inline int compareUnits(const char16_t* a, std::size_t an, const char16_t* b, st
     return an < bn ? -1 : an > bn ? 1 : 0;
 }
 
-// A key to sort: its first four units packed into one number, its units and its position among
-// the members read.
+// A key to sort: its first eight units packed into two numbers, its units and its position
+// among the members read.
 struct KeyRef {
-    uint64_t prefix;
+    uint64_t head; // units 0-3
+    uint64_t tail; // units 4-7
     const char16_t* data;
     uint32_t size;
     uint32_t index;
@@ -218,21 +219,32 @@ struct KeyRef {
     // Units past the end count as 0. Keys whose prefixes differ are ordered by them, as unit
     // order would: at the first differing position either both keys have units, or the key
     // that ended is a prefix of the other (its padding 0 is below any unit there), hence smaller.
-    static uint64_t prefixOf(const char16_t* data, std::size_t size) {
-        uint64_t prefix = 0;
-        for (std::size_t i = 0; i < 4; ++i)
-            prefix = (prefix << 16) | (i < size ? data[i] : 0);
-        return prefix;
+    static KeyRef of(const char16_t* data, std::size_t size, std::size_t index) {
+        uint64_t words[2] = {0, 0};
+        for (std::size_t i = 0; i < 8; ++i)
+            words[i / 4] = (words[i / 4] << 16) | (i < size ? data[i] : 0);
+        return KeyRef{words[0], words[1], data, static_cast<uint32_t>(size),
+                      static_cast<uint32_t>(index)};
     }
+    // Equal prefixes and equal sizes of at most eight units mean equal keys, so the units
+    // themselves (out of cache for large objects) are read only for longer keys or keys that
+    // differ in length after a run of zero units.
     friend bool operator<(const KeyRef& a, const KeyRef& b) {
-        if (a.prefix != b.prefix)
-            return a.prefix < b.prefix;
-        const int c = compareUnits(a.data, a.size, b.data, b.size);
-        return c < 0 || (c == 0 && a.index < b.index);
+        if (a.head != b.head)
+            return a.head < b.head;
+        if (a.tail != b.tail)
+            return a.tail < b.tail;
+        if (a.size != b.size || a.size > 8) {
+            const int c = compareUnits(a.data, a.size, b.data, b.size);
+            if (c != 0)
+                return c < 0;
+        }
+        return a.index < b.index;
     }
     friend bool sameKey(const KeyRef& a, const KeyRef& b) {
-        return a.prefix == b.prefix && a.size == b.size &&
-               std::memcmp(a.data, b.data, a.size * sizeof(char16_t)) == 0;
+        return a.head == b.head && a.tail == b.tail && a.size == b.size &&
+               (a.size <= 8 ||
+                std::memcmp(a.data + 8, b.data + 8, (a.size - 8) * sizeof(char16_t)) == 0);
     }
 };
 
@@ -406,8 +418,7 @@ private:
             order_.resize(n);
             for (std::size_t i = 0; i < n; ++i) {
                 const std::u16string_view key = first[i].key;
-                order_[i] = KeyRef{KeyRef::prefixOf(key.data(), key.size()), key.data(),
-                                   static_cast<uint32_t>(key.size()), static_cast<uint32_t>(i)};
+                order_[i] = KeyRef::of(key.data(), key.size(), i);
             }
             std::sort(order_.begin(), order_.end());
             for (std::size_t k = 0; k + 1 < n; ++k)
