@@ -3,9 +3,9 @@
 // Every block starts with a small header naming its source: the general heap, or a slab chunk.
 // A parser takes the blocks of the document it builds from chunks it owns (SlabArena) by
 // bumping a pointer, so reading a document makes no allocator call per string or container,
-// and destroying it costs one atomic decrement per block. Everything else (values built by host
-// code, copies, storage grown or replaced after the parse) uses the general heap; a slab block
-// that must grow moves to a heap block.
+// and destroying it costs one atomic decrement per run of blocks from one chunk. Everything else
+// (values built by host code, copies, storage grown or replaced after the parse) uses the general
+// heap; a slab block that must grow moves to a heap block.
 //
 // Each chunk counts its live blocks. It goes back to the heap when that count reaches zero and
 // its arena has let go of it, on whichever thread frees the last block: values may be destroyed
