@@ -644,6 +644,39 @@ objectAfterMember:
     goto objectLoop;
 }
 
+// Converts the UTF-8 run [begin, end), which holds no quote, backslash or control byte, into
+// UTF-16 at `w` (room for end - begin units: never more units than bytes) and returns the end of
+// what it wrote, or nullptr at the first malformed sequence.
+char16_t* utf8ToUtf16(const char* begin, const char* end, char16_t* w) {
+    const auto* p = reinterpret_cast<const unsigned char*>(begin);
+    const auto* stop = reinterpret_cast<const unsigned char*>(end);
+    while (p < stop) {
+        if (*p < 0x80) {
+            *w++ = *p++;
+            continue;
+        }
+        // Three-byte sequences (most of CJK text) checked and decoded inline: the second
+        // byte's range excludes overlong forms (after E0) and surrogates (after ED).
+        if ((*p & 0xF0) == 0xE0 && stop - p >= 3) {
+            const unsigned b0 = p[0], b1 = p[1], b2 = p[2];
+            const unsigned lo = b0 == 0xE0 ? 0xA0 : 0x80, hi = b0 == 0xED ? 0x9F : 0xBF;
+            if (b1 >= lo && b1 <= hi && (b2 & 0xC0) == 0x80) {
+                *w++ =
+                    static_cast<char16_t>(((b0 & 0x0F) << 12) | ((b1 & 0x3F) << 6) | (b2 & 0x3F));
+                p += 3;
+                continue;
+            }
+        }
+        char32_t cp = 0;
+        const int length = detail::decodeUtf8Sequence(p, stop, cp);
+        if (length <= 0)
+            return nullptr;
+        w = detail::appendUtf16(w, cp);
+        p += length;
+    }
+    return w;
+}
+
 bool Scanner::appendRun(const char* begin, const char* end, bool ascii, std::u16string& out) {
     const std::size_t n = static_cast<std::size_t>(end - begin);
     const std::size_t old = out.size();
@@ -652,22 +685,10 @@ bool Scanner::appendRun(const char* begin, const char* end, bool ascii, std::u16
         widenAscii(begin, n, out.data() + old);
         return true;
     }
-    char16_t* w = out.data() + old;
-    const auto* p = reinterpret_cast<const unsigned char*>(begin);
-    const auto* stop = reinterpret_cast<const unsigned char*>(end);
-    while (p < stop) {
-        if (*p < 0x80) {
-            *w++ = *p++;
-            continue;
-        }
-        char32_t cp = 0;
-        const int length = detail::decodeUtf8Sequence(p, stop, cp);
-        if (length <= 0) {
-            add(JsonErrorUnicode, "Invalid UTF-8 sequence in string");
-            return false;
-        }
-        w = detail::appendUtf16(w, cp);
-        p += length;
+    char16_t* w = utf8ToUtf16(begin, end, out.data() + old);
+    if (!w) {
+        add(JsonErrorUnicode, "Invalid UTF-8 sequence in string");
+        return false;
     }
     out.resize(static_cast<std::size_t>(w - out.data()));
     return true;
@@ -689,34 +710,10 @@ bool Scanner::scanString(JsonString& out) {
         const std::size_t n = static_cast<std::size_t>(end - start);
         if (text_.size() < n)
             text_.resize(n);
-        char16_t* w = text_.data();
-        const auto* p = reinterpret_cast<const unsigned char*>(start);
-        const auto* stop = reinterpret_cast<const unsigned char*>(end);
-        while (p < stop) {
-            if (*p < 0x80) {
-                *w++ = *p++;
-                continue;
-            }
-            // Three-byte sequences (most of CJK text) checked and decoded inline: the second
-            // byte's range excludes overlong forms (after E0) and surrogates (after ED).
-            if ((*p & 0xF0) == 0xE0 && stop - p >= 3) {
-                const unsigned b0 = p[0], b1 = p[1], b2 = p[2];
-                const unsigned lo = b0 == 0xE0 ? 0xA0 : 0x80, hi = b0 == 0xED ? 0x9F : 0xBF;
-                if (b1 >= lo && b1 <= hi && (b2 & 0xC0) == 0x80) {
-                    *w++ = static_cast<char16_t>(((b0 & 0x0F) << 12) | ((b1 & 0x3F) << 6) |
-                                                 (b2 & 0x3F));
-                    p += 3;
-                    continue;
-                }
-            }
-            char32_t cp = 0;
-            const int length = detail::decodeUtf8Sequence(p, stop, cp);
-            if (length <= 0) {
-                add(JsonErrorUnicode, "Invalid UTF-8 sequence in string");
-                return false;
-            }
-            w = detail::appendUtf16(w, cp);
-            p += length;
+        char16_t* w = utf8ToUtf16(start, end, text_.data());
+        if (!w) {
+            add(JsonErrorUnicode, "Invalid UTF-8 sequence in string");
+            return false;
         }
         ValueBuilder::setUnits(arena_, out,
                                std::u16string_view(text_.data(), std::size_t(w - text_.data())));
