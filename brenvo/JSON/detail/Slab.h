@@ -72,19 +72,26 @@ void releaseChunk(SlabChunk* chunk) noexcept;
 // A heap block of `bytes` bytes (8-aligned); terminates the process when memory runs out.
 void* allocateBlock(std::size_t bytes);
 
-// Frees a block from either source.
-inline void freeBlock(void* block) noexcept {
+// Gives a heap block back at once and returns nullptr; for a slab block, marks it dead (poisons
+// it under ASan) and returns its chunk, whose count the caller then takes down.
+inline SlabChunk* retireBlock(void* block) noexcept {
     BlockHeader* header = static_cast<BlockHeader*>(block) - 1;
     SlabChunk* chunk = header->chunk;
     if (!chunk) {
         ::operator delete(header);
-        return;
+        return nullptr;
     }
 #if defined(BRENVO_SLAB_ASAN)
     ASAN_POISON_MEMORY_REGION(header, sizeof(BlockHeader) + header->bytes);
 #endif
+    return chunk;
+}
+
+// Frees a block from either source.
+inline void freeBlock(void* block) noexcept {
+    SlabChunk* chunk = retireBlock(block);
     // acq_rel: whoever takes the count to zero sees every other thread's use of the chunk done.
-    if (chunk->live.fetch_sub(1, std::memory_order_acq_rel) == 1)
+    if (chunk && chunk->live.fetch_sub(1, std::memory_order_acq_rel) == 1)
         releaseChunk(chunk);
 }
 
@@ -98,15 +105,9 @@ public:
     ~BlockBatch() { flush(); }
 
     void free(void* block) noexcept {
-        BlockHeader* header = static_cast<BlockHeader*>(block) - 1;
-        SlabChunk* chunk = header->chunk;
-        if (!chunk) {
-            ::operator delete(header);
+        SlabChunk* chunk = retireBlock(block);
+        if (!chunk)
             return;
-        }
-#if defined(BRENVO_SLAB_ASAN)
-        ASAN_POISON_MEMORY_REGION(header, sizeof(BlockHeader) + header->bytes);
-#endif
         // Counting a dead block late only keeps its chunk a little longer: the count stays
         // above zero, and above the arena's hold, until flush().
         if (chunk != chunk_) {
