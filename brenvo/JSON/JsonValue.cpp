@@ -2,7 +2,7 @@
 
 #include "brenvo/JSON/detail/Members.h"
 #include "brenvo/JSON/detail/Slab.h"
-#include "brenvo/JSON/detail/Utf8.h"
+#include "brenvo/utf/Utf8.h"
 
 #include <algorithm>
 #include <cmath>
@@ -32,9 +32,9 @@ bool appendUtf8AsUtf16(std::string_view utf8, std::u16string& out, bool strict) 
             continue;
         }
         char32_t cp = 0;
-        const int n = detail::decodeUtf8Sequence(p, end, cp);
+        const int n = utf::decodeUtf8Sequence(p, end, cp);
         if (n > 0) {
-            w = detail::appendUtf16(w, cp);
+            w = utf::appendUtf16(w, cp);
             p += n;
         } else {
             if (strict)

@@ -1,7 +1,7 @@
 #include "brenvo/JSON/XKJsonParser.h"
 
 #include "brenvo/JSON/detail/NumberScan.h"
-#include "brenvo/JSON/detail/Utf8.h"
+#include "brenvo/utf/Utf8.h"
 #include "brenvo/JSON/detail/ValueBuilder.h"
 
 #include <algorithm>
@@ -668,10 +668,10 @@ char16_t* utf8ToUtf16(const char* begin, const char* end, char16_t* w) {
             }
         }
         char32_t cp = 0;
-        const int length = detail::decodeUtf8Sequence(p, stop, cp);
+        const int length = utf::decodeUtf8Sequence(p, stop, cp);
         if (length <= 0)
             return nullptr;
-        w = detail::appendUtf16(w, cp);
+        w = utf::appendUtf16(w, cp);
         p += length;
     }
     return w;

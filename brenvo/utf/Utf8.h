@@ -1,10 +1,11 @@
-// UTF-8 decoding with full validation, shared by the parser and the text conversions.
+// UTF-8 decoding with full validation and UTF-16 encoding: the bottom of the build, used by the
+// JSON library and the platform services alike. Header only; depends on nothing.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-namespace brenvo::detail {
+namespace brenvo::utf {
 
 // Decodes one UTF-8 sequence at p (p < end, *p >= 0x80). On success returns its length (2 to
 // 4) and stores the code point. On failure returns minus the length of the maximal ill-formed
@@ -58,4 +59,4 @@ inline char16_t* appendUtf16(char16_t* out, char32_t cp) {
     return out;
 }
 
-} // namespace brenvo::detail
+} // namespace brenvo::utf
