@@ -6,6 +6,7 @@
 #include "brenvo/JSON/XKJSON.h"
 #include "brenvo/compareVersions.h"
 #include "brenvo/platform/Text.h"
+#include "brenvo/utf/Printable.h"
 
 #include <cmath>
 #include <cstdint>
@@ -67,13 +68,6 @@ int64_t truncateSeconds(double seconds) {
     return static_cast<int64_t>(seconds);
 }
 
-int64_t saturatingSubtract(int64_t a, int64_t b) {
-    int64_t result = 0;
-    if (__builtin_sub_overflow(a, b, &result))
-        return b < 0 ? std::numeric_limits<int64_t>::max() : std::numeric_limits<int64_t>::min();
-    return result;
-}
-
 } // namespace
 
 Brenvo::Brenvo() : Brenvo(platform::Services::shared()) {}
@@ -100,11 +94,10 @@ Brenvo::~Brenvo() {
     logMessage(kDealloced);
     if (observing_)
         services_.defaultCenter.removeObserver(this);
-    // Every timer this agent armed, the one in the slot included when it is ours; a slot timer
+    // This agent's pending check, which is the one in the slot when it is ours; a slot timer
     // armed by another agent keeps that agent's schedule.
-    for (const auto& weak : armed_)
-        if (auto timer = weak.lock())
-            timer->invalidate();
+    if (timer_)
+        timer_->invalidate();
     self_.reset();
 }
 
@@ -121,6 +114,13 @@ void Brenvo::setTimer() {
         else
             logMessage(kIntervalUnreadable);
     }
+    // However the setting reads, checks stay at least a minute apart.
+    if (interval < kMinimumCheckInterval) {
+        logMessage("BrenvoInterval of " + std::to_string(interval) +
+                   " seconds is below the minimum. Using " + std::to_string(kMinimumCheckInterval) +
+                   " seconds.");
+        interval = kMinimumCheckInterval;
+    }
 
     int64_t elapsed = interval;
     if (auto stored = services_.standardUserDefaults.objectForKey(kBrenvoLastCheck)) {
@@ -131,23 +131,31 @@ void Brenvo::setTimer() {
             logMessage(kLastCheckNotDate);
         }
     }
+    // A last check in the future (the clock was ahead, then corrected) counts as a check made
+    // now: the wait is never longer than one interval.
+    if (elapsed < 0) {
+        logMessage("BrenvoLastCheck lies " +
+                   std::to_string(elapsed == std::numeric_limits<int64_t>::min()
+                                      ? std::numeric_limits<int64_t>::max()
+                                      : -elapsed) +
+                   " seconds in the future. Counting it as a check made now.");
+        elapsed = 0;
+    }
 
-    const int64_t delay = elapsed < interval ? saturatingSubtract(interval, elapsed) : 0;
+    const int64_t delay = elapsed < interval ? interval - elapsed : 0;
     logMessage("Next Update Check in " + std::to_string(delay) + " seconds. Check Interval is " +
                std::to_string(interval) + " seconds.");
 
+    // An agent has one pending check: arming again replaces it.
+    if (timer_)
+        timer_->invalidate();
     std::weak_ptr<Brenvo*> self = self_;
-    auto timer = platform::Timer::timerWithTimeInterval(static_cast<double>(delay), [self] {
+    timer_ = platform::Timer::timerWithTimeInterval(static_cast<double>(delay), [self] {
         if (auto agent = self.lock())
             (*agent)->bvMasCheckMasUpdates();
     });
-    std::erase_if(armed_, [](const std::weak_ptr<platform::Timer>& weak) {
-        auto pending = weak.lock();
-        return !pending || !pending->isValid();
-    });
-    armed_.push_back(timer);
-    bvMasCheckMasUpdateTimer = timer;
-    services_.runLoop.addTimer(bvMasCheckMasUpdateTimer, platform::kDefaultRunLoopMode);
+    bvMasCheckMasUpdateTimer = timer_;
+    services_.runLoop.addTimer(timer_, platform::kDefaultRunLoopMode);
 }
 
 void Brenvo::setCurrentDateAsLastCheckDate() {
@@ -248,14 +256,16 @@ void Brenvo::bvMasCheckMasUpdates() {
     }
 
     logMessage("New Version " + *storeVersion + " found!");
+    // Compared in the form the defaults file holds, so that a version it cannot hold whole
+    // stays skipped once skipped.
     const auto skipped = services_.standardUserDefaults.stringForKey(kBrenvoSkipVersion);
-    if (skipped && *skipped == *storeVersion) {
+    if (skipped && *skipped == platform::storableText(*storeVersion)) {
         logMessage("Version " + *storeVersion + " already skipped by user. No notification.");
         return;
     }
     logMessage(kShowWindow);
-    if (bvMasCheckMasUpdateTimer)
-        bvMasCheckMasUpdateTimer->invalidate();
+    if (timer_)
+        timer_->invalidate();
     BrenvoReleaseInfo::initWithReleaseInfo(*record, services_);
 }
 
@@ -269,9 +279,9 @@ void Brenvo::logMessage(std::string_view text, bool Always) {
         debug = value->boolValue();
     if (!debug && !Always)
         return;
-    std::string line;
-    line.reserve(kLogPrefix.size() + text.size());
-    line.append(kLogPrefix).append(text);
+    // The text may carry the store's words: one printable line, whatever log receives it.
+    std::string line(kLogPrefix);
+    utf::appendPrintable(line, text);
     services_.log.write(line);
 }
 

@@ -6,7 +6,8 @@
 //       brenvo::platform::RunLoop::currentRunLoop().run();
 //   }
 //
-// The agent works on the run loop of its services and on that thread only. Its settings come
+// The agent works on the run loop of its services and on that thread only: with the default
+// services, the run loop of the thread that constructs it. Its settings come
 // from the host's Info.plist, looked up anew on every use: "BrenvoAppId" (required; without it
 // the agent never checks), "BrenvoInterval" (seconds, default 86400), "BrenvoCastUrl" (replaces
 // the lookup URL up to the identifier) and "BrenvoDebugMessages". Its state is the date of the
@@ -16,10 +17,21 @@
 // - "BrenvoInterval" uses the integer reading of its value (a number, or a text with a leading
 //   decimal integer; a text without digits is 0). A value without an integer reading (an array,
 //   a dictionary, a date, data) counts as absent: 86400, with a debug line saying so.
+// - Checks are at least 60 seconds apart whatever the settings: a smaller interval (0, negative,
+//   a text without digits) is used as 60, with a debug line each time the timer is armed. The
+//   first check of a process still runs at once when no check was ever recorded.
 // - "BrenvoLastCheck" holding anything but a date counts as never checked: the check is due at
-//   once (delay 0), and that check replaces the value with a date. A debug line says so.
+//   once (delay 0), and that check replaces the value with a date. A debug line says so. A date
+//   in the future (a clock that was ahead) counts as a check made now, so the wait is never
+//   longer than one interval; a debug line says so too.
 // - Interval, elapsed time and delay are signed 64-bit seconds; their arithmetic saturates
 //   instead of overflowing, and a stored date that is not a finite number counts as never checked.
+// - An agent has at most one pending check: arming (at start-up, in a check, on
+//   "BrenvoReleaseWindowClosed" from any sender) cancels the agent's earlier pending timer.
+// - The skipped version is compared in the form the defaults file holds (platform::storableText),
+//   so a version the file cannot hold whole stays skipped once skipped.
+// - Log lines are one printable line each: control characters from the store's reply show as
+//   visible escapes (brenvo/utf/Printable.h).
 // - "BrenvoAppId" of any kind counts as present; its text form (PlistValue::description()) goes
 //   into the request URL.
 // - An absent value inside a log line is written as "(null)".
@@ -94,8 +106,8 @@ private:
     platform::Services& services_;
     // Expires with the agent; timers that outlive it find it expired and do nothing.
     std::shared_ptr<Brenvo*> self_;
-    // Every timer this agent armed that may still be pending, cancelled at destruction.
-    std::vector<std::weak_ptr<platform::Timer>> armed_;
+    // The agent's one pending check: arming again cancels it first.
+    std::shared_ptr<platform::Timer> timer_;
     bool observing_ = false;
 };
 

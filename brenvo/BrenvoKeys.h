@@ -27,6 +27,7 @@ inline constexpr std::string_view kBrenvoStringsTable = "Brenvo";
 
 // Timing.
 inline constexpr long long kDefaultCheckInterval = 86400; // one day, in seconds
+inline constexpr long long kMinimumCheckInterval = 60;    // whatever "BrenvoInterval" says
 inline constexpr double kRequestTimeout = 10.0;           // seconds, whole transfer
 
 } // namespace brenvo

@@ -1,7 +1,6 @@
 #include "brenvo/BrenvoReleaseInfo.h"
 
 #include "brenvo/BrenvoKeys.h"
-#include "brenvo/platform/system/TerminalWindow.h"
 
 #include <algorithm>
 #include <vector>
@@ -79,7 +78,10 @@ std::string stringWithFormat(std::string_view format, const std::vector<std::str
 }
 
 BrenvoReleaseInfo::BrenvoReleaseInfo(const JsonValue& releaseInfo, platform::Services& services)
-    : services_(services), record_(std::make_shared<const JsonValue>(releaseInfo)) {}
+    : services_(services), record_(std::make_shared<const JsonValue>(releaseInfo)) {
+    // Services that end before the window closes take the window with them.
+    servicesEnded_ = services_.lifetime.whenEnded([this] { servicesEnded(); });
+}
 
 BrenvoReleaseInfo& BrenvoReleaseInfo::initWithReleaseInfo(const JsonValue& releaseInfo) {
     return initWithReleaseInfo(releaseInfo, platform::Services::shared());
@@ -101,16 +103,28 @@ BrenvoReleaseInfo::~BrenvoReleaseInfo() {
     // Only this controller's own copy is released; a newer controller's record stays.
     if (updateItem == record_)
         updateItem.reset();
+    if (destroyTimer_)
+        destroyTimer_->invalidate();
+    if (servicesEnded_)
+        services_.lifetime.cancel(servicesEnded_);
     releaseWindow_.reset();
+}
+
+void BrenvoReleaseInfo::servicesEnded() {
+    servicesEnded_ = 0;
+    // A close without an answer, while everything the close needs still exists; then the
+    // controller goes at once, since no later pass of the loop can be counted on.
+    if (!closed_) {
+        if (releaseWindow_)
+            releaseWindow_->close();
+        windowWillClose();
+    }
+    destroyController(this);
 }
 
 void BrenvoReleaseInfo::showReleaseWindow() {
     releaseWindow_ =
         services_.windows.loadWindow(kBrenvoReleaseInfoWindow, *this, services_.runLoop);
-    if (!releaseWindow_) {
-        releaseWindow_ = platform::makeTerminalWindow(*this, services_.runLoop,
-                                                      platform::TerminalWindowOptions{});
-    }
     if (!releaseWindow_) {
         services_.log.write("Brenvo: No release window could be shown; closing it at once.");
         windowWillClose();
@@ -134,17 +148,18 @@ void BrenvoReleaseInfo::windowWillClose() {
     services_.defaultCenter.postNotificationName(kBrenvoReleaseWindowClosed, nullptr);
     // Destroyed on the next pass: the window that called us is still on the stack.
     const BrenvoReleaseInfo* self = this;
-    auto timer = platform::Timer::timerWithTimeInterval(0, [self] { destroyController(self); });
-    services_.runLoop.addTimer(timer, platform::kDefaultRunLoopMode);
+    destroyTimer_ = platform::Timer::timerWithTimeInterval(0, [self] { destroyController(self); });
+    services_.runLoop.addTimer(destroyTimer_, platform::kDefaultRunLoopMode);
 }
 
 void BrenvoReleaseInfo::doSkip() {
     if (closed_)
         return;
-    // Without a version text there is nothing to skip; an earlier skipped version stays.
+    // Without a version text there is nothing to skip; an earlier skipped version stays. The
+    // version is stored in the form the defaults file holds, which the check compares with.
     if (auto version = JsonRef(*record_)[std::string_view("version")].stringUtf8()) {
-        services_.standardUserDefaults.setObject(platform::PlistValue(*version),
-                                                 kBrenvoSkipVersion);
+        services_.standardUserDefaults.setObject(
+            platform::PlistValue(platform::storableText(*version)), kBrenvoSkipVersion);
         services_.standardUserDefaults.synchronize();
     }
     if (releaseWindow_)

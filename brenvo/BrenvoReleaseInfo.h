@@ -9,8 +9,10 @@
 //
 // The creator keeps no reference: the controller belongs to a process-wide slot from its
 // creation until its window has closed, and is destroyed from there on the run loop's next pass
-// after the close (never inside one of its own calls). It may outlive the agent that made it.
-// All calls happen on the thread that runs `services.runLoop`.
+// after the close (never inside one of its own calls). It may outlive the agent that made it,
+// not its services: when the services are destroyed first, the window closes with them (as a
+// close without an answer, notification included). All calls happen on the thread that runs
+// `services.runLoop`.
 //
 // Texts are computed afresh on every call from the host's localisation table "Brenvo"
 // (English keys as defaults). Formats fill "%@" with their arguments in order ("%1$@" picks one
@@ -37,10 +39,10 @@ BRENVO_EXPORT extern std::shared_ptr<const JsonValue> updateItem;
 
 class BRENVO_EXPORT BrenvoReleaseInfo final : public platform::ReleaseWindowOwner {
 public:
-    // Creates a controller for `releaseInfo` (copied), loads its window and shows it. When the
-    // requested window cannot be loaded the terminal window is used; when no window can be shown
-    // at all this is logged and the controller closes at once, so the notification still comes.
-    // The reference stays valid until the run loop's next pass after the window closed.
+    // Creates a controller for `releaseInfo` (copied), loads its window from the services'
+    // window registry and shows it. When no window can be shown at all this is logged and the
+    // controller closes at once, so the notification still comes. The reference stays valid
+    // until the run loop's next pass after the window closed.
     static BrenvoReleaseInfo& initWithReleaseInfo(const JsonValue& releaseInfo,
                                                   platform::Services& services);
     // The same with platform::Services::shared().
@@ -81,6 +83,7 @@ public:
 private:
     BrenvoReleaseInfo(const JsonValue& releaseInfo, platform::Services& services);
     void showReleaseWindow();
+    void servicesEnded();
     std::string localized(std::string_view key);
     std::string hostValue(std::string_view key);
     std::string recordVersion();
@@ -88,6 +91,8 @@ private:
     platform::Services& services_;
     std::shared_ptr<const JsonValue> record_;
     std::unique_ptr<platform::Window> releaseWindow_;
+    std::shared_ptr<platform::Timer> destroyTimer_;
+    uint64_t servicesEnded_ = 0;
     bool closed_ = false;
 };
 

@@ -7,10 +7,10 @@
 namespace brenvo::detail {
 namespace {
 
-// Installed when the library is loaded; the services themselves are made only when a line is
-// first written.
+// Installed when the library is loaded; the log is made only when a line is first written, and
+// no run loop is touched, so a line from any thread binds nothing.
 const bool installed = [] {
-    setJsonLogHandler([](std::string_view text) { platform::Services::shared().log.write(text); });
+    setJsonLogHandler([](std::string_view text) { platform::Services::sharedLog().write(text); });
     return true;
 }();
 

@@ -1,5 +1,7 @@
 #include "brenvo/platform/Log.h"
 
+#include "brenvo/utf/Printable.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -49,25 +51,46 @@ std::string formatLogLine(std::string_view text) {
     line += '[';
     line += std::to_string(static_cast<long>(getpid()));
     line += "] ";
-    line += text;
+    utf::appendPrintable(line, text);
     return line;
 }
 
+struct SystemLog::State {
+    using Sink = std::function<void(std::string_view)>;
+    std::mutex mutex;
+    // Shared so that a line in progress keeps its sink while another thread replaces it.
+    std::shared_ptr<const Sink> sink;
+};
+
+SystemLog::SystemLog() : state_(std::make_unique<State>()) {}
+
+SystemLog::~SystemLog() = default;
+
 void SystemLog::setSink(std::function<void(std::string_view line)> sink) {
-    sink_ = std::move(sink);
+    std::shared_ptr<const State::Sink> next;
+    if (sink)
+        next = std::make_shared<const State::Sink>(std::move(sink));
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    state_->sink.swap(next);
 }
 
 void SystemLog::write(std::string_view text) {
     const std::string line = formatLogLine(text);
-    if (sink_) {
-        sink_(line);
+    std::shared_ptr<const State::Sink> sink;
+    {
+        std::lock_guard<std::mutex> lock(state_->mutex);
+        sink = state_->sink;
+    }
+    if (sink) {
+        (*sink)(line);
         return;
     }
+    // One write per line, so lines of several threads never interleave.
     writeAll(STDERR_FILENO, line + '\n');
     static std::once_flag opened;
     std::call_once(opened, [] { openlog(nullptr, LOG_PID, LOG_USER); });
     // The text goes in as an argument, never as the format.
-    const std::string message(text);
+    const std::string message = utf::printable(text);
     syslog(LOG_NOTICE, "%s", message.c_str());
 }
 

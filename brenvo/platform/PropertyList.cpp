@@ -1,5 +1,7 @@
 #include "brenvo/platform/PropertyList.h"
 
+#include "brenvo/utf/Utf8.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -268,6 +270,33 @@ bool PlistValue::boolValue() const {
 std::string PlistValue::description() const {
     std::string out;
     describe(out, *this, 0, false);
+    return out;
+}
+
+std::string storableText(std::string_view text) {
+    static constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
+    std::string out;
+    out.reserve(text.size());
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const auto* const end = p + text.size();
+    while (p < end) {
+        if (*p == 0) {
+            out += kReplacement;
+            ++p;
+        } else if (*p < 0x80) {
+            out += static_cast<char>(*p++);
+        } else {
+            char32_t cp = 0;
+            const int length = utf::decodeUtf8Sequence(p, end, cp);
+            if (length < 0) {
+                out += kReplacement;
+                p += -length;
+            } else {
+                out.append(reinterpret_cast<const char*>(p), static_cast<size_t>(length));
+                p += length;
+            }
+        }
+    }
     return out;
 }
 

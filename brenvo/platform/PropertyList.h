@@ -89,4 +89,9 @@ private:
         value_;
 };
 
+// A text as a property-list file can hold it: well-formed UTF-8 without NUL characters. Malformed
+// bytes (one per maximal ill-formed subpart) and NUL characters become U+FFFD. Whatever is
+// compared with a stored text should be compared in this form.
+BRENVO_EXPORT std::string storableText(std::string_view text);
+
 } // namespace brenvo::platform

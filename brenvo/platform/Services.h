@@ -16,8 +16,36 @@
 #include "brenvo/platform/Window.h"
 #include "brenvo/platform/Workspace.h"
 
+#include <cstdint>
+#include <functional>
+#include <utility>
+#include <vector>
+
 namespace brenvo::platform {
 
+// Tells whoever asked when a set of services ends. A release window that may outlive its agent
+// registers here, so destroying the services closes it first (as a close without an answer)
+// instead of leaving it with services that are gone.
+class BRENVO_EXPORT ServicesLifetime {
+public:
+    ServicesLifetime();
+    // Calls every registered function, newest first.
+    ~ServicesLifetime();
+    ServicesLifetime(const ServicesLifetime&) = delete;
+    ServicesLifetime& operator=(const ServicesLifetime&) = delete;
+
+    // Calls `ended` when the services end, unless cancelled first. Returns a handle for cancel().
+    uint64_t whenEnded(std::function<void()> ended);
+    void cancel(uint64_t handle);
+
+private:
+    std::vector<std::pair<uint64_t, std::function<void()>>> ended_;
+    uint64_t next_ = 1;
+};
+
+// The services an agent and its window use. They belong to the thread that runs `runLoop`.
+// Whoever builds one keeps the referenced objects alive at least as long as the Services
+// object itself: declare it after them. Destroying it closes the release windows that use it.
 struct BRENVO_EXPORT Services {
     Bundle& mainBundle;      // the host application
     Bundle& frameworkBundle; // Brenvo itself
@@ -30,11 +58,17 @@ struct BRENVO_EXPORT Services {
     SystemVersion& systemVersion;
     Workspace& workspace;
     WindowRegistry& windows;
+    ServicesLifetime lifetime{};
 
-    // The process-wide default: the Info.plist next to the executable, defaults under the XDG
-    // config folder, the system clock and the current thread's run loop, libcurl, the terminal
-    // window, xdg-open. Created on first use.
+    // The process-wide default services with the calling thread's current run loop: the
+    // Info.plist next to the executable, defaults under the XDG config folder, the system clock,
+    // libcurl, the terminal window when standard input and output are terminals, xdg-open. One
+    // set per thread and run loop, made on first use and never destroyed; the parts without a
+    // loop are shared by all. Which thread calls first binds nothing.
     static Services& shared();
+    // The log of the default services, without touching any run loop; a host may give it a sink.
+    // Safe from any thread.
+    static SystemLog& sharedLog();
 };
 
 } // namespace brenvo::platform

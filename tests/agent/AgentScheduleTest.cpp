@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -38,6 +39,16 @@ const std::string kLastCheckNotDateLine =
     "Brenvo: BrenvoLastCheck does not hold a date. Treating it as never checked.";
 const std::string kStartingPrefix = "Brenvo: Starting HTTP Request";
 
+std::string belowMinimumLine(const std::string& interval) {
+    return "Brenvo: BrenvoInterval of " + interval +
+           " seconds is below the minimum. Using 60 seconds.";
+}
+
+std::string futureLine(int64_t seconds) {
+    return "Brenvo: BrenvoLastCheck lies " + std::to_string(seconds) +
+           " seconds in the future. Counting it as a check made now.";
+}
+
 struct ScheduleCase {
     const char* name;
     std::optional<PlistValue> interval;  // "BrenvoInterval"; nullopt: absent
@@ -45,7 +56,7 @@ struct ScheduleCase {
     double now;                          // the clock, relative to kEpoch
     int64_t delay;
     int64_t checkInterval;
-    std::string note; // a line logged between the banner and the schedule line, if any
+    std::vector<std::string> notes; // lines logged between the banner and the schedule line
 };
 
 std::ostream& operator<<(std::ostream& out, const ScheduleCase& row) {
@@ -53,28 +64,64 @@ std::ostream& operator<<(std::ostream& out, const ScheduleCase& row) {
 }
 
 const ScheduleCase kScheduleCases[] = {
-    {"NeverChecked", std::nullopt, std::nullopt, 0, 0, 86400, ""},
-    {"CheckedAFractionAgo", std::nullopt, Date{kEpoch}, 100.9, 86300, 86400, ""},
-    {"CheckedExactlyAnIntervalAgo", std::nullopt, Date{kEpoch}, 86400, 0, 86400, ""},
-    {"CheckedLongAgo", std::nullopt, Date{kEpoch}, 10 * 86400.5, 0, 86400, ""},
-    {"CheckInTheFuture", std::nullopt, Date{kEpoch + 51}, 0.5, 86450, 86400, ""},
-    {"IntervalZero", 0, Date{kEpoch}, 10, 0, 0, ""},
-    {"IntervalNegative", -30, Date{kEpoch}, 1, 0, -30, ""},
-    {"IntervalNegativeCheckInTheFuture", -30, Date{kEpoch + 100}, 0, 70, -30, ""},
-    {"IntervalText", "3600", Date{kEpoch}, 100, 3500, 3600, ""},
-    {"IntervalNumber", 3600, Date{kEpoch}, 100, 3500, 3600, ""},
-    {"IntervalTextWithoutDigits", "hourly", Date{kEpoch}, 100, 0, 0, ""},
-    {"IntervalArray", PlistArray{PlistValue(3600)}, Date{kEpoch}, 100, 86300, 86400,
-     kIntervalUnreadableLine},
-    {"IntervalDictionary", PlistDictionary{{"seconds", PlistValue(3600)}}, Date{kEpoch}, 100, 86300,
-     86400, kIntervalUnreadableLine},
-    {"IntervalDate", Date{kEpoch}, Date{kEpoch}, 100, 86300, 86400, kIntervalUnreadableLine},
-    {"IntervalHugeNumberClockSetBack", PlistValue(kMax), Date{kEpoch + 100}, 0, kMax, kMax, ""},
-    {"IntervalMostNegative", PlistValue(std::numeric_limits<int64_t>::min()), Date{kEpoch}, 5, 0,
-     std::numeric_limits<int64_t>::min(), ""},
-    {"LastCheckDaysInTheFuture", std::nullopt, Date{kEpoch + 864000}, 0, 950400, 86400, ""},
-    {"LastCheckText", std::nullopt, "yesterday", 0, 0, 86400, kLastCheckNotDateLine},
-    {"LastCheckNumber", std::nullopt, PlistValue(kEpoch), 100, 0, 86400, kLastCheckNotDateLine},
+    {"NeverChecked", std::nullopt, std::nullopt, 0, 0, 86400, {}},
+    {"CheckedAFractionAgo", std::nullopt, Date{kEpoch}, 100.9, 86300, 86400, {}},
+    {"CheckedExactlyAnIntervalAgo", std::nullopt, Date{kEpoch}, 86400, 0, 86400, {}},
+    {"CheckedLongAgo", std::nullopt, Date{kEpoch}, 10 * 86400.5, 0, 86400, {}},
+    // A last check in the future counts as one made now: never more than one interval.
+    {"CheckInTheFuture", std::nullopt, Date{kEpoch + 51}, 0.5, 86400, 86400, {futureLine(50)}},
+    {"LastCheckDaysInTheFuture",
+     std::nullopt,
+     Date{kEpoch + 864000},
+     0,
+     86400,
+     86400,
+     {futureLine(864000)}},
+    {"IntervalHugeNumberClockSetBack",
+     PlistValue(kMax),
+     Date{kEpoch + 100},
+     0,
+     kMax,
+     kMax,
+     {futureLine(100)}},
+    // No setting makes checks come more often than once a minute.
+    {"IntervalZero", 0, Date{kEpoch}, 10, 50, 60, {belowMinimumLine("0")}},
+    {"IntervalNegative", -30, Date{kEpoch}, 1, 59, 60, {belowMinimumLine("-30")}},
+    {"IntervalNegativeCheckInTheFuture",
+     -30,
+     Date{kEpoch + 100},
+     0,
+     60,
+     60,
+     {belowMinimumLine("-30"), futureLine(100)}},
+    {"IntervalTextWithoutDigits", "hourly", Date{kEpoch}, 100, 0, 60, {belowMinimumLine("0")}},
+    {"IntervalMostNegative",
+     PlistValue(std::numeric_limits<int64_t>::min()),
+     Date{kEpoch},
+     5,
+     55,
+     60,
+     {belowMinimumLine("-9223372036854775808")}},
+    {"IntervalZeroNeverChecked", 0, std::nullopt, 0, 0, 60, {belowMinimumLine("0")}},
+    {"IntervalText", "3600", Date{kEpoch}, 100, 3500, 3600, {}},
+    {"IntervalNumber", 3600, Date{kEpoch}, 100, 3500, 3600, {}},
+    {"IntervalArray",
+     PlistArray{PlistValue(3600)},
+     Date{kEpoch},
+     100,
+     86300,
+     86400,
+     {kIntervalUnreadableLine}},
+    {"IntervalDictionary",
+     PlistDictionary{{"seconds", PlistValue(3600)}},
+     Date{kEpoch},
+     100,
+     86300,
+     86400,
+     {kIntervalUnreadableLine}},
+    {"IntervalDate", Date{kEpoch}, Date{kEpoch}, 100, 86300, 86400, {kIntervalUnreadableLine}},
+    {"LastCheckText", std::nullopt, "yesterday", 0, 0, 86400, {kLastCheckNotDateLine}},
+    {"LastCheckNumber", std::nullopt, PlistValue(kEpoch), 100, 0, 86400, {kLastCheckNotDateLine}},
 };
 
 class Schedule : public ::testing::TestWithParam<ScheduleCase> {};
@@ -92,8 +139,7 @@ TEST_P(Schedule, ArmsTheFirstCheckAndFiresItOnTime) {
     Brenvo agent(*world.services);
 
     std::vector<std::string> expected{bannerLine()};
-    if (!row.note.empty())
-        expected.push_back(row.note);
+    expected.insert(expected.end(), row.notes.begin(), row.notes.end());
     expected.push_back(scheduleLine(row.delay, row.checkInterval));
     EXPECT_EQ(world.log.lines(), expected);
     ASSERT_TRUE(bvMasCheckMasUpdateTimer);
@@ -172,15 +218,14 @@ TEST_P(Logging, FollowsTheSwitchExceptForTheAlwaysMessage) {
 INSTANTIATE_TEST_SUITE_P(Agent, Logging, ::testing::ValuesIn(kLoggingCases),
                          [](const auto& p) { return std::string(p.param.name); });
 
-TEST(AgentLogging, WritesFormatCharactersLiterally) {
+TEST(AgentLogging, WritesFormatCharactersLiterallyAndControlsEscaped) {
     AgentWorld world(AgentSetup{.info = AgentWorld::host()});
     Brenvo agent(*world.services);
     world.log.clear();
     agent.logMessage("100% done: %@ %i %s %n %%");
     agent.logMessage(std::string_view("nul\0inside", 10));
-    EXPECT_EQ(world.log.lines(),
-              (std::vector<std::string>{"Brenvo: 100% done: %@ %i %s %n %%",
-                                        std::string("Brenvo: nul\0inside", 18)}));
+    EXPECT_EQ(world.log.lines(), (std::vector<std::string>{"Brenvo: 100% done: %@ %i %s %n %%",
+                                                           "Brenvo: nul\\x00inside"}));
 }
 
 // Without "BrenvoAppId" the agent neither arms nor observes, whatever happens later.
@@ -237,50 +282,44 @@ TEST(AgentSchedule, WindowClosedFromAnySenderRecordsAndArmsAFullInterval) {
         EXPECT_TRUE(world.lastCheckIsNow());
         EXPECT_EQ(world.lastLine(), scheduleLine(7200, 7200));
         EXPECT_EQ(bvMasCheckMasUpdateTimer->timeInterval(), 7200.0);
-        // The earlier timer was not in the slot's way: both are pending.
-        EXPECT_EQ(world.loop.pendingTimers(), 2u);
+        // The earlier pending check was replaced, not joined.
+        EXPECT_EQ(world.loop.pendingTimers(), 1u);
     }
 }
 
-// Arming twice keeps both timers; only the second is in the slot and can be cancelled there.
-TEST(AgentSchedule, ArmingTwiceKeepsBothTimers) {
-    AgentWorld world(
-        AgentSetup{.info = AgentWorld::host({{"BrenvoInterval", 600}}),
-                   .defaultsFile = PlistDictionary{{"BrenvoLastCheck", Date{kEpoch}}}});
-    world.server.reply("/lookup", 200, "");
-    Brenvo agent(*world.services);
-    const auto first = bvMasCheckMasUpdateTimer;
-    world.clock.advance(100);
-    agent.setTimer();
-    const auto second = bvMasCheckMasUpdateTimer;
-    ASSERT_NE(first, second);
-    EXPECT_EQ(first->timeInterval(), 600.0);
-    EXPECT_EQ(second->timeInterval(), 500.0);
-    EXPECT_EQ(world.loop.pendingTimers(), 2u);
+// However often the schedule is armed (close notifications from anybody, a direct call), an
+// agent keeps one pending check, and even an interval of 0 gives one request a minute.
+TEST(AgentSchedule, OnePendingCheckAndOneRequestPerInterval) {
+    for (const PlistValue& interval : {PlistValue(600), PlistValue(0)}) {
+        const int64_t seconds = std::max<int64_t>(*interval.integerValue(), 60);
+        AgentWorld world(AgentSetup{.info = AgentWorld::host({{"BrenvoInterval", interval}})});
+        world.server.reply("/lookup", 200, R"({"results":[{"version":"1.0"}]})");
+        Brenvo agent(*world.services);
+        world.advanceAndDispatch(0);
+        EXPECT_EQ(world.countLines(kStartingPrefix), 1u);
 
-    // Both fire when nothing cancels them.
-    world.advanceAndDispatch(500);
-    EXPECT_EQ(world.countLines(kStartingPrefix), 2u);
-
-    // Cancelling through the slot reaches only the newest timer, and twice is harmless.
-    agent.setTimer();
-    const auto third = bvMasCheckMasUpdateTimer;
-    bvMasCheckMasUpdateTimer->invalidate();
-    bvMasCheckMasUpdateTimer->invalidate();
-    EXPECT_FALSE(third->isValid());
-    EXPECT_EQ(bvMasCheckMasUpdateTimer, third);
-    world.advanceAndDispatch(600);
-    EXPECT_EQ(world.countLines(kStartingPrefix), 4u); // the two armed by the checks
+        world.center.postNotificationName(kBrenvoReleaseWindowClosed, nullptr);
+        world.center.postNotificationName(kBrenvoReleaseWindowClosed, &world);
+        agent.setTimer();
+        EXPECT_EQ(world.loop.pendingTimers(), 1u);
+        for (int round = 1; round <= 5; ++round) {
+            world.advanceAndDispatch(static_cast<double>(seconds) - 0.5);
+            EXPECT_EQ(world.countLines(kStartingPrefix), static_cast<size_t>(round));
+            world.advanceAndDispatch(0.5);
+            EXPECT_EQ(world.countLines(kStartingPrefix), static_cast<size_t>(round + 1));
+            EXPECT_EQ(world.loop.pendingTimers(), 1u);
+        }
+    }
 }
 
-TEST(AgentLifecycle, DestructionCancelsEveryPendingTimerAndStopsObserving) {
+TEST(AgentLifecycle, DestructionCancelsThePendingCheckAndStopsObserving) {
     AgentWorld world(
         AgentSetup{.info = AgentWorld::host(),
                    .defaultsFile = PlistDictionary{{"BrenvoLastCheck", Date{kEpoch}}}});
     {
         Brenvo agent(*world.services);
         agent.setTimer();
-        EXPECT_EQ(world.loop.pendingTimers(), 2u);
+        EXPECT_EQ(world.loop.pendingTimers(), 1u);
     }
     EXPECT_EQ(world.lastLine(), "Brenvo: Class dealloced.");
     EXPECT_EQ(world.loop.pendingTimers(), 0u);

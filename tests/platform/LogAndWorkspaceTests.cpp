@@ -29,14 +29,20 @@ bool parseLine(const std::string& line, std::string& pid, std::string& text) {
     return true;
 }
 
-TEST(SystemLog, LinesCarryStampNameAndPidAndTheTextVerbatim) {
-    const std::string texts[] = {"Brenvo: plain", "Brenvo: 100% %@ %s %n %%", "", "two\nlines"};
-    for (const std::string& text : texts) {
+// Format characters are kept; what would break the line or act on a terminal shows escaped.
+TEST(SystemLog, LinesCarryStampNameAndPidAndThePrintableText) {
+    const std::pair<std::string, std::string> texts[] = {
+        {"Brenvo: plain", "Brenvo: plain"},
+        {"Brenvo: 100% %@ %s %n %%", "Brenvo: 100% %@ %s %n %%"},
+        {"", ""},
+        {"two\nlines\x1B[2J", "two\\nlines\\x1B[2J"},
+    };
+    for (const auto& [text, shown] : texts) {
         std::string pid, written;
         const std::string line = formatLogLine(text);
         ASSERT_TRUE(parseLine(line, pid, written)) << line;
         EXPECT_EQ(pid, std::to_string(getpid()));
-        EXPECT_EQ(written, text);
+        EXPECT_EQ(written, shown);
     }
 }
 

@@ -115,6 +115,31 @@ TEST(PlistFile, BothFormatsReadBackTheSameValues) {
               PlistValue(Date{1'800'000'000.0}));
 }
 
+// An XML file keeps any date of the years 1 to 9999 to the second, far beyond the 32-bit
+// seconds from 2001 (1933 to 2069) of the binary form; a NUL character, which no file can hold,
+// is stored as U+FFFD.
+TEST(PlistFile, XmlKeepsFarDatesAndTextsWithoutNul) {
+    const struct {
+        double seconds;
+        const char* text;
+    } dates[] = {
+        {7'258'118'400.0, "<date>2200-01-01T00:00:00Z</date>"},
+        {3'155'760'000.0, "<date>2070-01-01T00:00:00Z</date>"},
+        {-2'208'988'800.0, "<date>1900-01-01T00:00:00Z</date>"},
+        {-1.0, "<date>1969-12-31T23:59:59Z</date>"},
+        {253'402'300'799.0, "<date>9999-12-31T23:59:59Z</date>"},
+    };
+    for (const auto& date : dates) {
+        const PlistValue value(PlistDictionary{{"BrenvoLastCheck", Date{date.seconds}}});
+        const std::string xml = dataFromPropertyList(value, PlistFormat::XML);
+        EXPECT_NE(xml.find(date.text), std::string::npos) << xml;
+        EXPECT_EQ(propertyListFromData(xml, nullptr), value) << date.text;
+    }
+    const PlistValue withNul(PlistDictionary{{"BrenvoSkipVersion", std::string("2.0\0x", 5)}});
+    EXPECT_EQ(propertyListFromData(dataFromPropertyList(withNul, PlistFormat::XML), nullptr),
+              PlistValue(PlistDictionary{{"BrenvoSkipVersion", "2.0\xEF\xBF\xBDx"}}));
+}
+
 TEST(PlistFile, RefusesWhatIsNotAPropertyList) {
     std::string deep = "<plist version=\"1.0\">";
     for (size_t i = 0; i <= kMaxPropertyListDepth + 1; ++i) {

@@ -1,5 +1,6 @@
 // The release-info window controller with a scripted window on real Info.plist, strings and
 // defaults files.
+#include "brenvo/Brenvo.h"
 #include "brenvo/BrenvoKeys.h"
 #include "brenvo/BrenvoReleaseInfo.h"
 #include "brenvo/platform/system/TerminalWindow.h"
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <map>
+#include <pty.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
@@ -260,48 +262,101 @@ private:
     int savedIn_, savedOut_;
 };
 
-TEST_F(ReleaseInfo, FallsBackToTheTerminalThenToClosingAtOnce) {
+// The terminal window is the fallback of the default services only for somebody at a terminal:
+// an application started from a launcher (input at end of file, output to a log) gets no window
+// nobody can see, and closes at once so the schedule goes on.
+TEST_F(ReleaseInfo, TheTerminalIsAFallbackOnlyForSomebodyAtATerminal) {
+    platform::TerminalWindowOptions fallback;
+    fallback.onlyWhenInteractive = true;
+    platform::registerTerminalWindow(test_.windows, fallback);
     ScriptedWindow windows(WindowAnswer::Open);
     windows.setRefuse(true); // no display, say
     windows.registerWith(test_.windows);
-    int input[2], output[2];
-    ASSERT_EQ(::pipe(input), 0);
-    ASSERT_EQ(::pipe(output), 0);
-    ASSERT_EQ(::write(input[1], "s\n", 2), 2);
+
+    int master = -1, slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    ASSERT_EQ(::write(master, "s\n", 2), 2);
     {
-        RedirectedTerminal terminal(input[0], output[1]);
+        RedirectedTerminal terminal(slave, slave);
         BrenvoReleaseInfo::initWithReleaseInfo(record("2.0"), test_.services);
         runLoop();
     }
-    char printed[4096];
-    ssize_t n = ::read(output[0], printed, sizeof printed);
+    char printed[8192];
+    const ssize_t n = ::read(master, printed, sizeof printed);
     ASSERT_GT(n, 0);
     EXPECT_NE(std::string(printed, static_cast<size_t>(n)).find("[s] Skip This Version"),
               std::string::npos);
     EXPECT_EQ(skipSeenAtClose_, std::vector<std::string>{"2.0"});
-    for (int fd : {input[0], input[1], output[0], output[1]})
-        ::close(fd);
+    ::close(master);
+    ::close(slave);
 
-    // No terminal either: logged, and closed at once so the schedule is re-armed.
-    int devNull = ::open("/dev/null", O_RDONLY);
+    int output[2];
+    ASSERT_EQ(::pipe(output), 0);
+    const int endOfInput = ::open("/dev/null", O_RDONLY);
     {
-        RedirectedTerminal terminal(devNull, devNull);
-        ::close(0);
-        ::close(1);
+        RedirectedTerminal launched(endOfInput, output[1]);
         BrenvoReleaseInfo::initWithReleaseInfo(record("3.0"), test_.services);
         EXPECT_EQ(skipSeenAtClose_.size(), 2u);
     }
-    ::close(devNull);
+    ::close(endOfInput);
+    ::close(output[1]);
     runLoop();
+    EXPECT_EQ(::read(output[0], printed, sizeof printed), 0) << "nothing is printed";
+    ::close(output[0]);
     EXPECT_TRUE(
         test_.log.contains("Brenvo: No release window could be shown; closing it at once."));
     EXPECT_TRUE(windows.shown().empty());
     EXPECT_TRUE(test_.workspace.openedURLs().empty());
 }
 
+// A version the defaults file cannot hold whole is stored in the form the next check compares.
+TEST_F(ReleaseInfo, SkipStoresTheVersionAsTheFileHoldsIt) {
+    ScriptedWindow windows(WindowAnswer::Skip);
+    windows.registerWith(test_.windows);
+    const std::string version("2.0\0evil", 8);
+    BrenvoReleaseInfo::initWithReleaseInfo(JsonValue::object({{"version", JsonValue(version)}}),
+                                           test_.services);
+    runLoop();
+    EXPECT_EQ(skipSeenAtClose_, std::vector<std::string>{platform::storableText(version)});
+    EXPECT_EQ(platform::storableText(version), "2.0\xEF\xBF\xBD"
+                                               "evil");
+}
+
 } // namespace
 
 namespace {
+
+// A host that owns its services and destroys them, after its agent, while the release window is
+// still open: the window closes with them (a close without an answer, posted once), and nothing
+// reaches the services once they are gone. Run under AddressSanitizer this reads no freed memory.
+TEST(ReleaseInfoLifetime, AWindowClosesWithServicesThatEndBeforeIt) {
+    ScriptedWindow windows(std::nullopt);
+    std::vector<std::string> skippedAtClose;
+    {
+        auto test = std::make_unique<brenvo::test::TestServices>();
+        test->setInfo("BrenvoAppId", "42");
+        windows.registerWith(test->windows);
+        brenvo::test::TestServices& services = *test;
+        test->center.addObserver(
+            &skippedAtClose,
+            [&](const platform::Notification&) {
+                skippedAtClose.push_back(
+                    services.defaults.stringForKey(brenvo::kBrenvoSkipVersion).value_or("-"));
+            },
+            brenvo::kBrenvoReleaseWindowClosed, nullptr);
+        auto agent = std::make_unique<brenvo::Brenvo>(test->services);
+        BrenvoReleaseInfo::initWithReleaseInfo(JsonValue::object({{"version", "5.0"}}),
+                                               test->services);
+        ASSERT_EQ(windows.shown().size(), 1u);
+        agent.reset();
+        test.reset();
+    }
+    EXPECT_EQ(skippedAtClose, std::vector<std::string>{"-"});
+    EXPECT_EQ(BrenvoReleaseInfo::liveControllers(), 0u);
+    EXPECT_TRUE(windows.shown().at(0).destroyed);
+    windows.answer(WindowAnswer::Skip); // nothing is left to answer
+    EXPECT_EQ(skippedAtClose.size(), 1u);
+}
 
 // The newest factory that gives a window wins; the terminal window answering by itself (as the
 // brenvo tool's --answer does) carries the answer through to the defaults.

@@ -21,7 +21,7 @@ class RecordingOwner final : public ReleaseWindowOwner {
 public:
     std::string windowTitle() override { return "Software Update"; }
     std::string titleText() override { return "A new Version of Demo is available!"; }
-    std::string descriptionText() override { return "Demo 2.0 is now available - you have 1.0."; }
+    std::string descriptionText() override { return description; }
     std::string releaseText() override { return "Release Notes:"; }
     std::optional<std::string> releaseDetails() override { return notes; }
     std::string ButtonTitleUpdateNow() override { return "Open App Store For Update"; }
@@ -37,6 +37,7 @@ public:
     }
     void windowWillClose() override { events.push_back("close"); }
 
+    std::string description = "Demo 2.0 is now available - you have 1.0.";
     std::optional<std::string> notes = "- faster\n- safer";
     Window* window = nullptr;
     std::vector<std::string> events;
@@ -135,6 +136,24 @@ TEST(TerminalWindow, PrintsEveryTextThenTheButtons) {
                                 "  [o] Open App Store For Update\n"
                                 "  [s] Skip This Version\n"
                                 "  [anything else] Close\n> ");
+}
+
+// The store's words never act on the terminal: escape sequences, bells, carriage returns,
+// backspaces, C1 and bidirectional controls are shown as escapes; the notes keep their lines.
+TEST(TerminalWindow, ShowsTheStoresTextAsText) {
+    ShownWindow w(WindowAnswer::Close, false);
+    w.output.drain();
+    w.owner.description = "Demo 2.0\x1B]0;pwned\x07\r\b\b is now available\xE2\x80\xAE.";
+    w.owner.notes = "- faster\n\t- safer\x1B[2J\xC2\x9B"
+                    "31m";
+    EXPECT_EQ(releaseWindowText(w.owner),
+              "== Software Update ==\n\n"
+              "A new Version of Demo is available!\n\n"
+              "Demo 2.0\\x1B]0;pwned\\x07\\r\\x08\\x08 is now "
+              "available\\u202E.\n\n"
+              "Release Notes:\n- faster\n\t- safer\\x1B[2J\\u009B31m\n\n"
+              "  [o] Open App Store For Update\n"
+              "  [s] Skip This Version\n");
 }
 
 TEST(TerminalWindow, SilentInputNeverStallsTheLoop) {

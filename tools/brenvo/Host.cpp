@@ -14,6 +14,7 @@
 #include "brenvo/platform/system/PlistUserDefaults.h"
 #include "brenvo/platform/system/TerminalWindow.h"
 #include "brenvo/platform/system/XdgOpenWorkspace.h"
+#include "brenvo/utf/Printable.h"
 
 #ifdef BRENVO_TOOL_WITH_GTK
 #include "brenvo/platform/glib/GLibRunLoop.h"
@@ -64,7 +65,7 @@ public:
     ToolWorkspace(Workspace* launcher, bool print) : launcher_(launcher), print_(print) {}
     bool openURL(std::string_view url) override {
         if (print_)
-            writeOut("open: " + std::string(url) + "\n");
+            writeOut("open: " + utf::printable(url) + "\n");
         return launcher_ ? launcher_->openURL(url) : true;
     }
 
@@ -231,8 +232,12 @@ Host::Host(HostOptions options) : impl_(std::make_unique<Impl>(std::move(options
         std::fflush(stderr);
     });
 
+    // Asked for by name (or answering by itself), the terminal window is always there; otherwise
+    // it is the fallback of every host: only for somebody at a terminal.
     TerminalWindowOptions terminal;
     terminal.answer = impl.options.answer;
+    terminal.onlyWhenInteractive =
+        impl.options.window != WindowChoice::Terminal && !impl.options.answer;
     registerTerminalWindow(impl.windows, terminal);
 
 #ifdef BRENVO_TOOL_WITH_GTK

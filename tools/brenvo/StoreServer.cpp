@@ -2,6 +2,7 @@
 
 #include "brenvo/JSON/JsonValue.h"
 #include "brenvo/JSON/XKJsonWriter.h"
+#include "brenvo/utf/Printable.h"
 
 #include <httplib.h>
 
@@ -75,7 +76,9 @@ bool StoreServer::start(int port, std::string& error) {
             response.status = 404;
             response.set_content("{\"errorMessage\":\"Not found\"}\n", "application/json");
         }
-        std::fprintf(stderr, "store: GET %s -> %d\n", target.c_str(), response.status);
+        // The request comes from anybody who can reach the port: shown, never acted on.
+        std::fprintf(stderr, "store: GET %s -> %d\n", utf::printable(target).c_str(),
+                     response.status);
     });
     if (port == 0) {
         port_ = impl.server.bind_to_any_port("127.0.0.1");

@@ -1,16 +1,16 @@
 #include "brenvo/platform/system/PlistFile.h"
 
-#include "brenvo/platform/Text.h"
-
 #include <plist/plist.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <random>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -38,17 +38,153 @@ void setError(std::string* error, std::string text) {
 }
 
 // Texts are UTF-8 throughout; malformed bytes (possible in a binary list) become U+FFFD, so that
-// whatever is read can be written again.
-std::string wellFormed(std::string text) {
-    if (isValidUTF8(text)) {
-        return text;
-    }
-    return encodeUTF8(toUTF16(text));
+// whatever is read can be written again, and a NUL character, which the file cannot hold, too.
+std::string wellFormed(std::string_view text) {
+    return storableText(text);
 }
 
 std::string takeString(char* text) {
     std::unique_ptr<char, MallocDeleter> owned(text);
     return text != nullptr ? wellFormed(text) : std::string();
+}
+
+// Dates. The property-list library keeps a date as 32-bit seconds from 2001, which wraps after
+// 2069 and before 1933. An XML file carries dates as text, so in XML they bypass the library:
+// before parsing, each <date> element becomes a string holding a marker and the seconds since
+// 1970, and on writing such strings become <date> elements again. The marker holds a number
+// drawn once per process, so no text of a file can pass for it.
+const std::string& dateMarker() {
+    static const std::string marker = [] {
+        std::random_device random;
+        char text[64];
+        std::snprintf(text, sizeof text, "brenvo-date-%08x%08x%08x:", random(), random(), random());
+        return std::string(text);
+    }();
+    return marker;
+}
+
+// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
+int64_t daysFromCivil(int64_t year, unsigned month, unsigned day) {
+    year -= month <= 2 ? 1 : 0;
+    const int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const auto yearOfEra = static_cast<unsigned>(year - era * 400);
+    const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + static_cast<int64_t>(dayOfEra) - 719468;
+}
+
+// Whole seconds since 1970 as "YYYY-MM-DDTHH:MM:SSZ", clamped to the years 1 to 9999 that the
+// form can hold.
+std::string isoDate(int64_t seconds) {
+    constexpr int64_t kFirst = -62135596800; // 0001-01-01T00:00:00Z
+    constexpr int64_t kLast = 253402300799;  // 9999-12-31T23:59:59Z
+    seconds = std::clamp(seconds, kFirst, kLast);
+    int64_t days = seconds / 86400;
+    int64_t rest = seconds % 86400;
+    if (rest < 0) {
+        rest += 86400;
+        days -= 1;
+    }
+    days += 719468;
+    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
+    const unsigned yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const unsigned shiftedMonth = (5 * dayOfYear + 2) / 153;
+    const unsigned day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
+    const unsigned month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
+    const int64_t year = static_cast<int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0);
+    char text[96];
+    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02lld:%02lld:%02lldZ",
+                  static_cast<long long>(year), month, day, static_cast<long long>(rest / 3600),
+                  static_cast<long long>(rest / 60 % 60), static_cast<long long>(rest % 60));
+    return text;
+}
+
+// "YYYY-MM-DDTHH:MM:SS" with an optional "Z" as whole seconds since 1970; nullopt otherwise.
+std::optional<int64_t> parseIsoDate(std::string_view text) {
+    if (!text.empty() && text.back() == 'Z')
+        text.remove_suffix(1);
+    if (text.size() != 19 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
+        text[13] != ':' || text[16] != ':')
+        return std::nullopt;
+    auto number = [&](size_t at, size_t width) -> std::optional<unsigned> {
+        unsigned value = 0;
+        for (size_t i = at; i < at + width; ++i) {
+            if (text[i] < '0' || text[i] > '9')
+                return std::nullopt;
+            value = value * 10 + static_cast<unsigned>(text[i] - '0');
+        }
+        return value;
+    };
+    const auto year = number(0, 4), month = number(5, 2), day = number(8, 2);
+    const auto hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
+    if (!year || !month || !day || !hour || !minute || !second || *month < 1 || *month > 12 ||
+        *day < 1 || *day > 31 || *hour > 23 || *minute > 59 || *second > 60)
+        return std::nullopt;
+    return daysFromCivil(*year, *month, *day) * 86400 + *hour * 3600 + *minute * 60 + *second;
+}
+
+// The XML text with every readable <date> element turned into a marked string.
+std::string markDates(std::string_view xml) {
+    static constexpr std::string_view kOpen = "<date>", kClose = "</date>";
+    std::string out;
+    out.reserve(xml.size());
+    size_t at = 0;
+    while (true) {
+        const size_t open = xml.find(kOpen, at);
+        const size_t close =
+            open == std::string_view::npos ? open : xml.find(kClose, open + kOpen.size());
+        if (close == std::string_view::npos)
+            break;
+        const auto seconds =
+            parseIsoDate(xml.substr(open + kOpen.size(), close - open - kOpen.size()));
+        out.append(xml.substr(at, (seconds ? open : close + kClose.size()) - at));
+        if (seconds)
+            out += "<string>" + dateMarker() + std::to_string(*seconds) + "</string>";
+        at = close + kClose.size();
+    }
+    out.append(xml.substr(at));
+    return out;
+}
+
+// The XML text with every marked string turned back into a <date> element.
+std::string unmarkDates(std::string_view xml) {
+    const std::string open = "<string>" + dateMarker();
+    static constexpr std::string_view kClose = "</string>";
+    std::string out;
+    out.reserve(xml.size());
+    size_t at = 0;
+    while (true) {
+        const size_t start = xml.find(open, at);
+        const size_t close =
+            start == std::string_view::npos ? start : xml.find(kClose, start + open.size());
+        if (close == std::string_view::npos)
+            break;
+        const std::string_view digits =
+            xml.substr(start + open.size(), close - start - open.size());
+        int64_t seconds = 0;
+        std::from_chars(digits.data(), digits.data() + digits.size(), seconds);
+        out.append(xml.substr(at, start - at));
+        out += "<date>" + isoDate(seconds) + "</date>";
+        at = close + kClose.size();
+    }
+    out.append(xml.substr(at));
+    return out;
+}
+
+// The date a marked string stands for.
+std::optional<Date> markedDate(std::string_view text) {
+    const std::string& marker = dateMarker();
+    if (!text.starts_with(marker))
+        return std::nullopt;
+    text.remove_prefix(marker.size());
+    int64_t seconds = 0;
+    const auto [end, failure] = std::from_chars(text.data(), text.data() + text.size(), seconds);
+    if (failure != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    return Date{static_cast<double>(seconds)};
 }
 
 bool fromNode(plist_t node, size_t depth, PlistValue& out, std::string* error);
@@ -114,7 +250,12 @@ bool fromNode(plist_t node, size_t depth, PlistValue& out, std::string* error) {
         } else {
             plist_get_key_val(node, &text);
         }
-        out = PlistValue(takeString(text));
+        std::string value = takeString(text);
+        if (auto date = markedDate(value)) {
+            out = PlistValue(*date);
+        } else {
+            out = PlistValue(std::move(value));
+        }
         return true;
     }
     case PLIST_DATE: {
@@ -159,7 +300,7 @@ bool fromNode(plist_t node, size_t depth, PlistValue& out, std::string* error) {
     }
 }
 
-plist_t toNode(const PlistValue& value, size_t depth) {
+plist_t toNode(const PlistValue& value, size_t depth, bool xml) {
     if (depth > kMaxPropertyListDepth) {
         return nullptr;
     }
@@ -173,6 +314,13 @@ plist_t toNode(const PlistValue& value, size_t depth) {
     case PlistValue::Kind::Boolean:
         return plist_new_bool(*value.asBoolean() ? 1 : 0);
     case PlistValue::Kind::Date: {
+        if (xml) {
+            const double seconds = std::floor(value.asDate()->secondsSince1970);
+            const double bounded =
+                std::isnan(seconds) ? kPlistEpochSince1970 : std::clamp(seconds, -1e15, 1e15);
+            return plist_new_string(
+                (dateMarker() + std::to_string(static_cast<int64_t>(bounded))).c_str());
+        }
         const double sincePlistEpoch = value.asDate()->secondsSince1970 - kPlistEpochSince1970;
         double whole = std::floor(sincePlistEpoch);
         if (std::isnan(whole)) {
@@ -192,7 +340,7 @@ plist_t toNode(const PlistValue& value, size_t depth) {
     case PlistValue::Kind::Array: {
         PlistPtr array(plist_new_array());
         for (const PlistValue& item : *value.asArray()) {
-            plist_t node = toNode(item, depth + 1);
+            plist_t node = toNode(item, depth + 1, xml);
             if (node == nullptr) {
                 return nullptr;
             }
@@ -203,7 +351,7 @@ plist_t toNode(const PlistValue& value, size_t depth) {
     case PlistValue::Kind::Dictionary: {
         PlistPtr dictionary(plist_new_dict());
         for (const auto& [key, member] : *value.asDictionary()) {
-            plist_t node = toNode(member, depth + 1);
+            plist_t node = toNode(member, depth + 1, xml);
             if (node == nullptr) {
                 return nullptr;
             }
@@ -299,7 +447,12 @@ std::optional<PlistValue> propertyListFromData(std::string_view bytes, std::stri
         return std::nullopt;
     }
     plist_t root = nullptr;
-    plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
+    if (bytes.substr(0, 8) == "bplist00") {
+        plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
+    } else {
+        const std::string xml = markDates(bytes);
+        plist_from_memory(xml.data(), static_cast<uint32_t>(xml.size()), &root);
+    }
     const PlistPtr owned(root);
     if (root == nullptr) {
         setError(error, "not a property list");
@@ -313,7 +466,7 @@ std::optional<PlistValue> propertyListFromData(std::string_view bytes, std::stri
 }
 
 std::string dataFromPropertyList(const PlistValue& value, PlistFormat format) {
-    const PlistPtr root(toNode(value, 0));
+    const PlistPtr root(toNode(value, 0, format == PlistFormat::XML));
     if (!root) {
         return {};
     }
@@ -326,6 +479,7 @@ std::string dataFromPropertyList(const PlistValue& value, PlistFormat format) {
     }
     std::string out = bytes != nullptr ? std::string(bytes, length) : std::string();
     if (format == PlistFormat::XML) {
+        out = unmarkDates(out);
         plist_to_xml_free(bytes);
     } else {
         plist_to_bin_free(bytes);

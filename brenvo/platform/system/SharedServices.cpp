@@ -8,11 +8,16 @@
 #include "brenvo/platform/system/TerminalWindow.h"
 #include "brenvo/platform/system/XdgOpenWorkspace.h"
 
+#include <memory>
+#include <mutex>
+#include <vector>
+
 namespace brenvo::platform {
 
 namespace {
 
-struct DefaultServices {
+// Everything but the run loop: one per process, whichever thread asks first.
+struct ProcessServices {
     SystemLog log;
     InfoPlistBundle mainBundle{log};
     FrameworkBundle frameworkBundle;
@@ -23,28 +28,43 @@ struct DefaultServices {
     FixedSystemVersion systemVersion{std::nullopt};
     XdgOpenWorkspace workspace;
     WindowRegistry windows;
-    Services services{mainBundle,
-                      frameworkBundle,
-                      defaults,
-                      clock,
-                      RunLoop::currentRunLoop(),
-                      NotificationCenter::defaultCenter(),
-                      log,
-                      http,
-                      systemVersion,
-                      workspace,
-                      windows};
 
-    DefaultServices() { registerTerminalWindow(windows); }
+    ProcessServices() {
+        TerminalWindowOptions terminal;
+        terminal.onlyWhenInteractive = true;
+        registerTerminalWindow(windows, terminal);
+    }
 };
+
+// Never destroyed: agents and windows that live until exit may still reach them from static
+// destructors.
+ProcessServices& processServices() {
+    static ProcessServices* const services = new ProcessServices();
+    return *services;
+}
 
 } // namespace
 
-// Made on first use, on the thread whose run loop the services then use, and never destroyed:
-// agents and windows that live until exit may still reach them from static destructors.
+SystemLog& Services::sharedLog() {
+    return processServices().log;
+}
+
 Services& Services::shared() {
-    static DefaultServices* const defaults = new DefaultServices();
-    return defaults->services;
+    ProcessServices& process = processServices();
+    RunLoop& loop = RunLoop::currentRunLoop();
+    // One set per run loop, kept for the life of the process so that every reference handed out
+    // stays valid; a loop is served by the set made for it, whichever thread asked before.
+    static std::mutex mutex;
+    static auto* const sets = new std::vector<std::unique_ptr<Services>>();
+    std::lock_guard<std::mutex> lock(mutex);
+    for (const auto& set : *sets)
+        if (&set->runLoop == &loop)
+            return *set;
+    sets->push_back(std::unique_ptr<Services>(
+        new Services{process.mainBundle, process.frameworkBundle, process.defaults, process.clock,
+                     loop, NotificationCenter::defaultCenter(), process.log, process.http,
+                     process.systemVersion, process.workspace, process.windows}));
+    return *sets->back();
 }
 
 } // namespace brenvo::platform

@@ -1,6 +1,7 @@
 #include "brenvo/platform/system/TerminalWindow.h"
 
 #include "brenvo/platform/RunLoop.h"
+#include "brenvo/utf/Printable.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -162,21 +163,28 @@ std::optional<WindowAnswer> windowAnswerFromString(std::string_view text) {
 }
 
 std::string releaseWindowText(ReleaseWindowOwner& owner) {
-    std::string text = "== " + owner.windowTitle() + " ==\n\n" + owner.titleText() + "\n\n" +
-                       owner.descriptionText() + "\n\n" + owner.releaseText() + "\n";
+    // Every text may carry the store's words or the host's: each is one printable line, and only
+    // the release notes keep their line breaks and tabs.
+    auto line = [](std::string_view text) { return utf::printable(text); };
+    std::string text = "== " + line(owner.windowTitle()) + " ==\n\n" + line(owner.titleText()) +
+                       "\n\n" + line(owner.descriptionText()) + "\n\n" + line(owner.releaseText()) +
+                       "\n";
     if (auto notes = owner.releaseDetails()) {
-        text += *notes;
+        utf::appendPrintable(text, *notes, utf::LineBreaks::Keep);
         if (notes->empty() || notes->back() != '\n')
             text += '\n';
     }
-    text += "\n  [o] " + owner.ButtonTitleUpdateNow() + "\n";
-    text += "  [s] " + owner.ButtonTitleUpdateSkip() + "\n";
+    text += "\n  [o] " + line(owner.ButtonTitleUpdateNow()) + "\n";
+    text += "  [s] " + line(owner.ButtonTitleUpdateSkip()) + "\n";
     return text;
 }
 
 std::unique_ptr<Window> makeTerminalWindow(ReleaseWindowOwner& owner, RunLoop& loop,
                                            const TerminalWindowOptions& options) {
     if (!isOpenFd(options.outputFd) || (!options.answer && !isOpenFd(options.inputFd)))
+        return nullptr;
+    if (options.onlyWhenInteractive &&
+        (options.answer || !::isatty(options.inputFd) || !::isatty(options.outputFd)))
         return nullptr;
     return std::make_unique<TerminalWindow>(owner, loop, options);
 }

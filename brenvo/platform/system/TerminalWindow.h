@@ -1,7 +1,8 @@
 // The release-info window on a terminal: prints the texts of its owner and reads the user's
 // answer as one line (o: open the store, s: skip this version, anything else or end of input:
-// close). The answer is read through the run loop, so timers keep firing while it waits, and a
-// standard input that is not a terminal never stalls the loop.
+// close). Control characters in the texts are printed as visible escapes; the release notes keep
+// their line breaks. The answer is read through the run loop, so timers keep firing while it waits,
+// and a standard input that is not a terminal never stalls the loop.
 //
 //   brenvo::platform::registerTerminalWindow(services.windows);
 //   // or answer without asking, e.g. for scripted runs:
@@ -30,6 +31,10 @@ struct TerminalWindowOptions {
     // When set, the window prints its texts and gives this answer by itself on the run loop's
     // next pass instead of reading one.
     std::optional<WindowAnswer> answer;
+    // Shows the window only when both descriptors are terminals, so that somebody can see it
+    // and answer: the rule for a fallback nobody asked for by name. An application started from
+    // a desktop launcher (input at end of file) then gets no terminal window.
+    bool onlyWhenInteractive = false;
 };
 
 // The window's texts as the terminal shows them: title, title text, description, the release
