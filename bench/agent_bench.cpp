@@ -10,6 +10,10 @@
 //                                "network_us" give both parts)
 //   Agent/BareGet                the same request to the same kind of server, with nothing around
 //                                it: what "network_us" is made of
+//   Agent/Responsiveness/<loop>  a host that ticks every 100 ms on its main loop (Brenvo's run
+//                                loop, or GLib's with the agent's loop attached) while its agent
+//                                checks against a store that answers after 3 s: the time reported
+//                                is the longest gap between two ticks (counter "longest_gap_ms")
 #include "brenvo/Brenvo.h"
 #include "brenvo/BrenvoKeys.h"
 #include "brenvo/platform/Services.h"
@@ -22,10 +26,18 @@
 
 #include <benchmark/benchmark.h>
 
+#ifdef BRENVO_BENCH_WITH_GLIB
+#include "brenvo/platform/glib/GLibRunLoop.h"
+#include <glib.h>
+#endif
+
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
 namespace brenvo::bench {
 namespace {
@@ -82,16 +94,21 @@ public:
     void write(std::string_view text) override { benchmark::DoNotOptimize(text.data()); }
 };
 
-// Hands each request to the real client and adds up the time spent waiting for it.
+// Hands each request to the real client and adds up the time from its start to its reply.
 class TimedHttp final : public platform::HttpClient {
 public:
     explicit TimedHttp(platform::HttpClient& inner) : inner_(inner) {}
-    platform::URLResponse sendSynchronousRequest(const platform::URLRequest& request) override {
+    std::unique_ptr<platform::HttpRequest> startRequest(const platform::URLRequest& request,
+                                                        platform::RunLoop& loop,
+                                                        Completion completion) override {
         const auto start = Clock::now();
-        auto response = inner_.sendSynchronousRequest(request);
-        waited += secondsSince(start);
         ++requests;
-        return response;
+        return inner_.startRequest(
+            request, loop,
+            [this, start, completion = std::move(completion)](platform::URLResponse response) {
+                waited += secondsSince(start);
+                completion(std::move(response));
+            });
     }
     double waited = 0;
     int requests = 0;
@@ -161,6 +178,7 @@ void check(benchmark::State& state, const CheckCase& row) {
         const size_t windowsBefore = window.shown().size();
         const auto start = Clock::now();
         test.runLoop.dispatch();
+        test.runLoop.finishPendingIO(std::chrono::seconds(10));
         const double elapsed = secondsSince(start);
         const double waited = http.waited - waitedBefore;
         if (window.shown().size() != windowsBefore + (row.shown ? 1 : 0)) {
@@ -197,6 +215,110 @@ void bareGet(benchmark::State& state) {
     }
 }
 
+// The store answers after this long; the host ticks this often.
+constexpr auto kStoreDelay = std::chrono::seconds(3);
+constexpr auto kTick = std::chrono::milliseconds(100);
+
+void responsiveness(benchmark::State& state, bool glib) {
+    test::LoopbackServer server;
+    server.handle("/lookup", [](const test::LoopbackServer::Request&) {
+        std::this_thread::sleep_for(kStoreDelay);
+        return test::LoopbackServer::Reply{200, storeReply("1.9")};
+    });
+    platform::CurlHttpClient curl;
+    test::TestServices test(curl);
+    test.writeInfoPlist(hostInfo(&server, false));
+    // The host's own loop, on the machine's clock; never checked before, so the agent's first
+    // check comes at once.
+    platform::SystemClock clock;
+    platform::RunLoop loop(clock);
+    DiscardingLog log;
+    platform::Services services{test.mainBundle,
+                                test.frameworkBundle,
+                                test.defaults,
+                                clock,
+                                loop,
+                                test.center,
+                                log,
+                                curl,
+                                test.systemVersion,
+                                test.workspace,
+                                test.windows};
+    double longest = 0;
+    for (auto _ : state) {
+        Clock::time_point last = Clock::now();
+        double gap = 0;
+        bool replied = false;
+        auto tick = [&] {
+            const auto now = Clock::now();
+            gap = std::max(gap, std::chrono::duration<double>(now - last).count());
+            last = now;
+        };
+        Brenvo agent(services);
+        if (glib) {
+#ifdef BRENVO_BENCH_WITH_GLIB
+            GMainContext* context = g_main_context_new();
+            GMainLoop* main = g_main_loop_new(context, FALSE);
+            {
+                platform::GLibRunLoopSource source(loop, context);
+                agent.setOutcomeObserver([&](const CheckOutcome&) { replied = true; });
+                struct Ticker {
+                    std::function<void()> tick;
+                    bool* replied;
+                    GMainLoop* main;
+                    int after = 0;
+                } ticker{tick, &replied, main};
+                GSource* ticks = g_timeout_source_new(static_cast<guint>(kTick.count()));
+                g_source_set_callback(
+                    ticks,
+                    [](gpointer data) -> gboolean {
+                        auto& t = *static_cast<Ticker*>(data);
+                        t.tick();
+                        if (*t.replied && ++t.after == 3)
+                            g_main_loop_quit(t.main);
+                        return G_SOURCE_CONTINUE;
+                    },
+                    &ticker, nullptr);
+                g_source_attach(ticks, context);
+                last = Clock::now();
+                g_main_loop_run(main);
+                g_source_destroy(ticks);
+                g_source_unref(ticks);
+            }
+            g_main_loop_unref(main);
+            g_main_context_unref(context);
+#endif
+        } else {
+            agent.setOutcomeObserver([&](const CheckOutcome&) { replied = true; });
+            int after = 0;
+            std::function<void()> again;
+            again = [&] {
+                tick();
+                if (replied && ++after == 3) {
+                    loop.quit();
+                    return;
+                }
+                loop.addTimer(platform::Timer::timerWithTimeInterval(
+                                  std::chrono::duration<double>(kTick).count(), again),
+                              platform::kDefaultRunLoopMode);
+            };
+            loop.addTimer(platform::Timer::timerWithTimeInterval(
+                              std::chrono::duration<double>(kTick).count(), again),
+                          platform::kDefaultRunLoopMode);
+            last = Clock::now();
+            loop.run();
+        }
+        if (!replied) {
+            state.SkipWithError("the check never ended");
+            return;
+        }
+        // The ticks themselves are 100 ms apart; what the host loses is the rest.
+        state.SetIterationTime(gap);
+        longest = std::max(longest, gap);
+    }
+    state.counters["longest_gap_ms"] = longest * 1e3;
+}
+
 const bool registered = [] {
     benchmark::RegisterBenchmark("Agent/StartUp", startUp)
         ->UseManualTime()
@@ -207,6 +329,18 @@ const bool registered = [] {
             ->UseManualTime()
             ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("Agent/BareGet", bareGet)->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("Agent/Responsiveness/RunLoop",
+                                 [](benchmark::State& state) { responsiveness(state, false); })
+        ->UseManualTime()
+        ->Iterations(3)
+        ->Unit(benchmark::kMillisecond);
+#ifdef BRENVO_BENCH_WITH_GLIB
+    benchmark::RegisterBenchmark("Agent/Responsiveness/GLib",
+                                 [](benchmark::State& state) { responsiveness(state, true); })
+        ->UseManualTime()
+        ->Iterations(3)
+        ->Unit(benchmark::kMillisecond);
+#endif
     return true;
 }();
 

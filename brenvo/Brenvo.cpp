@@ -3,9 +3,6 @@
 
 #include "brenvo/BrenvoKeys.h"
 #include "brenvo/BrenvoReleaseInfo.h"
-#include "brenvo/JSON/XKJSON.h"
-#include "brenvo/compareVersions.h"
-#include "brenvo/platform/Text.h"
 #include "brenvo/utf/Printable.h"
 
 #include <cmath>
@@ -22,12 +19,9 @@ std::shared_ptr<platform::Timer> bvMasCheckMasUpdateTimer;
 namespace {
 
 // The log texts of the agent, byte for byte.
-constexpr std::string_view kLogPrefix = "Brenvo: ";
-constexpr std::string_view kAbsentText = "(null)";
 constexpr std::string_view kNoAppId =
     "No update check possible. Please set BrenvoAppId in Main Bundle Info.plist.";
 constexpr std::string_view kDealloced = "Class dealloced.";
-constexpr std::string_view kNoResponse = "No response for HTTP Request (Reponse Length is 0).";
 constexpr std::string_view kShowWindow =
     "Show release info window. Check Timer stopped until user responds to release info window.";
 // Lines of this library for situations the check has no decision for.
@@ -35,18 +29,10 @@ constexpr std::string_view kIntervalUnreadable =
     "BrenvoInterval has no integer reading. Using the default interval.";
 constexpr std::string_view kLastCheckNotDate =
     "BrenvoLastCheck does not hold a date. Treating it as never checked.";
-constexpr std::string_view kReplyTopLevelArray =
-    "Reply not usable: its top level is an array, not an object. No decision this time.";
-constexpr std::string_view kReplyResultsNotArray =
-    "Reply not usable: \"results\" is not an array. No decision this time.";
-constexpr std::string_view kReplyResultsEmpty =
-    "Reply holds no release record: \"results\" is empty. No decision this time.";
-constexpr std::string_view kReplyRecordNotObject =
-    "Reply not usable: \"results\"[0] is not an object. No decision this time.";
-constexpr std::string_view kReplyVersionNotText =
-    "Reply not usable: \"version\" of the release record is not a text. No decision this time.";
-constexpr std::string_view kReplyNotUtf8 = "Reply is not UTF-8 text.";
-constexpr std::string_view kReplyNotJson = "Reply is not a JSON object or array.";
+constexpr std::string_view kRequestRunning =
+    "A store request is already running. No second one is sent.";
+constexpr std::string_view kWindowAlreadyOpen =
+    "The release info window is already open. No second one is shown.";
 
 std::string orAbsent(const std::optional<std::string>& text) {
     return text ? *text : std::string(kAbsentText);
@@ -98,10 +84,12 @@ Brenvo::~Brenvo() {
     // armed by another agent keeps that agent's schedule.
     if (timer_)
         timer_->invalidate();
+    request_.reset();
     self_.reset();
 }
 
 void Brenvo::setTimerWithNotification(const platform::Notification&) {
+    windowOpen_ = false;
     setCurrentDateAsLastCheckDate();
     setTimer();
 }
@@ -165,12 +153,40 @@ void Brenvo::setCurrentDateAsLastCheckDate() {
 }
 
 void Brenvo::bvMasCheckMasUpdates() {
+    check(false);
+}
+
+void Brenvo::checkForUpdates() {
+    // An agent started without an identifier stays inert: nothing is recorded or armed.
+    if (!observing_) {
+        logMessage(kNoAppId, true);
+        CheckOutcome outcome;
+        outcome.userInitiated = true;
+        deliver(std::move(outcome));
+        return;
+    }
+    check(true);
+}
+
+void Brenvo::setOutcomeObserver(std::function<void(const CheckOutcome&)> observer) {
+    observer_ = std::move(observer);
+}
+
+void Brenvo::check(bool userInitiated) {
     setCurrentDateAsLastCheckDate();
     setTimer();
 
+    if (request_) {
+        userInitiated_ = userInitiated_ || userInitiated;
+        logMessage(kRequestRunning);
+        return;
+    }
     const auto appIdValue = services_.mainBundle.objectForInfoDictionaryKey(kBrenvoAppId);
     if (!appIdValue) {
         logMessage(kNoAppId, true);
+        CheckOutcome outcome;
+        outcome.userInitiated = userInitiated;
+        deliver(std::move(outcome));
         return;
     }
     const std::string appId = appIdValue->description();
@@ -179,94 +195,80 @@ void Brenvo::bvMasCheckMasUpdates() {
     logMessage("Starting HTTP Request for MAS App ID " + appId + " using Request URL '" + url +
                "'");
 
-    platform::URLResponse response =
-        services_.http.sendSynchronousRequest(platform::URLRequest{url, 0, kRequestTimeout});
-    if (response.tooLarge) {
-        logMessage("No response for HTTP Request (Response larger than " +
-                   std::to_string(platform::HttpClient::kMaxResponseSize) + " bytes was dropped).");
-        return;
-    }
-    if (response.body.empty()) {
-        if (!response.error.empty())
-            logMessage("HTTP Request failed: " + response.error);
-        logMessage(kNoResponse);
-        return;
-    }
+    userInitiated_ = userInitiated;
+    request_ = services_.http.startRequest(
+        platform::URLRequest{url, 0, kRequestTimeout}, services_.runLoop,
+        [this](platform::URLResponse response) { replyArrived(std::move(response)); });
+}
 
-    std::optional<JsonValue> reply;
-    {
-        const std::string_view bytes(reinterpret_cast<const char*>(response.body.data()),
-                                     response.body.size());
-        if (platform::isValidUTF8(bytes)) {
-            XKJSON json;
-            reply = json.objectWithString(bytes, nullptr);
-            if (!reply)
-                logMessage(kReplyNotJson);
-        } else {
-            logMessage(kReplyNotUtf8);
-        }
-        response.body.clear();
-        response.body.shrink_to_fit();
-    }
+void Brenvo::replyArrived(platform::URLResponse response) {
+    // The request is over; the next check may send another.
+    const auto finished = std::move(request_);
+    const check::Note note = [this](std::string_view text) { logMessage(text); };
 
-    // "results"[0] is the release record and its "version" the store version; a reply
-    // without them has an absent store version and ends in the not-newer line.
-    const JsonValue* record = nullptr;
-    std::optional<std::string> storeVersion;
-    if (reply) {
-        if (reply->isArray()) {
-            logMessage(kReplyTopLevelArray);
-            return;
-        }
-        if (const JsonValue* results = reply->asObject()->find(u"results")) {
-            const JsonValue::Array* list = results->asArray();
-            if (!list) {
-                logMessage(kReplyResultsNotArray);
-                return;
-            }
-            if (list->empty()) {
-                logMessage(kReplyResultsEmpty);
-                return;
-            }
-            record = &list->front();
-            if (!record->isObject()) {
-                logMessage(kReplyRecordNotObject);
-                return;
-            }
-            if (const JsonValue* version = record->asObject()->find(u"version")) {
-                const JsonString* text = version->asString();
-                if (!text) {
-                    logMessage(kReplyVersionNotText);
-                    return;
-                }
-                storeVersion = toUtf8(*text);
-            }
-        }
-    }
-
-    const auto appVersion = infoText(services_.mainBundle, kCFBundleShortVersionString);
-    const int order = compareVersions(
-        storeVersion ? std::optional<std::string_view>(*storeVersion) : std::nullopt,
-        appVersion ? std::optional<std::string_view>(*appVersion) : std::nullopt);
-    // Without a store version there is nothing to announce, whatever the app version reads.
-    if (order != 1 || !storeVersion) {
-        logMessage("No new Version available. App Version: " + orAbsent(appVersion) +
-                   ", MAS Version: " + orAbsent(storeVersion));
+    CheckOutcome outcome;
+    outcome.userInitiated = std::exchange(userInitiated_, false);
+    check::ReleaseReading reading = check::readReply(std::move(response), note);
+    outcome.release = reading.record;
+    outcome.version = reading.version;
+    if (reading.ending) {
+        outcome.kind = *reading.ending;
+        outcome.reason = std::move(reading.reason);
+        deliver(std::move(outcome));
         return;
     }
 
-    logMessage("New Version " + *storeVersion + " found!");
-    // Compared in the form the defaults file holds, so that a version it cannot hold whole
-    // stays skipped once skipped.
-    const auto skipped = services_.standardUserDefaults.stringForKey(kBrenvoSkipVersion);
-    if (skipped && *skipped == platform::storableText(*storeVersion)) {
-        logMessage("Version " + *storeVersion + " already skipped by user. No notification.");
+    check::DecisionInput input;
+    input.storeVersion = reading.version;
+    input.appVersion = infoText(services_.mainBundle, kCFBundleShortVersionString);
+    input.skippedVersion = services_.standardUserDefaults.stringForKey(kBrenvoSkipVersion);
+    input.userInitiated = outcome.userInitiated;
+    input.now = services_.clock.date();
+    if (auto age = services_.mainBundle.objectForInfoDictionaryKey(kBrenvoMinimumReleaseAge))
+        input.minimumReleaseAge = age->integerValue();
+    if (reading.record) {
+        const JsonRef record(*reading.record);
+        input.releaseDate = record[kCurrentVersionReleaseDate].stringUtf8();
+        input.minimumOsVersion = record[kMinimumOsVersion].stringUtf8();
+    }
+    if (auto system = services_.systemVersion.systemVersion())
+        input.systemVersion = std::to_string(system->major) + "." + std::to_string(system->minor) +
+                              "." + std::to_string(system->bugFix);
+    const check::Decision decision = check::decide(input, note);
+    outcome.kind = decision.kind;
+    outcome.gate = decision.gate;
+    if (outcome.kind == CheckOutcome::Kind::UpToDate && !reading.version) {
+        outcome.kind = CheckOutcome::Kind::UnusableReply;
+        outcome.reason = std::move(reading.reason);
+    }
+    if (outcome.kind != CheckOutcome::Kind::UpdateAvailable) {
+        deliver(std::move(outcome));
+        return;
+    }
+
+    if (windowOpen_) {
+        logMessage(kWindowAlreadyOpen);
+        deliver(std::move(outcome));
         return;
     }
     logMessage(kShowWindow);
     if (timer_)
         timer_->invalidate();
-    BrenvoReleaseInfo::initWithReleaseInfo(*record, services_);
+    platform::Services& services = services_;
+    if (!deliver(outcome))
+        return;
+    windowOpen_ = true;
+    BrenvoReleaseInfo::initWithReleaseInfo(*outcome.release, services);
+}
+
+bool Brenvo::deliver(CheckOutcome outcome) {
+    if (!observer_)
+        return true;
+    const std::weak_ptr<Brenvo*> alive = self_;
+    // A copy: the observer may replace itself, or destroy the agent.
+    const auto observer = observer_;
+    observer(outcome);
+    return !alive.expired();
 }
 
 void Brenvo::logMessage(std::string_view text) {

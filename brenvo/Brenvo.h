@@ -6,12 +6,26 @@
 //       brenvo::platform::RunLoop::currentRunLoop().run();
 //   }
 //
+// A host may also offer "Check for Updates…" and hear how every check ended:
+//
+//   agent.setOutcomeObserver([&](const brenvo::CheckOutcome& outcome) {
+//       if (outcome.userInitiated && outcome.kind == brenvo::CheckOutcome::Kind::UpToDate)
+//           showMessage("You are up to date.");
+//   });
+//   agent.checkForUpdates();                          // from the menu item
+//
 // The agent works on the run loop of its services and on that thread only: with the default
-// services, the run loop of the thread that constructs it. Its settings come
-// from the host's Info.plist, looked up anew on every use: "BrenvoAppId" (required; without it
-// the agent never checks), "BrenvoInterval" (seconds, default 86400), "BrenvoCastUrl" (replaces
-// the lookup URL up to the identifier) and "BrenvoDebugMessages". Its state is the date of the
-// last check under "BrenvoLastCheck" in the user's defaults and the process-wide timer slot.
+// services, the run loop of the thread that constructs it. Its settings come from the host's
+// Info.plist, looked up anew on every use: "BrenvoAppId" (required; without it the agent never
+// checks), "BrenvoInterval" (seconds, default 86400), "BrenvoCastUrl" (replaces the lookup URL up
+// to the identifier), "BrenvoDebugMessages", and "BrenvoMinimumReleaseAge" (seconds: a version
+// is announced only that long after the record's "currentVersionReleaseDate"). Its state is the
+// date of the last check under "BrenvoLastCheck" in the user's defaults and the process-wide
+// timer slot.
+//
+// The check records itself, arms the next one and sends its request, then returns to the loop:
+// the reply (or its failure) arrives on the loop, and the decision follows on the same thread.
+// One request is in flight per agent at most; destroying the agent cancels it.
 //
 // How odd settings read:
 // - "BrenvoInterval" uses the integer reading of its value (a number, or a text with a leading
@@ -38,7 +52,10 @@
 //
 // The check asks "https://itunes.apple.com/lookup?id=<BrenvoAppId>" (or "<BrenvoCastUrl><id>")
 // with a 10-second time-out, reads "results"[0] as the release record and its "version" as the
-// store version, and decides by compareVersions(store, app). Besides its fixed lines it writes
+// store version, and decides by compareVersions(store, app) (brenvo/BrenvoCheck.h has the steps).
+// A newer version is held back, with a debug line, while it is younger than
+// "BrenvoMinimumReleaseAge" or needs a newer system than the one running (the record's
+// "minimumOsVersion", where the system's version can be read). Besides its fixed lines it writes
 // these debug lines where a reply gives no decision; each ends the check with the next one
 // already scheduled:
 //   "No response for HTTP Request (Response larger than 4194304 bytes was dropped)."
@@ -49,15 +66,16 @@
 // announced. Without "BrenvoAppId" at check time the always-message is written and nothing sent.
 #pragma once
 
+#include "brenvo/BrenvoCheck.h"
 #include "brenvo/Export.h"
 #include "brenvo/platform/NotificationCenter.h"
 #include "brenvo/platform/RunLoop.h"
 #include "brenvo/platform/Services.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
 
 namespace brenvo {
 
@@ -78,8 +96,9 @@ public:
     // "BrenvoReleaseWindowClosed" and arms the first check; without it writes the always-message
     // and stays inert. `services` must outlive the agent.
     explicit Brenvo(platform::Services& services);
-    // Logs "Class dealloced." (debug only), stops observing and cancels every check timer this
-    // agent armed; a release window that is open stays open.
+    // Logs "Class dealloced." (debug only), stops observing, cancels the pending check and a
+    // request in flight (nothing of the agent runs afterwards); a release window that is open
+    // stays open.
     ~Brenvo();
 
     Brenvo(const Brenvo&) = delete;
@@ -93,9 +112,20 @@ public:
     void setTimer();
     // Stores the current date under "BrenvoLastCheck" and writes the defaults out at once.
     void setCurrentDateAsLastCheckDate();
-    // The check: records it, arms the next one, asks the store for the host's record and shows
-    // the release-info window when the store's version is newer and not skipped.
+    // The check: records it, arms the next one, sends the request for the host's record and
+    // returns; when the reply arrives, shows the release-info window if the store's version is
+    // newer, not skipped and not held back. While a request is in flight it starts no second one.
     void bvMasCheckMasUpdates();
+    // "Check for Updates…", for a user who asked: the same check now, except that a version the
+    // user skipped earlier is shown again. While a request is in flight it starts no second one;
+    // the running check's outcome then counts as the user's.
+    void checkForUpdates();
+    // Calls `observer` with the outcome of every check, scheduled or not, on the agent's thread
+    // after the decision and before any window shows. An empty function removes it. The
+    // observer may destroy the agent; the check then ends without a window.
+    void setOutcomeObserver(std::function<void(const CheckOutcome& outcome)> observer);
+    // True while a store request of this agent is in flight.
+    bool isChecking() const { return request_ != nullptr; }
     // Writes "Brenvo: " + text to the log when "BrenvoDebugMessages" reads true.
     void logMessage(std::string_view text);
     // Writes "Brenvo: " + text when "BrenvoDebugMessages" reads true or `Always` is set. The text
@@ -106,8 +136,19 @@ private:
     platform::Services& services_;
     // Expires with the agent; timers that outlive it find it expired and do nothing.
     std::shared_ptr<Brenvo*> self_;
+    void check(bool userInitiated);
+    void replyArrived(platform::URLResponse response);
+    // Hands `outcome` to the observer; false when the observer destroyed the agent.
+    bool deliver(CheckOutcome outcome);
+
     // The agent's one pending check: arming again cancels it first.
     std::shared_ptr<platform::Timer> timer_;
+    // The store request in flight, if any.
+    std::unique_ptr<platform::HttpRequest> request_;
+    bool userInitiated_ = false;
+    // A release window of this agent is open: a newer version found meanwhile opens no second.
+    bool windowOpen_ = false;
+    std::function<void(const CheckOutcome&)> observer_;
     bool observing_ = false;
 };
 

@@ -1,4 +1,5 @@
-// Every settings key, user-defaults key and notification name that Brenvo reads or writes.
+// Every settings key, user-defaults key and notification name that Brenvo reads or writes, and the
+// few texts its parts share.
 #pragma once
 
 #include <string_view>
@@ -24,6 +25,17 @@ inline constexpr std::string_view kBrenvoSkipVersion = "BrenvoSkipVersion";
 inline constexpr std::string_view kBrenvoReleaseWindowClosed = "BrenvoReleaseWindowClosed";
 inline constexpr std::string_view kBrenvoReleaseInfoWindow = "BrenvoReleaseInfo";
 inline constexpr std::string_view kBrenvoStringsTable = "Brenvo";
+
+// Texts shared by the agent and its window: the prefix of every line they log, and how an absent
+// value shows inside a text.
+inline constexpr std::string_view kLogPrefix = "Brenvo: ";
+inline constexpr std::string_view kAbsentText = "(null)";
+
+// Optional gates of the host's Info.plist and the release record's fields they read.
+inline constexpr std::string_view kBrenvoMinimumReleaseAge = "BrenvoMinimumReleaseAge";
+inline constexpr std::string_view kCurrentVersionReleaseDate = "currentVersionReleaseDate";
+inline constexpr std::string_view kMinimumOsVersion = "minimumOsVersion";
+inline constexpr std::string_view kTrackViewUrl = "trackViewUrl";
 
 // Timing.
 inline constexpr long long kDefaultCheckInterval = 86400; // one day, in seconds

@@ -11,9 +11,6 @@ std::shared_ptr<const JsonValue> updateItem;
 
 namespace {
 
-// How a value that is not there shows inside a formatted text.
-constexpr std::string_view kAbsentText = "(null)";
-
 // Store addresses opened by "Open App Store For Update".
 constexpr std::string_view kStoreFrontPage = "macappstore://itunes.apple.com/";
 constexpr std::string_view kStoreUpdatesPage = "macappstore://showUpdatesPage/";
@@ -126,7 +123,8 @@ void BrenvoReleaseInfo::showReleaseWindow() {
     releaseWindow_ =
         services_.windows.loadWindow(kBrenvoReleaseInfoWindow, *this, services_.runLoop);
     if (!releaseWindow_) {
-        services_.log.write("Brenvo: No release window could be shown; closing it at once.");
+        services_.log.write(std::string(kLogPrefix) +
+                            "No release window could be shown; closing it at once.");
         windowWillClose();
         return;
     }
@@ -169,8 +167,13 @@ void BrenvoReleaseInfo::doSkip() {
 void BrenvoReleaseInfo::doOpenMas() {
     if (closed_)
         return;
-    services_.workspace.openURL(
-        storeAddressForSystemVersion(services_.systemVersion.systemVersion()));
+    const auto system = services_.systemVersion.systemVersion();
+    // Where the store application is out of reach, the application's own store page is the
+    // nearest thing, when the record names one over https.
+    std::optional<std::string> page;
+    if (!system)
+        page = appPage(JsonRef(*record_)[kTrackViewUrl].stringUtf8());
+    services_.workspace.openURL(page ? *page : storeAddressForSystemVersion(system));
     if (releaseWindow_)
         releaseWindow_->close();
 }
@@ -184,6 +187,19 @@ std::string BrenvoReleaseInfo::storeAddressForSystemVersion(
     if ((version->major == 10 && version->minor >= 7) || version->major >= 11)
         return std::string(kStoreUpdatesPage);
     return std::string(kStoreWebPage);
+}
+
+std::optional<std::string> BrenvoReleaseInfo::appPage(std::optional<std::string> trackViewUrl) {
+    constexpr std::string_view kScheme = "https://";
+    constexpr size_t kLongest = 2048;
+    if (!trackViewUrl || trackViewUrl->size() <= kScheme.size() ||
+        trackViewUrl->size() > kLongest || !trackViewUrl->starts_with(kScheme))
+        return std::nullopt;
+    // Only visible ASCII: no space, control character or anything a launcher could misread.
+    for (const char c : *trackViewUrl)
+        if (c <= ' ' || c >= 0x7F)
+            return std::nullopt;
+    return trackViewUrl;
 }
 
 std::size_t BrenvoReleaseInfo::liveControllers() {

@@ -73,9 +73,13 @@ public:
     std::string ButtonTitleUpdateSkip() override;
 
     // The store address opened for an operating-system version; nullopt (cannot be read) gives
-    // the store's web page.
+    // the store's web page. Where the version cannot be read, "Open App Store For Update" opens
+    // the record's "trackViewUrl" instead, when appPage() accepts it.
     static std::string
     storeAddressForSystemVersion(std::optional<platform::OperatingSystemVersion> version);
+    // `trackViewUrl` when it is an https URL of visible ASCII characters (at most 2048), else
+    // nullopt.
+    static std::optional<std::string> appPage(std::optional<std::string> trackViewUrl);
 
     // Number of controllers in the process-wide slot (shown, or closed and not yet destroyed).
     static std::size_t liveControllers();

@@ -1,14 +1,23 @@
-// One synchronous HTTP GET: the body bytes, or nothing.
+// One HTTP GET, asynchronous on a run loop: the body bytes, or nothing and why.
+//
+//   auto request = http.startRequest({url}, loop, [](platform::URLResponse response) {
+//       if (!response.body.empty()) ...            // on the loop's thread, later
+//   });
+//   request.reset();                               // cancels: the completion never runs
 #pragma once
 
 #include "brenvo/Export.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace brenvo::platform {
+
+class RunLoop;
 
 struct URLRequest {
     std::string url;
@@ -22,14 +31,31 @@ struct URLResponse {
     std::string error;         // why nothing arrived, for diagnostics; empty on success
 };
 
+// A request in flight. Destroying it cancels the request: its completion is never called, and
+// nothing of it is left on the loop.
+class BRENVO_EXPORT HttpRequest {
+public:
+    virtual ~HttpRequest();
+};
+
 class BRENVO_EXPORT HttpClient {
 public:
     // Bodies beyond this many bytes are dropped.
     static constexpr size_t kMaxResponseSize = 4 * 1024 * 1024;
 
+    using Completion = std::function<void(URLResponse response)>;
+
     virtual ~HttpClient();
-    // Sends a GET and blocks until the body has arrived or the time-out has passed.
-    virtual URLResponse sendSynchronousRequest(const URLRequest& request) = 0;
+
+    // Starts a GET whose transfer runs on `loop`'s descriptor watches, and returns at once. The
+    // completion runs exactly once on the loop's thread, from the loop (never inside this
+    // call), unless the returned request is destroyed first. `loop` must outlive the request.
+    virtual std::unique_ptr<HttpRequest> startRequest(const URLRequest& request, RunLoop& loop,
+                                                      Completion completion) = 0;
+
+    // Sends a GET and blocks until the body has arrived or the time-out has passed, on a run
+    // loop of its own. For tools and tests; an agent never blocks its loop.
+    URLResponse sendSynchronousRequest(const URLRequest& request);
 };
 
 } // namespace brenvo::platform

@@ -2,6 +2,7 @@
 
 #include "brenvo/utf/Utf8.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -271,6 +272,128 @@ std::string PlistValue::description() const {
     std::string out;
     describe(out, *this, 0, false);
     return out;
+}
+
+namespace {
+
+// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
+int64_t daysFromCivil(int64_t year, unsigned month, unsigned day) {
+    year -= month <= 2 ? 1 : 0;
+    const int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const auto yearOfEra = static_cast<unsigned>(year - era * 400);
+    const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + static_cast<int64_t>(dayOfEra) - 719468;
+}
+
+unsigned daysInMonth(int64_t year, unsigned month) {
+    static constexpr unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    return month == 2 && leap ? 29 : kDays[month - 1];
+}
+
+} // namespace
+
+std::optional<Date> dateFromISO8601(std::string_view text) {
+    size_t at = 0;
+    // `width` digits at the cursor, or nullopt.
+    auto digits = [&](size_t width) -> std::optional<unsigned> {
+        if (text.size() - at < width)
+            return std::nullopt;
+        unsigned value = 0;
+        for (size_t i = 0; i < width; ++i) {
+            const char c = text[at + i];
+            if (c < '0' || c > '9')
+                return std::nullopt;
+            value = value * 10 + static_cast<unsigned>(c - '0');
+        }
+        at += width;
+        return value;
+    };
+    auto literal = [&](char c) {
+        if (at < text.size() && text[at] == c) {
+            ++at;
+            return true;
+        }
+        return false;
+    };
+    const auto year = digits(4);
+    if (!year || !literal('-'))
+        return std::nullopt;
+    const auto month = digits(2);
+    if (!month || !literal('-'))
+        return std::nullopt;
+    const auto day = digits(2);
+    if (!day || !(literal('T') || literal('t')))
+        return std::nullopt;
+    const auto hour = digits(2);
+    if (!hour || !literal(':'))
+        return std::nullopt;
+    const auto minute = digits(2);
+    if (!minute || !literal(':'))
+        return std::nullopt;
+    const auto second = digits(2);
+    if (!second || *month < 1 || *month > 12 || *day < 1 || *day > daysInMonth(*year, *month) ||
+        *hour > 23 || *minute > 59 || *second > 60)
+        return std::nullopt;
+    double fraction = 0;
+    if (literal('.') || literal(',')) {
+        double scale = 0.1;
+        const size_t first = at;
+        while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
+            fraction += (text[at++] - '0') * scale;
+            scale /= 10;
+        }
+        if (at == first)
+            return std::nullopt;
+    }
+    int64_t offset = 0;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
+        const int64_t sign = text[at++] == '-' ? -1 : 1;
+        const auto hours = digits(2);
+        if (!hours || !literal(':'))
+            return std::nullopt;
+        const auto minutes = digits(2);
+        if (!minutes || *hours > 23 || *minutes > 59)
+            return std::nullopt;
+        offset = sign * (*hours * 3600 + *minutes * 60);
+    } else {
+        literal('Z') || literal('z');
+    }
+    if (at != text.size())
+        return std::nullopt;
+    const int64_t seconds =
+        daysFromCivil(*year, *month, *day) * 86400 + *hour * 3600 + *minute * 60 + *second;
+    return Date{static_cast<double>(seconds - offset) + fraction};
+}
+
+std::string iso8601FromDate(Date date) {
+    constexpr double kFirst = -62135596800.0; // 0001-01-01T00:00:00Z
+    constexpr double kLast = 253402300799.0;  // 9999-12-31T23:59:59Z
+    const double whole = std::floor(date.secondsSince1970);
+    const auto seconds =
+        static_cast<int64_t>(std::isnan(whole) ? 0 : std::clamp(whole, kFirst, kLast));
+    int64_t days = seconds / 86400;
+    int64_t rest = seconds % 86400;
+    if (rest < 0) {
+        rest += 86400;
+        days -= 1;
+    }
+    days += 719468;
+    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
+    const unsigned yearOfEra =
+        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const unsigned shiftedMonth = (5 * dayOfYear + 2) / 153;
+    const unsigned day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
+    const unsigned month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
+    const int64_t year = static_cast<int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0);
+    char text[96];
+    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02lld:%02lld:%02lldZ",
+                  static_cast<long long>(year), month, day, static_cast<long long>(rest / 3600),
+                  static_cast<long long>(rest / 60 % 60), static_cast<long long>(rest % 60));
+    return text;
 }
 
 std::string storableText(std::string_view text) {

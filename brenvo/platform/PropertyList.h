@@ -89,6 +89,12 @@ private:
         value_;
 };
 
+// The date an ISO 8601 text names: "2026-10-02T23:28:05Z", with an optional fraction of a second
+// and "Z" or an offset such as "+02:00" (no suffix: UTC); nullopt for anything else.
+BRENVO_EXPORT std::optional<Date> dateFromISO8601(std::string_view text);
+// Whole seconds of `date` as "2026-10-02T23:28:05Z", clamped to the years 1 to 9999.
+BRENVO_EXPORT std::string iso8601FromDate(Date date);
+
 // A text as a property-list file can hold it: well-formed UTF-8 without NUL characters. Malformed
 // bytes (one per maximal ill-formed subpart) and NUL characters become U+FFFD. Whatever is
 // compared with a stored text should be compared in this form.

@@ -45,6 +45,9 @@ nanoseconds addSaturating(nanoseconds a, nanoseconds b) {
     return a + b;
 }
 
+// How long a loop waits for pending I/O before it looks at its timers again.
+constexpr nanoseconds kPendingIOStep = std::chrono::milliseconds(100);
+
 void drain(int fd) {
     uint64_t count = 0;
     while (::read(fd, &count, sizeof count) > 0) {
@@ -74,7 +77,8 @@ struct RunLoop::Impl {
 
     struct Watch {
         int fd;
-        std::shared_ptr<std::function<void()>> callback;
+        unsigned events;
+        std::shared_ptr<std::function<void(unsigned)>> callback;
     };
 
     explicit Impl(Clock& c) : clock(c) {
@@ -100,6 +104,7 @@ struct RunLoop::Impl {
     int timerFd = -1;
     int wakeFd = -1;
     std::atomic<bool> quitRequested{false};
+    size_t pendingIO = 0;
 
     void removeTimer(uint64_t id) {
         const auto found = keyOfTimer.find(id);
@@ -181,7 +186,13 @@ struct RunLoop::Impl {
         }
         const size_t firstWatch = fds.size();
         for (const auto& [handle, watch] : watches) {
-            fds.push_back({watch.fd, POLLIN, 0});
+            if (watch.events == 0) {
+                continue;
+            }
+            const short wanted =
+                static_cast<short>(((watch.events & kReadable) != 0 ? POLLIN : 0) |
+                                   ((watch.events & kWritable) != 0 ? POLLOUT : 0));
+            fds.push_back({watch.fd, wanted, 0});
             handles.push_back(handle);
         }
         int ready = ::poll(fds.data(), fds.size(), pollTimeout);
@@ -205,12 +216,16 @@ struct RunLoop::Impl {
                 continue; // removed by an earlier callback of this pass
             }
             const auto callback = found->second.callback;
-            if ((fds[i].revents & POLLNVAL) != 0) {
+            const short revents = fds[i].revents;
+            if ((revents & POLLNVAL) != 0) {
                 // The descriptor was closed under the watch: report once, then drop it so the
                 // loop does not spin on it.
                 watches.erase(found);
             }
-            (*callback)();
+            const unsigned what = ((revents & POLLIN) != 0 ? kReadable : 0) |
+                                  ((revents & POLLOUT) != 0 ? kWritable : 0) |
+                                  ((revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 ? kError : 0);
+            (*callback)(what);
             if (quitRequested.load()) {
                 break;
             }
@@ -231,10 +246,12 @@ struct RunLoop::Impl {
         if (*target <= now) {
             return;
         }
-        if (clock.advanceToUptime(*target)) {
+        // A manual clock jumps to the deadline, unless a reply is still on its way: then the
+        // loop waits for it in real time, in short steps so the deadline is looked at again.
+        if (pendingIO == 0 && clock.advanceToUptime(*target)) {
             return;
         }
-        pollAndServe(*target - now);
+        pollAndServe(pendingIO == 0 ? *target - now : std::min(*target - now, kPendingIOStep));
     }
 };
 
@@ -306,18 +323,78 @@ void RunLoop::addTimer(const std::shared_ptr<Timer>& timer, std::string_view mod
     impl_->keyOfTimer.emplace(sequence, key);
 }
 
-uint64_t RunLoop::watchReadable(int fd, std::function<void()> callback) {
+uint64_t RunLoop::watchDescriptor(int fd, unsigned events,
+                                  std::function<void(unsigned ready)> callback) {
     if (fd < 0 || !callback) {
         return 0;
     }
     const uint64_t handle = impl_->nextWatch++;
     impl_->watches.emplace(
-        handle, Impl::Watch{fd, std::make_shared<std::function<void()>>(std::move(callback))});
+        handle, Impl::Watch{fd, events & (kReadable | kWritable),
+                            std::make_shared<std::function<void(unsigned)>>(std::move(callback))});
     return handle;
+}
+
+uint64_t RunLoop::watchReadable(int fd, std::function<void()> callback) {
+    if (!callback) {
+        return 0;
+    }
+    return watchDescriptor(fd, kReadable,
+                           [callback = std::move(callback)](unsigned) { callback(); });
+}
+
+void RunLoop::setWatchEvents(uint64_t handle, unsigned events) {
+    const auto found = impl_->watches.find(handle);
+    if (found != impl_->watches.end()) {
+        found->second.events = events & (kReadable | kWritable);
+    }
 }
 
 void RunLoop::removeWatch(uint64_t handle) {
     impl_->watches.erase(handle);
+}
+
+RunLoop::PendingIO::PendingIO(RunLoop& loop) : loop_(&loop) {
+    ++loop.impl_->pendingIO;
+}
+
+RunLoop::PendingIO::~PendingIO() {
+    if (loop_ != nullptr) {
+        --loop_->impl_->pendingIO;
+    }
+}
+
+RunLoop::PendingIO::PendingIO(PendingIO&& other) noexcept
+    : loop_(std::exchange(other.loop_, nullptr)) {}
+
+RunLoop::PendingIO& RunLoop::PendingIO::operator=(PendingIO&& other) noexcept {
+    if (this != &other) {
+        if (loop_ != nullptr) {
+            --loop_->impl_->pendingIO;
+        }
+        loop_ = std::exchange(other.loop_, nullptr);
+    }
+    return *this;
+}
+
+size_t RunLoop::pendingIO() const {
+    return impl_->pendingIO;
+}
+
+bool RunLoop::finishPendingIO(nanoseconds limit) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (impl_->pendingIO > 0) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= end) {
+            return false;
+        }
+        impl_->fireDue(kDefaultRunLoopMode, clock_.uptime(), impl_->nextSequence, false);
+        if (impl_->pendingIO == 0) {
+            break;
+        }
+        impl_->pollAndServe(std::min<nanoseconds>(end - now, kPendingIOStep));
+    }
+    return true;
 }
 
 void RunLoop::run() {
@@ -373,6 +450,15 @@ void RunLoop::dispatch() {
     if (!impl_->watches.empty()) {
         impl_->pollAndServe(nanoseconds::zero());
     }
+}
+
+std::vector<RunLoop::Watched> RunLoop::watches() const {
+    std::vector<Watched> watched;
+    watched.reserve(impl_->watches.size());
+    for (const auto& [handle, watch] : impl_->watches) {
+        watched.push_back({watch.fd, watch.events});
+    }
+    return watched;
 }
 
 std::vector<int> RunLoop::watchedDescriptors() const {

@@ -68,11 +68,44 @@ public:
     // runs in `mode`. Delays beyond the clock's range are clamped to the far future.
     void addTimer(const std::shared_ptr<Timer>& timer, std::string_view mode);
 
-    // Calls `callback` on the loop whenever `fd` is readable (or at end of file / error), until
-    // the watch is removed. A descriptor closed under its watch is reported once and dropped.
-    // Returns a handle for removeWatch() (0 for a negative descriptor or an empty callback).
+    // What a descriptor watch waits for, and what a ready descriptor reports.
+    static constexpr unsigned kReadable = 1;
+    static constexpr unsigned kWritable = 2;
+    static constexpr unsigned kError = 4; // reported only: error or hang-up
+
+    // Calls `callback` on the loop with what is ready whenever `fd` is ready for one of `events`
+    // (kReadable, kWritable or both), or has an error or hung up, until the watch is removed. A
+    // descriptor closed under its watch is reported once (kError) and dropped. Returns a handle
+    // for setWatchEvents() and removeWatch() (0 for a negative descriptor or an empty callback).
+    uint64_t watchDescriptor(int fd, unsigned events, std::function<void(unsigned ready)> callback);
+    // The same for readability alone.
     uint64_t watchReadable(int fd, std::function<void()> callback);
+    // Changes what a watch waits for; 0 pauses it.
+    void setWatchEvents(uint64_t handle, unsigned events);
     void removeWatch(uint64_t handle);
+
+    // Network work in flight on this loop's descriptors. While one is held, the loop does not
+    // move a manual clock on to its next deadline but waits for its descriptors in real time,
+    // so a reply that is still on its way is never overtaken by a simulated day. On the system
+    // clock it changes nothing but a wake-up every 100 ms while the work lasts. Drop the hold
+    // before the loop goes.
+    class BRENVO_EXPORT PendingIO {
+    public:
+        PendingIO() = default;
+        explicit PendingIO(RunLoop& loop);
+        ~PendingIO();
+        PendingIO(PendingIO&& other) noexcept;
+        PendingIO& operator=(PendingIO&& other) noexcept;
+        PendingIO(const PendingIO&) = delete;
+        PendingIO& operator=(const PendingIO&) = delete;
+
+    private:
+        RunLoop* loop_ = nullptr;
+    };
+    size_t pendingIO() const;
+    // Runs due timers and serves descriptors until no I/O is pending or `limit` of real time
+    // has passed; never moves a manual clock. True when no I/O is left pending.
+    bool finishPendingIO(std::chrono::nanoseconds limit);
 
     // Runs in the default mode until quit() is called or nothing is left to wait for.
     void run();
@@ -89,8 +122,14 @@ public:
     std::optional<std::chrono::nanoseconds> nextTimeout();
     void dispatch();
 
-    // The descriptors currently watched, so a host loop can wake when one becomes readable and
-    // then call dispatch(), which serves them.
+    // The descriptors currently watched, so a host loop can wake when one becomes ready and then
+    // call dispatch(), which serves them.
+    struct Watched {
+        int fd;
+        unsigned events; // kReadable, kWritable or both; 0 for a paused watch
+    };
+    std::vector<Watched> watches() const;
+    // The same, descriptors only.
     std::vector<int> watchedDescriptors() const;
 
     // Number of pending (valid, scheduled) timers.

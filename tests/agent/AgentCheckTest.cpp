@@ -45,12 +45,15 @@ void expectScheduledAgain(AgentWorld& world) {
     EXPECT_FALSE(updateItem);
 }
 
+// End to end, the pieces meet: a reply from a real store, decided on the loop, logged, shown.
+// The decisions themselves are tabled in BrenvoCheckTests.cpp.
 struct DecisionCase {
     const char* name;
     std::string body;                      // the store's reply
     std::optional<std::string> appVersion; // the host's CFBundleShortVersionString
     std::optional<std::string> skipped;    // BrenvoSkipVersion before the check
     std::vector<std::string> tail;         // the check's last log lines
+    CheckOutcome::Kind outcome;
     bool shown;
 };
 
@@ -62,29 +65,46 @@ std::string found(std::string_view version) {
     return "Brenvo: New Version " + std::string(version) + " found!";
 }
 
+using Kind = CheckOutcome::Kind;
+
 const DecisionCase kDecisions[] = {
-    {"EmptyBody", "", "1.9", std::nullopt, {kNoResponseLine}, false},
-    {"Equal", reply("1.2"), "1.2", std::nullopt, {notNewerLine("1.2", "1.2")}, false},
-    {"Older", reply("1.9"), "2.0", std::nullopt, {notNewerLine("2.0", "1.9")}, false},
-    {"NumericComponents", reply("1.10"), "1.9", std::nullopt, {found("1.10"), kShowLine}, true},
-    {"Skipped", reply("2.0"), "1.9", "2.0", {found("2.0"), kSkippedLine}, false},
-    {"SkippedTextDiffers", reply("2.0"), "1.9", "2.0.0", {found("2.0"), kShowLine}, true},
-    {"NoResults", "{}", "1.9", std::nullopt, {notNewerLine("1.9", "(null)")}, false},
-    {"NoAppVersion", reply("1.0"), std::nullopt, std::nullopt, {found("1.0"), kShowLine}, true},
-    // An app version that sorts below an absent store version still needs a store version.
-    {"EmptyAppVersionNoStoreVersion", "{}", "", std::nullopt, {notNewerLine("", "(null)")}, false},
+    {"EmptyBody", "", "1.9", std::nullopt, {kNoResponseLine}, Kind::NoReply, false},
+    {"Equal",
+     reply("1.2"),
+     "1.2",
+     std::nullopt,
+     {notNewerLine("1.2", "1.2")},
+     Kind::UpToDate,
+     false},
+    {"Newer",
+     reply("1.10"),
+     "1.9",
+     std::nullopt,
+     {found("1.10"), kShowLine},
+     Kind::UpdateAvailable,
+     true},
+    {"Skipped", reply("2.0"), "1.9", "2.0", {found("2.0"), kSkippedLine}, Kind::Skipped, false},
+    {"NoResults",
+     "{}",
+     "1.9",
+     std::nullopt,
+     {notNewerLine("1.9", "(null)")},
+     Kind::UnusableReply,
+     false},
     // The store's words reach the log as one printable line each.
     {"VersionWithControls",
      reply(R"(3.0\u001b]0;x\u0007\r\b\u0085\u202e)"),
      "2.0",
      std::nullopt,
      {found(R"(3.0\x1B]0;x\x07\r\x08\u0085\u202E)"), kShowLine},
+     Kind::UpdateAvailable,
      true},
     {"VersionForgingALogLine",
      reply(R"(1.0\nBrenvo: forged line found!)"),
      "1.9",
      std::nullopt,
      {notNewerLine("1.9", R"(1.0\nBrenvo: forged line found!)")},
+     Kind::UpToDate,
      false},
     // A version the defaults file cannot hold whole stays skipped once skipped.
     {"SkippedVersionWithNul",
@@ -93,13 +113,8 @@ const DecisionCase kDecisions[] = {
      "2.0\xEF\xBF\xBDx",
      {found(R"(2.0\x00x)"),
       R"(Brenvo: Version 2.0\x00x already skipped by user. No notification.)"},
+     Kind::Skipped,
      false},
-    {"NonAsciiVersion",
-     reply("2.0\\u00e9"),
-     "2.0",
-     std::nullopt,
-     {found("2.0\xC3\xA9"), kShowLine},
-     true},
 };
 
 class Decision : public ::testing::TestWithParam<DecisionCase> {};
@@ -115,8 +130,17 @@ TEST_P(Decision, EndsWithItsLineAndLeavesTheSchedule) {
     AgentWorld world(std::move(setup));
     world.server.reply("/lookup", 200, row.body);
     Brenvo agent(*world.services);
+    std::vector<CheckOutcome> outcomes;
+    agent.setOutcomeObserver([&](const CheckOutcome& outcome) {
+        // Heard before any window shows.
+        EXPECT_TRUE(world.window.shown().empty());
+        outcomes.push_back(outcome);
+    });
     world.log.clear();
-    world.loop.dispatch();
+    world.advanceAndDispatch(0);
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].kind, row.outcome);
+    EXPECT_FALSE(outcomes[0].userInitiated);
 
     ASSERT_GE(world.log.lines().size(), row.tail.size());
     const std::vector<std::string> tail(world.log.lines().end() - row.tail.size(),
@@ -152,7 +176,7 @@ TEST_P(Decision, EndsWithItsLineAndLeavesTheSchedule) {
 
     // Closing the window records its time and arms one full interval from there.
     world.window.closeByWindowManager();
-    world.loop.dispatch();
+    world.advanceAndDispatch(0);
     EXPECT_EQ(BrenvoReleaseInfo::liveControllers(), 0u);
     EXPECT_TRUE(world.lastCheckIsNow());
     EXPECT_EQ(world.lastLine(), "Brenvo: Next Update Check in 86400 seconds. Check Interval is "
@@ -166,6 +190,9 @@ INSTANTIATE_TEST_SUITE_P(Agent, Decision, ::testing::ValuesIn(kDecisions),
 
 // Replies of a shape the check cannot decide on, and transfers that fail: each ends the check
 // with its own line and leaves the next check one interval away.
+// Transfers that fail, on a real loopback server: each ends the check with its own line, the
+// NoReply outcome and the next check one interval away. (Replies of a shape the check cannot
+// decide on are tabled in BrenvoCheckTests.cpp.)
 struct FaultCase {
     const char* name;
     std::function<void(LoopbackServer&)> serve;
@@ -177,21 +204,8 @@ std::ostream& operator<<(std::ostream& out, const FaultCase& row) {
     return out << row.name;
 }
 
-const std::string kNotJsonLine = "Brenvo: Reply is not a JSON object or array.";
-
-std::string unusable(std::string_view why) {
-    return "Brenvo: Reply not usable: " + std::string(why) + ". No decision this time.";
-}
-
-// A plain reply of `status` with `body`.
-std::function<void(LoopbackServer&)> plain(int status, std::string body,
-                                           std::string type = "application/json") {
-    return [=](LoopbackServer& s) { s.reply("/lookup", status, body, type); };
-}
-
 std::vector<FaultCase> faultCases() {
     using S = LoopbackServer&;
-    const std::string none = notNewerLine("1.9", "(null)");
     return {
         // A stopped server's port refuses the connection.
         {"ConnectionRefused", [](S s) { s.stop(); }, {kNoResponseLine}},
@@ -211,32 +225,7 @@ std::vector<FaultCase> faultCases() {
         {"RedirectToFile",
          [](S s) { s.redirect("/lookup", "file:///etc/hostname"); },
          {kNoResponseLine}},
-        {"ForbiddenEmpty", plain(403, ""), {kNoResponseLine}},
-        {"ServerErrorPage",
-         plain(500, "<html><body>Internal Server Error</body></html>", "text/html"),
-         {kNotJsonLine, none}},
-        {"NotUtf8",
-         plain(200, "{\"results\":[{\"version\":\"9.\xff\"}]}"),
-         {"Brenvo: Reply is not UTF-8 text.", none}},
-        {"NotJson", plain(200, "version=9.0"), {kNotJsonLine, none}},
-        {"ErrorObject",
-         plain(400, R"({"errorMessage":"Invalid value(s) for key(s): [id]","queryParameters":{}})"),
-         {none}},
-        {"EmptyResults",
-         plain(200, R"({"resultCount":0,"results":[]})"),
-         {"Brenvo: Reply holds no release record: \"results\" is empty. No decision this time."}},
-        {"TopLevelArray",
-         plain(200, R"([{"version":"9.0"}])"),
-         {unusable("its top level is an array, not an object")}},
-        {"ResultsNotArray",
-         plain(200, R"({"results":{"version":"9.0"}})"),
-         {unusable("\"results\" is not an array")}},
-        {"RecordNotObject",
-         plain(200, R"({"results":["9.0"]})"),
-         {unusable("\"results\"[0] is not an object")}},
-        {"VersionNotText",
-         plain(200, R"({"results":[{"version":9.0}]})"),
-         {unusable("\"version\" of the release record is not a text")}},
+        {"ForbiddenEmpty", [](S s) { s.reply("/lookup", 403, ""); }, {kNoResponseLine}},
     };
 }
 
@@ -247,7 +236,12 @@ TEST_P(Fault, EndsCleanlyWithTheNextCheckScheduled) {
     AgentWorld world(AgentSetup{.info = AgentWorld::host(), .clientTimeout = row.clientTimeout});
     row.serve(world.server);
     Brenvo agent(*world.services);
-    world.loop.dispatch();
+    std::vector<CheckOutcome> outcomes;
+    agent.setOutcomeObserver([&](const CheckOutcome& outcome) { outcomes.push_back(outcome); });
+    world.advanceAndDispatch(0);
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].kind, CheckOutcome::Kind::NoReply);
+    EXPECT_FALSE(outcomes[0].reason.empty());
 
     ASSERT_GE(world.log.lines().size(), row.tail.size());
     const std::vector<std::string> tail(world.log.lines().end() - row.tail.size(),
@@ -273,7 +267,7 @@ TEST(AgentCheck, CastUrlPrefixesTheIdentifierExactly) {
         world.setInfo(kBrenvoCastUrl, PlistValue(world.server.url(prefix)));
         world.server.reply(target.substr(0, target.find('?')), 200, reply("1.0"));
         Brenvo agent(*world.services);
-        world.loop.dispatch();
+        world.advanceAndDispatch(0);
         EXPECT_EQ(world.server.requests(), std::vector<std::string>{target});
         EXPECT_EQ(world.lastLine(), notNewerLine("1.9", "1.0"));
     }
@@ -285,7 +279,7 @@ TEST(AgentCheck, DefaultEndpointIsTheStoreOverHttps) {
     AgentWorld world(AgentSetup{.info = AgentWorld::host(), .castToLoopback = false});
     world.http.forward = false;
     Brenvo agent(*world.services);
-    world.loop.dispatch();
+    world.advanceAndDispatch(0);
     const std::string url = "https://itunes.apple.com/lookup?id=123456";
     EXPECT_TRUE(world.log.contains("Brenvo: Starting HTTP Request for MAS App ID 123456 using "
                                    "Request URL '" +
@@ -307,9 +301,9 @@ TEST(AgentCheck, SkipThenSameVersionIsQuietAndANewerOneShowsAgain) {
         return LoopbackServer::Reply{200, reply(version)};
     });
     Brenvo agent(*world.services);
-    world.loop.dispatch(); // the check shows the window
-    world.loop.dispatch(); // the window answers Skip and closes
-    world.loop.dispatch(); // the controller goes away
+    world.advanceAndDispatch(0); // the check shows the window
+    world.advanceAndDispatch(0); // the window answers Skip and closes
+    world.advanceAndDispatch(0); // the controller goes away
     EXPECT_EQ(world.window.shown().size(), 1u);
     EXPECT_EQ(world.storedDefault(kBrenvoSkipVersion), PlistValue("2.0"));
     EXPECT_EQ(world.nextTimeout(), 86400.0);
@@ -322,8 +316,8 @@ TEST(AgentCheck, SkipThenSameVersionIsQuietAndANewerOneShowsAgain) {
     world.advanceAndDispatch(86400);
     EXPECT_EQ(world.lastLine(), kShowLine);
     EXPECT_EQ(world.window.shown().size(), 2u);
-    world.loop.dispatch();
-    world.loop.dispatch();
+    world.advanceAndDispatch(0);
+    world.advanceAndDispatch(0);
     EXPECT_EQ(BrenvoReleaseInfo::liveControllers(), 0u);
     EXPECT_EQ(world.storedDefault(kBrenvoSkipVersion), PlistValue("2.1"));
 }
@@ -336,7 +330,7 @@ TEST(AgentCheck, IdentifierRemovedBeforeTheCheckSendsNothing) {
     world.setInfo(kBrenvoAppId, std::nullopt);
     world.setInfo(kBrenvoDebugMessages, std::nullopt);
     world.log.clear();
-    world.loop.dispatch();
+    world.advanceAndDispatch(0);
     EXPECT_EQ(world.log.lines(),
               std::vector<std::string>{"Brenvo: No update check possible. Please set BrenvoAppId "
                                        "in Main Bundle Info.plist."});
@@ -345,21 +339,110 @@ TEST(AgentCheck, IdentifierRemovedBeforeTheCheckSendsNothing) {
     expectScheduledAgain(world);
 }
 
-// The request's time-out bounds the check: a server that never answers holds the loop's thread
-// for ten seconds, then the check ends and the schedule stands.
-TEST(AgentCheck, SilentServerEndsTheCheckAfterTenSeconds) {
+// The request runs beside the host: the check returns to the loop at once, and the time-out
+// (ten seconds) ends it later, with the schedule standing.
+TEST(AgentCheck, ASilentServerNeverHoldsTheLoop) {
     AgentWorld world(AgentSetup{.info = AgentWorld::host(), .clientTimeout = 60.0});
     world.server.neverAnswer("/lookup");
     Brenvo agent(*world.services);
     const auto start = std::chrono::steady_clock::now();
     world.loop.dispatch();
+    EXPECT_TRUE(agent.isChecking());
+    EXPECT_EQ(world.countLines("Brenvo: Starting HTTP Request"), 1u);
+    EXPECT_NE(world.lastLine(), kNoResponseLine);
+    world.settle();
     const double waited =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_GE(waited, 9.5);
     EXPECT_LT(waited, 30.0);
+    EXPECT_FALSE(agent.isChecking());
     EXPECT_EQ(world.lastLine(), kNoResponseLine);
     expectScheduledAgain(world);
     world.server.stop();
+}
+
+// One request in flight per agent: a second timer, a close notification or "Check for
+// Updates…" during the request sends nothing more. Destroying the agent cancels the request:
+// nothing of it runs or stays on the loop afterwards.
+TEST(AgentCheck, OneRequestInFlightCancelledWithTheAgent) {
+    AgentWorld world(AgentSetup{.info = AgentWorld::host()});
+    world.server.neverAnswer("/lookup");
+    std::vector<CheckOutcome> outcomes;
+    {
+        Brenvo agent(*world.services);
+        agent.setOutcomeObserver([&](const CheckOutcome& outcome) { outcomes.push_back(outcome); });
+        world.loop.dispatch();
+        EXPECT_FALSE(world.loop.finishPendingIO(std::chrono::milliseconds(300)));
+        agent.bvMasCheckMasUpdates();
+        world.center.postNotificationName(kBrenvoReleaseWindowClosed, nullptr);
+        agent.checkForUpdates();
+        EXPECT_FALSE(world.loop.finishPendingIO(std::chrono::milliseconds(300)));
+        EXPECT_EQ(world.server.requests().size(), 1u);
+        EXPECT_EQ(world.countLines("Brenvo: A store request is already running."), 2u);
+        EXPECT_EQ(world.loop.pendingTimers(), 1u);
+    }
+    EXPECT_EQ(world.lastLine(), "Brenvo: Class dealloced.");
+    const size_t lines = world.log.lines().size();
+    EXPECT_EQ(world.loop.pendingIO(), 0u);
+    EXPECT_TRUE(world.loop.watches().empty());
+    world.loop.runMode(platform::kDefaultRunLoopMode, std::chrono::hours(48));
+    EXPECT_EQ(world.log.lines().size(), lines);
+    EXPECT_TRUE(outcomes.empty());
+    world.server.stop();
+}
+
+// "Check for Updates…" shows a skipped version again, records the check and re-arms the
+// schedule; an agent without an identifier only says so.
+TEST(AgentCheck, CheckForUpdatesShowsASkippedVersionToTheUserWhoAsked) {
+    AgentWorld world(AgentSetup{.info = AgentWorld::host(),
+                                .defaultsFile = PlistDictionary{{"BrenvoSkipVersion", "2.0"}}});
+    world.server.reply("/lookup", 200, reply("2.0"));
+    Brenvo agent(*world.services);
+    std::vector<CheckOutcome> outcomes;
+    agent.setOutcomeObserver([&](const CheckOutcome& outcome) { outcomes.push_back(outcome); });
+    world.advanceAndDispatch(0);
+    world.clock.advance(3600);
+    agent.checkForUpdates();
+    world.settle();
+    ASSERT_EQ(outcomes.size(), 2u);
+    EXPECT_EQ(outcomes[0].kind, Kind::Skipped);
+    EXPECT_EQ(outcomes[1].kind, Kind::UpdateAvailable);
+    EXPECT_TRUE(outcomes[1].userInitiated);
+    EXPECT_EQ(outcomes[1].version, "2.0");
+    EXPECT_EQ(world.window.shown().size(), 1u);
+    EXPECT_TRUE(world.lastCheckIsNow());
+    EXPECT_EQ(world.server.requests().size(), 2u);
+
+    PlistDictionary info = AgentWorld::host();
+    info.erase(std::string(kBrenvoAppId));
+    AgentWorld inert(AgentSetup{.info = info});
+    Brenvo unconfigured(*inert.services);
+    std::vector<CheckOutcome> heard;
+    unconfigured.setOutcomeObserver([&](const CheckOutcome& outcome) { heard.push_back(outcome); });
+    unconfigured.checkForUpdates();
+    ASSERT_EQ(heard.size(), 1u);
+    EXPECT_EQ(heard[0].kind, Kind::NotConfigured);
+    EXPECT_EQ(inert.loop.pendingTimers(), 0u);
+    EXPECT_FALSE(inert.storedDefault(kBrenvoLastCheck));
+}
+
+// A release younger than "BrenvoMinimumReleaseAge" is held back, and announced once old enough.
+TEST(AgentCheck, AReleaseIsAnnouncedOnceOldEnough) {
+    AgentWorld world(AgentSetup{.info = AgentWorld::host({{"BrenvoMinimumReleaseAge", 86400}}),
+                                .now = 1'800'000'000.0});
+    world.server.reply(
+        "/lookup", 200,
+        R"({"results":[{"version":"2.0","currentVersionReleaseDate":"2027-01-15T07:00:00Z"}]})");
+    Brenvo agent(*world.services);
+    std::vector<CheckOutcome> outcomes;
+    agent.setOutcomeObserver([&](const CheckOutcome& outcome) { outcomes.push_back(outcome); });
+    world.advanceAndDispatch(0);
+    world.advanceAndDispatch(86400);
+    ASSERT_EQ(outcomes.size(), 2u);
+    EXPECT_EQ(outcomes[0].kind, Kind::HeldBack);
+    EXPECT_EQ(outcomes[0].gate, CheckOutcome::Gate::MinimumReleaseAge);
+    EXPECT_EQ(outcomes[1].kind, Kind::UpdateAvailable);
+    EXPECT_EQ(world.window.shown().size(), 1u);
 }
 
 } // namespace

@@ -33,11 +33,13 @@ namespace brenvo::test {
 class RecordingHttp final : public platform::HttpClient {
 public:
     explicit RecordingHttp(platform::HttpClient& inner) : inner_(inner) {}
-    platform::URLResponse sendSynchronousRequest(const platform::URLRequest& request) override {
+    std::unique_ptr<platform::HttpRequest> startRequest(const platform::URLRequest& request,
+                                                        platform::RunLoop& loop,
+                                                        Completion completion) override {
         requests.push_back(request);
-        if (!forward)
-            return {};
-        return inner_.sendSynchronousRequest(request);
+        if (!forward) // nothing arrives: an empty URL fails on the loop's next pass
+            return inner_.startRequest(platform::URLRequest{}, loop, std::move(completion));
+        return inner_.startRequest(request, loop, std::move(completion));
     }
     std::vector<platform::URLRequest> requests;
     // False keeps requests off the network: nothing arrives.
@@ -138,11 +140,16 @@ struct AgentWorld {
         return std::chrono::duration<double>(*timeout).count();
     }
 
-    // Moves both clocks by `seconds` and runs one pass of the loop.
+    // Moves both clocks by `seconds`, runs one pass of the loop, and waits (in real time) for
+    // the replies of the requests that pass started.
     void advanceAndDispatch(double seconds) {
         clock.advance(seconds);
         loop.dispatch();
+        settle();
     }
+
+    // Serves the loop until no request is in flight.
+    void settle() { EXPECT_TRUE(loop.finishPendingIO(std::chrono::seconds(30))); }
 
     size_t countLines(std::string_view prefix) const {
         size_t n = 0;

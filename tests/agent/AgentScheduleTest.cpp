@@ -259,7 +259,7 @@ TEST(AgentStartUp, TakesAnyIdentifierValueAsPresent) {
         world.server.reply("/lookup", 200, "");
         Brenvo agent(*world.services);
         EXPECT_EQ(world.lastLine(), scheduleLine(0, 86400));
-        world.loop.dispatch();
+        world.advanceAndDispatch(0);
         EXPECT_TRUE(world.log.contains("Brenvo: Starting HTTP Request for MAS App ID " + text +
                                        " using Request URL '" + world.castUrl() + text + "'"));
     }
@@ -339,7 +339,7 @@ TEST(AgentLifecycle, DestroyingOneAgentKeepsAnothersTimer) {
     Brenvo first(*world.services);
     { Brenvo second(*world.services); }
     EXPECT_EQ(world.loop.pendingTimers(), 1u);
-    world.loop.dispatch();
+    world.advanceAndDispatch(0);
     EXPECT_EQ(world.countLines(kStartingPrefix), 1u);
 }
 
@@ -355,7 +355,7 @@ TEST(AgentStartUp, StartsOverAnUnusablePreferencesFile) {
             std::filesystem::relative(world.defaultsPath(), world.dir.path()).string(), bytes);
         Brenvo agent(*world.services);
         EXPECT_EQ(world.lastLine(), scheduleLine(0, 86400));
-        world.loop.dispatch();
+        world.advanceAndDispatch(0);
         EXPECT_TRUE(world.lastCheckIsNow());
         if (bytes.empty())
             continue;

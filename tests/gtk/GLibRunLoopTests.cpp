@@ -1,6 +1,8 @@
 // The GLib adapter: Brenvo's timers fire from a GLib main context, and GIO opens URLs.
 #include "brenvo/platform/glib/GLibRunLoop.h"
+#include "brenvo/platform/system/CurlHttpClient.h"
 #include "support/CapturingLog.h"
+#include "support/LoopbackServer.h"
 
 #include <glib.h>
 #include <gtest/gtest.h>
@@ -90,6 +92,46 @@ TEST(GioWorkspace, ReportsAUrlWithoutHandler) {
     ASSERT_EQ(log.lines().size(), 1u);
     EXPECT_EQ(log.lines()[0].rfind("Brenvo: Cannot open brenvo-no-such-scheme://nowhere: ", 0), 0u)
         << log.lines()[0];
+}
+
+} // namespace
+
+namespace {
+
+// The store lookup runs on descriptor watches, readable and writable, so a host whose main loop
+// is GLib's gets its reply from there, with nothing but GLib's loop running.
+TEST(GLibRunLoopSource, CarriesAnHttpRequestToItsEnd) {
+    brenvo::test::LoopbackServer server;
+    server.reply("/lookup", 200, R"({"results":[]})");
+    platform::SystemClock clock;
+    platform::RunLoop loop(clock);
+    platform::CurlHttpClient client(platform::CurlHttpClient::Options{.maxTimeout = 5.0});
+    GMainContext* context = g_main_context_new();
+    GMainLoop* main = g_main_loop_new(context, FALSE);
+    std::string body;
+    {
+        platform::GLibRunLoopSource source(loop, context);
+        auto request = client.startRequest(
+            {server.url("/lookup?id=1")}, loop, [&](platform::URLResponse response) {
+                body.assign(response.body.begin(), response.body.end());
+                g_main_loop_quit(main);
+            });
+        GSource* limit = g_timeout_source_new_seconds(10);
+        g_source_set_callback(
+            limit,
+            [](gpointer data) -> gboolean {
+                g_main_loop_quit(static_cast<GMainLoop*>(data));
+                return G_SOURCE_REMOVE;
+            },
+            main, nullptr);
+        g_source_attach(limit, context);
+        g_main_loop_run(main);
+        g_source_destroy(limit);
+        g_source_unref(limit);
+    }
+    EXPECT_EQ(body, R"({"results":[]})");
+    g_main_loop_unref(main);
+    g_main_context_unref(context);
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 // The libcurl client against a real server on the loopback interface.
 #include "brenvo/platform/system/CurlHttpClient.h"
+#include "brenvo/platform/RunLoop.h"
 #include "support/LoopbackServer.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -232,6 +234,47 @@ TEST(CurlHttpClient, TimeOutFollowsTheRequestWithinTheCeiling) {
         URLRequest request{"http://127.0.0.1/", 0, row.requested};
         EXPECT_EQ(client.effectiveTimeoutMs(request), row.expectedMs) << row.requested;
     }
+}
+
+} // namespace
+
+namespace {
+
+using brenvo::platform::ManualClock;
+using brenvo::platform::RunLoop;
+
+// A request runs on the loop it was started on: its completion comes from the loop, never from
+// startRequest itself, even for a request that cannot start; a request dropped while in flight
+// never completes and leaves nothing on the loop.
+TEST(CurlHttpClient, RequestsRunOnTheLoopAndDropCleanly) {
+    LoopbackServer server;
+    server.reply("/ok", 200, "fine");
+    server.neverAnswer("/silent");
+    CurlHttpClient client(CurlHttpClient::Options{.maxTimeout = 5.0});
+    ManualClock clock;
+    RunLoop loop(clock);
+
+    std::vector<std::string> completed;
+    auto record = [&completed](URLResponse response) {
+        completed.push_back(response.body.empty() ? "error: " + response.error : text(response));
+    };
+    auto ok = client.startRequest({server.url("/ok")}, loop, record);
+    auto bad = client.startRequest({""}, loop, record);
+    EXPECT_TRUE(completed.empty());
+    EXPECT_EQ(loop.pendingIO(), 2u);
+    EXPECT_TRUE(loop.finishPendingIO(5s));
+    std::sort(completed.begin(), completed.end());
+    EXPECT_EQ(completed, (std::vector<std::string>{"error: no URL", "fine"}));
+
+    auto silent = client.startRequest({server.url("/silent")}, loop, record);
+    EXPECT_FALSE(loop.finishPendingIO(300ms));
+    EXPECT_EQ(server.requests().back(), "/silent");
+    silent.reset();
+    EXPECT_EQ(loop.pendingIO(), 0u);
+    EXPECT_TRUE(loop.watches().empty());
+    loop.runMode(brenvo::platform::kDefaultRunLoopMode, 10s);
+    EXPECT_EQ(completed.size(), 2u);
+    server.stop();
 }
 
 } // namespace

@@ -208,7 +208,16 @@ TEST_F(ToolTest, SkipIsRememberedByTheNextCheck) {
         contains(second.err, "Brenvo: Version 2.0 already skipped by user. No notification.\n"))
         << second.err;
     EXPECT_FALSE(contains(second.out, "Skip This Version")) << second.out;
+    EXPECT_TRUE(second.out.ends_with("outcome: skipped 2.0\n")) << second.out;
     EXPECT_EQ(readDefaults()["BrenvoSkipVersion"], PlistValue("2.0"));
+
+    // A user who asks sees the skipped version again.
+    std::vector<std::string> asked = check;
+    asked.push_back("--user");
+    Result third = runTool(asked);
+    ASSERT_EQ(third.status, 0) << third.err;
+    EXPECT_TRUE(contains(third.out, "Skip This Version")) << third.out;
+    EXPECT_TRUE(third.out.ends_with("outcome: update-available 2.0\n")) << third.out;
 
     EXPECT_EQ(store.stop(), 0);
     const std::string requests = store.requests();
@@ -216,7 +225,10 @@ TEST_F(ToolTest, SkipIsRememberedByTheNextCheck) {
     EXPECT_NE(requests.find(line), requests.rfind(line)) << requests;
 }
 
-TEST_F(ToolTest, AnswersOpenAndClose) {
+// The answers reach the system; the record's minimumOsVersion (10.13) holds the version back on
+// an older system; where the system cannot be read the application's own page opens. The last
+// line names the outcome.
+TEST_F(ToolTest, AnswersOpenAndCloseAndNamesTheOutcome) {
     Store store({"--version", "5.1"});
     std::string plist = writeInfoPlist({{"CFBundleShortVersionString", PlistValue("5.0")},
                                         {"BrenvoAppId", PlistValue("id9")},
@@ -225,9 +237,13 @@ TEST_F(ToolTest, AnswersOpenAndClose) {
         const char* answer;
         const char* osVersion; // empty: not given
         const char* opened;    // the start of the printed URL; empty: nothing opened
+        const char* outcome;
     };
-    for (Row row : {Row{"open", "10.15.7", "macappstore://"}, Row{"open", "10.5.8", "http"},
-                    Row{"open", "", "http"}, Row{"close", "10.15.7", ""}}) {
+    for (Row row :
+         {Row{"open", "10.15.7", "macappstore://", "update-available 5.1"},
+          Row{"open", "10.5.8", "", "held-back minimum-os-version 5.1"},
+          Row{"open", "", "https://apps.example.org/app/idid9?mt=12", "update-available 5.1"},
+          Row{"close", "10.15.7", "", "update-available 5.1"}}) {
         std::vector<std::string> args = {"check",    "--info-plist", plist,     "--answer",
                                          row.answer, "--window",     "terminal"};
         if (*row.osVersion) {
@@ -239,6 +255,8 @@ TEST_F(ToolTest, AnswersOpenAndClose) {
         EXPECT_EQ(contains(result.out, "\nopen: " + std::string(row.opened)), *row.opened != 0)
             << result.out;
         EXPECT_EQ(contains(result.out, "\nopen: "), *row.opened != 0) << result.out;
+        EXPECT_TRUE(("\n" + result.out).ends_with("\noutcome: " + std::string(row.outcome) + "\n"))
+            << result.out;
         EXPECT_TRUE(contains(result.err, "Brenvo: Class dealloced.")) << result.err;
     }
     EXPECT_EQ(store.stop(), 0);
@@ -249,6 +267,7 @@ TEST_F(ToolTest, CheckWithoutAppIdStopsAfterTheMessage) {
                                         {"BrenvoDebugMessages", PlistValue(false)}});
     Result result = runTool({"check", "--info-plist", plist, "--defaults", defaults()});
     EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "outcome: not-configured\n");
     EXPECT_TRUE(contains(result.err,
                          "Brenvo: No update check possible. Please set BrenvoAppId in Main Bundle "
                          "Info.plist.\n"))

@@ -39,7 +39,7 @@ The demo ends when the window has closed and prints where the preferences were w
 )";
 
 const char* const kCheckHelp =
-    R"(usage: brenvo check --info-plist FILE [--defaults FILE] [--os-version X.Y.Z]
+    R"(usage: brenvo check --info-plist FILE [--defaults FILE] [--os-version X.Y.Z] [--user]
                     [--answer open|skip|close] [--window terminal|gtk]
 
 Runs one update check for the application whose Info.plist is FILE, as the application would:
@@ -52,11 +52,21 @@ standard error.
   --defaults FILE     the preferences file to read and update (default: a fresh temporary
                       file, removed afterwards, so your own preferences stay untouched)
   --os-version X.Y.Z  the system version the window sees (default: unknown, as on Linux)
+  --user              check as "Check for Updates..." does: a version skipped earlier is shown
   --answer ANSWER     answer the window by itself: open, skip or close; the window's texts are
                       printed on standard output and no URL is launched
   --window KIND       terminal or gtk (default: gtk when a display is available)
 
-Every URL handed to the system is printed on standard output as "open: <url>".
+Every URL handed to the system is printed on standard output as "open: <url>". The last line
+on standard output names how the check ended:
+  outcome: update-available VERSION
+  outcome: up-to-date VERSION
+  outcome: skipped VERSION
+  outcome: held-back minimum-release-age VERSION
+  outcome: held-back minimum-os-version VERSION
+  outcome: no-reply REASON
+  outcome: unusable-reply REASON
+  outcome: not-configured
 Exit status: 0 when the check ran, 1 when it could not run (no "BrenvoAppId", an unreadable
 Info.plist), 2 for a usage error.
 )";
@@ -230,7 +240,7 @@ int runCheck(const Arguments& arguments) {
     }
 
     bool signalled = false;
-    bool inert = false;
+    std::optional<CheckOutcome> outcome;
     {
         HostOptions options;
         options.infoPlist = absolutePath(infoPlist);
@@ -242,10 +252,11 @@ int runCheck(const Arguments& arguments) {
         Host host(std::move(options));
         Brenvo agent(host.services());
         if (!host.services().mainBundle.objectForInfoDictionaryKey(kBrenvoAppId)) {
-            inert = true;
+            outcome = CheckOutcome{};
         } else {
             // The check runs now, in place of the one the agent armed (which may be due only
-            // later); it is the agent's own check, and it has ended when the call returns.
+            // later); it is the agent's own check. Once it has decided, the tool waits for the
+            // window it shows, if any.
             auto first = bvMasCheckMasUpdateTimer;
             if (first && first->isValid()) {
                 if (first->timeInterval() > 0)
@@ -253,9 +264,19 @@ int runCheck(const Arguments& arguments) {
                                  first->timeInterval());
                 first->invalidate();
             }
-            auto checkNow = [&] {
-                agent.bvMasCheckMasUpdates();
-                host.quitWhenWindowsAreGone();
+            agent.setOutcomeObserver([&](const CheckOutcome& ended) {
+                outcome = ended;
+                // The window, if any, is created right after this: look once it is there.
+                host.services().runLoop.addTimer(platform::Timer::timerWithTimeInterval(
+                                                     0, [&host] { host.quitWhenWindowsAreGone(); }),
+                                                 platform::kDefaultRunLoopMode);
+            });
+            const bool user = arguments.flags.count("user") > 0;
+            auto checkNow = [&agent, user] {
+                if (user)
+                    agent.checkForUpdates();
+                else
+                    agent.bvMasCheckMasUpdates();
             };
             host.services().runLoop.addTimer(platform::Timer::timerWithTimeInterval(0, checkNow),
                                              platform::kDefaultRunLoopMode);
@@ -266,7 +287,9 @@ int runCheck(const Arguments& arguments) {
         std::error_code ignored;
         fs::remove_all(temporary, ignored);
     }
-    if (inert)
+    if (outcome)
+        say("outcome: " + describeOutcome(*outcome) + "\n");
+    if (outcome && outcome->kind == CheckOutcome::Kind::NotConfigured)
         return 1;
     return signalled ? 130 : 0;
 }
@@ -363,11 +386,14 @@ int runDemo(const Arguments& arguments) {
         options.window = agentOptions.window;
         options.answerDelay = 2.0;
         Host host(std::move(options));
-        host.onCheckEnded([&host, &shown] {
-            shown = BrenvoReleaseInfo::liveControllers() > 0;
-            host.quitWhenWindowsAreGone();
-        });
         Brenvo agent(host.services());
+        agent.setOutcomeObserver([&host, &shown](const CheckOutcome& outcome) {
+            shown = outcome.kind == CheckOutcome::Kind::UpdateAvailable;
+            // The window is created right after this: wait for it once it is there.
+            host.services().runLoop.addTimer(platform::Timer::timerWithTimeInterval(
+                                                 0, [&host] { host.quitWhenWindowsAreGone(); }),
+                                             platform::kDefaultRunLoopMode);
+        });
         signalled = host.run();
     }
     store.stop();

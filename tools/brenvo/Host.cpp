@@ -74,23 +74,6 @@ private:
     bool print_;
 };
 
-// Tells the tool when a store request has been answered.
-class ObservedHttpClient final : public HttpClient {
-public:
-    explicit ObservedHttpClient(HttpClient& inner) : inner_(inner) {}
-    URLResponse sendSynchronousRequest(const URLRequest& request) override {
-        URLResponse response = inner_.sendSynchronousRequest(request);
-        if (answered_)
-            answered_();
-        return response;
-    }
-    void setAnswered(std::function<void()> answered) { answered_ = std::move(answered); }
-
-private:
-    HttpClient& inner_;
-    std::function<void()> answered_;
-};
-
 #ifdef BRENVO_TOOL_WITH_GTK
 // The GTK window, answering by itself after a short while. It stands between the window and its
 // owner, so it knows when the window has closed by other means and then gives no answer.
@@ -178,7 +161,7 @@ bool gtkCanStart() {
 struct Host::Impl {
     explicit Impl(HostOptions hostOptions)
         : options(std::move(hostOptions)), loop(clock), infoBundle(options.infoPlist, log),
-          mainBundle(infoBundle), defaults(options.defaults, log), observedHttp(http),
+          mainBundle(infoBundle), defaults(options.defaults, log),
           systemVersion(options.systemVersion),
           workspace(options.answer ? nullptr : &launcher, options.printOpenedUrls),
           services{options.forceDebugMessages ? static_cast<Bundle&>(mainBundle) : infoBundle,
@@ -188,7 +171,7 @@ struct Host::Impl {
                    loop,
                    NotificationCenter::defaultCenter(),
                    log,
-                   observedHttp,
+                   http,
                    systemVersion,
                    workspace,
                    windows} {}
@@ -202,7 +185,6 @@ struct Host::Impl {
     FrameworkBundle frameworkBundle;
     PlistUserDefaults defaults;
     CurlHttpClient http;
-    ObservedHttpClient observedHttp;
     FixedSystemVersion systemVersion;
     XdgOpenWorkspace launcher;
     ToolWorkspace workspace;
@@ -318,14 +300,6 @@ Services& Host::services() {
 
 bool Host::usesGtk() const {
     return impl_->gtk;
-}
-
-void Host::onCheckEnded(std::function<void()> ended) {
-    Impl& impl = *impl_;
-    impl.observedHttp.setAnswered([&impl, ended = std::move(ended)] {
-        // The check is still running; this timer fires only after it has returned.
-        impl.loop.addTimer(Timer::timerWithTimeInterval(0, ended), kDefaultRunLoopMode);
-    });
 }
 
 bool Host::run() {

@@ -43,10 +43,6 @@ public:
     platform::Services& services();
     bool usesGtk() const;
 
-    // Calls `ended` on a later pass of the loop after each store request has been answered,
-    // once the check that sent it has returned.
-    void onCheckEnded(std::function<void()> ended);
-
     // Runs the main loop until quit(), SIGINT or SIGTERM. True when a signal ended it.
     bool run();
     void quit();

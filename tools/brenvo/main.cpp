@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
         {"demo", {"answer", "window"}, {}, kDemoHelp, runDemo},
         {"check",
          {"info-plist", "defaults", "os-version", "answer", "window"},
-         {},
+         {"user"},
          kCheckHelp,
          runCheck},
         {"run", {"info-plist", "defaults", "window"}, {"debug"}, kRunHelp, runRun},

@@ -12,10 +12,15 @@
 namespace brenvo::platform {
 namespace {
 
+struct Polled {
+    gpointer tag;        // GLib's tag for the descriptor
+    GIOCondition events; // what it is polled for
+};
+
 struct LoopSource {
     GSource base;
     RunLoop* loop;
-    std::map<int, gpointer>* polled; // descriptor -> GLib's tag for it
+    std::map<int, Polled>* polled;
 };
 
 LoopSource& stateOf(GSource* source) {
@@ -26,30 +31,45 @@ RunLoop& loopOf(GSource* source) {
     return *stateOf(source).loop;
 }
 
-// Makes GLib poll exactly the descriptors the loop watches, so a readable one wakes the context.
+// Makes GLib poll exactly the descriptors the loop watches, for what they wait for (readable,
+// writable), so a ready one wakes the context.
 void pollWatchedDescriptors(GSource* source) {
-    std::map<int, gpointer>& polled = *stateOf(source).polled;
-    std::vector<int> wanted = loopOf(source).watchedDescriptors();
-    std::sort(wanted.begin(), wanted.end());
-    for (auto it = polled.begin(); it != polled.end();) {
-        if (std::binary_search(wanted.begin(), wanted.end(), it->first)) {
-            ++it;
-        } else {
-            g_source_remove_unix_fd(source, it->second);
-            it = polled.erase(it);
-        }
+    std::map<int, Polled>& polled = *stateOf(source).polled;
+    std::map<int, GIOCondition> wanted;
+    for (const RunLoop::Watched& watch : loopOf(source).watches()) {
+        if (watch.events == 0)
+            continue;
+        auto events = static_cast<GIOCondition>(G_IO_HUP | G_IO_ERR);
+        if ((watch.events & RunLoop::kReadable) != 0)
+            events = static_cast<GIOCondition>(events | G_IO_IN);
+        if ((watch.events & RunLoop::kWritable) != 0)
+            events = static_cast<GIOCondition>(events | G_IO_OUT);
+        auto [entry, added] = wanted.emplace(watch.fd, events);
+        if (!added)
+            entry->second = static_cast<GIOCondition>(entry->second | events);
     }
-    for (int fd : wanted) {
+    for (auto it = polled.begin(); it != polled.end();) {
+        const auto want = wanted.find(it->first);
+        if (want == wanted.end()) {
+            g_source_remove_unix_fd(source, it->second.tag);
+            it = polled.erase(it);
+            continue;
+        }
+        if (want->second != it->second.events) {
+            g_source_modify_unix_fd(source, it->second.tag, want->second);
+            it->second.events = want->second;
+        }
+        ++it;
+    }
+    for (const auto& [fd, events] : wanted) {
         if (polled.find(fd) == polled.end())
-            polled.emplace(
-                fd, g_source_add_unix_fd(source, fd,
-                                         static_cast<GIOCondition>(G_IO_IN | G_IO_HUP | G_IO_ERR)));
+            polled.emplace(fd, Polled{g_source_add_unix_fd(source, fd, events), events});
     }
 }
 
 bool anyDescriptorReady(GSource* source) {
-    for (const auto& [fd, tag] : *stateOf(source).polled) {
-        if (g_source_query_unix_fd(source, tag) != 0)
+    for (const auto& [fd, polled] : *stateOf(source).polled) {
+        if (g_source_query_unix_fd(source, polled.tag) != 0)
             return true;
     }
     return false;
@@ -96,7 +116,7 @@ GLibRunLoopSource::GLibRunLoopSource(RunLoop& loop)
 GLibRunLoopSource::GLibRunLoopSource(RunLoop& loop, GMainContext* context) : loop_(loop) {
     source_ = g_source_new(&loopSourceFuncs, sizeof(LoopSource));
     stateOf(source_).loop = &loop_;
-    stateOf(source_).polled = new std::map<int, gpointer>();
+    stateOf(source_).polled = new std::map<int, Polled>();
     g_source_set_name(source_, "Brenvo run loop");
     g_source_attach(source_, context);
 }

@@ -1,16 +1,19 @@
-// The HTTP client of the default services, on libcurl.
+// The HTTP client of the default services, on libcurl's multi interface.
 //
 //   brenvo::platform::CurlHttpClient http;
-//   auto response = http.sendSynchronousRequest({"https://example.org/lookup?id=1"});
-//   if (!response.body.empty()) ...
+//   auto request = http.startRequest({"https://example.org/lookup?id=1"}, loop,
+//                                    [](brenvo::platform::URLResponse response) { ... });
 //
-// One GET per call, blocking the caller. The request's time-out covers the whole transfer
-// (name lookup, connection, TLS, redirects and body). Redirects are followed, at most five, and
-// only to http and https. Server certificates are checked against the system's CA store; the
-// usual proxy variables (http_proxy, https_proxy, no_proxy...) apply. A body larger than the
-// size cap is dropped as soon as it passes the cap, and the response says so (tooLarge). Any
-// failure, including a body cut short, gives no body and a diagnostic in `error`; the HTTP
-// status is not looked at, so an error page is returned like any other body.
+// A request runs on the run loop it is started on: its sockets and its timer are descriptor
+// watches of that loop, so the loop (and a GLib or Qt loop that drives it) never waits for the
+// network, and no other thread runs anything of the caller's. One GET per request. The request's
+// time-out covers the whole transfer (name lookup, connection, TLS, redirects and body).
+// Redirects are followed, at most five: from http to http or https, from https to https only.
+// Server certificates are checked against the system's CA store, or the bundle the options
+// name; the usual proxy variables (http_proxy, https_proxy, no_proxy...) apply. A body larger
+// than the size cap is dropped as soon as it passes the cap, and the response says so
+// (tooLarge). Any failure, including a body cut short, gives no body and a diagnostic in
+// `error`; the HTTP status is not looked at, so an error page is returned like any other body.
 #pragma once
 
 #include "brenvo/Export.h"
@@ -18,6 +21,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <string>
 
 namespace brenvo::platform {
 
@@ -30,12 +34,15 @@ public:
         size_t maxResponseSize = kMaxResponseSize;
         // The most redirects followed for one request.
         long maxRedirects = 5;
+        // A file of PEM certificates trusted instead of the system's store (a test's own CA).
+        std::optional<std::string> caBundle = std::nullopt;
     };
 
     CurlHttpClient();
     explicit CurlHttpClient(Options options);
 
-    URLResponse sendSynchronousRequest(const URLRequest& request) override;
+    std::unique_ptr<HttpRequest> startRequest(const URLRequest& request, RunLoop& loop,
+                                              Completion completion) override;
 
     // The time-out applied to `request`, in milliseconds: its own, bounded by maxTimeout; a
     // time-out that is not a positive number stands for the default of 10 seconds.

@@ -63,69 +63,6 @@ const std::string& dateMarker() {
     return marker;
 }
 
-// Days from 1970-01-01 to the given civil date (proleptic Gregorian).
-int64_t daysFromCivil(int64_t year, unsigned month, unsigned day) {
-    year -= month <= 2 ? 1 : 0;
-    const int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const auto yearOfEra = static_cast<unsigned>(year - era * 400);
-    const unsigned dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-    const unsigned dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-    return era * 146097 + static_cast<int64_t>(dayOfEra) - 719468;
-}
-
-// Whole seconds since 1970 as "YYYY-MM-DDTHH:MM:SSZ", clamped to the years 1 to 9999 that the
-// form can hold.
-std::string isoDate(int64_t seconds) {
-    constexpr int64_t kFirst = -62135596800; // 0001-01-01T00:00:00Z
-    constexpr int64_t kLast = 253402300799;  // 9999-12-31T23:59:59Z
-    seconds = std::clamp(seconds, kFirst, kLast);
-    int64_t days = seconds / 86400;
-    int64_t rest = seconds % 86400;
-    if (rest < 0) {
-        rest += 86400;
-        days -= 1;
-    }
-    days += 719468;
-    const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-    const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
-    const unsigned yearOfEra =
-        (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const unsigned shiftedMonth = (5 * dayOfYear + 2) / 153;
-    const unsigned day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
-    const unsigned month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
-    const int64_t year = static_cast<int64_t>(yearOfEra) + era * 400 + (month <= 2 ? 1 : 0);
-    char text[96];
-    std::snprintf(text, sizeof text, "%04lld-%02u-%02uT%02lld:%02lld:%02lldZ",
-                  static_cast<long long>(year), month, day, static_cast<long long>(rest / 3600),
-                  static_cast<long long>(rest / 60 % 60), static_cast<long long>(rest % 60));
-    return text;
-}
-
-// "YYYY-MM-DDTHH:MM:SS" with an optional "Z" as whole seconds since 1970; nullopt otherwise.
-std::optional<int64_t> parseIsoDate(std::string_view text) {
-    if (!text.empty() && text.back() == 'Z')
-        text.remove_suffix(1);
-    if (text.size() != 19 || text[4] != '-' || text[7] != '-' || text[10] != 'T' ||
-        text[13] != ':' || text[16] != ':')
-        return std::nullopt;
-    auto number = [&](size_t at, size_t width) -> std::optional<unsigned> {
-        unsigned value = 0;
-        for (size_t i = at; i < at + width; ++i) {
-            if (text[i] < '0' || text[i] > '9')
-                return std::nullopt;
-            value = value * 10 + static_cast<unsigned>(text[i] - '0');
-        }
-        return value;
-    };
-    const auto year = number(0, 4), month = number(5, 2), day = number(8, 2);
-    const auto hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
-    if (!year || !month || !day || !hour || !minute || !second || *month < 1 || *month > 12 ||
-        *day < 1 || *day > 31 || *hour > 23 || *minute > 59 || *second > 60)
-        return std::nullopt;
-    return daysFromCivil(*year, *month, *day) * 86400 + *hour * 3600 + *minute * 60 + *second;
-}
-
 // The XML text with every readable <date> element turned into a marked string.
 std::string markDates(std::string_view xml) {
     static constexpr std::string_view kOpen = "<date>", kClose = "</date>";
@@ -138,8 +75,11 @@ std::string markDates(std::string_view xml) {
             open == std::string_view::npos ? open : xml.find(kClose, open + kOpen.size());
         if (close == std::string_view::npos)
             break;
-        const auto seconds =
-            parseIsoDate(xml.substr(open + kOpen.size(), close - open - kOpen.size()));
+        const auto date =
+            dateFromISO8601(xml.substr(open + kOpen.size(), close - open - kOpen.size()));
+        const std::optional<int64_t> seconds =
+            date ? std::optional<int64_t>(static_cast<int64_t>(std::floor(date->secondsSince1970)))
+                 : std::nullopt;
         out.append(xml.substr(at, (seconds ? open : close + kClose.size()) - at));
         if (seconds)
             out += "<string>" + dateMarker() + std::to_string(*seconds) + "</string>";
@@ -167,7 +107,7 @@ std::string unmarkDates(std::string_view xml) {
         int64_t seconds = 0;
         std::from_chars(digits.data(), digits.data() + digits.size(), seconds);
         out.append(xml.substr(at, start - at));
-        out += "<date>" + isoDate(seconds) + "</date>";
+        out += "<date>" + iso8601FromDate(Date{static_cast<double>(seconds)}) + "</date>";
         at = close + kClose.size();
     }
     out.append(xml.substr(at));

@@ -1,0 +1,212 @@
+// The check's steps after the request: the reply as a release record, and the decision.
+#include "brenvo/BrenvoCheck.h"
+
+#include "brenvo/BrenvoKeys.h"
+#include "brenvo/JSON/XKJSON.h"
+#include "brenvo/compareVersions.h"
+#include "brenvo/platform/Text.h"
+#include "brenvo/utf/Printable.h"
+
+#include <cmath>
+#include <limits>
+
+namespace brenvo {
+
+namespace {
+
+using Kind = CheckOutcome::Kind;
+
+// The log texts of the check, byte for byte.
+constexpr std::string_view kNoResponse = "No response for HTTP Request (Reponse Length is 0).";
+constexpr std::string_view kReplyTopLevelArray =
+    "Reply not usable: its top level is an array, not an object. No decision this time.";
+constexpr std::string_view kReplyResultsNotArray =
+    "Reply not usable: \"results\" is not an array. No decision this time.";
+constexpr std::string_view kReplyResultsEmpty =
+    "Reply holds no release record: \"results\" is empty. No decision this time.";
+constexpr std::string_view kReplyRecordNotObject =
+    "Reply not usable: \"results\"[0] is not an object. No decision this time.";
+constexpr std::string_view kReplyVersionNotText =
+    "Reply not usable: \"version\" of the release record is not a text. No decision this time.";
+constexpr std::string_view kReplyNotUtf8 = "Reply is not UTF-8 text.";
+constexpr std::string_view kReplyNotJson = "Reply is not a JSON object or array.";
+
+std::string orAbsent(const std::optional<std::string>& text) {
+    return text ? *text : std::string(kAbsentText);
+}
+
+check::ReleaseReading ending(Kind kind, std::string reason) {
+    check::ReleaseReading reading;
+    reading.ending = kind;
+    reading.reason = std::move(reason);
+    return reading;
+}
+
+// Whole seconds, truncated toward zero and clamped to the 64-bit range.
+int64_t wholeSeconds(double seconds) {
+    if (std::isnan(seconds))
+        return 0;
+    if (seconds >= 9223372036854775807.0)
+        return std::numeric_limits<int64_t>::max();
+    if (seconds <= -9223372036854775807.0)
+        return std::numeric_limits<int64_t>::min();
+    return static_cast<int64_t>(seconds);
+}
+
+} // namespace
+
+std::string describeOutcome(const CheckOutcome& outcome) {
+    const std::string version = utf::printable(orAbsent(outcome.version));
+    switch (outcome.kind) {
+    case Kind::UpdateAvailable:
+        return "update-available " + version;
+    case Kind::UpToDate:
+        return "up-to-date " + version;
+    case Kind::Skipped:
+        return "skipped " + version;
+    case Kind::HeldBack:
+        return std::string(outcome.gate == CheckOutcome::Gate::MinimumOsVersion
+                               ? "held-back minimum-os-version "
+                               : "held-back minimum-release-age ") +
+               version;
+    case Kind::NoReply:
+        return "no-reply " + utf::printable(outcome.reason);
+    case Kind::UnusableReply:
+        return "unusable-reply " + utf::printable(outcome.reason);
+    case Kind::NotConfigured:
+        break;
+    }
+    return "not-configured";
+}
+
+namespace check {
+
+ReleaseReading readReply(platform::URLResponse response, const Note& note) {
+    if (response.tooLarge) {
+        note("No response for HTTP Request (Response larger than " +
+             std::to_string(platform::HttpClient::kMaxResponseSize) + " bytes was dropped).");
+        return ending(Kind::NoReply, "the reply is larger than " +
+                                         std::to_string(platform::HttpClient::kMaxResponseSize) +
+                                         " bytes");
+    }
+    if (response.body.empty()) {
+        if (!response.error.empty())
+            note("HTTP Request failed: " + response.error);
+        note(kNoResponse);
+        return ending(Kind::NoReply, response.error.empty() ? "empty reply" : response.error);
+    }
+
+    ReleaseReading reading;
+    std::optional<JsonValue> reply;
+    {
+        const std::string_view bytes(reinterpret_cast<const char*>(response.body.data()),
+                                     response.body.size());
+        if (!platform::isValidUTF8(bytes)) {
+            note(kReplyNotUtf8);
+            reading.reason = "the reply is not UTF-8 text";
+            return reading;
+        }
+        XKJSON json;
+        reply = json.objectWithString(bytes, nullptr);
+        if (!reply) {
+            note(kReplyNotJson);
+            reading.reason = "the reply is not a JSON object or array";
+            return reading;
+        }
+    }
+    response.body = {};
+
+    // "results"[0] is the release record and its "version" the store version; a reply without
+    // them has no store version and ends in the not-newer line.
+    if (reply->isArray()) {
+        note(kReplyTopLevelArray);
+        return ending(Kind::UnusableReply, "its top level is an array, not an object");
+    }
+    JsonValue* results = reply->asObject()->find(u"results");
+    if (results == nullptr) {
+        reading.reason = "the reply has no \"results\"";
+        return reading;
+    }
+    JsonValue::Array* list = results->asArray();
+    if (list == nullptr) {
+        note(kReplyResultsNotArray);
+        return ending(Kind::UnusableReply, "\"results\" is not an array");
+    }
+    if (list->empty()) {
+        note(kReplyResultsEmpty);
+        return ending(Kind::UnusableReply, "\"results\" is empty");
+    }
+    if (!list->front().isObject()) {
+        note(kReplyRecordNotObject);
+        return ending(Kind::UnusableReply, "\"results\"[0] is not an object");
+    }
+    // The record is kept; the rest of the reply goes with it.
+    auto record = std::make_shared<const JsonValue>(std::move(list->front()));
+    reply.reset();
+    if (const JsonValue* version = record->asObject()->find(u"version")) {
+        const JsonString* text = version->asString();
+        if (text == nullptr) {
+            note(kReplyVersionNotText);
+            return ending(Kind::UnusableReply, "\"version\" is not a text");
+        }
+        reading.version = toUtf8(*text);
+    } else {
+        reading.reason = "the release record has no \"version\"";
+    }
+    reading.record = std::move(record);
+    return reading;
+}
+
+Decision decide(const DecisionInput& in, const Note& note) {
+    const int order = compareVersions(
+        in.storeVersion ? std::optional<std::string_view>(*in.storeVersion) : std::nullopt,
+        in.appVersion ? std::optional<std::string_view>(*in.appVersion) : std::nullopt);
+    // Without a store version there is nothing to announce, whatever the app version reads.
+    if (order != 1 || !in.storeVersion) {
+        note("No new Version available. App Version: " + orAbsent(in.appVersion) +
+             ", MAS Version: " + orAbsent(in.storeVersion));
+        return {Kind::UpToDate};
+    }
+    const std::string& version = *in.storeVersion;
+    note("New Version " + version + " found!");
+
+    // Compared in the form the defaults file holds, so that a version it cannot hold whole stays
+    // skipped once skipped.
+    if (in.skippedVersion && *in.skippedVersion == platform::storableText(version)) {
+        if (!in.userInitiated) {
+            note("Version " + version + " already skipped by user. No notification.");
+            return {Kind::Skipped};
+        }
+        note("Version " + version + " was skipped by the user, who now asked for updates.");
+    }
+
+    if (in.minimumReleaseAge && *in.minimumReleaseAge > 0) {
+        const auto released =
+            in.releaseDate ? platform::dateFromISO8601(*in.releaseDate) : std::nullopt;
+        if (!released) {
+            note("The release date of version " + version + " cannot be read. " +
+                 std::string(kBrenvoMinimumReleaseAge) + " does not hold it back.");
+        } else {
+            const int64_t age = wholeSeconds(in.now.timeIntervalSinceDate(*released));
+            if (age < *in.minimumReleaseAge) {
+                note("Version " + version + " held back by " +
+                     std::string(kBrenvoMinimumReleaseAge) + ": released " + std::to_string(age) +
+                     " seconds ago, " + std::to_string(*in.minimumReleaseAge) +
+                     " seconds required.");
+                return {Kind::HeldBack, CheckOutcome::Gate::MinimumReleaseAge};
+            }
+        }
+    }
+    if (in.minimumOsVersion && in.systemVersion &&
+        compareVersions(std::optional<std::string_view>(*in.systemVersion),
+                        std::optional<std::string_view>(*in.minimumOsVersion)) == -1) {
+        note("Version " + version + " held back by its " + std::string(kMinimumOsVersion) +
+             ": it needs system version " + *in.minimumOsVersion + ", this system has " +
+             *in.systemVersion + ".");
+        return {Kind::HeldBack, CheckOutcome::Gate::MinimumOsVersion};
+    }
+    return {Kind::UpdateAvailable};
+}
+
+} // namespace check
+} // namespace brenvo
