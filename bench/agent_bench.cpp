@@ -13,7 +13,8 @@
 //   Agent/Responsiveness/<loop>  a host that ticks every 100 ms on its main loop (Brenvo's run
 //                                loop, or GLib's with the agent's loop attached) while its agent
 //                                checks against a store that answers after 3 s: the time reported
-//                                is the longest gap between two ticks (counter "longest_gap_ms")
+//                                is how much later than 100 ms the latest tick came (counter
+//                                "longest_stall_ms", the worst of the iterations)
 #include "brenvo/Brenvo.h"
 #include "brenvo/BrenvoKeys.h"
 #include "brenvo/platform/Services.h"
@@ -254,7 +255,9 @@ void responsiveness(benchmark::State& state, bool glib) {
             gap = std::max(gap, std::chrono::duration<double>(now - last).count());
             last = now;
         };
+        // A check now, whatever an earlier iteration recorded.
         Brenvo agent(services);
+        agent.checkForUpdates();
         if (glib) {
 #ifdef BRENVO_BENCH_WITH_GLIB
             GMainContext* context = g_main_context_new();
@@ -313,10 +316,11 @@ void responsiveness(benchmark::State& state, bool glib) {
             return;
         }
         // The ticks themselves are 100 ms apart; what the host loses is the rest.
-        state.SetIterationTime(gap);
-        longest = std::max(longest, gap);
+        const double stall = std::max(0.0, gap - std::chrono::duration<double>(kTick).count());
+        state.SetIterationTime(stall);
+        longest = std::max(longest, stall);
     }
-    state.counters["longest_gap_ms"] = longest * 1e3;
+    state.counters["longest_stall_ms"] = longest * 1e3;
 }
 
 const bool registered = [] {

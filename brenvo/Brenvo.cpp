@@ -5,6 +5,7 @@
 #include "brenvo/BrenvoReleaseInfo.h"
 #include "brenvo/utf/Printable.h"
 
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -31,6 +32,12 @@ constexpr std::string_view kLastCheckNotDate =
     "BrenvoLastCheck does not hold a date. Treating it as never checked.";
 constexpr std::string_view kRequestRunning =
     "A store request is already running. No second one is sent.";
+constexpr std::string_view kLoopNotRun =
+    "Nothing has run the agent's run loop for a minute since its check was armed: no check can "
+    "happen until the host runs it (RunLoop::run(), or the loop hooked up to a GLib or Qt main "
+    "loop).";
+// How long an armed check waits for somebody to run its loop before that line is written.
+constexpr auto kIdleLoopGrace = std::chrono::minutes(1);
 constexpr std::string_view kWindowAlreadyOpen =
     "The release info window is already open. No second one is shown.";
 
@@ -84,6 +91,8 @@ Brenvo::~Brenvo() {
     // armed by another agent keeps that agent's schedule.
     if (timer_)
         timer_->invalidate();
+    if (idleReport_)
+        platform::RunLoop::cancelIdle(idleReport_);
     request_.reset();
     self_.reset();
 }
@@ -144,6 +153,17 @@ void Brenvo::setTimer() {
     });
     bvMasCheckMasUpdateTimer = timer_;
     services_.runLoop.addTimer(timer_, platform::kDefaultRunLoopMode);
+
+    // A host that forgot to run the loop (or to hook it up to its own) hears why nothing ever
+    // happens, from a watchdog thread that writes this one line and nothing else.
+    if (idleReport_)
+        platform::RunLoop::cancelIdle(std::exchange(idleReport_, 0));
+    if (debugMessagesOn()) {
+        platform::Log& log = services_.log;
+        idleReport_ = services_.runLoop.reportIfIdle(kIdleLoopGrace, [&log] {
+            log.write(std::string(kLogPrefix) + std::string(kLoopNotRun));
+        });
+    }
 }
 
 void Brenvo::setCurrentDateAsLastCheckDate() {
@@ -275,11 +295,13 @@ void Brenvo::logMessage(std::string_view text) {
     logMessage(text, false);
 }
 
+bool Brenvo::debugMessagesOn() {
+    const auto value = services_.mainBundle.objectForInfoDictionaryKey(kBrenvoDebugMessages);
+    return value && value->boolValue();
+}
+
 void Brenvo::logMessage(std::string_view text, bool Always) {
-    bool debug = false;
-    if (auto value = services_.mainBundle.objectForInfoDictionaryKey(kBrenvoDebugMessages))
-        debug = value->boolValue();
-    if (!debug && !Always)
+    if (!Always && !debugMessagesOn())
         return;
     // The text may carry the store's words: one printable line, whatever log receives it.
     std::string line(kLogPrefix);

@@ -136,6 +136,7 @@ private:
     platform::Services& services_;
     // Expires with the agent; timers that outlive it find it expired and do nothing.
     std::shared_ptr<Brenvo*> self_;
+    bool debugMessagesOn();
     void check(bool userInitiated);
     void replyArrived(platform::URLResponse response);
     // Hands `outcome` to the observer; false when the observer destroyed the agent.
@@ -143,6 +144,8 @@ private:
 
     // The agent's one pending check: arming again cancels it first.
     std::shared_ptr<platform::Timer> timer_;
+    // The debug line that says nobody runs the loop the pending check waits on.
+    uint64_t idleReport_ = 0;
     // The store request in flight, if any.
     std::unique_ptr<platform::HttpRequest> request_;
     bool userInitiated_ = false;

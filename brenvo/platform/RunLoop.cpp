@@ -5,10 +5,13 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <condition_variable>
 #include <map>
+#include <mutex>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/timerfd.h>
+#include <thread>
 #include <unistd.h>
 #include <unordered_map>
 #include <utility>
@@ -44,6 +47,9 @@ nanoseconds addSaturating(nanoseconds a, nanoseconds b) {
     }
     return a + b;
 }
+
+// Drops the idle reports of a loop that goes away (defined with the watchdog below).
+void forgetIdleReports(const std::atomic<uint64_t>* passes);
 
 // How long a loop waits for pending I/O before it looks at its timers again.
 constexpr nanoseconds kPendingIOStep = std::chrono::milliseconds(100);
@@ -105,6 +111,8 @@ struct RunLoop::Impl {
     int wakeFd = -1;
     std::atomic<bool> quitRequested{false};
     size_t pendingIO = 0;
+    // Passes made, for the idle watchdog on another thread.
+    std::atomic<uint64_t> passes{0};
 
     void removeTimer(uint64_t id) {
         const auto found = keyOfTimer.find(id);
@@ -261,6 +269,7 @@ RunLoop::~RunLoop() {
     if (tCurrentLoop == this) {
         tCurrentLoop = nullptr;
     }
+    forgetIdleReports(&impl_->passes);
     for (auto& [key, entry] : impl_->queue) {
         entry.timer->loop_ = nullptr;
         entry.timer->valid_ = false;
@@ -405,6 +414,7 @@ bool RunLoop::runMode(std::string_view mode, nanoseconds limit) {
     Impl& impl = *impl_;
     const nanoseconds end = addSaturating(clock_.uptime(), limit);
     while (true) {
+        impl.passes.fetch_add(1, std::memory_order_relaxed);
         if (impl.quitRequested.exchange(false)) {
             return true;
         }
@@ -436,6 +446,7 @@ void RunLoop::quit() {
 }
 
 std::optional<nanoseconds> RunLoop::nextTimeout() {
+    impl_->passes.fetch_add(1, std::memory_order_relaxed);
     const auto earliest = impl_->earliestIn(kDefaultRunLoopMode);
     if (!earliest) {
         return std::nullopt;
@@ -445,6 +456,7 @@ std::optional<nanoseconds> RunLoop::nextTimeout() {
 }
 
 void RunLoop::dispatch() {
+    impl_->passes.fetch_add(1, std::memory_order_relaxed);
     const uint64_t armedBefore = impl_->nextSequence;
     impl_->fireDue(kDefaultRunLoopMode, clock_.uptime(), armedBefore, false);
     if (!impl_->watches.empty()) {
@@ -472,6 +484,83 @@ std::vector<int> RunLoop::watchedDescriptors() const {
 
 size_t RunLoop::pendingTimers() const {
     return impl_->queue.size();
+}
+
+namespace {
+
+// One thread for every idle report of the process, started with the first and never stopped.
+// Reports run with the lock held, so cancelIdle() returning means none is running.
+struct IdleWatchdog {
+    struct Entry {
+        std::chrono::steady_clock::time_point due;
+        const std::atomic<uint64_t>* passes;
+        uint64_t passesThen;
+        std::function<void()> report;
+    };
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::map<uint64_t, Entry> entries;
+    uint64_t next = 1;
+    bool started = false;
+
+    static IdleWatchdog& instance() {
+        static auto* const watchdog = new IdleWatchdog();
+        return *watchdog;
+    }
+
+    void run() {
+        std::unique_lock<std::mutex> lock(mutex);
+        while (true) {
+            if (entries.empty()) {
+                changed.wait(lock);
+                continue;
+            }
+            auto soonest = entries.begin();
+            for (auto it = entries.begin(); it != entries.end(); ++it)
+                if (it->second.due < soonest->second.due)
+                    soonest = it;
+            if (std::chrono::steady_clock::now() < soonest->second.due) {
+                changed.wait_until(lock, soonest->second.due);
+                continue;
+            }
+            Entry entry = std::move(soonest->second);
+            entries.erase(soonest);
+            if (entry.passes->load(std::memory_order_relaxed) == entry.passesThen && entry.report)
+                entry.report();
+        }
+    }
+};
+
+void forgetIdleReports(const std::atomic<uint64_t>* passes) {
+    IdleWatchdog& watchdog = IdleWatchdog::instance();
+    std::lock_guard<std::mutex> lock(watchdog.mutex);
+    std::erase_if(watchdog.entries,
+                  [passes](const auto& entry) { return entry.second.passes == passes; });
+}
+
+} // namespace
+
+uint64_t RunLoop::reportIfIdle(nanoseconds grace, std::function<void()> report) {
+    IdleWatchdog& watchdog = IdleWatchdog::instance();
+    std::lock_guard<std::mutex> lock(watchdog.mutex);
+    if (!watchdog.started) {
+        watchdog.started = true;
+        std::thread([&watchdog] { watchdog.run(); }).detach();
+    }
+    const uint64_t handle = watchdog.next++;
+    watchdog.entries.emplace(
+        handle, IdleWatchdog::Entry{
+                    std::chrono::steady_clock::now() +
+                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(grace),
+                    &impl_->passes, impl_->passes.load(), std::move(report)});
+    watchdog.changed.notify_all();
+    return handle;
+}
+
+void RunLoop::cancelIdle(uint64_t handle) {
+    IdleWatchdog& watchdog = IdleWatchdog::instance();
+    std::lock_guard<std::mutex> lock(watchdog.mutex);
+    watchdog.entries.erase(handle);
 }
 
 } // namespace brenvo::platform

@@ -135,6 +135,15 @@ public:
     // Number of pending (valid, scheduled) timers.
     size_t pendingTimers() const;
 
+    // Calls `report` once, from a watchdog thread of its own, when the loop makes no pass at all
+    // (run, runMode, dispatch, nextTimeout) within `grace` from now: for a debug line that says
+    // why nothing happens when a host forgot to run the loop. Returns a handle for cancelIdle();
+    // cancel before the loop, or anything `report` touches, goes. `report` must be safe on
+    // another thread.
+    uint64_t reportIfIdle(std::chrono::nanoseconds grace, std::function<void()> report);
+    // Cancels a report; when it is running, waits for it to end. Safe from any thread.
+    static void cancelIdle(uint64_t handle);
+
 private:
     struct Impl;
     friend class Timer;

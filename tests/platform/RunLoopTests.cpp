@@ -6,7 +6,9 @@
 
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <limits>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -292,6 +294,32 @@ TEST(RunLoop, TimersOutliveTheirLoopSafely) {
     }
     EXPECT_FALSE(timer->isValid());
     timer->invalidate();
+}
+
+// A loop that nobody runs is reported once its grace has passed; a loop that made a pass, or a
+// cancelled report, never is. Reports come in the order of their deadlines, so the last one
+// arriving shows the earlier ones were decided.
+TEST(RunLoop, ReportsALoopNobodyRuns) {
+    ManualClock clock;
+    RunLoop run(clock), idle(clock), cancelled(clock);
+    std::mutex mutex;
+    std::condition_variable reported;
+    std::vector<std::string> reports;
+    auto note = [&](std::string what) {
+        return [&, what] {
+            std::lock_guard<std::mutex> lock(mutex);
+            reports.push_back(what);
+            reported.notify_all();
+        };
+    };
+    run.reportIfIdle(20ms, note("run"));
+    const uint64_t dropped = cancelled.reportIfIdle(25ms, note("cancelled"));
+    idle.reportIfIdle(30ms, note("idle"));
+    run.dispatch();
+    RunLoop::cancelIdle(dropped);
+    std::unique_lock<std::mutex> lock(mutex);
+    EXPECT_TRUE(reported.wait_for(lock, 10s, [&] { return !reports.empty(); }));
+    EXPECT_EQ(reports, std::vector<std::string>{"idle"});
 }
 
 } // namespace
