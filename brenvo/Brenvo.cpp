@@ -84,6 +84,10 @@ Brenvo::Brenvo(platform::Services& services)
 }
 
 Brenvo::~Brenvo() {
+    // Nothing of the agent writes after its last line: the idle report goes first (waiting for
+    // one in progress), the request after the line, without a word.
+    if (idleReport_)
+        platform::RunLoop::cancelIdle(idleReport_);
     logMessage(kDealloced);
     if (observing_)
         services_.defaultCenter.removeObserver(this);
@@ -91,8 +95,6 @@ Brenvo::~Brenvo() {
     // armed by another agent keeps that agent's schedule.
     if (timer_)
         timer_->invalidate();
-    if (idleReport_)
-        platform::RunLoop::cancelIdle(idleReport_);
     request_.reset();
     self_.reset();
 }

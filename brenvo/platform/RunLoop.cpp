@@ -519,8 +519,10 @@ struct IdleWatchdog {
             for (auto it = entries.begin(); it != entries.end(); ++it)
                 if (it->second.due < soonest->second.due)
                     soonest = it;
-            if (std::chrono::steady_clock::now() < soonest->second.due) {
-                changed.wait_until(lock, soonest->second.due);
+            // A copy: the entry may go while the thread waits.
+            const auto due = soonest->second.due;
+            if (std::chrono::steady_clock::now() < due) {
+                changed.wait_until(lock, due);
                 continue;
             }
             Entry entry = std::move(soonest->second);
