@@ -1,16 +1,19 @@
-# The two commands of the README: `make demo` runs the demo on its embedded store,
-# `make test` builds and runs every test in the dev and asan builds.
-.PHONY: demo test deps bench fuzz format clean
+# The README's commands: `make demo` runs the demo on its embedded store, `make test` builds and
+# runs every test in the dev and asan builds, `make package` makes the Debian package. Each
+# first installs the Debian packages it needs (scripts/install-deps.sh).
+.PHONY: demo test package bench fuzz format clean
 
 JOBS ?= $(shell nproc)
 ARGS ?=
 
-demo: deps
-	cmake --preset dev >/dev/null
-	cmake --build --preset dev --target brenvo -j $(JOBS)
-	./build/dev/bin/brenvo demo $(ARGS)
+demo:
+	@./scripts/install-deps.sh --demo
+	cmake --preset demo >/dev/null
+	cmake --build --preset demo --target brenvo -j $(JOBS)
+	./build/demo/bin/brenvo demo $(ARGS)
 
-test: deps
+test:
+	@./scripts/install-deps.sh --test
 	cmake --preset dev
 	cmake --build --preset dev -j $(JOBS)
 	ctest --preset dev
@@ -18,17 +21,22 @@ test: deps
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan
 
-deps:
-	@./scripts/install-deps.sh
+package:
+	@./scripts/install-deps.sh --package
+	cmake --preset package
+	cmake --build --preset package -j $(JOBS)
+	cd build/package && cpack
+	@ls build/package/*.deb
 
 bench:
 	@./scripts/install-deps.sh --bench
-	cmake --preset release
-	cmake --build --preset release -j $(JOBS)
-	./build/release/bin/json_bench $(ARGS)
-	./build/release/bin/agent_bench
+	cmake --preset bench
+	cmake --build --preset bench -j $(JOBS)
+	./build/bench/bin/json_bench $(ARGS)
+	./build/bench/bin/agent_bench
 
-fuzz: deps
+fuzz:
+	@./scripts/install-deps.sh --test
 	cmake --preset fuzz
 	cmake --build --preset fuzz -j $(JOBS)
 

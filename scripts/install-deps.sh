@@ -1,22 +1,56 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building and testing Brenvo need, skipping those already
-# present. Uses sudo when not run as root.
+# Installs the Debian packages that a task needs, skipping those already present. Uses sudo when
+# not run as root.
+#
+#   install-deps.sh [--demo] [--test] [--package] [--bench] [--lint] [--coverage]
+#
+#   --demo      build the library and the brenvo tool (make demo); with a display (DISPLAY or
+#               WAYLAND_DISPLAY set) also GTK 3, so that the demo shows its window
+#   --test      everything the tests use (make test); the default
+#   --package   build the Debian package (make package)
+#   --bench     the benchmarks and the peer JSON libraries they measure (make bench)
+#   --lint      clang-tidy, over the test build
+#   --coverage  lcov, over the test build
 set -euo pipefail
 
-packages=(
-    build-essential cmake ninja-build pkg-config git
-    libcurl4-openssl-dev ca-certificates libplist-dev libglib2.0-dev libgtk-3-dev
-    libgtest-dev libgmock-dev libcpp-httplib-dev
-    xvfb xauth xdotool
-    clang-14 libclang-rt-14-dev
-)
-if [[ "${1:-}" == "--bench" ]]; then
-    packages+=(libbenchmark-dev rapidjson-dev nlohmann-json3-dev libjsoncpp-dev
-               libboost-json1.81-dev libsimdjson-dev)
-fi
+demo=(build-essential cmake ninja-build pkg-config ca-certificates
+      libcurl4-openssl-dev libplist-dev libcpp-httplib-dev)
+toolkits=(libglib2.0-dev libgtk-3-dev)
+tests=(libgtest-dev libgmock-dev xvfb xauth xdotool clang-14 libclang-rt-14-dev
+       help2man dpkg-dev file lintian
+       # what pkg-config --static libcurl and gtk+-3.0 name, for the static host test
+       libnghttp2-dev librtmp-dev libssh2-1-dev libpsl-dev libkrb5-dev libldap2-dev
+       libsystemd-dev)
+package=(help2man dpkg-dev file)
+bench=(libgtest-dev libgmock-dev libbenchmark-dev rapidjson-dev nlohmann-json3-dev
+       libjsoncpp-dev libboost-json1.81-dev libsimdjson-dev)
+lint=(clang-tidy-14)
+coverage=(lcov)
+
+[[ $# -eq 0 ]] && set -- --test
+packages=()
+for profile in "$@"; do
+    case $profile in
+    --demo)
+        packages+=("${demo[@]}")
+        if [[ -n ${DISPLAY:-}${WAYLAND_DISPLAY:-} ]]; then
+            packages+=("${toolkits[@]}")
+        fi
+        ;;
+    --test) packages+=("${demo[@]}" "${toolkits[@]}" "${tests[@]}") ;;
+    --package) packages+=("${demo[@]}" "${toolkits[@]}" "${package[@]}") ;;
+    --bench) packages+=("${demo[@]}" "${bench[@]}") ;;
+    --lint) packages+=("${demo[@]}" "${toolkits[@]}" "${tests[@]}" "${lint[@]}") ;;
+    --coverage) packages+=("${demo[@]}" "${toolkits[@]}" "${tests[@]}" "${coverage[@]}") ;;
+    *)
+        echo "install-deps.sh: unknown profile $profile (see the top of $0)" >&2
+        exit 2
+        ;;
+    esac
+done
 
 missing=()
-for package in "${packages[@]}"; do
+for package in $(printf '%s\n' "${packages[@]}" | sort -u); do
     if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
         missing+=("$package")
     fi

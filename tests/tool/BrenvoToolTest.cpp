@@ -30,12 +30,13 @@ using brenvo::platform::PlistValue;
 using namespace std::chrono_literals;
 
 const std::string kTool = std::string(BRENVO_BIN_DIR) + "/brenvo";
+const std::string kXkjson = std::string(BRENVO_BIN_DIR) + "/xkjson";
 
 // A child process with its standard output and error captured. The tool's requests to the
 // loopback store must not go to a proxy named in the environment.
 class Process {
 public:
-    explicit Process(std::vector<std::string> args) {
+    explicit Process(std::vector<std::string> args, const std::string& program = kTool) {
         brenvo::test::bypassProxiesForLoopback();
         int outPipe[2], errPipe[2];
         if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0)
@@ -45,12 +46,12 @@ public:
         posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
         posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
         posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-        args.insert(args.begin(), kTool);
+        args.insert(args.begin(), program);
         std::vector<char*> argv;
         for (auto& arg : args)
             argv.push_back(arg.data());
         argv.push_back(nullptr);
-        if (posix_spawn(&pid_, kTool.c_str(), &actions, nullptr, argv.data(), environ) != 0)
+        if (posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ) != 0)
             pid_ = -1;
         posix_spawn_file_actions_destroy(&actions);
         ::close(outPipe[1]);
@@ -123,8 +124,8 @@ struct Result {
     std::string out, err;
 };
 
-Result runTool(std::vector<std::string> args) {
-    Process process(std::move(args));
+Result runTool(std::vector<std::string> args, const std::string& program = kTool) {
+    Process process(std::move(args), program);
     int status = process.finish();
     return {status, process.out, process.err};
 }
@@ -219,7 +220,7 @@ TEST_F(ToolTest, SkipIsRememberedByTheNextCheck) {
     EXPECT_TRUE(contains(third.out, "Skip This Version")) << third.out;
     EXPECT_TRUE(third.out.ends_with("outcome: update-available 2.0\n")) << third.out;
 
-    EXPECT_EQ(store.stop(), 0);
+    EXPECT_EQ(store.stop(), 128 + SIGTERM);
     const std::string requests = store.requests();
     const std::string line = "store: GET /lookup?id=777 -> 200\n";
     EXPECT_NE(requests.find(line), requests.rfind(line)) << requests;
@@ -259,7 +260,7 @@ TEST_F(ToolTest, AnswersOpenAndCloseAndNamesTheOutcome) {
             << result.out;
         EXPECT_TRUE(contains(result.err, "Brenvo: Class dealloced.")) << result.err;
     }
-    EXPECT_EQ(store.stop(), 0);
+    EXPECT_EQ(store.stop(), 128 + SIGTERM);
 }
 
 TEST_F(ToolTest, CheckWithoutAppIdStopsAfterTheMessage) {
@@ -277,22 +278,49 @@ TEST_F(ToolTest, CheckWithoutAppIdStopsAfterTheMessage) {
     EXPECT_TRUE(contains(result.err, "Debugging Messages are activated.")) << result.err;
 }
 
-TEST_F(ToolTest, RunEndsOnSigtermAfterItsCheck) {
+TEST_F(ToolTest, RunEndsOnSignalsAfterTheAgentHasShutDown) {
     Store store({"--version", "0.9"});
     std::string plist = writeInfoPlist({{"CFBundleShortVersionString", PlistValue("1.0")},
                                         {"BrenvoAppId", PlistValue("1")},
                                         {"BrenvoCastUrl", PlistValue(store.castUrl)}});
-    Process run({"run", "--info-plist", plist, "--defaults", defaults(), "--debug", "--window",
-                 "terminal"});
-    ASSERT_TRUE(run.readUntil([&] { return contains(run.err, "No new Version available"); }))
-        << run.err;
-    run.signal(SIGTERM);
-    EXPECT_EQ(run.finish(), 0) << run.err;
-    EXPECT_TRUE(contains(run.err, "Brenvo: No new Version available. App Version: 1.0, MAS "
-                                  "Version: 0.9\n"))
-        << run.err;
-    EXPECT_TRUE(contains(run.err, "Brenvo: Class dealloced.\n")) << run.err;
-    EXPECT_EQ(store.stop(), 0);
+    for (int signal : {SIGINT, SIGTERM}) {
+        // Fresh preferences, so that each run checks at once.
+        const std::string prefs = (dir_ / ("prefs-" + std::to_string(signal) + ".plist")).string();
+        Process run(
+            {"run", "--info-plist", plist, "--defaults", prefs, "--debug", "--window", "terminal"});
+        ASSERT_TRUE(run.readUntil([&] { return contains(run.err, "No new Version available"); }))
+            << run.err;
+        run.signal(signal);
+        // As a shell reports a process that the signal ended: 130 for SIGINT, 143 for SIGTERM.
+        EXPECT_EQ(run.finish(), 128 + signal) << run.err;
+        EXPECT_TRUE(contains(run.err, "Brenvo: No new Version available. App Version: 1.0, MAS "
+                                      "Version: 0.9\n"))
+            << run.err;
+        EXPECT_TRUE(contains(run.err, "Brenvo: Class dealloced.\n")) << run.err;
+    }
+    EXPECT_EQ(store.stop(), 128 + SIGTERM);
+}
+
+TEST(Tool, ServeStoreRefusesATakenPort) {
+    Store first({"--version", "1.0"});
+    const std::string prefix = "http://127.0.0.1:";
+    ASSERT_EQ(first.castUrl.rfind(prefix, 0), 0u) << first.castUrl;
+    const std::string port =
+        first.castUrl.substr(prefix.size(), first.castUrl.find('/', prefix.size()) - prefix.size());
+    Result second = runTool({"serve-store", "--version", "2.0", "--port", port});
+    EXPECT_EQ(second.status, 1) << second.out;
+    EXPECT_EQ(second.err, "brenvo serve-store: cannot listen on 127.0.0.1 port " + port +
+                              ": the port is already in use\n");
+    EXPECT_EQ(first.stop(), 128 + SIGTERM);
+}
+
+TEST(Tool, VersionOfBothTools) {
+    for (const std::string& tool : {kTool, kXkjson}) {
+        Result result = runTool({"--version"}, tool);
+        EXPECT_EQ(result.status, 0) << tool;
+        EXPECT_EQ(result.out,
+                  fs::path(tool).filename().string() + " " BRENVO_EXPECTED_VERSION "\n");
+    }
 }
 
 TEST_F(ToolTest, DemoFinishesByItself) {

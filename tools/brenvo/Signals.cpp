@@ -19,7 +19,7 @@ extern "C" void onSignal(int signal) {
         std::raise(signal);
         return;
     }
-    received = 1;
+    received = signal;
     const int saved = errno;
     const char byte = 1;
     [[maybe_unused]] ssize_t written = ::write(pipeFds[1], &byte, 1);
@@ -54,6 +54,10 @@ void SignalPipe::wait() const {
         if (::poll(&entry, 1, -1) < 0 && errno != EINTR)
             return;
     }
+}
+
+int receivedSignal() {
+    return received;
 }
 
 } // namespace brenvo::tool

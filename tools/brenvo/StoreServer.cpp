@@ -6,8 +6,14 @@
 
 #include <httplib.h>
 
+#include <arpa/inet.h>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 namespace brenvo::tool {
 
@@ -46,6 +52,29 @@ std::string lookupReply(const StoreRelease& release, const std::string& appId) {
     return writer.utf8StringWithObject(reply).value_or("{}") + "\n";
 }
 
+namespace {
+
+// Why 127.0.0.1:`port` cannot be bound, found by trying it as the server does.
+std::string bindFailure(int port) {
+    const int probe = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (probe < 0)
+        return std::strerror(errno);
+    const int yes = 1;
+    ::setsockopt(probe, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const bool bound = ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    const int error = errno;
+    ::close(probe);
+    if (bound)
+        return "it could not be bound";
+    return error == EADDRINUSE ? "the port is already in use" : std::strerror(error);
+}
+
+} // namespace
+
 struct StoreServer::Impl {
     StoreRelease release;
     std::optional<std::string> fixedReply;
@@ -80,6 +109,12 @@ bool StoreServer::start(int port, std::string& error) {
         std::fprintf(stderr, "store: GET %s -> %d\n", utf::printable(target).c_str(),
                      response.status);
     });
+    // SO_REUSEADDR alone: a port left in TIME_WAIT can be taken again at once, but one that
+    // another server listens on is refused (cpp-httplib's default SO_REUSEPORT would share it).
+    impl.server.set_socket_options([](int socket) {
+        const int yes = 1;
+        ::setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     if (port == 0) {
         port_ = impl.server.bind_to_any_port("127.0.0.1");
     } else if (impl.server.bind_to_port("127.0.0.1", port)) {
@@ -89,7 +124,8 @@ bool StoreServer::start(int port, std::string& error) {
     }
     if (port_ <= 0) {
         error = port == 0 ? "cannot listen on 127.0.0.1"
-                          : "cannot listen on 127.0.0.1 port " + std::to_string(port);
+                          : "cannot listen on 127.0.0.1 port " + std::to_string(port) + ": " +
+                                bindFailure(port);
         port_ = 0;
         return false;
     }

@@ -1,6 +1,7 @@
 // brenvo: see an application's update check at work, from the command line.
 #include "Arguments.h"
 #include "Commands.h"
+#include "Signals.h"
 
 #include "brenvo/compareVersions.h"
 
@@ -14,6 +15,10 @@ namespace {
 using brenvo::tool::Arguments;
 
 constexpr const char* kUsage = R"(usage: brenvo <command> [options]
+   or: brenvo --help | --version
+
+Shows an application's update check at work: runs Brenvo's update agent as the application
+would, serves a stand-in for the store on 127.0.0.1, and compares versions.
 
 Commands:
   demo          show the update window of a sample application, served by a local store
@@ -23,6 +28,9 @@ Commands:
   compare       compare two version strings
 
 Run "brenvo <command> --help" for the options of a command.
+
+Exit status: 0 done, 1 failed, 2 a usage error; a command ended by SIGINT or SIGTERM exits
+with 130 or 143 once the agent has shut down.
 )";
 
 constexpr const char* kCompareHelp = R"(usage: brenvo compare A B
@@ -77,6 +85,10 @@ int main(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return 0;
     }
+    if (name == "--version") {
+        std::printf("brenvo %s\n", BRENVO_TOOL_VERSION);
+        return 0;
+    }
     for (const Command& command : commands) {
         if (name != command.name)
             continue;
@@ -89,7 +101,11 @@ int main(int argc, char** argv) {
             std::fputs(command.help, stdout);
             return 0;
         }
-        return command.run(*arguments);
+        const int status = command.run(*arguments);
+        // Ended by a signal: the command has returned, so the agent has shut down in order.
+        if (const int signal = receivedSignal())
+            return 128 + signal;
+        return status;
     }
     std::fprintf(stderr, "brenvo: unknown command \"%s\"\n\n%s", name.c_str(), kUsage);
     return 2;

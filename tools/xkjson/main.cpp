@@ -33,6 +33,7 @@ constexpr const char* kHelp =
     "  --pretty        write the value back indented, one member per line\n"
     "  --sort-keys     write object members sorted by key\n"
     "  --help          show this text\n"
+    "  --version       show the version\n"
     "\n"
     "On success the value is written back to standard output and the exit status is 0.\n"
     "On failure the error trace goes to standard error, one record per line, oldest first,\n"
@@ -125,6 +126,10 @@ int main(int argc, char** argv) {
     bool haveFile = false;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
+        if (arg == "--version") {
+            std::printf("xkjson %s\n", BRENVO_TOOL_VERSION);
+            return 0;
+        }
         if (arg == "--help" || arg == "-h") {
             std::fputs(kUsage, stdout);
             std::fputs(kHelp, stdout);

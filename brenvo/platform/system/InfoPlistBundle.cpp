@@ -26,6 +26,20 @@ bool isFolder(const std::filesystem::path& path) {
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+// The running executable, from /proc/self/exe; empty when it cannot be read.
+std::filesystem::path executableFile() {
+    char target[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", target, sizeof target - 1);
+    if (length <= 0) {
+        return {};
+    }
+    return std::filesystem::path(std::string(target, static_cast<size_t>(length)));
+}
+
+std::filesystem::path executableName() {
+    return executableFile().filename();
+}
+
 } // namespace
 
 InfoPlistBundle::InfoPlistBundle(Log& log) : searchNextToExecutable_(true), log_(log) {}
@@ -41,12 +55,7 @@ InfoPlistBundle::InfoPlistBundle(PlistDictionary info, std::filesystem::path res
     : explicitResources_(std::move(resources)), fixedInfo_(std::move(info)), log_(log) {}
 
 std::filesystem::path InfoPlistBundle::executableDirectory() {
-    char target[PATH_MAX];
-    const ssize_t length = ::readlink("/proc/self/exe", target, sizeof target - 1);
-    if (length <= 0) {
-        return {};
-    }
-    return std::filesystem::path(std::string(target, static_cast<size_t>(length))).parent_path();
+    return executableFile().parent_path();
 }
 
 std::filesystem::path InfoPlistBundle::infoPlistPath() const {
@@ -67,6 +76,12 @@ std::filesystem::path InfoPlistBundle::infoPlistPath() const {
     const std::filesystem::path bundled = (folder.parent_path() / "Info.plist").lexically_normal();
     if (isFile(bundled)) {
         return bundled;
+    }
+    // The data folder of an installed program: /usr/bin/app reads /usr/share/app/Info.plist.
+    const std::filesystem::path shared =
+        (folder.parent_path() / "share" / executableName() / "Info.plist").lexically_normal();
+    if (isFile(shared)) {
+        return shared;
     }
     return beside;
 }

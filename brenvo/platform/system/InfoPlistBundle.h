@@ -1,6 +1,6 @@
 // The host application's bundle: its Info.plist and its resources folder.
 //
-//   InfoPlistBundle bundle(log);                       // Info.plist next to the executable
+//   InfoPlistBundle bundle(log);                       // Info.plist found from the executable
 //   InfoPlistBundle bundle("/opt/app/Info.plist", log);
 //   auto appId = bundle.objectForInfoDictionaryKey("BrenvoAppId");
 //
@@ -23,7 +23,9 @@ namespace brenvo::platform {
 
 class BRENVO_EXPORT InfoPlistBundle final : public Bundle {
 public:
-    // Looks for "<exe dir>/Info.plist", then "<exe dir>/../Info.plist", on every lookup.
+    // Looks for "<exe dir>/Info.plist", then "<exe dir>/../Info.plist", then
+    // "<exe dir>/../share/<exe name>/Info.plist" (the data folder of an installed program), on
+    // every lookup.
     explicit InfoPlistBundle(Log& log);
     // The Info.plist at `infoPlist`.
     InfoPlistBundle(std::filesystem::path infoPlist, Log& log);
