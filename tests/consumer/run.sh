@@ -85,10 +85,13 @@ build_host() { # <name> <prefix> [-D...]
     quiet cmake --build "$work/host-$1"
 }
 
-# The README shows the example that every host here compiles.
-while IFS= read -r line; do
-    grep -qxF -- "$line" "$source/README.md" || fail "README lacks example line: $line"
-done < <(grep -v '^\s*$' "$source/tests/consumer/project/main.cpp")
+# The README shows the examples compiled here: the host that every test builds, and the host
+# that names where its Info.plist is.
+for example in main.cpp elsewhere.cpp; do
+    while IFS= read -r line; do
+        grep -qxF -- "$line" "$source/README.md" || fail "README lacks $example line: $line"
+    done < <(grep -v '^\s*$' "$source/tests/consumer/project/$example")
+done
 
 # A host must keep its own, later standard.
 printf 'static_assert(__cplusplus > 202002L, "the host asked for C++23");\n' >"$work/cxx23.cpp"
@@ -246,3 +249,11 @@ output=$("$work/app/bin/host" 2>&1) || fail "host in app/bin: $output"
 grep -q "Debugging Messages are activated." <<<"$output" ||
     fail "the host did not read app/share/host/Info.plist: $output"
 echo "Info.plist: found in <exe dir>/../share/<exe name>/"
+
+export PKG_CONFIG_PATH="$libdir/pkgconfig"
+# shellcheck disable=SC2046,SC2086
+quiet "$cxx" $flags -std=c++20 $(pkg-config --cflags brenvo) \
+    "$source/tests/consumer/project/elsewhere.cpp" -o "$work/elsewhere" \
+    $(pkg-config --libs brenvo) -Wl,-rpath,"$libdir"
+expect_inert "$work/elsewhere"
+echo "Info.plist: named by the host"
