@@ -170,6 +170,7 @@ foreach(entry ${brenvo_known_components})
     list(GET fields 1 folder)
     list(GET fields 2 description)
     set(brenvo_component_folder_${name} ${folder})
+    string(REGEX REPLACE " \\(.*\\)$" "" brenvo_component_summary_${name} "${description}")
     list(APPEND BRENVO_KNOWN_COMPONENTS ${name})
     string(APPEND BRENVO_COMPONENT_DESCRIPTIONS "set(_Brenvo_${name}_description \"${description}\")\n")
     list(APPEND brenvo_component_excludes REGEX "/brenvo/${folder}$" EXCLUDE)
@@ -199,7 +200,8 @@ foreach(target ${brenvo_installed_targets})
     install(DIRECTORY brenvo/${brenvo_component_folder_${name}}/
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/brenvo/${brenvo_component_folder_${name}}
         COMPONENT Development FILES_MATCHING PATTERN "*.h")
-    brenvo_install_pkgconfig(brenvo-${name} "${PROJECT_NAME}: ${name} component" ${target})
+    brenvo_install_pkgconfig(brenvo-${name}
+        "${PROJECT_NAME}: ${brenvo_component_summary_${name}}" ${target})
 
     # The other components it links are loaded with it.
     set(needs "")
@@ -237,9 +239,12 @@ write_basic_package_version_file(${CMAKE_BINARY_DIR}/BrenvoConfigVersion.cmake
 install(FILES ${CMAKE_BINARY_DIR}/BrenvoConfig.cmake ${CMAKE_BINARY_DIR}/BrenvoConfigVersion.cmake
     DESTINATION ${brenvo_cmake_dir} COMPONENT Development)
 
-# `cmake --build <dir> --target uninstall` removes what the last install put in place.
-add_custom_target(uninstall
-    COMMAND ${CMAKE_COMMAND} -DMANIFEST=${CMAKE_BINARY_DIR}/install_manifest.txt
-            -P ${PROJECT_SOURCE_DIR}/cmake/BrenvoUninstall.cmake
-    COMMENT "Removing the files listed in install_manifest.txt"
-    VERBATIM)
+# `cmake --build <dir> --target uninstall` removes what the last install put in place (when
+# Brenvo is the top-level project: a host that builds it inside its own keeps its own targets).
+if(PROJECT_IS_TOP_LEVEL)
+    add_custom_target(uninstall
+        COMMAND ${CMAKE_COMMAND} -DMANIFEST=${CMAKE_BINARY_DIR}/install_manifest.txt
+                -P ${PROJECT_SOURCE_DIR}/cmake/BrenvoUninstall.cmake
+        COMMENT "Removing the files listed in install_manifest.txt"
+        VERBATIM)
+endif()

@@ -9,8 +9,9 @@
 #   example, a C++23 host, every component, missing components) and through every pkg-config
 #   file.
 # run.sh static <build dir> <source dir> <c++ compiler>
-#   Builds Brenvo as static libraries from the source tree, installs it, and builds and runs the
-#   same hosts against it (pkg-config with --static).
+#   Builds Brenvo as static libraries from the source tree, without GTK, installs it, and builds
+#   and runs the same hosts against it (pkg-config with --static); the GTK component and its
+#   headers must then be missing.
 set -euo pipefail
 mode=$1 build=$2 source=$3 cxx=$4 flags=${5:-}
 unset LD_LIBRARY_PATH
@@ -125,9 +126,11 @@ check_hosts() { # <prefix> <linkage>
     # A component this installation lacks, and one that does not exist, fail clearly.
     local missing=nope
     for component in glib gtk3 qt6; do
-        [[ " ${installed[*]} " == *" $component "* ]] || missing="$component nope"
+        [[ " ${installed[*]} " == *" $component "* ]] || missing="$missing $component"
     done
     for component in $missing; do
+        [[ $component == nope || ! -e $prefix/include/brenvo/${component_folder[$component]} ]] ||
+            fail "the headers of $component are installed, but not the component"
         ! cmake_host "missing-$component" "$prefix" "-DHOST_COMPONENTS=$component" ||
             fail "find_package(Brenvo COMPONENTS $component) succeeded"
         local expected="this installation was built without it"
@@ -167,8 +170,10 @@ check_hosts() { # <prefix> <linkage>
 }
 
 if [[ $mode == static ]]; then
+    # Without GTK, so that a component that was not built is missing for real.
     quiet cmake -S "$source" -B "$work/static-build" -G Ninja -DCMAKE_CXX_COMPILER="$cxx" \
-        -DBUILD_SHARED_LIBS=OFF -DBRENVO_BUILD_TESTS=OFF -DBRENVO_BUILD_TOOLS=OFF
+        -DBUILD_SHARED_LIBS=OFF -DBRENVO_BUILD_TESTS=OFF -DBRENVO_BUILD_TOOLS=OFF \
+        -DBRENVO_WITH_GTK=OFF
     quiet cmake --build "$work/static-build" -j 2
     quiet cmake --install "$work/static-build" --prefix "$work/static"
     check_hosts "$work/static" static
