@@ -145,10 +145,16 @@ function(brenvo_install_pkgconfig module description)
         COMPONENT Development)
 endfunction()
 
-# The pkg-config files find their prefix from their own place, so an installed tree can move.
-file(RELATIVE_PATH brenvo_pc_prefix_from_pcdir
-    "${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig" "${CMAKE_INSTALL_PREFIX}")
-string(REGEX REPLACE "/$" "" brenvo_pc_prefix_from_pcdir "${brenvo_pc_prefix_from_pcdir}")
+# The pkg-config files find their prefix from their own place, so an installed tree can move;
+# under /usr, the system's own prefix, they name it as distributions do.
+if(CMAKE_INSTALL_PREFIX STREQUAL "/usr")
+    set(brenvo_pc_prefix "/usr")
+else()
+    file(RELATIVE_PATH brenvo_pc_prefix_from_pcdir
+        "${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig" "${CMAKE_INSTALL_PREFIX}")
+    string(REGEX REPLACE "/$" "" brenvo_pc_prefix_from_pcdir "${brenvo_pc_prefix_from_pcdir}")
+    set(brenvo_pc_prefix "\${pcfiledir}/${brenvo_pc_prefix_from_pcdir}")
+endif()
 
 # The core.
 install(TARGETS ${brenvo_core_targets} EXPORT BrenvoTargets
