@@ -234,6 +234,17 @@ EOF
 [[ $(completion brenvo se) == "serve-store " ]] || fail "completing brenvo se"
 [[ $(completion brenvo serve-store --ve) == "--version " ]] || fail "completing --ve"
 [[ $(completion xkjson --so) == "--sort-keys " ]] || fail "completing xkjson --so"
+# Every option a command's --help names (and --help) is completed, and no other.
+options_in_help() { # <tool> [command]
+    { "$prefix/bin/$1" "${@:2}" --help | grep -oE -- '--[a-z][a-z-]*'; echo --help; } |
+        LC_ALL=C sort -u | tr '\n' ' '
+}
+for command in demo check run serve-store compare; do
+    [[ $(completion brenvo "$command" --) == "$(options_in_help brenvo "$command")" ]] ||
+        fail "completion of brenvo $command: $(completion brenvo "$command" --)"
+done
+[[ $(completion xkjson --) == "$(options_in_help xkjson)" ]] ||
+    fail "completion of xkjson: $(completion xkjson --)"
 echo "bash completions: complete commands, options and values"
 
 # The README's example finds an Info.plist in the data folder of an installed program.

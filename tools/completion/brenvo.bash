@@ -29,7 +29,7 @@ _brenvo() {
     local options="--help"
     case ${COMP_WORDS[1]} in
     demo) options+=" --answer --window" ;;
-    check) options+=" --info-plist --defaults --os-version --answer --window" ;;
+    check) options+=" --info-plist --defaults --os-version --user --answer --window" ;;
     run) options+=" --info-plist --defaults --window --debug" ;;
     serve-store) options+=" --version --notes --name --port --reply" ;;
     compare | *) ;;
