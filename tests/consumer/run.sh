@@ -86,9 +86,9 @@ build_host() { # <name> <prefix> [-D...]
     quiet cmake --build "$work/host-$1"
 }
 
-# The README shows the examples compiled here: the host that every test builds, and the host
-# that names where its Info.plist is.
-for example in main.cpp elsewhere.cpp; do
+# The README shows the examples compiled here: the host that every test builds, the host that
+# names where its Info.plist is, and the host with "Check for Updates…".
+for example in main.cpp elsewhere.cpp checkforupdates.cpp; do
     while IFS= read -r line; do
         grep -qxF -- "$line" "$source/README.md" || fail "README lacks $example line: $line"
     done < <(grep -v '^\s*$' "$source/tests/consumer/project/$example")
@@ -273,3 +273,13 @@ quiet "$cxx" $flags -std=c++20 $(pkg-config --cflags brenvo) \
     $(pkg-config --libs brenvo) -Wl,-rpath,"$libdir"
 expect_inert "$work/elsewhere"
 echo "Info.plist: named by the host"
+
+# "Check for Updates…" with an outcome observer: without an Info.plist the one outcome heard is
+# that nothing is configured, and the loop has nothing left to wait for.
+# shellcheck disable=SC2046,SC2086
+quiet "$cxx" $flags -std=c++20 $(pkg-config --cflags brenvo) \
+    "$source/tests/consumer/project/checkforupdates.cpp" -o "$work/checkforupdates" \
+    $(pkg-config --libs brenvo) -Wl,-rpath,"$libdir"
+output=$(cd "$work" && ./checkforupdates 2>/dev/null) || fail "checkforupdates failed: $output"
+[[ $output == not-configured ]] || fail "checkforupdates heard: $output"
+echo "Check for Updates: the outcome observer hears the check"
