@@ -7,6 +7,7 @@
 #include "brenvo/platform/gtk/GtkReleaseWindow.h"
 #include "support/ScriptedWindow.h"
 #include "support/TestServices.h"
+#include "support/Xvfb.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -31,60 +32,8 @@ namespace {
 
 using brenvo::BrenvoReleaseInfo;
 using brenvo::JsonValue;
+using brenvo::test::Xvfb;
 namespace platform = brenvo::platform;
-
-// An Xvfb server for this test process, on the first free display number. It is told to end
-// when the process ends, however the process ends.
-class Xvfb {
-public:
-    Xvfb() {
-        int fds[2];
-        if (::pipe(fds) != 0)
-            return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-            ::close(fds[0]);
-            int devNull = ::open("/dev/null", O_RDWR);
-            ::dup2(devNull, 0);
-            ::dup2(devNull, 1);
-            ::dup2(devNull, 2);
-            std::string fd = std::to_string(fds[1]);
-            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
-                     "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        if (pid_ < 0) {
-            ::close(fds[0]);
-            return;
-        }
-        // The server writes its display number once it accepts connections.
-        std::string number;
-        pollfd p{fds[0], POLLIN, 0};
-        while (::poll(&p, 1, 30'000) > 0) {
-            char c;
-            if (::read(fds[0], &c, 1) != 1 || c == '\n')
-                break;
-            number += c;
-        }
-        ::close(fds[0]);
-        if (!number.empty())
-            display_ = ":" + number;
-    }
-    ~Xvfb() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            int status;
-            ::waitpid(pid_, &status, 0);
-        }
-    }
-    const std::string& display() const { return display_; }
-
-private:
-    pid_t pid_ = -1;
-    std::string display_;
-};
 
 // Serves GLib events until `done()` holds or 30 s have passed; false on the time limit.
 template <typename Done> bool serveUntil(Done done) {
