@@ -4,6 +4,7 @@
 #include "brenvo/BrenvoKeys.h"
 #include "brenvo/BrenvoReleaseInfo.h"
 #include "brenvo/platform/glib/GLibRunLoop.h"
+#include "brenvo/platform/gtk/GtkHost.h"
 #include "brenvo/platform/gtk/GtkReleaseWindow.h"
 #include "support/ScriptedWindow.h"
 #include "support/TestServices.h"
@@ -16,12 +17,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
-#include <poll.h>
 #include <spawn.h>
 #include <string>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -223,10 +221,10 @@ TEST_F(GtkReleaseWindowTest, ShowsTheTextsWithTheStoreButtonAsDefault) {
     g_free(text);
     GtkWidget* byDefault = gtk_window_get_default_widget(window);
     ASSERT_TRUE(byDefault);
-    EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(byDefault)), "Open App Store For Update");
-    EXPECT_STREQ(
-        gtk_button_get_label(GTK_BUTTON(findNamed(GTK_WIDGET(window), "BrenvoSkipButton"))),
-        "Skip This Version");
+    EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(byDefault)), "_Open App Store For Update");
+    GtkButton* skip = GTK_BUTTON(findNamed(GTK_WIDGET(window), "BrenvoSkipButton"));
+    EXPECT_STREQ(gtk_button_get_label(skip), "_Skip This Version");
+    EXPECT_TRUE(gtk_button_get_use_underline(skip));
 
     // Centred on the 1024x768 screen.
     int x, y;
@@ -236,7 +234,8 @@ TEST_F(GtkReleaseWindowTest, ShowsTheTextsWithTheStoreButtonAsDefault) {
     EXPECT_NEAR(x + width / 2, 512, 2);
     EXPECT_NEAR(y + height / 2, 384, 2);
 
-    gtk_window_close(window); // as the window manager's close box does
+    // Escape closes it as the window manager's close box does.
+    EXPECT_EQ(runServing({"xdotool", "key", "Escape"}), 0);
     EXPECT_TRUE(closedAndGone());
     EXPECT_EQ(closedNotes_, 1);
     EXPECT_FALSE(findToplevel("Software Update"));
@@ -297,6 +296,32 @@ TEST_F(GtkReleaseWindowTest, ScreenshotThenSkipClickedWithXdotool) {
     platform::PlistUserDefaults reread(services_.defaultsPath(), log);
     EXPECT_EQ(reread.stringForKey(brenvo::kBrenvoSkipVersion), "2.0");
     EXPECT_TRUE(services_.workspace.openedURLs().empty());
+}
+
+// The host names its window with the one call for GTK hosts: the release window is transient for
+// it and centred on it, and its mnemonic Alt+S skips.
+TEST_F(GtkReleaseWindowTest, OpensOverTheHostWindowAndAltSSkips) {
+    GtkWidget* host = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_move(GTK_WINDOW(host), 300, 160);
+    gtk_window_resize(GTK_WINDOW(host), 400, 300);
+    gtk_widget_show(host);
+    platform::attachGtkHost(services_.services, GTK_WINDOW(host));
+    GtkWindow* window = show();
+    ASSERT_TRUE(window);
+    EXPECT_EQ(gtk_window_get_transient_for(window), GTK_WINDOW(host));
+    int x, y, hostX, hostY;
+    gdk_window_get_origin(gtk_widget_get_window(GTK_WIDGET(window)), &x, &y);
+    gdk_window_get_origin(gtk_widget_get_window(host), &hostX, &hostY);
+    EXPECT_NEAR(x + gtk_widget_get_allocated_width(GTK_WIDGET(window)) / 2,
+                hostX + gtk_widget_get_allocated_width(host) / 2, 2);
+    EXPECT_NEAR(y + gtk_widget_get_allocated_height(GTK_WIDGET(window)) / 2,
+                hostY + gtk_widget_get_allocated_height(host) / 2, 2);
+
+    EXPECT_EQ(runServing({"xdotool", "key", "alt+s"}), 0);
+    EXPECT_TRUE(closedAndGone());
+    EXPECT_EQ(services_.defaults.stringForKey(brenvo::kBrenvoSkipVersion), "2.0");
+    platform::detachGtkHost(services_.services);
+    gtk_widget_destroy(host);
 }
 
 TEST_F(GtkReleaseWindowTest, OpenButtonOpensTheStoreAndCloses) {
