@@ -8,6 +8,7 @@ packages=(
     libcurl4-openssl-dev ca-certificates libplist-dev libglib2.0-dev libgtk-3-dev
     libgtest-dev libgmock-dev libcpp-httplib-dev
     xvfb xauth xdotool
+    qt6-base-dev qt6-qpa-plugins dbus-daemon fonts-wqy-microhei
     clang-14 libclang-rt-14-dev
 )
 if [[ "${1:-}" == "--bench" ]]; then

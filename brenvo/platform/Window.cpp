@@ -68,11 +68,10 @@ void registerDefaultWindows(WindowRegistry& registry, Log& log) {
     std::stable_sort(offers.begin(), offers.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     for (auto& [rank, factory] : offers) {
-        registry.registerWindow("BrenvoReleaseInfo",
-                                [factory = std::move(factory), &log](ReleaseWindowOwner& owner,
-                                                                     RunLoop& loop) {
-                                    return factory(owner, loop, log);
-                                });
+        registry.registerWindow("BrenvoReleaseInfo", [factory = std::move(factory), &log](
+                                                         ReleaseWindowOwner& owner, RunLoop& loop) {
+            return factory(owner, loop, log);
+        });
     }
 }
 

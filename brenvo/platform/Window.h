@@ -90,6 +90,7 @@ BRENVO_EXPORT void registerDefaultWindows(WindowRegistry& registry, Log& log);
 // Where a button label gets its keyboard mnemonic: the byte offset of the first ASCII letter or
 // digit whose lower case is not in `taken`; nullopt when there is none (a label in Japanese, for
 // one), where toolkits append a letter of their own in parentheses, as "(S)".
-BRENVO_EXPORT std::optional<size_t> mnemonicPosition(std::string_view label, std::string_view taken);
+BRENVO_EXPORT std::optional<size_t> mnemonicPosition(std::string_view label,
+                                                     std::string_view taken);
 
 } // namespace brenvo::platform

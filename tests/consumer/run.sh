@@ -37,3 +37,16 @@ export PKG_CONFIG_PATH="$libdir/pkgconfig"
     -o "$work/host-pc" $(pkg-config --libs brenvo)
 expect_inert "$work/host-pc"
 echo "pkg-config brenvo: built and ran"
+
+# The Qt host example of the README, when Brenvo::qt6 was built: compiled and linked against the
+# installed tree (running it needs a display and runs until closed).
+if [[ -n "$(find "$work/prefix" -name 'libbrenvo_qt6.so' -print -quit)" ]]; then
+    while IFS= read -r line; do
+        grep -qxF -- "$line" "$source/README.md" || { echo "README lacks Qt example line: $line"; exit 1; }
+    done < <(grep -v '^\s*$' "$source/tests/consumer/qt-project/main.cpp")
+    cmake -S "$source/tests/consumer/qt-project" -B "$work/qt-build" -G Ninja \
+        -DCMAKE_PREFIX_PATH="$work/prefix" -DCMAKE_CXX_COMPILER="$cxx" \
+        -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags" >/dev/null
+    cmake --build "$work/qt-build" >/dev/null
+    echo "find_package(Brenvo) with Brenvo::qt6: built"
+fi

@@ -75,10 +75,17 @@ protected:
     brenvo::test::TestServices test_;
     platform::SystemClock clock_;
     platform::RunLoop loop_{clock_};
-    platform::Services services_{test_.mainBundle, test_.frameworkBundle, test_.defaults,
-                                 clock_,           loop_,                 test_.center,
-                                 test_.log,        test_.http,            test_.systemVersion,
-                                 test_.workspace,  test_.windows};
+    platform::Services services_{test_.mainBundle,
+                                 test_.frameworkBundle,
+                                 test_.defaults,
+                                 clock_,
+                                 loop_,
+                                 test_.center,
+                                 test_.log,
+                                 test_.http,
+                                 test_.systemVersion,
+                                 test_.workspace,
+                                 test_.windows};
     int closedNotes_ = 0;
 };
 
@@ -91,12 +98,21 @@ TEST_F(NotificationTest, EachOutcomeAnswersAsTheWindowWould) {
         bool withdrawn; // CloseNotification sent by the window
     };
     const std::vector<Row> rows = {
-        {"open", [](auto& s, uint32_t id) { s.invokeAction(id, "open"); }, std::nullopt,
-         {"https://www.apple.com/mac/app-store/"}, true},
+        {"open",
+         [](auto& s, uint32_t id) { s.invokeAction(id, "open"); },
+         std::nullopt,
+         {"https://www.apple.com/mac/app-store/"},
+         true},
         {"skip", [](auto& s, uint32_t id) { s.invokeAction(id, "skip"); }, "2.0", {}, true},
-        {"dismissed", [](auto& s, uint32_t id) { s.closeNotification(id, 2); }, std::nullopt, {},
+        {"dismissed",
+         [](auto& s, uint32_t id) { s.closeNotification(id, 2); },
+         std::nullopt,
+         {},
          false},
-        {"expired", [](auto& s, uint32_t id) { s.closeNotification(id, 1); }, std::nullopt, {},
+        {"expired",
+         [](auto& s, uint32_t id) { s.closeNotification(id, 1); },
+         std::nullopt,
+         {},
          false},
     };
     platform::registerNotificationWindow(test_.windows, test_.log);
@@ -142,9 +158,9 @@ TEST_F(NotificationTest, NotesAreEscapedForAServiceThatReadsMarkup) {
     platform::registerNotificationWindow(test_.windows, test_.log);
     show("<b>bold</b> & <a href='x'>link</a>");
     ASSERT_TRUE(serveUntil([&] { return !service.notified().empty(); }));
-    EXPECT_EQ(service.notified()[0].body,
-              std::string(kDescription) + "\n\nRelease Notes:\n&lt;b&gt;bold&lt;/b&gt; &amp; "
-                                          "&lt;a href=&apos;x&apos;&gt;link&lt;/a&gt;");
+    EXPECT_EQ(service.notified()[0].body, std::string(kDescription) +
+                                              "\n\nRelease Notes:\n&lt;b&gt;bold&lt;/b&gt; &amp; "
+                                              "&lt;a href=&apos;x&apos;&gt;link&lt;/a&gt;");
     service.closeNotification(service.notified()[0].id, 2);
     EXPECT_TRUE(closedAndGone());
 }

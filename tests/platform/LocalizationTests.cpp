@@ -92,20 +92,48 @@ TEST(FrameworkTranslations, HostTableThenFrameworkForItsLanguagesThenEnglish) {
         const char* expected;
     };
     const std::vector<Row> rows = {
-        {"the host's own entry wins", {{"LANG", "de_DE.UTF-8"}}, {"de"}, {},
-         "Skip This Version", "Nicht jetzt"},
-        {"a key the host's table lacks", {{"LANG", "de_DE.UTF-8"}}, {"de"}, {},
-         "Software Update", "Softwareaktualisierung"},
-        {"an unlocalised host stays English", {{"LANG", "de_DE.UTF-8"}}, {}, {},
-         "Software Update", "Software Update"},
-        {"a language listed, with no folder", {{"LANG", "de_AT.UTF-8"}}, {}, {PlistValue("de")},
-         "Release Notes:", "Versionshinweise:"},
-        {"a language the host lacks", {{"LANG", "fr_FR.UTF-8"}}, {"de"}, {},
-         "Software Update", "Software Update"},
-        {"Chinese by script", {{"LANG", "zh_CN.UTF-8"}}, {"zh-Hans"}, {},
-         "Skip This Version", "跳过此版本"},
-        {"the first preferred language the host has", {{"LANGUAGE", "ja:de"}}, {"de"}, {},
-         "Release Notes:", "Versionshinweise:"},
+        {"the host's own entry wins",
+         {{"LANG", "de_DE.UTF-8"}},
+         {"de"},
+         {},
+         "Skip This Version",
+         "Nicht jetzt"},
+        {"a key the host's table lacks",
+         {{"LANG", "de_DE.UTF-8"}},
+         {"de"},
+         {},
+         "Software Update",
+         "Softwareaktualisierung"},
+        {"an unlocalised host stays English",
+         {{"LANG", "de_DE.UTF-8"}},
+         {},
+         {},
+         "Software Update",
+         "Software Update"},
+        {"a language listed, with no folder",
+         {{"LANG", "de_AT.UTF-8"}},
+         {},
+         {PlistValue("de")},
+         "Release Notes:",
+         "Versionshinweise:"},
+        {"a language the host lacks",
+         {{"LANG", "fr_FR.UTF-8"}},
+         {"de"},
+         {},
+         "Software Update",
+         "Software Update"},
+        {"Chinese by script",
+         {{"LANG", "zh_CN.UTF-8"}},
+         {"zh-Hans"},
+         {},
+         "Skip This Version",
+         "跳过此版本"},
+        {"the first preferred language the host has",
+         {{"LANGUAGE", "ja:de"}},
+         {"de"},
+         {},
+         "Release Notes:",
+         "Versionshinweise:"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
@@ -114,8 +142,8 @@ TEST(FrameworkTranslations, HostTableThenFrameworkForItsLanguagesThenEnglish) {
         PlistDictionary info{{"CFBundleName", "Demo"}};
         if (!row.localizations.empty())
             info.emplace("CFBundleLocalizations", PlistValue(row.localizations));
-        ASSERT_TRUE(writePropertyListFile(PlistValue(info), dir / "Info.plist", PlistFormat::XML,
-                                          nullptr));
+        ASSERT_TRUE(
+            writePropertyListFile(PlistValue(info), dir / "Info.plist", PlistFormat::XML, nullptr));
         for (const auto& folder : row.folders)
             std::filesystem::create_directories(dir.path() / (folder + ".lproj"));
         // The host's German table has one key only.

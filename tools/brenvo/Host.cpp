@@ -162,7 +162,8 @@ private:
 };
 
 // Registers the window that `make` gives, answering by itself when the tool answers.
-void registerToolWindow(WindowRegistry& windows, const HostOptions& options, InnerWindowMaker make) {
+void registerToolWindow(WindowRegistry& windows, const HostOptions& options,
+                        InnerWindowMaker make) {
     if (!options.answer) {
         windows.registerWindow(std::string(kBrenvoReleaseInfoWindow), std::move(make));
         return;
@@ -272,14 +273,15 @@ Host::Host(HostOptions options) : impl_(std::make_unique<Impl>(std::move(options
 
     const WindowChoice choice = impl.options.window;
 #ifdef BRENVO_TOOL_WITH_GTK
-    const bool wantGtk = choice == WindowChoice::Gtk ||
-                         (choice == WindowChoice::Auto &&
-                          (std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY")));
+    const bool wantGtk =
+        choice == WindowChoice::Gtk || (choice == WindowChoice::Auto &&
+                                        (std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY")));
     if (wantGtk && gtkCanStart()) {
         impl.gtk = true;
-        registerToolWindow(impl.windows, impl.options, [](ReleaseWindowOwner& owner, RunLoop& loop) {
-            return makeGtkReleaseWindow(owner, loop);
-        });
+        registerToolWindow(impl.windows, impl.options,
+                           [](ReleaseWindowOwner& owner, RunLoop& loop) {
+                               return makeGtkReleaseWindow(owner, loop);
+                           });
         impl.mainLoop = g_main_loop_new(nullptr, FALSE);
         impl.loopSource = std::make_unique<GLibRunLoopSource>(impl.loop);
         impl.signalSource = g_unix_fd_add(
@@ -302,9 +304,10 @@ Host::Host(HostOptions options) : impl_(std::make_unique<Impl>(std::move(options
 #ifdef BRENVO_TOOL_WITH_QT
     if (choice == WindowChoice::Qt && qtApplication()) {
         impl.qt = true;
-        registerToolWindow(impl.windows, impl.options, [](ReleaseWindowOwner& owner, RunLoop& loop) {
-            return makeQtReleaseWindow(owner, loop);
-        });
+        registerToolWindow(impl.windows, impl.options,
+                           [](ReleaseWindowOwner& owner, RunLoop& loop) {
+                               return makeQtReleaseWindow(owner, loop);
+                           });
         impl.qtSource = std::make_unique<QtRunLoopSource>(impl.loop);
     } else if (choice == WindowChoice::Qt) {
         std::fprintf(stderr, "brenvo: Qt cannot start here; using the terminal window.\n");
@@ -317,9 +320,10 @@ Host::Host(HostOptions options) : impl_(std::make_unique<Impl>(std::move(options
     // Without a notification service the factory gives no window, and the terminal one is used.
     if (choice == WindowChoice::Notification) {
         Log& log = impl.log;
-        registerToolWindow(impl.windows, impl.options, [&log](ReleaseWindowOwner& owner, RunLoop& loop) {
-            return makeNotificationWindow(owner, loop, log);
-        });
+        registerToolWindow(impl.windows, impl.options,
+                           [&log](ReleaseWindowOwner& owner, RunLoop& loop) {
+                               return makeNotificationWindow(owner, loop, log);
+                           });
     }
 #else
     if (choice == WindowChoice::Notification)

@@ -276,8 +276,7 @@ private:
 
 } // namespace
 
-std::unique_ptr<Window> makeNotificationWindow(ReleaseWindowOwner& owner, RunLoop& loop,
-                                               Log& log) {
+std::unique_ptr<Window> makeNotificationWindow(ReleaseWindowOwner& owner, RunLoop& loop, Log& log) {
     std::optional<std::string> address = sessionBusAddress();
     if (!address)
         return nullptr;

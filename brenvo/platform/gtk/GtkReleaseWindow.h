@@ -26,8 +26,8 @@ namespace brenvo::platform {
 // (no display, for one).
 BRENVO_EXPORT std::unique_ptr<Window> makeGtkReleaseWindow(ReleaseWindowOwner& owner,
                                                            RunLoop& loop);
-BRENVO_EXPORT std::unique_ptr<Window> makeGtkReleaseWindow(ReleaseWindowOwner& owner,
-                                                           RunLoop& loop, GtkWindow* parent);
+BRENVO_EXPORT std::unique_ptr<Window> makeGtkReleaseWindow(ReleaseWindowOwner& owner, RunLoop& loop,
+                                                           GtkWindow* parent);
 
 // Registers the GTK window under "BrenvoReleaseInfo", transient for `parent` while that window
 // exists. Where GTK cannot start, its factory gives nullptr and the window registered before it

@@ -1,7 +1,7 @@
 #include "brenvo/platform/qt/QtHost.h"
 
-#include "brenvo/platform/qt/QtRunLoop.h"
 #include "brenvo/platform/qt/QtReleaseWindow.h"
+#include "brenvo/platform/qt/QtRunLoop.h"
 
 #include <map>
 #include <memory>

@@ -192,12 +192,13 @@ std::unique_ptr<Window> makeWindow(ReleaseWindowOwner& owner, QPointer<QWidget> 
 // Offered to the default services when this library is loaded: only for a loop that Qt runs,
 // since nothing else would serve the window's events.
 [[maybe_unused]] const bool offered = [] {
-    offerDefaultWindow(DefaultWindowRank::Qt,
-                       [](ReleaseWindowOwner& owner, RunLoop& loop, Log&) -> std::unique_ptr<Window> {
-                           if (!QtRunLoopSource::drives(loop))
-                               return nullptr;
-                           return makeWindow(owner, nullptr);
-                       });
+    offerDefaultWindow(
+        DefaultWindowRank::Qt,
+        [](ReleaseWindowOwner& owner, RunLoop& loop, Log&) -> std::unique_ptr<Window> {
+            if (!QtRunLoopSource::drives(loop))
+                return nullptr;
+            return makeWindow(owner, nullptr);
+        });
     return true;
 }();
 
@@ -216,11 +217,10 @@ void registerQtWindow(WindowRegistry& registry) {
 }
 
 void registerQtWindow(WindowRegistry& registry, QWidget* parent) {
-    registry.registerWindow("BrenvoReleaseInfo",
-                            [parent = QPointer<QWidget>(parent)](ReleaseWindowOwner& owner,
-                                                                 RunLoop&) {
-                                return makeWindow(owner, parent);
-                            });
+    registry.registerWindow("BrenvoReleaseInfo", [parent = QPointer<QWidget>(parent)](
+                                                     ReleaseWindowOwner& owner, RunLoop&) {
+        return makeWindow(owner, parent);
+    });
 }
 
 } // namespace brenvo::platform

@@ -492,9 +492,8 @@ std::string localizedStringFromTable(const std::filesystem::path& resourcesDir,
                                      std::string_view value, Log* log) {
     if (isPlainTableName(table) && !resourcesDir.empty()) {
         for (const auto& lang : localizationCandidates(preferredLanguages())) {
-            if (auto text = lookUp(resourcesDir / (lang + ".lproj") /
-                                       (std::string(table) + ".strings"),
-                                   key, log))
+            if (auto text = lookUp(
+                    resourcesDir / (lang + ".lproj") / (std::string(table) + ".strings"), key, log))
                 return *text;
         }
     }
