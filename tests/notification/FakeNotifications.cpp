@@ -227,44 +227,31 @@ std::vector<uint32_t> FakeNotificationService::closeRequests() const {
     return closeRequests_;
 }
 
-namespace {
-
-struct Emission {
-    FakeNotificationService* service;
-    std::string member;
-    GVariant* parameters;
-};
-
-} // namespace
-
 void FakeNotificationService::invokeAction(uint32_t id, const std::string& action) {
-    auto* emission = new Emission{this, "ActionInvoked",
-                                  g_variant_ref_sink(g_variant_new("(us)", id, action.c_str()))};
-    g_main_context_invoke(
-        context_,
-        [](gpointer data) {
-            auto* e = static_cast<Emission*>(data);
-            e->service->emit(e->member.c_str(), e->parameters);
-            g_variant_unref(e->parameters);
-            delete e;
-            return G_SOURCE_REMOVE;
-        },
-        emission);
+    emitFromService("ActionInvoked", g_variant_new("(us)", id, action.c_str()));
 }
 
 void FakeNotificationService::closeNotification(uint32_t id, uint32_t reason) {
-    auto* emission = new Emission{this, "NotificationClosed",
-                                  g_variant_ref_sink(g_variant_new("(uu)", id, reason))};
+    emitFromService("NotificationClosed", g_variant_new("(uu)", id, reason));
+}
+
+// Emits on the service's own thread, as a real service would, in order with its replies.
+void FakeNotificationService::emitFromService(const char* member, GVariant* parameters) {
+    struct Emission {
+        FakeNotificationService* service;
+        const char* member;
+        GVariant* parameters;
+    };
     g_main_context_invoke(
         context_,
         [](gpointer data) {
-            auto* e = static_cast<Emission*>(data);
-            e->service->emit(e->member.c_str(), e->parameters);
-            g_variant_unref(e->parameters);
-            delete e;
+            auto* emission = static_cast<Emission*>(data);
+            emission->service->emit(emission->member, emission->parameters);
+            g_variant_unref(emission->parameters);
+            delete emission;
             return G_SOURCE_REMOVE;
         },
-        emission);
+        new Emission{this, member, g_variant_ref_sink(parameters)});
 }
 
 } // namespace brenvo::test

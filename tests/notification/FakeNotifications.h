@@ -61,6 +61,7 @@ public:
 private:
     void run();
     void emit(const char* member, GVariant* parameters);
+    void emitFromService(const char* member, GVariant* parameters);
     static void onMethodCall(GDBusConnection*, const gchar*, const gchar*, const gchar*,
                              const gchar* method, GVariant* parameters,
                              GDBusMethodInvocation* invocation, gpointer data);
