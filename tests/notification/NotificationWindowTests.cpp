@@ -188,6 +188,7 @@ TEST_F(NotificationTest, NoWindowWithoutAServiceThatShowsActions) {
         }
         if (!row.sessionBus) {
             ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+            // A runtime folder without a bus socket in it.
             ::setenv("XDG_RUNTIME_DIR", test_.dir.path().c_str(), 1);
         }
         std::size_t before = earlier.shown().size();
@@ -198,6 +199,7 @@ TEST_F(NotificationTest, NoWindowWithoutAServiceThatShowsActions) {
             EXPECT_TRUE(service->notified().empty());
         }
         ::setenv("DBUS_SESSION_BUS_ADDRESS", bus_.address().c_str(), 1);
+        ::unsetenv("XDG_RUNTIME_DIR");
         closedNotes_ = 0;
     }
     EXPECT_TRUE(test_.log.lines().empty());
