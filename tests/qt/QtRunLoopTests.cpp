@@ -3,6 +3,8 @@
 #include "QtTestApp.h"
 
 #include "brenvo/platform/qt/QtRunLoop.h"
+#include "brenvo/platform/system/CurlHttpClient.h"
+#include "support/LoopbackServer.h"
 
 #include <QAbstractEventDispatcher>
 #include <QTimer>
@@ -69,6 +71,25 @@ TEST(QtRunLoop, FiresTimersAndServesDescriptorsFromQtOnly) {
     EXPECT_EQ(fired.size(), 2u);
     ::close(fds[0]);
     ::close(fds[1]);
+}
+
+// The store lookup runs on descriptor watches, readable and writable: a Qt host gets its reply
+// with nothing but Qt's event loop running.
+TEST(QtRunLoop, CarriesAnHttpRequestToItsEnd) {
+    ASSERT_TRUE(brenvo::test::qtTestApp());
+    brenvo::test::LoopbackServer server;
+    server.reply("/lookup", 200, R"({"results":[]})");
+    platform::SystemClock clock;
+    platform::RunLoop loop(clock);
+    platform::CurlHttpClient client(platform::CurlHttpClient::Options{.maxTimeout = 5.0});
+    platform::QtRunLoopSource source(loop);
+    std::optional<std::string> body;
+    auto request = client.startRequest({server.url("/lookup?id=1")}, loop,
+                                       [&](platform::URLResponse response) {
+                                           body.emplace(response.body.begin(), response.body.end());
+                                       });
+    ASSERT_TRUE(serveQtUntil([&] { return body.has_value(); }));
+    EXPECT_EQ(*body, R"({"results":[]})");
 }
 
 } // namespace

@@ -215,18 +215,23 @@ void GLibContextPump::watchContext() {
         ready = true;
     }
 
-    std::vector<int> wanted;
-    for (const GPollFD& fd : fds)
-        if ((fd.events & (G_IO_IN | G_IO_HUP | G_IO_ERR)) != 0)
-            wanted.push_back(fd.fd);
+    std::vector<std::pair<int, unsigned>> wanted;
+    for (const GPollFD& fd : fds) {
+        unsigned events = 0;
+        if ((fd.events & (G_IO_IN | G_IO_PRI)) != 0)
+            events |= RunLoop::kReadable;
+        if ((fd.events & G_IO_OUT) != 0)
+            events |= RunLoop::kWritable;
+        if (events != 0)
+            wanted.emplace_back(fd.fd, events);
+    }
     std::sort(wanted.begin(), wanted.end());
-    wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
     if (wanted != watchedFds_) {
         for (uint64_t watch : watches_)
             loop_.removeWatch(watch);
         watches_.clear();
-        for (int fd : wanted)
-            watches_.push_back(loop_.watchReadable(fd, [this] { refresh(); }));
+        for (const auto& [fd, events] : wanted)
+            watches_.push_back(loop_.watchDescriptor(fd, events, [this](unsigned) { refresh(); }));
         watchedFds_ = std::move(wanted);
     }
 

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 extern "C" {
@@ -73,7 +74,7 @@ private:
 
     RunLoop& loop_;
     GMainContext* context_;
-    std::vector<int> watchedFds_;
+    std::vector<std::pair<int, unsigned>> watchedFds_; // descriptor, RunLoop events
     std::vector<uint64_t> watches_;
     std::shared_ptr<Timer> timer_;
     bool refreshing_ = false;

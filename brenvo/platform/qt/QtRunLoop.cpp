@@ -9,6 +9,7 @@
 #include <climits>
 #include <map>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace brenvo::platform {
@@ -44,7 +45,14 @@ struct QtRunLoopSource::Impl {
     }
 
     void update() {
-        std::vector<int> wanted = loop.watchedDescriptors();
+        // One notifier per descriptor and direction the loop waits for; paused watches get none.
+        std::vector<std::pair<int, QSocketNotifier::Type>> wanted;
+        for (const RunLoop::Watched& watch : loop.watches()) {
+            if ((watch.events & RunLoop::kReadable) != 0)
+                wanted.emplace_back(watch.fd, QSocketNotifier::Read);
+            if ((watch.events & RunLoop::kWritable) != 0)
+                wanted.emplace_back(watch.fd, QSocketNotifier::Write);
+        }
         std::sort(wanted.begin(), wanted.end());
         wanted.erase(std::unique(wanted.begin(), wanted.end()), wanted.end());
         for (auto it = notifiers.begin(); it != notifiers.end();) {
@@ -55,13 +63,13 @@ struct QtRunLoopSource::Impl {
                 it = notifiers.erase(it);
             }
         }
-        for (int fd : wanted) {
-            if (notifiers.count(fd) != 0)
+        for (const auto& key : wanted) {
+            if (notifiers.count(key) != 0)
                 continue;
-            auto notifier = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
+            auto notifier = std::make_unique<QSocketNotifier>(key.first, key.second);
             QObject::connect(notifier.get(), &QSocketNotifier::activated, &timer,
                              [this] { serve(); });
-            notifiers.emplace(fd, std::move(notifier));
+            notifiers.emplace(key, std::move(notifier));
         }
 
         std::optional<std::chrono::nanoseconds> next = loop.nextTimeout();
@@ -78,7 +86,7 @@ struct QtRunLoopSource::Impl {
 
     RunLoop& loop;
     QTimer timer;
-    std::map<int, std::unique_ptr<QSocketNotifier>> notifiers;
+    std::map<std::pair<int, QSocketNotifier::Type>, std::unique_ptr<QSocketNotifier>> notifiers;
     QMetaObject::Connection aboutToBlock;
 };
 
