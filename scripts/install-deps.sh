@@ -18,6 +18,8 @@ demo=(build-essential cmake ninja-build pkg-config ca-certificates
 toolkits=(libglib2.0-dev libgtk-3-dev)
 tests=(libgtest-dev libgmock-dev xvfb xauth xdotool clang-14 libclang-rt-14-dev
        help2man dpkg-dev file lintian
+       # the Qt window, desktop notifications on a private bus, and a font for CJK text
+       qt6-base-dev qt6-qpa-plugins dbus-daemon fonts-wqy-microhei
        # what pkg-config --static libcurl and gtk+-3.0 name, for the static host test
        libnghttp2-dev librtmp-dev libssh2-1-dev libpsl-dev libkrb5-dev libldap2-dev
        libsystemd-dev)

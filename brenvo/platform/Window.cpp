@@ -1,5 +1,8 @@
 #include "brenvo/platform/Window.h"
 
+#include <algorithm>
+#include <mutex>
+
 namespace brenvo::platform {
 
 void WindowRegistry::registerWindow(std::string name, WindowFactory factory) {
@@ -24,6 +27,65 @@ std::unique_ptr<Window> WindowRegistry::loadWindow(std::string_view name, Releas
 void WindowRegistry::unregisterWindows(std::string_view name) {
     if (auto it = factories_.find(name); it != factories_.end())
         factories_.erase(it);
+}
+
+namespace {
+
+struct DefaultWindows {
+    std::mutex lock;
+    std::vector<std::pair<DefaultWindowRank, DefaultWindowFactory>> offers;
+};
+
+// Never destroyed: libraries offer their windows from their static initialisers, in any order.
+DefaultWindows& defaultWindows() {
+    static auto* windows = new DefaultWindows();
+    return *windows;
+}
+
+} // namespace
+
+void offerDefaultWindow(DefaultWindowRank rank, DefaultWindowFactory factory) {
+    if (!factory)
+        return;
+    DefaultWindows& windows = defaultWindows();
+    std::lock_guard<std::mutex> hold(windows.lock);
+    for (auto& [offered, existing] : windows.offers) {
+        if (offered == rank) {
+            existing = std::move(factory);
+            return;
+        }
+    }
+    windows.offers.emplace_back(rank, std::move(factory));
+}
+
+void registerDefaultWindows(WindowRegistry& registry, Log& log) {
+    std::vector<std::pair<DefaultWindowRank, DefaultWindowFactory>> offers;
+    {
+        DefaultWindows& windows = defaultWindows();
+        std::lock_guard<std::mutex> hold(windows.lock);
+        offers = windows.offers;
+    }
+    std::stable_sort(offers.begin(), offers.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (auto& [rank, factory] : offers) {
+        registry.registerWindow("BrenvoReleaseInfo", [factory = std::move(factory), &log](
+                                                         ReleaseWindowOwner& owner, RunLoop& loop) {
+            return factory(owner, loop, log);
+        });
+    }
+}
+
+std::optional<size_t> mnemonicPosition(std::string_view label, std::string_view taken) {
+    for (size_t i = 0; i < label.size(); ++i) {
+        char c = label[i];
+        bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (!letter)
+            continue;
+        char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        if (taken.find(lower) == std::string_view::npos)
+            return i;
+    }
+    return std::nullopt;
 }
 
 } // namespace brenvo::platform

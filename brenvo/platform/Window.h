@@ -15,6 +15,7 @@
 
 namespace brenvo::platform {
 
+class Log;
 class RunLoop;
 
 // The owner of a release-info window: supplies its texts and receives its events.
@@ -73,5 +74,23 @@ public:
 private:
     std::map<std::string, std::vector<WindowFactory>, std::less<>> factories_;
 };
+
+// The windows Brenvo's optional libraries offer for hosts that register none of their own. Each
+// of Brenvo::glib (the desktop notification), Brenvo::gtk3 and Brenvo::qt6 (the toolkit windows)
+// offers its window when it is loaded; registerDefaultWindows() registers the offers under
+// "BrenvoReleaseInfo" in rank order, so the highest rank that can show a window is tried first
+// and the window registered before them (the terminal window) comes last. The windows report
+// their failures on `log`, which must outlive the registry.
+enum class DefaultWindowRank { Notification = 10, Gtk = 20, Qt = 21 };
+using DefaultWindowFactory =
+    std::function<std::unique_ptr<Window>(ReleaseWindowOwner& owner, RunLoop& loop, Log& log)>;
+BRENVO_EXPORT void offerDefaultWindow(DefaultWindowRank rank, DefaultWindowFactory factory);
+BRENVO_EXPORT void registerDefaultWindows(WindowRegistry& registry, Log& log);
+
+// Where a button label gets its keyboard mnemonic: the byte offset of the first ASCII letter or
+// digit whose lower case is not in `taken`; nullopt when there is none (a label in Japanese, for
+// one), where toolkits append a letter of their own in parentheses, as "(S)".
+BRENVO_EXPORT std::optional<size_t> mnemonicPosition(std::string_view label,
+                                                     std::string_view taken);
 
 } // namespace brenvo::platform

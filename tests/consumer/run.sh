@@ -228,7 +228,7 @@ while IFS='|' read -r words expected; do
 done <<'EOF'
 brenvo|--help --version check compare demo run serve-store 
 brenvo check --answer|close open skip 
-brenvo run --window|gtk terminal 
+brenvo run --window|gtk notification qt terminal 
 xkjson --max-depth|
 EOF
 [[ $(completion brenvo se) == "serve-store " ]] || fail "completing brenvo se"
@@ -283,3 +283,16 @@ quiet "$cxx" $flags -std=c++20 $(pkg-config --cflags brenvo) \
 output=$(cd "$work" && ./checkforupdates 2>/dev/null) || fail "checkforupdates failed: $output"
 [[ $output == not-configured ]] || fail "checkforupdates heard: $output"
 echo "Check for Updates: the outcome observer hears the check"
+
+# The Qt host example of the README, when Brenvo::qt6 was built: compiled and linked against the
+# installed tree (running it needs a display and runs until closed).
+if [[ -n "$(find "$prefix" -name 'libbrenvo_qt6.so' -print -quit)" ]]; then
+    while IFS= read -r line; do
+        grep -qxF -- "$line" "$source/README.md" || fail "README lacks Qt example line: $line"
+    done < <(grep -v '^\s*$' "$source/tests/consumer/qt-project/main.cpp")
+    quiet cmake -S "$source/tests/consumer/qt-project" -B "$work/qt-build" -G Ninja \
+        -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_CXX_COMPILER="$cxx" \
+        -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags"
+    quiet cmake --build "$work/qt-build"
+    echo "find_package(Brenvo) with Brenvo::qt6: built"
+fi

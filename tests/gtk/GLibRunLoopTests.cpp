@@ -1,6 +1,7 @@
 // The GLib adapter: Brenvo's timers fire from a GLib main context, and GIO opens URLs.
 #include "brenvo/platform/glib/GLibRunLoop.h"
 #include "brenvo/platform/system/CurlHttpClient.h"
+#include "brenvo/platform/system/XdgOpenWorkspace.h"
 #include "support/CapturingLog.h"
 #include "support/LoopbackServer.h"
 
@@ -85,13 +86,19 @@ TEST(GLibRunLoopSource, ServesWatchedDescriptorsWhenTheyBecomeReadable) {
     g_main_context_unref(context);
 }
 
-TEST(GioWorkspace, ReportsAUrlWithoutHandler) {
+// Neither GIO nor the program it falls back to can open the URL: one log line says why.
+TEST(GioWorkspace, ReportsAUrlThatNothingOpens) {
     brenvo::test::CapturingLog log;
-    platform::GioWorkspace workspace(&log);
+    platform::GioWorkspace workspace(&log, "brenvo-no-such-program");
     EXPECT_FALSE(workspace.openURL("brenvo-no-such-scheme://nowhere"));
     ASSERT_EQ(log.lines().size(), 1u);
-    EXPECT_EQ(log.lines()[0].rfind("Brenvo: Cannot open brenvo-no-such-scheme://nowhere: ", 0), 0u)
-        << log.lines()[0];
+    const std::string& line = log.lines()[0];
+    EXPECT_EQ(line.rfind("Brenvo: Cannot open brenvo-no-such-scheme://nowhere: GIO: ", 0), 0u)
+        << line;
+    EXPECT_NE(line.find("; brenvo-no-such-program: No such file or directory"), std::string::npos)
+        << line;
+    // Loading this library made GIO the first launcher of every XdgOpenWorkspace.
+    EXPECT_EQ(platform::desktopUrlLauncher(), &platform::GioWorkspace::launchWithGio);
 }
 
 } // namespace

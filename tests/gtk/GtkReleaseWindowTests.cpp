@@ -4,9 +4,11 @@
 #include "brenvo/BrenvoKeys.h"
 #include "brenvo/BrenvoReleaseInfo.h"
 #include "brenvo/platform/glib/GLibRunLoop.h"
+#include "brenvo/platform/gtk/GtkHost.h"
 #include "brenvo/platform/gtk/GtkReleaseWindow.h"
 #include "support/ScriptedWindow.h"
 #include "support/TestServices.h"
+#include "support/Xvfb.h"
 
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
@@ -15,12 +17,9 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
-#include <poll.h>
 #include <spawn.h>
 #include <string>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
@@ -31,60 +30,8 @@ namespace {
 
 using brenvo::BrenvoReleaseInfo;
 using brenvo::JsonValue;
+using brenvo::test::Xvfb;
 namespace platform = brenvo::platform;
-
-// An Xvfb server for this test process, on the first free display number. It is told to end
-// when the process ends, however the process ends.
-class Xvfb {
-public:
-    Xvfb() {
-        int fds[2];
-        if (::pipe(fds) != 0)
-            return;
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::prctl(PR_SET_PDEATHSIG, SIGTERM);
-            ::close(fds[0]);
-            int devNull = ::open("/dev/null", O_RDWR);
-            ::dup2(devNull, 0);
-            ::dup2(devNull, 1);
-            ::dup2(devNull, 2);
-            std::string fd = std::to_string(fds[1]);
-            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1024x768x24",
-                     "-nolisten", "tcp", "-noreset", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        if (pid_ < 0) {
-            ::close(fds[0]);
-            return;
-        }
-        // The server writes its display number once it accepts connections.
-        std::string number;
-        pollfd p{fds[0], POLLIN, 0};
-        while (::poll(&p, 1, 30'000) > 0) {
-            char c;
-            if (::read(fds[0], &c, 1) != 1 || c == '\n')
-                break;
-            number += c;
-        }
-        ::close(fds[0]);
-        if (!number.empty())
-            display_ = ":" + number;
-    }
-    ~Xvfb() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            int status;
-            ::waitpid(pid_, &status, 0);
-        }
-    }
-    const std::string& display() const { return display_; }
-
-private:
-    pid_t pid_ = -1;
-    std::string display_;
-};
 
 // Serves GLib events until `done()` holds or 30 s have passed; false on the time limit.
 template <typename Done> bool serveUntil(Done done) {
@@ -274,10 +221,10 @@ TEST_F(GtkReleaseWindowTest, ShowsTheTextsWithTheStoreButtonAsDefault) {
     g_free(text);
     GtkWidget* byDefault = gtk_window_get_default_widget(window);
     ASSERT_TRUE(byDefault);
-    EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(byDefault)), "Open App Store For Update");
-    EXPECT_STREQ(
-        gtk_button_get_label(GTK_BUTTON(findNamed(GTK_WIDGET(window), "BrenvoSkipButton"))),
-        "Skip This Version");
+    EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(byDefault)), "_Open App Store For Update");
+    GtkButton* skip = GTK_BUTTON(findNamed(GTK_WIDGET(window), "BrenvoSkipButton"));
+    EXPECT_STREQ(gtk_button_get_label(skip), "_Skip This Version");
+    EXPECT_TRUE(gtk_button_get_use_underline(skip));
 
     // Centred on the 1024x768 screen.
     int x, y;
@@ -287,7 +234,8 @@ TEST_F(GtkReleaseWindowTest, ShowsTheTextsWithTheStoreButtonAsDefault) {
     EXPECT_NEAR(x + width / 2, 512, 2);
     EXPECT_NEAR(y + height / 2, 384, 2);
 
-    gtk_window_close(window); // as the window manager's close box does
+    // Escape closes it as the window manager's close box does.
+    EXPECT_EQ(runServing({"xdotool", "key", "Escape"}), 0);
     EXPECT_TRUE(closedAndGone());
     EXPECT_EQ(closedNotes_, 1);
     EXPECT_FALSE(findToplevel("Software Update"));
@@ -348,6 +296,32 @@ TEST_F(GtkReleaseWindowTest, ScreenshotThenSkipClickedWithXdotool) {
     platform::PlistUserDefaults reread(services_.defaultsPath(), log);
     EXPECT_EQ(reread.stringForKey(brenvo::kBrenvoSkipVersion), "2.0");
     EXPECT_TRUE(services_.workspace.openedURLs().empty());
+}
+
+// The host names its window with the one call for GTK hosts: the release window is transient for
+// it and centred on it, and its mnemonic Alt+S skips.
+TEST_F(GtkReleaseWindowTest, OpensOverTheHostWindowAndAltSSkips) {
+    GtkWidget* host = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_window_move(GTK_WINDOW(host), 300, 160);
+    gtk_window_resize(GTK_WINDOW(host), 400, 300);
+    gtk_widget_show(host);
+    platform::attachGtkHost(services_.services, GTK_WINDOW(host));
+    GtkWindow* window = show();
+    ASSERT_TRUE(window);
+    EXPECT_EQ(gtk_window_get_transient_for(window), GTK_WINDOW(host));
+    int x, y, hostX, hostY;
+    gdk_window_get_origin(gtk_widget_get_window(GTK_WIDGET(window)), &x, &y);
+    gdk_window_get_origin(gtk_widget_get_window(host), &hostX, &hostY);
+    EXPECT_NEAR(x + gtk_widget_get_allocated_width(GTK_WIDGET(window)) / 2,
+                hostX + gtk_widget_get_allocated_width(host) / 2, 2);
+    EXPECT_NEAR(y + gtk_widget_get_allocated_height(GTK_WIDGET(window)) / 2,
+                hostY + gtk_widget_get_allocated_height(host) / 2, 2);
+
+    EXPECT_EQ(runServing({"xdotool", "key", "alt+s"}), 0);
+    EXPECT_TRUE(closedAndGone());
+    EXPECT_EQ(services_.defaults.stringForKey(brenvo::kBrenvoSkipVersion), "2.0");
+    platform::detachGtkHost(services_.services);
+    gtk_widget_destroy(host);
 }
 
 TEST_F(GtkReleaseWindowTest, OpenButtonOpensTheStoreAndCloses) {

@@ -1,6 +1,7 @@
 // The system log's line format and destinations, and the detached xdg-open launcher.
 #include "brenvo/platform/Log.h"
 #include "brenvo/platform/system/XdgOpenWorkspace.h"
+#include "support/CapturingLog.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -129,8 +130,13 @@ TEST(XdgOpenWorkspace, StartsTheProgramDetachedWithTheURLAsItsOnlyArgument) {
     EXPECT_EQ(received, "1|" + url);
     EXPECT_FALSE(std::filesystem::exists(dir / "pwned"));
 
-    XdgOpenWorkspace missing((dir / "no-such-program").string());
+    // Nothing could open it: the log says so, in one line.
+    brenvo::test::CapturingLog log;
+    XdgOpenWorkspace missing((dir / "no-such-program").string(), &log);
     EXPECT_FALSE(missing.openURL(url));
+    EXPECT_EQ(log.lines(), std::vector<std::string>{"Brenvo: Cannot open " + url + ": " +
+                                                    (dir / "no-such-program").string() +
+                                                    ": No such file or directory"});
 }
 
 } // namespace

@@ -203,7 +203,7 @@ TEST_F(ReleaseInfo, TextsFromTheHostsTableOrTheEnglishKeys) {
          {"Softwareaktualisierung", "Eine neue Version von Demo ist verfügbar!",
           "Sie haben 1.0. Demo (null) ist jetzt verfügbar.",
           "Versionshinweise:", "Fixes.\n\"Quoted\" %@ <b>",
-          "Open App Store For Update", // not in the table
+          "App Store zum Aktualisieren öffnen", // not in the host's table: Brenvo's German
           "Diese Version überspringen"}},
     };
     ScopedLocale locale("de_DE.UTF-8");

@@ -26,7 +26,7 @@ using platform::PlistDictionary;
 using platform::PlistValue;
 
 const char* const kDemoHelp =
-    R"(usage: brenvo demo [--answer open|skip|close] [--window terminal|gtk]
+    R"(usage: brenvo demo [--answer open|skip|close] [--window terminal|gtk|qt|notification]
 
 Shows what Brenvo does for an application. It starts a local store that offers version 2.1.0
 of "Sample Notes", writes an Info.plist for Sample Notes 2.0.3 that points the agent at that
@@ -35,12 +35,13 @@ and shows the release window: a GTK window when a display is available, else in 
 The demo ends when the window has closed and prints where the preferences were written.
 
   --answer ANSWER   answer the window by itself: open, skip or close (no URL is launched)
-  --window KIND     terminal or gtk (default: gtk when a display is available)
+  --window KIND     terminal, gtk, qt or notification (default: gtk when a display
+                    is available)
 )";
 
 const char* const kCheckHelp =
     R"(usage: brenvo check --info-plist FILE [--defaults FILE] [--os-version X.Y.Z] [--user]
-                    [--answer open|skip|close] [--window terminal|gtk]
+                    [--answer open|skip|close] [--window terminal|gtk|qt|notification]
 
 Runs one update check for the application whose Info.plist is FILE, as the application would:
 the agent starts and checks (at once, whatever its schedule says); when the store offers a
@@ -55,7 +56,8 @@ standard error.
   --user              check as "Check for Updates..." does: a version skipped earlier is shown
   --answer ANSWER     answer the window by itself: open, skip or close; the window's texts are
                       printed on standard output and no URL is launched
-  --window KIND       terminal or gtk (default: gtk when a display is available)
+  --window KIND       terminal, gtk, qt or notification (default: gtk when a display
+                      is available)
 
 Every URL handed to the system is printed on standard output as "open: <url>". The last line
 on standard output names how the check ended:
@@ -72,7 +74,8 @@ Info.plist), 2 for a usage error.
 )";
 
 const char* const kRunHelp =
-    R"(usage: brenvo run --info-plist FILE [--defaults FILE] [--window terminal|gtk] [--debug]
+    R"(usage: brenvo run --info-plist FILE [--defaults FILE] [--debug]
+                  [--window terminal|gtk|qt|notification]
 
 Runs the update agent for the application whose Info.plist is FILE until interrupted (Ctrl-C
 or SIGTERM), exactly as the application would: checks follow "BrenvoInterval" and the last
@@ -81,7 +84,8 @@ check recorded in the preferences, and a newer version shows the release window.
   --info-plist FILE   the application's Info.plist (XML or binary)
   --defaults FILE     the preferences file (default: the application's own,
                       $XDG_CONFIG_HOME/<CFBundleIdentifier>/<CFBundleIdentifier>.plist)
-  --window KIND       terminal or gtk (default: gtk when a display is available)
+  --window KIND       terminal, gtk, qt or notification (default: gtk when a display
+                      is available)
   --debug             debug messages on, whatever the Info.plist says
 
 Every URL handed to the system is printed on standard output as "open: <url>".
@@ -184,7 +188,7 @@ bool readAgentOptions(const std::string& command, const Arguments& arguments, bo
     if (auto window = arguments.value("window")) {
         auto choice = parseWindowChoice(*window);
         if (!choice) {
-            status = usageError(command, "--window takes terminal or gtk");
+            status = usageError(command, "--window takes terminal, gtk, qt or notification");
             return false;
         }
         options.window = *choice;

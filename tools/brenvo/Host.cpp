@@ -16,12 +16,20 @@
 #include "brenvo/platform/system/XdgOpenWorkspace.h"
 #include "brenvo/utf/Printable.h"
 
+#ifdef BRENVO_TOOL_WITH_GLIB
+#include "brenvo/platform/glib/NotificationWindow.h"
+#endif
 #ifdef BRENVO_TOOL_WITH_GTK
 #include "brenvo/platform/glib/GLibRunLoop.h"
 #include "brenvo/platform/gtk/GtkReleaseWindow.h"
 #include <glib-unix.h>
 #include <glib.h>
 #include <gtk/gtk.h>
+#endif
+#ifdef BRENVO_TOOL_WITH_QT
+#include "brenvo/platform/qt/QtReleaseWindow.h"
+#include "brenvo/platform/qt/QtRunLoop.h"
+#include <QApplication>
 #endif
 
 #include <cerrno>
@@ -74,20 +82,23 @@ private:
     bool print_;
 };
 
-#ifdef BRENVO_TOOL_WITH_GTK
-// The GTK window, answering by itself after a short while. It stands between the window and its
-// owner, so it knows when the window has closed by other means and then gives no answer.
-class AnsweringGtkWindow final : public Window, private ReleaseWindowOwner {
+// Makes the window a tool choice shows, for the given owner.
+using InnerWindowMaker = std::function<std::unique_ptr<Window>(ReleaseWindowOwner&, RunLoop&)>;
+
+// A toolkit window or notification, answering by itself after a short while. It stands between
+// the window and its owner, so it knows when the window has closed by other means and then gives
+// no answer.
+class AnsweringWindow final : public Window, private ReleaseWindowOwner {
 public:
-    AnsweringGtkWindow(ReleaseWindowOwner& owner, RunLoop& loop, WindowAnswer answer, double delay)
+    AnsweringWindow(ReleaseWindowOwner& owner, RunLoop& loop, WindowAnswer answer, double delay)
         : owner_(owner), loop_(loop), answer_(answer), delay_(delay) {}
-    ~AnsweringGtkWindow() override {
+    ~AnsweringWindow() override {
         if (timer_)
             timer_->invalidate();
     }
 
-    bool load() {
-        inner_ = makeGtkReleaseWindow(*this, loop_);
+    bool load(const InnerWindowMaker& make) {
+        inner_ = make(*this, loop_);
         return inner_ != nullptr;
     }
 
@@ -150,9 +161,43 @@ private:
     bool closed_ = false;
 };
 
+// Registers the window that `make` gives, answering by itself when the tool answers.
+void registerToolWindow(WindowRegistry& windows, const HostOptions& options,
+                        InnerWindowMaker make) {
+    if (!options.answer) {
+        windows.registerWindow(std::string(kBrenvoReleaseInfoWindow), std::move(make));
+        return;
+    }
+    const WindowAnswer answer = *options.answer;
+    const double delay = options.answerDelay;
+    windows.registerWindow(
+        std::string(kBrenvoReleaseInfoWindow),
+        [answer, delay, make = std::move(make)](ReleaseWindowOwner& owner,
+                                                RunLoop& loop) -> std::unique_ptr<Window> {
+            auto window = std::make_unique<AnsweringWindow>(owner, loop, answer, delay);
+            if (!window->load(make))
+                return nullptr;
+            return window;
+        });
+}
+
+#ifdef BRENVO_TOOL_WITH_GTK
 bool gtkCanStart() {
     static const bool canStart = gtk_init_check(nullptr, nullptr);
     return canStart;
+}
+#endif
+
+#ifdef BRENVO_TOOL_WITH_QT
+// The tool's QApplication, made on first use with the tool's name as its only argument.
+QApplication* qtApplication() {
+    static int argc = 1;
+    static char name[] = "brenvo";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = nullptr;
+    if (!app && (std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY")))
+        app = new QApplication(argc, argv);
+    return app;
 }
 #endif
 
@@ -162,7 +207,7 @@ struct Host::Impl {
     explicit Impl(HostOptions hostOptions)
         : options(std::move(hostOptions)), loop(clock), infoBundle(options.infoPlist, log),
           mainBundle(infoBundle), defaults(options.defaults, log),
-          systemVersion(options.systemVersion),
+          systemVersion(options.systemVersion), launcher(&log),
           workspace(options.answer ? nullptr : &launcher, options.printOpenedUrls),
           services{options.forceDebugMessages ? static_cast<Bundle&>(mainBundle) : infoBundle,
                    frameworkBundle,
@@ -193,6 +238,7 @@ struct Host::Impl {
 
     SignalPipe signals;
     bool gtk = false;
+    bool qt = false;
     bool signalled = false;
     bool waitingForWindows = false;
     size_t windowsBeforeClose = 0;
@@ -200,6 +246,9 @@ struct Host::Impl {
     GMainLoop* mainLoop = nullptr;
     std::unique_ptr<GLibRunLoopSource> loopSource;
     guint signalSource = 0;
+#endif
+#ifdef BRENVO_TOOL_WITH_QT
+    std::unique_ptr<QtRunLoopSource> qtSource;
 #endif
 };
 
@@ -222,27 +271,17 @@ Host::Host(HostOptions options) : impl_(std::make_unique<Impl>(std::move(options
         impl.options.window != WindowChoice::Terminal && !impl.options.answer;
     registerTerminalWindow(impl.windows, terminal);
 
+    const WindowChoice choice = impl.options.window;
 #ifdef BRENVO_TOOL_WITH_GTK
-    const bool wantGtk = impl.options.window == WindowChoice::Gtk ||
-                         (impl.options.window == WindowChoice::Auto &&
-                          (std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY")));
+    const bool wantGtk =
+        choice == WindowChoice::Gtk || (choice == WindowChoice::Auto &&
+                                        (std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY")));
     if (wantGtk && gtkCanStart()) {
         impl.gtk = true;
-        if (impl.options.answer) {
-            const WindowAnswer answer = *impl.options.answer;
-            const double delay = impl.options.answerDelay;
-            impl.windows.registerWindow(std::string(kBrenvoReleaseInfoWindow),
-                                        [answer, delay](ReleaseWindowOwner& owner,
-                                                        RunLoop& loop) -> std::unique_ptr<Window> {
-                                            auto window = std::make_unique<AnsweringGtkWindow>(
-                                                owner, loop, answer, delay);
-                                            if (!window->load())
-                                                return nullptr;
-                                            return window;
-                                        });
-        } else {
-            registerGtkWindow(impl.windows);
-        }
+        registerToolWindow(impl.windows, impl.options,
+                           [](ReleaseWindowOwner& owner, RunLoop& loop) {
+                               return makeGtkReleaseWindow(owner, loop);
+                           });
         impl.mainLoop = g_main_loop_new(nullptr, FALSE);
         impl.loopSource = std::make_unique<GLibRunLoopSource>(impl.loop);
         impl.signalSource = g_unix_fd_add(
@@ -255,12 +294,41 @@ Host::Host(HostOptions options) : impl_(std::make_unique<Impl>(std::move(options
                 return G_SOURCE_REMOVE;
             },
             this);
-    } else if (impl.options.window == WindowChoice::Gtk) {
+    } else if (choice == WindowChoice::Gtk) {
         std::fprintf(stderr, "brenvo: GTK cannot start here; using the terminal window.\n");
     }
 #else
-    if (impl.options.window == WindowChoice::Gtk)
+    if (choice == WindowChoice::Gtk)
         std::fprintf(stderr, "brenvo: built without the GTK window; using the terminal window.\n");
+#endif
+#ifdef BRENVO_TOOL_WITH_QT
+    if (choice == WindowChoice::Qt && qtApplication()) {
+        impl.qt = true;
+        registerToolWindow(impl.windows, impl.options,
+                           [](ReleaseWindowOwner& owner, RunLoop& loop) {
+                               return makeQtReleaseWindow(owner, loop);
+                           });
+        impl.qtSource = std::make_unique<QtRunLoopSource>(impl.loop);
+    } else if (choice == WindowChoice::Qt) {
+        std::fprintf(stderr, "brenvo: Qt cannot start here; using the terminal window.\n");
+    }
+#else
+    if (choice == WindowChoice::Qt)
+        std::fprintf(stderr, "brenvo: built without the Qt window; using the terminal window.\n");
+#endif
+#ifdef BRENVO_TOOL_WITH_GLIB
+    // Without a notification service the factory gives no window, and the terminal one is used.
+    if (choice == WindowChoice::Notification) {
+        Log& log = impl.log;
+        registerToolWindow(impl.windows, impl.options,
+                           [&log](ReleaseWindowOwner& owner, RunLoop& loop) {
+                               return makeNotificationWindow(owner, loop, log);
+                           });
+    }
+#else
+    if (choice == WindowChoice::Notification)
+        std::fprintf(stderr,
+                     "brenvo: built without desktop notifications; using the terminal window.\n");
 #endif
     if (!impl.gtk) {
         impl.loop.watchReadable(impl.signals.fd(), [this] {
@@ -292,6 +360,9 @@ Host::~Host() {
     if (impl_->mainLoop)
         g_main_loop_unref(impl_->mainLoop);
 #endif
+#ifdef BRENVO_TOOL_WITH_QT
+    impl_->qtSource.reset();
+#endif
 }
 
 Services& Host::services() {
@@ -310,6 +381,12 @@ bool Host::run() {
         return impl.signalled;
     }
 #endif
+#ifdef BRENVO_TOOL_WITH_QT
+    if (impl.qt) {
+        QApplication::exec();
+        return impl.signalled;
+    }
+#endif
     impl.loop.run();
     return impl.signalled;
 }
@@ -318,6 +395,12 @@ void Host::quit() {
 #ifdef BRENVO_TOOL_WITH_GTK
     if (impl_->gtk) {
         g_main_loop_quit(impl_->mainLoop);
+        return;
+    }
+#endif
+#ifdef BRENVO_TOOL_WITH_QT
+    if (impl_->qt) {
+        QCoreApplication::quit();
         return;
     }
 #endif
@@ -370,6 +453,10 @@ std::optional<WindowChoice> parseWindowChoice(const std::string& text) {
         return WindowChoice::Terminal;
     if (text == "gtk")
         return WindowChoice::Gtk;
+    if (text == "qt")
+        return WindowChoice::Qt;
+    if (text == "notification")
+        return WindowChoice::Notification;
     return std::nullopt;
 }
 

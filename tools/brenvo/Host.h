@@ -1,6 +1,7 @@
 // The agent's surroundings for the brenvo tool: the services a host application would give it,
 // with the tool's own choices (preferences file, window, system version, answers), and the main
-// loop that runs it (Brenvo's run loop, or GLib's when the GTK window is used).
+// loop that runs it (Brenvo's run loop, GLib's when the GTK window is used, Qt's for the Qt
+// window).
 #pragma once
 
 #include "brenvo/Brenvo.h"
@@ -16,7 +17,7 @@
 
 namespace brenvo::tool {
 
-enum class WindowChoice { Auto, Terminal, Gtk };
+enum class WindowChoice { Auto, Terminal, Gtk, Qt, Notification };
 
 struct HostOptions {
     std::filesystem::path infoPlist;
@@ -29,7 +30,7 @@ struct HostOptions {
     WindowChoice window = WindowChoice::Auto;
     // Print every URL handed to the system as "open: <url>" on standard output.
     bool printOpenedUrls = true;
-    // Seconds the GTK window stays up before an automatic answer.
+    // Seconds a toolkit window or notification stays up before an automatic answer.
     double answerDelay = 0;
 };
 
@@ -57,7 +58,7 @@ private:
 // Parses "X", "X.Y" or "X.Y.Z" (decimal, non-negative, each fitting 32 bits).
 std::optional<platform::OperatingSystemVersion> parseSystemVersion(const std::string& text);
 
-// Parses "terminal" or "gtk".
+// Parses "terminal", "gtk", "qt" or "notification".
 std::optional<WindowChoice> parseWindowChoice(const std::string& text);
 
 } // namespace brenvo::tool

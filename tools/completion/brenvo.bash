@@ -19,7 +19,7 @@ _brenvo() {
         return
         ;;
     --window)
-        mapfile -t COMPREPLY < <(compgen -W "terminal gtk" -- "$current")
+        mapfile -t COMPREPLY < <(compgen -W "terminal gtk qt notification" -- "$current")
         return
         ;;
     --os-version | --port | --version | --notes | --name)

@@ -1,16 +1,36 @@
 #include "brenvo/platform/glib/GLibRunLoop.h"
 
+#include "brenvo/platform/system/XdgOpenWorkspace.h"
+
 #include <gio/gio.h>
 #include <glib.h>
 
 #include <algorithm>
 #include <climits>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
 namespace brenvo::platform {
 namespace {
+
+// Loading this library makes GIO the first launcher of every XdgOpenWorkspace.
+[[maybe_unused]] const bool gioInstalled = [] {
+    setDesktopUrlLauncher(&GioWorkspace::launchWithGio);
+    return true;
+}();
+
+// The loops that a GLibRunLoopSource runs, with the number of sources for each.
+struct DrivenLoops {
+    std::mutex lock;
+    std::map<const RunLoop*, int> count;
+};
+
+DrivenLoops& drivenLoops() {
+    static auto* loops = new DrivenLoops();
+    return *loops;
+}
 
 struct Polled {
     gpointer tag;        // GLib's tag for the descriptor
@@ -119,26 +139,125 @@ GLibRunLoopSource::GLibRunLoopSource(RunLoop& loop, GMainContext* context) : loo
     stateOf(source_).polled = new std::map<int, Polled>();
     g_source_set_name(source_, "Brenvo run loop");
     g_source_attach(source_, context);
+    DrivenLoops& loops = drivenLoops();
+    std::lock_guard<std::mutex> hold(loops.lock);
+    ++loops.count[&loop_];
 }
 
 GLibRunLoopSource::~GLibRunLoopSource() {
     g_source_destroy(source_);
     g_source_unref(source_);
+    DrivenLoops& loops = drivenLoops();
+    std::lock_guard<std::mutex> hold(loops.lock);
+    if (--loops.count[&loop_] <= 0)
+        loops.count.erase(&loop_);
+}
+
+bool GLibRunLoopSource::drives(const RunLoop& loop) {
+    DrivenLoops& loops = drivenLoops();
+    std::lock_guard<std::mutex> hold(loops.lock);
+    return loops.count.count(&loop) != 0;
+}
+
+GLibContextPump::GLibContextPump(RunLoop& loop, GMainContext* context)
+    : loop_(loop), context_(context ? g_main_context_ref(context)
+                                    : g_main_context_ref(g_main_context_default())) {
+    g_main_context_acquire(context_);
+    refresh();
+}
+
+GLibContextPump::~GLibContextPump() {
+    if (timer_)
+        timer_->invalidate();
+    for (uint64_t watch : watches_)
+        loop_.removeWatch(watch);
+    g_main_context_release(context_);
+    g_main_context_unref(context_);
+}
+
+void GLibContextPump::refresh() {
+    if (refreshing_)
+        return; // a source dispatched below asked again: the loop below covers it
+    refreshing_ = true;
+    // Everything ready without waiting runs now; the bound keeps a source that is always ready
+    // from starving the run loop, which comes back through a timer of delay 0.
+    int passes = 0;
+    while (passes < 64 && g_main_context_iteration(context_, FALSE))
+        ++passes;
+    refreshing_ = false;
+    watchContext();
+    if (passes == 64) {
+        if (timer_)
+            timer_->invalidate();
+        timer_ = Timer::timerWithTimeInterval(0, [this] { refresh(); });
+        loop_.addTimer(timer_, kDefaultRunLoopMode);
+    }
+}
+
+// Asks the context for its descriptors and timeout, as a GLib main loop would before polling,
+// and hands them to the run loop.
+void GLibContextPump::watchContext() {
+    gint priority = 0;
+    bool ready = g_main_context_prepare(context_, &priority);
+    std::vector<GPollFD> fds(8);
+    gint timeout = -1;
+    gint count;
+    while ((count = g_main_context_query(context_, priority, &timeout, fds.data(),
+                                         static_cast<gint>(fds.size()))) >
+           static_cast<gint>(fds.size()))
+        fds.resize(static_cast<size_t>(count));
+    fds.resize(static_cast<size_t>(count));
+    // Nothing was polled: close the pass without waiting, as a poll that saw nothing would.
+    for (GPollFD& fd : fds)
+        fd.revents = 0;
+    if (g_main_context_check(context_, priority, fds.data(), count)) {
+        g_main_context_dispatch(context_);
+        ready = true;
+    }
+
+    std::vector<std::pair<int, unsigned>> wanted;
+    for (const GPollFD& fd : fds) {
+        unsigned events = 0;
+        if ((fd.events & (G_IO_IN | G_IO_PRI)) != 0)
+            events |= RunLoop::kReadable;
+        if ((fd.events & G_IO_OUT) != 0)
+            events |= RunLoop::kWritable;
+        if (events != 0)
+            wanted.emplace_back(fd.fd, events);
+    }
+    std::sort(wanted.begin(), wanted.end());
+    if (wanted != watchedFds_) {
+        for (uint64_t watch : watches_)
+            loop_.removeWatch(watch);
+        watches_.clear();
+        for (const auto& [fd, events] : wanted)
+            watches_.push_back(loop_.watchDescriptor(fd, events, [this](unsigned) { refresh(); }));
+        watchedFds_ = std::move(wanted);
+    }
+
+    if (timer_)
+        timer_->invalidate();
+    timer_.reset();
+    if (ready || timeout >= 0) {
+        double seconds = ready ? 0.0 : timeout / 1000.0;
+        timer_ = Timer::timerWithTimeInterval(seconds, [this] { refresh(); });
+        loop_.addTimer(timer_, kDefaultRunLoopMode);
+    }
+}
+
+bool GioWorkspace::launchWithGio(std::string_view url, std::string& why) {
+    std::string text(url);
+    GError* error = nullptr;
+    if (g_app_info_launch_default_for_uri(text.c_str(), nullptr, &error))
+        return true;
+    why = error && error->message ? error->message : "no handler";
+    if (error)
+        g_error_free(error);
+    return false;
 }
 
 bool GioWorkspace::openURL(std::string_view url) {
-    std::string text(url);
-    GError* error = nullptr;
-    gboolean launched = g_app_info_launch_default_for_uri(text.c_str(), nullptr, &error);
-    if (!launched) {
-        if (log_)
-            log_->write("Brenvo: Cannot open " + text + ": " +
-                        (error && error->message ? error->message : "no handler"));
-        if (error)
-            g_error_free(error);
-        return false;
-    }
-    return true;
+    return XdgOpenWorkspace::openURL(url, &GioWorkspace::launchWithGio, program_, log_);
 }
 
 } // namespace brenvo::platform

@@ -1,5 +1,8 @@
 #include "brenvo/platform/gtk/GtkReleaseWindow.h"
 
+#include "brenvo/platform/glib/GLibRunLoop.h"
+
+#include <gdk/gdkkeysyms.h>
 #include <gtk/gtk.h>
 
 #include <string>
@@ -7,9 +10,43 @@
 namespace brenvo::platform {
 namespace {
 
+// `label` with a GTK mnemonic: its own underscores doubled, one placed before the first letter
+// not in `taken` (which then gets it), or " (_X)" appended with `fallback` when none is free.
+std::string withMnemonic(const std::string& label, std::string& taken, char fallback) {
+    std::optional<size_t> at = mnemonicPosition(label, taken);
+    std::string out;
+    for (size_t i = 0; i < label.size(); ++i) {
+        if (at && i == *at)
+            out += '_';
+        out += label[i];
+        if (label[i] == '_')
+            out += '_';
+    }
+    char key = at ? label[*at] : fallback;
+    if (!at)
+        out += std::string(" (_") + fallback + ")";
+    taken += static_cast<char>(g_ascii_tolower(key));
+    return out;
+}
+
+// A weak reference to the host's window that the release window is transient for.
+using ParentRef = std::shared_ptr<GWeakRef>;
+
+ParentRef parentRef(GtkWindow* parent) {
+    if (!parent)
+        return nullptr;
+    ParentRef ref(new GWeakRef, [](GWeakRef* weak) {
+        g_weak_ref_clear(weak);
+        delete weak;
+    });
+    g_weak_ref_init(ref.get(), parent);
+    return ref;
+}
+
 class GtkReleaseWindow final : public Window {
 public:
-    explicit GtkReleaseWindow(ReleaseWindowOwner& owner) : owner_(owner) {}
+    GtkReleaseWindow(ReleaseWindowOwner& owner, RunLoop& loop, ParentRef parent)
+        : owner_(owner), loop_(loop), parent_(std::move(parent)) {}
 
     ~GtkReleaseWindow() override {
         if (window_) {
@@ -19,16 +56,26 @@ public:
             g_signal_handlers_disconnect_by_data(skipButton_, this);
             gtk_widget_destroy(window_);
         }
+        if (pump_)
+            pump_->refresh();
     }
 
     void showWindow() override {
         if (window_ || closed_)
             return;
+        // A host that runs Brenvo's loop rather than GLib's: the loop serves GTK's events.
+        if (!GLibRunLoopSource::drives(loop_))
+            pump_ = std::make_unique<GLibContextPump>(loop_, nullptr);
         window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
         gtk_window_set_title(GTK_WINDOW(window_), owner_.windowTitle().c_str());
         gtk_window_set_default_size(GTK_WINDOW(window_), 520, 380);
         gtk_container_set_border_width(GTK_CONTAINER(window_), 16);
+        if (GtkWindow* parent = hostWindow()) {
+            gtk_window_set_transient_for(GTK_WINDOW(window_), parent);
+            g_object_unref(parent);
+        }
         g_signal_connect(window_, "destroy", G_CALLBACK(onDestroy), this);
+        g_signal_connect(window_, "key-press-event", G_CALLBACK(onKey), this);
 
         GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 10);
         gtk_container_add(GTK_CONTAINER(window_), box);
@@ -69,8 +116,11 @@ public:
         GtkWidget* buttons = gtk_button_box_new(GTK_ORIENTATION_HORIZONTAL);
         gtk_button_box_set_layout(GTK_BUTTON_BOX(buttons), GTK_BUTTONBOX_END);
         gtk_box_set_spacing(GTK_BOX(buttons), 8);
-        skipButton_ = gtk_button_new_with_label(owner_.ButtonTitleUpdateSkip().c_str());
-        openButton_ = gtk_button_new_with_label(owner_.ButtonTitleUpdateNow().c_str());
+        std::string taken;
+        std::string open = withMnemonic(owner_.ButtonTitleUpdateNow(), taken, 'O');
+        std::string skip = withMnemonic(owner_.ButtonTitleUpdateSkip(), taken, 'S');
+        skipButton_ = gtk_button_new_with_mnemonic(skip.c_str());
+        openButton_ = gtk_button_new_with_mnemonic(open.c_str());
         gtk_widget_set_name(skipButton_, "BrenvoSkipButton");
         gtk_widget_set_name(openButton_, "BrenvoOpenButton");
         g_signal_connect(skipButton_, "clicked", G_CALLBACK(onSkip), this);
@@ -85,6 +135,8 @@ public:
         gtk_widget_show_all(box);
 
         owner_.awakeFromNib();
+        if (pump_)
+            pump_->refresh();
     }
 
     // The window asks for the focus when it is mapped; gtk_window_present() in
@@ -94,9 +146,13 @@ public:
             gtk_window_set_focus_on_map(GTK_WINDOW(window_), TRUE);
     }
 
+    // Centred on the host's window when it names one, else on the screen.
     void center() override {
         if (window_)
-            gtk_window_set_position(GTK_WINDOW(window_), GTK_WIN_POS_CENTER);
+            gtk_window_set_position(GTK_WINDOW(window_),
+                                    gtk_window_get_transient_for(GTK_WINDOW(window_))
+                                        ? GTK_WIN_POS_CENTER_ON_PARENT
+                                        : GTK_WIN_POS_CENTER);
     }
 
     void makeKeyAndOrderFront() override {
@@ -114,9 +170,24 @@ public:
             closed_ = true;
             owner_.windowWillClose();
         }
+        if (pump_)
+            pump_->refresh();
     }
 
 private:
+    // The host's window with a strong reference, or nullptr.
+    GtkWindow* hostWindow() const {
+        return parent_ ? static_cast<GtkWindow*>(g_weak_ref_get(parent_.get())) : nullptr;
+    }
+
+    // Escape closes the window as its close box does.
+    static gboolean onKey(GtkWidget* widget, GdkEventKey* event, gpointer) {
+        if (event->keyval != GDK_KEY_Escape)
+            return FALSE;
+        gtk_window_close(GTK_WINDOW(widget));
+        return TRUE;
+    }
+
     static void addLabel(GtkWidget* box, GtkWidget* label) {
         gtk_label_set_line_wrap(GTK_LABEL(label), TRUE);
         gtk_label_set_xalign(GTK_LABEL(label), 0.0f);
@@ -149,24 +220,49 @@ private:
     }
 
     ReleaseWindowOwner& owner_;
+    RunLoop& loop_;
+    ParentRef parent_;
+    std::unique_ptr<GLibContextPump> pump_;
     GtkWidget* window_ = nullptr;
     GtkWidget* openButton_ = nullptr;
     GtkWidget* skipButton_ = nullptr;
     bool closed_ = false;
 };
 
-} // namespace
-
-std::unique_ptr<Window> makeGtkReleaseWindow(ReleaseWindowOwner& owner, RunLoop&) {
+std::unique_ptr<Window> makeWindow(ReleaseWindowOwner& owner, RunLoop& loop, ParentRef parent) {
     if (!gtk_init_check(nullptr, nullptr))
         return nullptr;
-    return std::make_unique<GtkReleaseWindow>(owner);
+    return std::make_unique<GtkReleaseWindow>(owner, loop, std::move(parent));
+}
+
+// Offered to the default services when this library is loaded.
+[[maybe_unused]] const bool offered = [] {
+    offerDefaultWindow(DefaultWindowRank::Gtk, [](ReleaseWindowOwner& owner, RunLoop& loop, Log&) {
+        return makeWindow(owner, loop, nullptr);
+    });
+    return true;
+}();
+
+} // namespace
+
+std::unique_ptr<Window> makeGtkReleaseWindow(ReleaseWindowOwner& owner, RunLoop& loop) {
+    return makeWindow(owner, loop, nullptr);
+}
+
+std::unique_ptr<Window> makeGtkReleaseWindow(ReleaseWindowOwner& owner, RunLoop& loop,
+                                             GtkWindow* parent) {
+    return makeWindow(owner, loop, parentRef(parent));
 }
 
 void registerGtkWindow(WindowRegistry& registry) {
-    registry.registerWindow("BrenvoReleaseInfo", [](ReleaseWindowOwner& owner, RunLoop& loop) {
-        return makeGtkReleaseWindow(owner, loop);
-    });
+    registerGtkWindow(registry, nullptr);
+}
+
+void registerGtkWindow(WindowRegistry& registry, GtkWindow* parent) {
+    registry.registerWindow("BrenvoReleaseInfo",
+                            [parent = parentRef(parent)](ReleaseWindowOwner& owner, RunLoop& loop) {
+                                return makeWindow(owner, loop, parent);
+                            });
 }
 
 } // namespace brenvo::platform

@@ -1,5 +1,6 @@
 #include "brenvo/platform/system/InfoPlistBundle.h"
 
+#include "brenvo/platform/system/FrameworkBundle.h"
 #include "brenvo/platform/system/PlistFile.h"
 #include "brenvo/platform/system/StringsTable.h"
 
@@ -144,11 +145,19 @@ std::optional<PlistValue> InfoPlistBundle::objectForInfoDictionaryKey(std::strin
 
 std::string InfoPlistBundle::localizedStringForKey(std::string_view key, std::string_view value,
                                                    std::string_view table) const {
-    const std::filesystem::path resources = resourcesPath();
-    if (resources.empty()) {
-        return std::string(value.empty() ? key : value);
+    // The languages the host declares beside its ".lproj" folders; the framework's translations
+    // are used for these and those only.
+    std::vector<std::string> localizations;
+    if (auto listed = objectForInfoDictionaryKey("CFBundleLocalizations")) {
+        if (const auto* array = listed->asArray()) {
+            for (const auto& item : *array) {
+                if (const std::string* name = item.asString())
+                    localizations.push_back(*name);
+            }
+        }
     }
-    return localizedStringFromTable(resources, table, key, value, &log_);
+    return localizedStringFromTables(resourcesPath(), localizations,
+                                     FrameworkBundle::resourcesPath(), table, key, value, &log_);
 }
 
 } // namespace brenvo::platform

@@ -26,13 +26,16 @@ struct ProcessServices {
     CurlHttpClient http;
     // The system's version cannot be read here: the window then offers the store's web page.
     FixedSystemVersion systemVersion{std::nullopt};
-    XdgOpenWorkspace workspace;
+    XdgOpenWorkspace workspace{&log};
     WindowRegistry windows;
 
+    // The windows of Brenvo's optional libraries that the process has loaded go above the
+    // terminal window: a toolkit window, then the desktop notification.
     ProcessServices() {
         TerminalWindowOptions terminal;
         terminal.onlyWhenInteractive = true;
         registerTerminalWindow(windows, terminal);
+        registerDefaultWindows(windows, log);
     }
 };
 

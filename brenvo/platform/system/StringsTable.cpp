@@ -404,6 +404,14 @@ std::vector<std::string> localizationCandidates(const std::vector<std::string>& 
             std::string other = lang;
             other[sep] = other[sep] == '_' ? '-' : '_';
             add(other);
+            // Chinese folders are named by script as often as by region.
+            if (lang.compare(0, sep, "zh") == 0) {
+                std::string region = lang.substr(sep + 1);
+                if (region == "CN" || region == "SG")
+                    add("zh-Hans");
+                else if (region == "TW" || region == "HK" || region == "MO")
+                    add("zh-Hant");
+            }
             add(lang.substr(0, sep));
         }
     }
@@ -411,43 +419,113 @@ std::vector<std::string> localizationCandidates(const std::vector<std::string>& 
     return out;
 }
 
+namespace {
+
+// The entry for `key` in the table file, or nullopt when the file is missing, unusable (which is
+// reported) or lacks the key.
+std::optional<std::string> lookUp(const std::filesystem::path& file, std::string_view key,
+                                  Log* log) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(file, ec))
+        return std::nullopt;
+    std::uintmax_t size = std::filesystem::file_size(file, ec);
+    if (ec) {
+        logOnce(log, file, ec.message());
+        return std::nullopt;
+    }
+    if (size > kMaxTableSize) {
+        logOnce(log, file, "larger than 8 MiB");
+        return std::nullopt;
+    }
+    std::ifstream in(file, std::ios::binary);
+    std::vector<uint8_t> bytes(static_cast<size_t>(size));
+    if (!in || !in.read(reinterpret_cast<char*>(bytes.data()),
+                        static_cast<std::streamsize>(bytes.size()))) {
+        logOnce(log, file, "read error");
+        return std::nullopt;
+    }
+    std::string error;
+    auto entries = parseStringsFile(bytes, &error);
+    if (!entries) {
+        logOnce(log, file, error);
+        return std::nullopt;
+    }
+    if (auto it = entries->find(key); it != entries->end())
+        return it->second;
+    return std::nullopt;
+}
+
+bool isPlainTableName(std::string_view table) {
+    return !table.empty() && table.find('/') == std::string_view::npos && table != "." &&
+           table != "..";
+}
+
+// "de_AT" and "de-at" alike, for comparing language names.
+std::string languageKey(std::string_view name) {
+    std::string out(name);
+    for (char& c : out) {
+        if (c == '_')
+            c = '-';
+        else if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    }
+    return out;
+}
+
+// The framework's folder for a language name: its own name, or the table of its script or
+// region that the framework keeps ("zh-CN" is "zh-Hans", plain "pt" is "pt-BR").
+std::string frameworkLanguage(const std::string& lang) {
+    const std::string key = languageKey(lang);
+    if (key == "zh" || key == "zh-cn" || key == "zh-sg" || key.rfind("zh-hans", 0) == 0)
+        return "zh-Hans";
+    if (key == "zh-tw" || key == "zh-hk" || key == "zh-mo" || key.rfind("zh-hant", 0) == 0)
+        return "zh-Hant";
+    if (key == "pt")
+        return "pt-BR";
+    return lang;
+}
+
+} // namespace
+
 std::string localizedStringFromTable(const std::filesystem::path& resourcesDir,
                                      std::string_view table, std::string_view key,
                                      std::string_view value, Log* log) {
-    bool plainTable = !table.empty() && table.find('/') == std::string_view::npos && table != "." &&
-                      table != "..";
-    if (plainTable && !resourcesDir.empty()) {
+    if (isPlainTableName(table) && !resourcesDir.empty()) {
         for (const auto& lang : localizationCandidates(preferredLanguages())) {
-            std::filesystem::path file =
-                resourcesDir / (lang + ".lproj") / (std::string(table) + ".strings");
-            std::error_code ec;
-            if (!std::filesystem::is_regular_file(file, ec))
-                continue;
-            std::uintmax_t size = std::filesystem::file_size(file, ec);
-            if (ec) {
-                logOnce(log, file, ec.message());
-                continue;
-            }
-            if (size > kMaxTableSize) {
-                logOnce(log, file, "larger than 8 MiB");
-                continue;
-            }
-            std::ifstream in(file, std::ios::binary);
-            std::vector<uint8_t> bytes(static_cast<size_t>(size));
-            if (!in || !in.read(reinterpret_cast<char*>(bytes.data()),
-                                static_cast<std::streamsize>(bytes.size()))) {
-                logOnce(log, file, "read error");
-                continue;
-            }
-            std::string error;
-            auto entries = parseStringsFile(bytes, &error);
-            if (!entries) {
-                logOnce(log, file, error);
-                continue;
-            }
-            if (auto it = entries->find(key); it != entries->end())
-                return it->second;
+            if (auto text = lookUp(
+                    resourcesDir / (lang + ".lproj") / (std::string(table) + ".strings"), key, log))
+                return *text;
         }
+    }
+    return std::string(value.empty() ? key : value);
+}
+
+std::string localizedStringFromTables(const std::filesystem::path& resourcesDir,
+                                      const std::vector<std::string>& hostLocalizations,
+                                      const std::filesystem::path& frameworkResourcesDir,
+                                      std::string_view table, std::string_view key,
+                                      std::string_view value, Log* log) {
+    if (!isPlainTableName(table))
+        return std::string(value.empty() ? key : value);
+    const std::string file = std::string(table) + ".strings";
+    for (const auto& lang : localizationCandidates(preferredLanguages())) {
+        std::error_code ec;
+        const std::filesystem::path folder =
+            resourcesDir.empty() ? std::filesystem::path() : resourcesDir / (lang + ".lproj");
+        if (!folder.empty()) {
+            if (auto text = lookUp(folder / file, key, log))
+                return *text;
+        }
+        if (frameworkResourcesDir.empty())
+            continue;
+        bool localised = !folder.empty() && std::filesystem::is_directory(folder, ec);
+        for (const auto& listed : hostLocalizations)
+            localised = localised || languageKey(listed) == languageKey(lang);
+        if (!localised)
+            continue;
+        if (auto text = lookUp(frameworkResourcesDir / (frameworkLanguage(lang) + ".lproj") / file,
+                               key, log))
+            return *text;
     }
     return std::string(value.empty() ? key : value);
 }

@@ -40,7 +40,8 @@ parseStringsFile(std::span<const uint8_t> bytes, std::string* error);
 BRENVO_EXPORT std::vector<std::string> preferredLanguages();
 
 // The folder names tried for the languages above, in order: for "de_AT" these are "de_AT",
-// "de-AT", then "de"; duplicates are dropped and "en" comes last.
+// "de-AT", then "de" ("zh_CN" adds "zh-Hans" before "zh", "zh_TW" "zh-Hant"); duplicates are
+// dropped and "en" comes last.
 BRENVO_EXPORT std::vector<std::string>
 localizationCandidates(const std::vector<std::string>& languages);
 
@@ -51,5 +52,17 @@ localizationCandidates(const std::vector<std::string>& languages);
 BRENVO_EXPORT std::string localizedStringFromTable(const std::filesystem::path& resourcesDir,
                                                    std::string_view table, std::string_view key,
                                                    std::string_view value, Log* log);
+
+// The text for `key` as a host application shows it, with the framework's translations behind
+// the host's own: for each of the user's languages in the order above, the host's table
+// `<resourcesDir>/<lang>.lproj/<table>.strings`, then, only when the host is localised into that
+// language (it has the "<lang>.lproj" folder, or lists the language in `hostLocalizations`, its
+// "CFBundleLocalizations"), the framework's table of the same name under
+// `frameworkResourcesDir`. A key found nowhere gives `value` when it is not empty, else the key:
+// an application that is not localised into the user's language keeps the English keys.
+BRENVO_EXPORT std::string localizedStringFromTables(
+    const std::filesystem::path& resourcesDir, const std::vector<std::string>& hostLocalizations,
+    const std::filesystem::path& frameworkResourcesDir, std::string_view table,
+    std::string_view key, std::string_view value, Log* log);
 
 } // namespace brenvo::platform

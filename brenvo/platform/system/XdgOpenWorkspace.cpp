@@ -1,16 +1,42 @@
 #include "brenvo/platform/system/XdgOpenWorkspace.h"
 
+#include "brenvo/utf/Printable.h"
+
+#include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace brenvo::platform {
 
+namespace {
+
+std::atomic<DesktopUrlLauncher> installedLauncher{nullptr};
+
+// Starts `program` with `url`, detached; false with the reason in `why` when it cannot start.
+bool startDetached(const std::string& program, std::string_view url, std::string& why);
+
+} // namespace
+
+void setDesktopUrlLauncher(DesktopUrlLauncher launcher) {
+    installedLauncher.store(launcher);
+}
+
+DesktopUrlLauncher desktopUrlLauncher() {
+    return installedLauncher.load();
+}
+
 XdgOpenWorkspace::XdgOpenWorkspace() : program_("xdg-open") {}
 
+XdgOpenWorkspace::XdgOpenWorkspace(Log* log) : program_("xdg-open"), log_(log) {}
+
 XdgOpenWorkspace::XdgOpenWorkspace(std::string program) : program_(std::move(program)) {}
+
+XdgOpenWorkspace::XdgOpenWorkspace(std::string program, Log* log)
+    : program_(std::move(program)), log_(log) {}
 
 bool XdgOpenWorkspace::isAcceptableURL(std::string_view url) {
     // A scheme first, so that the text can neither be read as an option nor as a local path.
@@ -38,20 +64,52 @@ bool XdgOpenWorkspace::isAcceptableURL(std::string_view url) {
 }
 
 bool XdgOpenWorkspace::openURL(std::string_view url) {
-    if (!isAcceptableURL(url) || program_.empty()) {
+    return openURL(url, desktopUrlLauncher(), program_, log_);
+}
+
+bool XdgOpenWorkspace::openURL(std::string_view url, DesktopUrlLauncher launcher,
+                               const std::string& program, Log* log) {
+    std::string why;
+    if (!isAcceptableURL(url)) {
+        why = "not a URL";
+    } else {
+        std::string launcherWhy;
+        if (launcher != nullptr && launcher(url, launcherWhy)) {
+            return true;
+        }
+        std::string programWhy;
+        if (startDetached(program, url, programWhy)) {
+            return true;
+        }
+        why = launcher != nullptr ? "GIO: " + launcherWhy + "; " : std::string();
+        why += (program.empty() ? std::string("no program") : program) + ": " + programWhy;
+    }
+    if (log != nullptr) {
+        log->write(utf::printable("Brenvo: Cannot open " + std::string(url) + ": " + why));
+    }
+    return false;
+}
+
+namespace {
+
+bool startDetached(const std::string& program, std::string_view url, std::string& why) {
+    if (program.empty()) {
+        why = "none configured";
         return false;
     }
     // Everything the children need is prepared before fork(): after it only async-signal-safe
     // calls are made.
     const std::string argument(url);
-    char* const argv[] = {const_cast<char*>(program_.c_str()), const_cast<char*>(argument.c_str()),
+    char* const argv[] = {const_cast<char*>(program.c_str()), const_cast<char*>(argument.c_str()),
                           nullptr};
     int report[2];
     if (::pipe2(report, O_CLOEXEC) != 0) {
+        why = std::strerror(errno);
         return false;
     }
     const pid_t child = ::fork();
     if (child < 0) {
+        why = std::strerror(errno);
         ::close(report[0]);
         ::close(report[1]);
         return false;
@@ -92,7 +150,14 @@ bool XdgOpenWorkspace::openURL(std::string_view url) {
     } while (got < 0 && errno == EINTR);
     ::close(report[0]);
     const bool childOk = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    if (got == static_cast<ssize_t>(sizeof error)) {
+        why = std::strerror(error);
+    } else if (!childOk) {
+        why = "could not be started";
+    }
     return childOk && got == 0;
 }
+
+} // namespace
 
 } // namespace brenvo::platform

@@ -1,0 +1,226 @@
+#include "brenvo/platform/qt/QtReleaseWindow.h"
+
+#include "brenvo/platform/qt/QtRunLoop.h"
+
+#include <QApplication>
+#include <QDialog>
+#include <QFont>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include <string>
+
+namespace brenvo::platform {
+namespace {
+
+QString qtText(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+// `label` with a Qt mnemonic: its own ampersands doubled, one placed before the first letter not
+// in `taken` (which then gets it), or " (&X)" appended with `fallback` when none is free.
+QString withMnemonic(const std::string& label, std::string& taken, char fallback) {
+    std::optional<size_t> at = mnemonicPosition(label, taken);
+    std::string out;
+    for (size_t i = 0; i < label.size(); ++i) {
+        if (at && i == *at)
+            out += '&';
+        out += label[i];
+        if (label[i] == '&')
+            out += '&';
+    }
+    char key = at ? label[*at] : fallback;
+    if (!at)
+        out += std::string(" (&") + fallback + ")";
+    taken += static_cast<char>(key >= 'A' && key <= 'Z' ? key - 'A' + 'a' : key);
+    return qtText(out);
+}
+
+QLabel* addLabel(QVBoxLayout* layout, const std::string& text) {
+    auto* label = new QLabel(qtText(text));
+    label->setTextFormat(Qt::PlainText);
+    label->setWordWrap(true);
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(label);
+    return label;
+}
+
+class QtReleaseWindow final : public Window {
+public:
+    QtReleaseWindow(ReleaseWindowOwner& owner, QPointer<QWidget> parent)
+        : owner_(owner), parent_(std::move(parent)) {}
+
+    ~QtReleaseWindow() override {
+        if (dialog_) {
+            // Gone without a close (the controller was torn down): no more calls to the owner.
+            QObject::disconnect(dialog_, nullptr, nullptr, nullptr);
+            delete dialog_.data();
+        }
+    }
+
+    void showWindow() override {
+        if (dialog_ || closed_)
+            return;
+        dialog_ = new QDialog(parent_.data());
+        QDialog* dialog = dialog_.data();
+        dialog->setObjectName("BrenvoReleaseWindow");
+        dialog->setWindowTitle(qtText(owner_.windowTitle()));
+        dialog->resize(520, 380);
+
+        auto* layout = new QVBoxLayout(dialog);
+        layout->setContentsMargins(16, 16, 16, 16);
+        layout->setSpacing(10);
+        QLabel* title = addLabel(layout, owner_.titleText());
+        QFont bold = title->font();
+        bold.setBold(true);
+        bold.setPointSizeF(bold.pointSizeF() * 1.2);
+        title->setFont(bold);
+        addLabel(layout, owner_.descriptionText());
+        addLabel(layout, owner_.releaseText());
+
+        auto* notes = new QPlainTextEdit(dialog);
+        notes->setObjectName("BrenvoReleaseNotes");
+        notes->setReadOnly(true);
+        notes->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+        notes->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        notes->setPlainText(qtText(owner_.releaseDetails().value_or(std::string())));
+        layout->addWidget(notes, 1);
+
+        std::string taken;
+        QString open = withMnemonic(owner_.ButtonTitleUpdateNow(), taken, 'O');
+        QString skip = withMnemonic(owner_.ButtonTitleUpdateSkip(), taken, 'S');
+        auto* buttons = new QHBoxLayout();
+        buttons->setSpacing(8);
+        buttons->addStretch(1);
+        skipButton_ = new QPushButton(skip, dialog);
+        skipButton_->setObjectName("BrenvoSkipButton");
+        openButton_ = new QPushButton(open, dialog);
+        openButton_->setObjectName("BrenvoOpenButton");
+        openButton_->setDefault(true);
+        buttons->addWidget(skipButton_);
+        buttons->addWidget(openButton_);
+        layout->addLayout(buttons);
+
+        QObject::connect(skipButton_, &QPushButton::clicked, dialog, [this] {
+            if (!closed_)
+                owner_.doSkip();
+        });
+        QObject::connect(openButton_, &QPushButton::clicked, dialog, [this] {
+            if (!closed_)
+                owner_.doOpenMas();
+        });
+        // Every close ends in finished(): a button's close(), Escape, the window manager's close.
+        QObject::connect(dialog, &QDialog::finished, dialog, [this] { closedByDialog(); });
+        // The host deleted the dialog, or its parent, under us.
+        QObject::connect(dialog, &QObject::destroyed, [this] { closedByDialog(); });
+
+        owner_.awakeFromNib();
+    }
+
+    // Qt activates the dialog as makeKeyAndOrderFront() shows it.
+    void activateApplication() override {}
+
+    // Centred on the host's window when it names one, else on its screen.
+    void center() override {
+        if (!dialog_)
+            return;
+        QRect area;
+        if (dialog_->parentWidget())
+            area = dialog_->parentWidget()->window()->frameGeometry();
+        else if (QScreen* screen = dialog_->screen())
+            area = screen->availableGeometry();
+        if (area.isValid()) {
+            QRect frame(QPoint(0, 0), dialog_->size());
+            frame.moveCenter(area.center());
+            dialog_->move(frame.topLeft());
+        }
+    }
+
+    void makeKeyAndOrderFront() override {
+        if (!dialog_)
+            return;
+        dialog_->show();
+        dialog_->raise();
+        dialog_->activateWindow();
+        openButton_->setFocus(Qt::ActiveWindowFocusReason);
+    }
+
+    void close() override {
+        if (dialog_)
+            dialog_->done(QDialog::Rejected); // finished() tells the owner
+        else
+            closedByDialog();
+    }
+
+private:
+    void closedByDialog() {
+        if (closed_)
+            return;
+        closed_ = true;
+        if (dialog_)
+            dialog_->hide();
+        owner_.windowWillClose();
+    }
+
+    ReleaseWindowOwner& owner_;
+    QPointer<QWidget> parent_;
+    QPointer<QDialog> dialog_;
+    QPushButton* openButton_ = nullptr;
+    QPushButton* skipButton_ = nullptr;
+    bool closed_ = false;
+};
+
+bool canShowWindows() {
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
+        return false;
+    const QString platform = QGuiApplication::platformName();
+    return platform != "offscreen" && platform != "minimal";
+}
+
+std::unique_ptr<Window> makeWindow(ReleaseWindowOwner& owner, QPointer<QWidget> parent) {
+    if (!canShowWindows())
+        return nullptr;
+    return std::make_unique<QtReleaseWindow>(owner, std::move(parent));
+}
+
+// Offered to the default services when this library is loaded: only for a loop that Qt runs,
+// since nothing else would serve the window's events.
+[[maybe_unused]] const bool offered = [] {
+    offerDefaultWindow(
+        DefaultWindowRank::Qt,
+        [](ReleaseWindowOwner& owner, RunLoop& loop, Log&) -> std::unique_ptr<Window> {
+            if (!QtRunLoopSource::drives(loop))
+                return nullptr;
+            return makeWindow(owner, nullptr);
+        });
+    return true;
+}();
+
+} // namespace
+
+std::unique_ptr<Window> makeQtReleaseWindow(ReleaseWindowOwner& owner, RunLoop&) {
+    return makeWindow(owner, nullptr);
+}
+
+std::unique_ptr<Window> makeQtReleaseWindow(ReleaseWindowOwner& owner, RunLoop&, QWidget* parent) {
+    return makeWindow(owner, parent);
+}
+
+void registerQtWindow(WindowRegistry& registry) {
+    registerQtWindow(registry, nullptr);
+}
+
+void registerQtWindow(WindowRegistry& registry, QWidget* parent) {
+    registry.registerWindow("BrenvoReleaseInfo", [parent = QPointer<QWidget>(parent)](
+                                                     ReleaseWindowOwner& owner, RunLoop&) {
+        return makeWindow(owner, parent);
+    });
+}
+
+} // namespace brenvo::platform

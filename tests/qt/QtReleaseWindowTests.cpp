@@ -1,0 +1,221 @@
+// The Qt 6 release window on a real X server (Xvfb), wired in with the one call for Qt hosts,
+// driven by the controller through Qt's event loop and answered with xdotool as a user would.
+// Screenshots of the shown window go to <build>/artifacts/qt-release-window{,-ja}.png.
+#include "QtTestApp.h"
+
+#include "brenvo/BrenvoKeys.h"
+#include "brenvo/BrenvoReleaseInfo.h"
+#include "brenvo/platform/qt/QtHost.h"
+#include "support/ScopedLocale.h"
+#include "support/TestServices.h"
+
+#include <QDialog>
+#include <QLabel>
+#include <QMainWindow>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QScreen>
+#include <QWindow>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace {
+
+using brenvo::BrenvoReleaseInfo;
+using brenvo::JsonValue;
+using brenvo::test::serveQtUntil;
+namespace platform = brenvo::platform;
+
+std::string text(const QString& value) {
+    return value.toStdString();
+}
+
+QDialog* shownDialog() {
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* dialog = qobject_cast<QDialog*>(widget);
+            dialog && dialog->objectName() == "BrenvoReleaseWindow" && dialog->isVisible())
+            return dialog;
+    }
+    return nullptr;
+}
+
+// Runs xdotool with `args` to its end while Qt keeps serving events; its exit status.
+int xdotool(const QStringList& args) {
+    QProcess process;
+    process.start("xdotool", args);
+    if (!serveQtUntil([&] { return process.state() == QProcess::NotRunning; }))
+        return -1;
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+class QtReleaseWindowTest : public testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(brenvo::test::qtTestApp()) << "Xvfb could not be started";
+        test_.setInfo("CFBundleName", "Demo");
+        test_.center.addObserver(
+            this, [this](const platform::Notification&) { ++closedNotes_; },
+            brenvo::kBrenvoReleaseWindowClosed, nullptr);
+    }
+    void TearDown() override {
+        test_.center.removeObserver(this);
+        platform::detachQtHost(test_.services);
+    }
+
+    // Shows the window for a record and waits until it is on the screen, painted.
+    QDialog* show(const std::string& notes) {
+        BrenvoReleaseInfo::initWithReleaseInfo(
+            JsonValue::object({{"version", "2.0"}, {"releaseNotes", notes}}), test_.services);
+        QDialog* dialog = nullptr;
+        EXPECT_TRUE(serveQtUntil([&] {
+            dialog = shownDialog();
+            return dialog && dialog->windowHandle() && dialog->windowHandle()->isExposed();
+        }));
+        if (dialog) {
+            dialog->repaint();
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+        }
+        return dialog;
+    }
+
+    bool closedAndGone() {
+        return serveQtUntil(
+            [&] { return closedNotes_ > 0 && BrenvoReleaseInfo::liveControllers() == 0; });
+    }
+
+    // Saves the screen with the dialog on it and checks that something was drawn there.
+    void screenshot(QDialog* dialog, const std::string& name) {
+        QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0);
+        std::filesystem::path png = std::filesystem::path(BRENVO_ARTIFACT_DIR) / (name + ".png");
+        ASSERT_TRUE(shot.save(QString::fromStdString(png.string()), "PNG"));
+        QImage image = shot.toImage().copy(dialog->frameGeometry());
+        std::set<QRgb> colours;
+        for (int y = 0; y < image.height() && colours.size() < 3; y += 3)
+            for (int x = 0; x < image.width(); x += 3)
+                colours.insert(image.pixel(x, y));
+        EXPECT_GE(colours.size(), 3u);
+        EXPECT_GT(std::filesystem::file_size(png), 1000u);
+        std::printf("<CTestMeasurementFile type=\"image/png\" name=\"%s\">%s"
+                    "</CTestMeasurementFile>\n",
+                    name.c_str(), png.c_str());
+    }
+
+    brenvo::test::TestServices test_;
+    int closedNotes_ = 0;
+};
+
+TEST_F(QtReleaseWindowTest, ShowsTheTextsAndEscapeCloses) {
+    brenvo::test::ScopedLocale english("en_US.UTF-8");
+    platform::attachQtHost(test_.services, nullptr);
+    QDialog* dialog = show("- Faster checks\n- <b>Clearer</b> texts");
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(text(dialog->windowTitle()), "Software Update");
+    std::vector<std::string> labels;
+    for (QLabel* label : dialog->findChildren<QLabel*>()) {
+        EXPECT_EQ(label->textFormat(), Qt::PlainText);
+        labels.push_back(text(label->text()));
+    }
+    EXPECT_EQ(labels, (std::vector<std::string>{
+                          "A new Version of Demo is available!",
+                          "Demo 2.0 is now available - you have 1.0. Would you like to open App "
+                          "Store for Update now?",
+                          "Release Notes:"}));
+    EXPECT_TRUE(dialog->findChildren<QLabel*>().at(0)->font().bold());
+    auto* notes = dialog->findChild<QPlainTextEdit*>("BrenvoReleaseNotes");
+    ASSERT_TRUE(notes);
+    EXPECT_TRUE(notes->isReadOnly());
+    EXPECT_EQ(text(notes->toPlainText()), "- Faster checks\n- <b>Clearer</b> texts");
+    auto* open = dialog->findChild<QPushButton*>("BrenvoOpenButton");
+    auto* skip = dialog->findChild<QPushButton*>("BrenvoSkipButton");
+    ASSERT_TRUE(open && skip);
+    EXPECT_EQ(text(open->text()), "&Open App Store For Update");
+    EXPECT_EQ(text(skip->text()), "&Skip This Version");
+    EXPECT_TRUE(open->isDefault());
+    // Centred on the 1024x768 screen.
+    QPoint centre = dialog->frameGeometry().center();
+    EXPECT_NEAR(centre.x(), 512, 2);
+    EXPECT_NEAR(centre.y(), 384, 2);
+
+    EXPECT_EQ(xdotool({"key", "Escape"}), 0);
+    EXPECT_TRUE(closedAndGone());
+    EXPECT_EQ(closedNotes_, 1);
+    EXPECT_FALSE(shownDialog());
+    EXPECT_FALSE(test_.defaults.objectForKey(brenvo::kBrenvoSkipVersion));
+    EXPECT_TRUE(test_.workspace.openedURLs().empty());
+}
+
+TEST_F(QtReleaseWindowTest, ScreenshotThenSkipClickedWithXdotool) {
+    brenvo::test::ScopedLocale english("en_US.UTF-8");
+    platform::attachQtHost(test_.services, nullptr);
+    QDialog* dialog = show("- Faster checks\n- Clearer texts\n- A release window that is easy "
+                           "to read\n- Notes in any script: 日本語のリリースノート");
+    ASSERT_TRUE(dialog);
+    screenshot(dialog, "qt-release-window");
+
+    auto* skip = dialog->findChild<QPushButton*>("BrenvoSkipButton");
+    QPoint middle = skip->mapToGlobal(skip->rect().center());
+    EXPECT_EQ(xdotool({"mousemove", "--sync", QString::number(middle.x()),
+                       QString::number(middle.y()), "click", "1"}),
+              0);
+    EXPECT_TRUE(closedAndGone());
+    EXPECT_EQ(closedNotes_, 1);
+    // Written through to the file: a fresh reader of the defaults sees it.
+    brenvo::test::CapturingLog log;
+    platform::PlistUserDefaults reread(test_.defaultsPath(), log);
+    EXPECT_EQ(reread.stringForKey(brenvo::kBrenvoSkipVersion), "2.0");
+    EXPECT_TRUE(test_.workspace.openedURLs().empty());
+}
+
+// A host localised into Japanese shows the framework's Japanese texts; Enter opens the store.
+TEST_F(QtReleaseWindowTest, JapaneseScreenshotThenEnterOpensTheStore) {
+    brenvo::test::ScopedLocale japanese("ja_JP.UTF-8");
+    std::filesystem::create_directories(test_.resourcesPath() / "ja.lproj");
+    platform::attachQtHost(test_.services, nullptr);
+    QDialog* dialog = show("・アップデートの確認が速くなりました\n・リリースノートが読みやすく"
+                           "なりました\n・不具合を修正しました");
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(text(dialog->windowTitle()), "ソフトウェア・アップデート");
+    EXPECT_EQ(text(dialog->findChild<QPushButton*>("BrenvoOpenButton")->text()),
+              "&App Store を開いてアップデート");
+    EXPECT_EQ(text(dialog->findChild<QPushButton*>("BrenvoSkipButton")->text()),
+              "このバージョンをスキップ (&S)");
+    screenshot(dialog, "qt-release-window-ja");
+
+    EXPECT_EQ(xdotool({"key", "Return"}), 0);
+    EXPECT_TRUE(closedAndGone());
+    EXPECT_EQ(test_.workspace.openedURLs(),
+              std::vector<std::string>{"https://www.apple.com/mac/app-store/"});
+    EXPECT_FALSE(test_.defaults.objectForKey(brenvo::kBrenvoSkipVersion));
+}
+
+// The host names its window: the dialog is its child, transient for it and centred on it; its
+// mnemonic Alt+S skips.
+TEST_F(QtReleaseWindowTest, OpensOverTheHostWindowAndAltSSkips) {
+    brenvo::test::ScopedLocale english("en_US.UTF-8");
+    QMainWindow host;
+    host.setGeometry(40, 60, 400, 300);
+    host.show();
+    ASSERT_TRUE(serveQtUntil([&] { return host.windowHandle()->isExposed(); }));
+    platform::attachQtHost(test_.services, &host);
+    QDialog* dialog = show("notes");
+    ASSERT_TRUE(dialog);
+    EXPECT_EQ(dialog->parentWidget(), &host);
+    EXPECT_EQ(dialog->windowHandle()->transientParent(), host.windowHandle());
+    QPoint centre = dialog->frameGeometry().center(), hostCentre = host.frameGeometry().center();
+    EXPECT_NEAR(centre.x(), hostCentre.x(), 2);
+    EXPECT_NEAR(centre.y(), hostCentre.y(), 2);
+
+    EXPECT_EQ(xdotool({"key", "alt+s"}), 0);
+    EXPECT_TRUE(closedAndGone());
+    EXPECT_EQ(test_.defaults.stringForKey(brenvo::kBrenvoSkipVersion), "2.0");
+}
+
+} // namespace
