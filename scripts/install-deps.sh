@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     build-essential cmake ninja-build pkg-config git
     libcurl4-openssl-dev ca-certificates libplist-dev libglib2.0-dev libgtk-3-dev
-    libgtest-dev libgmock-dev libcpp-httplib-dev
+    libgtest-dev libgmock-dev libcpp-httplib-dev libssl-dev
     xvfb xauth xdotool
     clang-14 libclang-rt-14-dev
 )
