@@ -14,6 +14,9 @@ if [[ "${1:-}" == "--bench" ]]; then
     packages+=(libbenchmark-dev rapidjson-dev nlohmann-json3-dev libjsoncpp-dev
                libboost-json1.81-dev libsimdjson-dev)
 fi
+if [[ "${1:-}" == "--coverage" ]]; then
+    packages+=(gcovr)
+fi
 
 missing=()
 for package in "${packages[@]}"; do
