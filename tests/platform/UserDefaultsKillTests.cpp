@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <poll.h>
 #include <random>
 #include <string>
 #include <sys/wait.h>
@@ -76,6 +77,23 @@ public:
         }
     }
 
+    // Waits until the child has reported `count` saves; false when it died or a minute passed
+    // without.
+    bool waitForSaves(size_t count) {
+        drain();
+        while (saved_.size() < count) {
+            pollfd ready{report_, POLLIN, 0};
+            if (::poll(&ready, 1, 60'000) <= 0) {
+                return false;
+            }
+            drain();
+            if ((ready.revents & POLLHUP) != 0 && saved_.size() < count) {
+                return false;
+            }
+        }
+        return true;
+    }
+
     // Kills the child, checks that it died of the signal and not of a failed save, and gives
     // every value it reported.
     const std::vector<int64_t>& kill() {
@@ -128,11 +146,16 @@ std::chrono::microseconds timeOneSave(const std::filesystem::path& file) {
            (kSaves + 1);
 }
 
-// Kills land anywhere from before a child's first save to its fourth or so.
-std::chrono::microseconds randomMoment(std::mt19937& random, std::chrono::microseconds save) {
-    const auto latest = 4 * save + std::chrono::milliseconds(1);
-    return std::chrono::microseconds(
-        std::uniform_int_distribution<int64_t>(0, latest.count())(random));
+// Lets a fresh child finish up to `mostSaves` saves (a random number of them, none included),
+// then kills it at a random moment of the next one or two; whatever the machine's speed, kills
+// land before the first save, inside saves and between them.
+const std::vector<int64_t>& killAtRandom(Saver& child, std::mt19937& random,
+                                         std::chrono::microseconds save, int mostSaves) {
+    const int saves = std::uniform_int_distribution<int>(0, mostSaves)(random);
+    EXPECT_TRUE(child.waitForSaves(static_cast<size_t>(saves)));
+    std::this_thread::sleep_for(std::chrono::microseconds(
+        std::uniform_int_distribution<int64_t>(0, 2 * save.count())(random)));
+    return child.kill();
 }
 
 unsigned freshSeed() {
@@ -154,8 +177,7 @@ TEST(PlistUserDefaultsKill, KilledSavesLoseNothingReportedAndLeaveNoDebris) {
         // Each child counts on from a range of its own, so a stale value cannot pass for a new
         // one.
         Saver child(file, "counter", int64_t{kill} * 1'000'000 + 1, false);
-        std::this_thread::sleep_for(randomMoment(random, save));
-        const std::vector<int64_t>& saved = child.kill();
+        const std::vector<int64_t>& saved = killAtRandom(child, random, save, 2);
         reports += static_cast<int>(saved.size());
         if (!saved.empty()) {
             lastSaved = saved.back();
@@ -179,7 +201,6 @@ TEST(PlistUserDefaultsKill, KilledSavesLoseNothingReportedAndLeaveNoDebris) {
     std::printf("%d kills, %d of them in the middle of a save; %d saves reported, %lld us each\n",
                 kKills, killedMidSave, reports, static_cast<long long>(save.count()));
     EXPECT_GE(killedMidSave, kKills / 10);
-    EXPECT_GE(reports, kKills / 2);
 
     CapturingLog log;
     PlistUserDefaults survivor(file, log);
@@ -204,14 +225,12 @@ TEST(PlistUserDefaultsKill, ASurvivorLosesNothingToAWriterKilledBesideIt) {
     std::vector<int64_t> victimSaved;
     for (int kill = 0; kill < kKills; ++kill) {
         Saver victim(file, "v", int64_t{kill} * 1'000'000 + 1, true);
-        std::this_thread::sleep_for(randomMoment(random, save));
-        const std::vector<int64_t>& saved = victim.kill();
+        const std::vector<int64_t>& saved = killAtRandom(victim, random, save, 2);
         victimSaved.insert(victimSaved.end(), saved.begin(), saved.end());
         survivor.drain();
     }
     const std::vector<int64_t> survivorSaved = survivor.kill();
-    ASSERT_GE(survivorSaved.size(), size_t{kKills / 2});
-    ASSERT_GE(victimSaved.size(), size_t{kKills / 4});
+    ASSERT_FALSE(survivorSaved.empty());
     std::printf("%zu saves by the survivor, %zu by the writers killed beside it\n",
                 survivorSaved.size(), victimSaved.size());
 
