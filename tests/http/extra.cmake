@@ -1,2 +1,0 @@
-# The HTTPS loopback server is checked with plain libcurl.
-target_link_libraries(http_tests PRIVATE CURL::libcurl)
