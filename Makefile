@@ -45,3 +45,29 @@ format:
 
 clean:
 	rm -rf build
+
+# ThreadSanitizer over the tests that use more than one thread (labels matching "threads";
+# a test joins by naming a thread: "DestroyedOnOtherThreads").
+.PHONY: tsan
+tsan:
+	@./scripts/install-deps.sh --test
+	cmake --preset tsan
+	cmake --build --preset tsan -j $(JOBS)
+	ctest --preset tsan
+
+# Line and branch coverage of brenvo/ from the whole suite: the summary per file on the
+# terminal and in build/coverage/coverage.txt, annotated sources in build/coverage/html/.
+.PHONY: coverage
+coverage:
+	@./scripts/install-deps.sh --coverage
+	cmake --preset coverage
+	cmake --build --preset coverage -j $(JOBS)
+	find build/coverage -name '*.gcda' -delete
+	ctest --preset coverage
+	mkdir -p build/coverage/html
+	gcovr --root . --filter 'brenvo/' --object-directory build/coverage \
+	    --exclude-directories build/coverage/CMakeFiles \
+	    --exclude-unreachable-branches --exclude-throw-branches \
+	    --txt build/coverage/coverage.txt --html-details build/coverage/html/index.html \
+	    --print-summary
+	cat build/coverage/coverage.txt

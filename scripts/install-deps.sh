@@ -16,7 +16,7 @@ set -euo pipefail
 demo=(build-essential cmake ninja-build pkg-config ca-certificates
       libcurl4-openssl-dev libplist-dev libcpp-httplib-dev)
 toolkits=(libglib2.0-dev libgtk-3-dev)
-tests=(libgtest-dev libgmock-dev xvfb xauth xdotool clang-14 libclang-rt-14-dev
+tests=(libgtest-dev libgmock-dev libssl-dev xvfb xauth xdotool clang-14 libclang-rt-14-dev
        help2man dpkg-dev file lintian
        # the Qt window, desktop notifications on a private bus, and a font for CJK text
        qt6-base-dev qt6-qpa-plugins dbus-daemon fonts-wqy-microhei
@@ -27,7 +27,7 @@ package=(help2man dpkg-dev file)
 bench=(libgtest-dev libgmock-dev libbenchmark-dev rapidjson-dev nlohmann-json3-dev
        libjsoncpp-dev libboost-json1.81-dev libsimdjson-dev)
 lint=(clang-tidy-14)
-coverage=(lcov)
+coverage=(gcovr)
 
 [[ $# -eq 0 ]] && set -- --test
 packages=()

@@ -65,12 +65,18 @@ struct AgentSetup {
     bool castToLoopback = true;
     // What the scripted window answers by itself; nullopt leaves it open.
     std::optional<platform::WindowAnswer> answer = std::nullopt;
+    // Serves the store over HTTPS with this identity and these versions...
+    std::optional<TlsIdentity> tls = std::nullopt;
+    LoopbackServer::TlsVersions tlsVersions = LoopbackServer::TlsVersions::Current;
+    // ...to a client that trusts the PEM certificates in this file instead of the system's.
+    std::optional<std::string> caBundle = std::nullopt;
 };
 
 struct AgentWorld {
     explicit AgentWorld(AgentSetup setup)
-        : curl(platform::CurlHttpClient::Options{setup.clientTimeout,
-                                                 platform::HttpClient::kMaxResponseSize, 5}),
+        : server(setup.tls ? LoopbackServer(*setup.tls, setup.tlsVersions) : LoopbackServer()),
+          curl(platform::CurlHttpClient::Options{
+              setup.clientTimeout, platform::HttpClient::kMaxResponseSize, 5, setup.caBundle}),
           http(curl), test(http), dir(test.dir), log(test.log), clock(test.clock),
           loop(test.runLoop), center(test.center), services(&test.services), window(setup.answer),
           info(std::move(setup.info)) {

@@ -32,8 +32,45 @@ void bypassProxiesForLoopback() {
     }
 }
 
+namespace {
+
+// Loads the identity into a server's TLS context and limits its protocol versions.
+bool setUpTls(SSL_CTX& context, const TlsIdentity& identity, LoopbackServer::TlsVersions versions) {
+    const auto readPem = [](const std::string& pem) {
+        return std::unique_ptr<BIO, decltype(&BIO_free)>(
+            BIO_new_mem_buf(pem.data(), static_cast<int>(pem.size())), &BIO_free);
+    };
+    auto chain = readPem(identity.certificateChainPem);
+    X509* leaf = PEM_read_bio_X509(chain.get(), nullptr, nullptr, nullptr);
+    bool ok = leaf != nullptr && SSL_CTX_use_certificate(&context, leaf) == 1;
+    X509_free(leaf);
+    while (X509* intermediate = PEM_read_bio_X509(chain.get(), nullptr, nullptr, nullptr)) {
+        ok = ok && SSL_CTX_add_extra_chain_cert(&context, intermediate) == 1; // takes it
+    }
+    ERR_clear_error(); // the end of the chain reads as an error
+    auto keyPem = readPem(identity.privateKeyPem);
+    EVP_PKEY* key = PEM_read_bio_PrivateKey(keyPem.get(), nullptr, nullptr, nullptr);
+    ok = ok && key != nullptr && SSL_CTX_use_PrivateKey(&context, key) == 1 &&
+         SSL_CTX_check_private_key(&context) == 1;
+    EVP_PKEY_free(key);
+    if (versions == LoopbackServer::TlsVersions::BelowTls12) {
+        // OpenSSL 3 allows these versions only at security level 0.
+        ok = ok && SSL_CTX_set_cipher_list(&context, "DEFAULT:@SECLEVEL=0") == 1 &&
+             SSL_CTX_set_min_proto_version(&context, TLS1_VERSION) == 1 &&
+             SSL_CTX_set_max_proto_version(&context, TLS1_1_VERSION) == 1;
+        SSL_CTX_set_security_level(&context, 0);
+    } else {
+        ok = ok && SSL_CTX_set_min_proto_version(&context, TLS1_2_VERSION) == 1;
+    }
+    return ok;
+}
+
+} // namespace
+
 struct LoopbackServer::Impl {
-    httplib::Server server;
+    explicit Impl(std::unique_ptr<httplib::Server> server) : server(std::move(server)) {}
+
+    std::unique_ptr<httplib::Server> server;
     std::thread thread;
 
     mutable std::mutex mutex;
@@ -76,7 +113,26 @@ struct LoopbackServer::Impl {
     }
 };
 
-LoopbackServer::LoopbackServer() : impl_(std::make_unique<Impl>()) {
+LoopbackServer::LoopbackServer()
+    : impl_(std::make_unique<Impl>(std::make_unique<httplib::Server>())) {
+    start();
+}
+
+LoopbackServer::LoopbackServer(const TlsIdentity& identity, TlsVersions versions)
+    : impl_(std::make_unique<Impl>(
+          std::make_unique<httplib::SSLServer>([&identity, versions](SSL_CTX& context) {
+              return setUpTls(context, identity, versions);
+          }))),
+      tls_(true) {
+    if (!impl_->server->is_valid()) {
+        std::fprintf(stderr, "LoopbackServer: the TLS identity cannot be used\n");
+        ERR_print_errors_fp(stderr);
+        std::abort();
+    }
+    start();
+}
+
+void LoopbackServer::start() {
     // A client that goes away mid-reply must not kill the test process.
     std::signal(SIGPIPE, SIG_IGN);
     static std::once_flag proxiesBypassed;
@@ -86,18 +142,18 @@ LoopbackServer::LoopbackServer() : impl_(std::make_unique<Impl>()) {
     auto serve = [&impl](const httplib::Request& request, httplib::Response& response) {
         impl.serve(request, response);
     };
-    impl.server.Get(".*", serve);
-    impl.server.Post(".*", serve);
-    impl.server.set_keep_alive_timeout(1);
+    impl.server->Get(".*", serve);
+    impl.server->Post(".*", serve);
+    impl.server->set_keep_alive_timeout(1);
 
-    port_ = impl.server.bind_to_any_port("127.0.0.1");
+    port_ = impl.server->bind_to_any_port("127.0.0.1");
     if (port_ <= 0) {
         std::fprintf(stderr, "LoopbackServer: cannot bind a port on 127.0.0.1\n");
         std::abort();
     }
-    impl.thread = std::thread([&impl] { impl.server.listen_after_bind(); });
+    impl.thread = std::thread([&impl] { impl.server->listen_after_bind(); });
     // stop() only works on a running server, so do not return before it runs.
-    while (!impl.server.is_running())
+    while (!impl.server->is_running())
         std::this_thread::yield();
 }
 
@@ -113,12 +169,13 @@ void LoopbackServer::stop() {
         impl_->stopping = true;
     }
     impl_->stopped.notify_all();
-    impl_->server.stop();
+    impl_->server->stop();
     impl_->thread.join();
 }
 
 std::string LoopbackServer::url(std::string_view target) const {
-    return "http://127.0.0.1:" + std::to_string(port_) + std::string(target);
+    return (tls_ ? "https" : "http") + std::string("://127.0.0.1:") + std::to_string(port_) +
+           std::string(target);
 }
 
 void LoopbackServer::reply(std::string path, int status, std::string body,

@@ -1,4 +1,5 @@
-// A real HTTP server on 127.0.0.1 (a free port) for tests of the HTTP client and the agent.
+// A real HTTP or HTTPS server on 127.0.0.1 (a free port) for tests of the HTTP client and the
+// agent.
 //
 //   brenvo::test::LoopbackServer server;
 //   server.reply("/lookup", 200, R"({"resultCount":1,"results":[{"version":"2.0"}]})");
@@ -8,7 +9,12 @@
 // Each path (without its query) gets one behaviour; a path without one answers 404 with an empty
 // body. The server runs on its own threads from construction until stop() or destruction, and
 // every behaviour that waits (slow bodies, never answering) ends promptly when it stops.
+//
+// Given a TLS identity (support/TestCertificates.h) it speaks HTTPS only, with every behaviour
+// the same: LoopbackServer secure(pki.identity(TestCertificates::Leaf::Valid));
 #pragma once
+
+#include "support/TestCertificates.h"
 
 #include <chrono>
 #include <cstddef>
@@ -40,13 +46,21 @@ public:
 
     enum class Framing { Chunked, CloseDelimited };
 
+    // The TLS versions an HTTPS server accepts.
+    enum class TlsVersions {
+        Current,   // TLS 1.2 and 1.3
+        BelowTls12 // TLS 1.0 and 1.1 only, as an outdated server would
+    };
+
     LoopbackServer();
+    explicit LoopbackServer(const TlsIdentity& identity,
+                            TlsVersions versions = TlsVersions::Current);
     ~LoopbackServer();
     LoopbackServer(const LoopbackServer&) = delete;
     LoopbackServer& operator=(const LoopbackServer&) = delete;
 
     int port() const { return port_; }
-    // "http://127.0.0.1:<port>" followed by `target`.
+    // "http://127.0.0.1:<port>" (https for a TLS server) followed by `target`.
     std::string url(std::string_view target) const;
 
     // A fixed reply with a Content-Length.
@@ -77,8 +91,11 @@ public:
 
 private:
     struct Impl;
+    void start();
+
     std::unique_ptr<Impl> impl_;
     int port_ = 0;
+    bool tls_ = false;
 };
 
 } // namespace brenvo::test

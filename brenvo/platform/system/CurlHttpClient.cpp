@@ -113,6 +113,9 @@ private:
             curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, maxRedirects) == CURLE_OK &&
             curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https") ==
                 CURLE_OK &&
+            // TLS 1.2 at least, whatever the system's OpenSSL configuration still allows.
+            curl_easy_setopt(easy_, CURLOPT_SSLVERSION, long{CURL_SSLVERSION_TLSv1_2}) ==
+                CURLE_OK &&
             // A length announced beyond the cap stops the transfer before the body arrives.
             curl_easy_setopt(easy_, CURLOPT_MAXFILESIZE_LARGE, maxFileSize) == CURLE_OK &&
             curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &CurlTransfer::receive) == CURLE_OK &&

@@ -9,6 +9,7 @@
 // network, and no other thread runs anything of the caller's. One GET per request. The request's
 // time-out covers the whole transfer (name lookup, connection, TLS, redirects and body).
 // Redirects are followed, at most five: from http to http or https, from https to https only.
+// Servers must speak TLS 1.2 or later, whatever the system's OpenSSL configuration allows.
 // Server certificates are checked against the system's CA store, or the bundle the options
 // name; the usual proxy variables (http_proxy, https_proxy, no_proxy...) apply. A body larger
 // than the size cap is dropped as soon as it passes the cap, and the response says so

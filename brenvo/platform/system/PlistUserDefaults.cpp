@@ -346,6 +346,19 @@ bool PlistUserDefaults::moveAside(const std::string& reason) {
     return false;
 }
 
+// Every save creates its temporary file while holding the lock, so under the lock any temporary
+// file of this store belongs to a save that died before its rename (a killed process).
+void PlistUserDefaults::removeAbandonedTemporaries() {
+    const std::string prefix = temporaryPrefix();
+    std::error_code error;
+    for (auto entry = std::filesystem::directory_iterator(file_.parent_path(), error);
+         !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
+        if (entry->path().filename().string().starts_with(prefix)) {
+            ops_.unlink(entry->path().c_str());
+        }
+    }
+}
+
 bool PlistUserDefaults::writeFile(const PlistDictionary& values) {
     const std::string bytes = dataFromPropertyList(PlistValue(values), PlistFormat::XML);
     if (bytes.empty()) {
@@ -356,10 +369,9 @@ bool PlistUserDefaults::writeFile(const PlistDictionary& values) {
     std::string temporary;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temporary =
-            (folder / ("." + file_.filename().string() + ".tmp-" + std::to_string(getpid()) + "-" +
-                       std::to_string(++temporaryCounter_)))
-                .string();
+        temporary = (folder / (temporaryPrefix() + std::to_string(getpid()) + "-" +
+                               std::to_string(++temporaryCounter_)))
+                        .string();
         fd = ops_.open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd < 0 && errno != EEXIST) {
             break;
@@ -447,6 +459,7 @@ bool PlistUserDefaults::synchronize() {
         adopt(std::move(current.values));
         break;
     }
+    removeAbandonedTemporaries();
     const bool written = writeFile(values_);
     if (written) {
         changed_.clear();

@@ -7,7 +7,9 @@
 // synchronize() takes an exclusive flock on "<file>.lock", re-reads the file, lays the keys this
 // object changed since its last synchronize over what it finds, and replaces the file atomically
 // (temporary file in the same folder, fsync, rename, fsync of the folder). Two processes sharing
-// the file therefore never lose each other's keys. A file that cannot be read or parsed is
+// the file therefore never lose each other's keys, and a process killed in the middle of a save
+// leaves the previous file whole; the temporary file it leaves behind is removed by the next
+// save. A file that cannot be read or parsed is
 // renamed to "<file>.corrupt" (or "<file>.corrupt-2", ...), never deleted, and logged. The
 // folder is created 0700 and the file written 0600. When synchronize() fails, the previous file is
 // left as it was and the unsaved keys are kept for the next attempt; the one exception is a
@@ -73,6 +75,9 @@ private:
     void adopt(PlistDictionary fromFile);
     bool makeFolders();
     bool moveAside(const std::string& reason);
+    // ".<file name>.tmp-": the start of the name of every temporary file of a save.
+    std::string temporaryPrefix() const { return "." + file_.filename().string() + ".tmp-"; }
+    void removeAbandonedTemporaries();
     bool writeFile(const PlistDictionary& values);
     std::optional<FileIdentity> currentIdentity();
 
