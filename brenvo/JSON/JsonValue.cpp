@@ -2,7 +2,6 @@
 
 #include "brenvo/JSON/detail/Members.h"
 #include "brenvo/JSON/detail/Slab.h"
-#include "brenvo/utf/Utf8.h"
 
 #include <algorithm>
 #include <cmath>
@@ -12,102 +11,6 @@
 #include <utility>
 
 namespace brenvo {
-
-// ---------------------------------------------------------------------------------------------
-// Text conversions
-
-namespace {
-
-// Appends the UTF-16 form of `utf8`; returns false at the first ill-formed sequence when
-// `strict`, otherwise replaces each maximal ill-formed subpart by U+FFFD.
-bool appendUtf8AsUtf16(std::string_view utf8, std::u16string& out, bool strict) {
-    const auto* p = reinterpret_cast<const unsigned char*>(utf8.data());
-    const auto* end = p + utf8.size();
-    const std::size_t start = out.size();
-    out.resize(start + utf8.size());
-    char16_t* w = out.data() + start;
-    while (p < end) {
-        if (*p < 0x80) {
-            *w++ = *p++;
-            continue;
-        }
-        char32_t cp = 0;
-        const int n = utf::decodeUtf8Sequence(p, end, cp);
-        if (n > 0) {
-            w = utf::appendUtf16(w, cp);
-            p += n;
-        } else {
-            if (strict)
-                return false;
-            *w++ = u'\uFFFD';
-            p += -n;
-        }
-    }
-    out.resize(static_cast<std::size_t>(w - out.data()));
-    return true;
-}
-
-bool appendUtf16AsUtf8(std::u16string_view text, std::string& out, bool strict) {
-    out.reserve(out.size() + text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char32_t cp = text[i];
-        if (cp >= 0xD800 && cp <= 0xDFFF) {
-            if (cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-                text[i + 1] <= 0xDFFF) {
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-                ++i;
-            } else {
-                if (strict)
-                    return false;
-                cp = 0xFFFD;
-            }
-        }
-        if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
-    }
-    return true;
-}
-
-} // namespace
-
-std::string toUtf8(std::u16string_view text) {
-    std::string out;
-    appendUtf16AsUtf8(text, out, false);
-    return out;
-}
-
-std::u16string toUtf16(std::string_view utf8) {
-    std::u16string out;
-    appendUtf8AsUtf16(utf8, out, false);
-    return out;
-}
-
-std::optional<std::string> toUtf8Strict(std::u16string_view text) {
-    std::string out;
-    if (!appendUtf16AsUtf8(text, out, true))
-        return std::nullopt;
-    return out;
-}
-
-std::optional<std::u16string> toUtf16Strict(std::string_view utf8) {
-    std::u16string out;
-    if (!appendUtf8AsUtf16(utf8, out, true))
-        return std::nullopt;
-    return out;
-}
 
 // ---------------------------------------------------------------------------------------------
 // Strings

@@ -33,6 +33,7 @@
 
 #include "brenvo/Export.h"
 #include "brenvo/JSON/Decimal.h"
+#include "brenvo/utf/Convert.h"
 
 #include <compare>
 #include <concepts>
@@ -63,13 +64,13 @@ struct ValueBuilder;
 [[noreturn]] BRENVO_EXPORT void containerLimitExceeded() noexcept;
 } // namespace detail
 
-// UTF-8 <-> UTF-16. The lenient forms never fail: a lone surrogate (UTF-16) or a malformed
-// sequence (UTF-8, each maximal bad subpart) becomes U+FFFD. The strict forms give
-// std::nullopt instead.
-BRENVO_EXPORT std::string toUtf8(std::u16string_view text);
-BRENVO_EXPORT std::u16string toUtf16(std::string_view utf8);
-BRENVO_EXPORT std::optional<std::string> toUtf8Strict(std::u16string_view text);
-BRENVO_EXPORT std::optional<std::u16string> toUtf16Strict(std::string_view utf8);
+// UTF-8 <-> UTF-16 (brenvo/utf/Convert.h). The lenient forms never fail: a lone surrogate
+// (UTF-16) or a malformed sequence (UTF-8, each maximal ill-formed subpart) becomes U+FFFD.
+// The strict forms give std::nullopt instead.
+using utf::toUtf16;
+using utf::toUtf16Strict;
+using utf::toUtf8;
+using utf::toUtf8Strict;
 
 // An immutable string of UTF-16 units in 16 bytes: up to kInlineUnits units are stored in the
 // object itself, longer strings in one block of exactly their size.

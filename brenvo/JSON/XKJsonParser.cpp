@@ -1,8 +1,8 @@
 #include "brenvo/JSON/XKJsonParser.h"
 
 #include "brenvo/JSON/detail/NumberScan.h"
-#include "brenvo/utf/Utf8.h"
 #include "brenvo/JSON/detail/ValueBuilder.h"
+#include "brenvo/utf/Convert.h"
 
 #include <algorithm>
 #include <bit>
@@ -89,21 +89,6 @@ inline const char* findRunEnd(const char* p, bool& ascii) {
         ascii = false;
     return p;
 #endif
-}
-
-// Writes the ASCII bytes [from, from + n) as UTF-16 units at out.
-inline void widenAscii(const char* from, std::size_t n, char16_t* out) {
-    std::size_t i = 0;
-#if defined(__SSE2__)
-    const __m128i zero = _mm_setzero_si128();
-    for (; i + 16 <= n; i += 16) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi8(block, zero));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 8), _mm_unpackhi_epi8(block, zero));
-    }
-#endif
-    for (; i < n; ++i)
-        out[i] = static_cast<unsigned char>(from[i]);
 }
 
 // Finds the first byte at or after p that is not whitespace (the terminating zero stops it).
@@ -444,6 +429,10 @@ private:
 
     bool scanString(JsonString& out);
     bool scanRestOfString(std::u16string& out);
+    // Converts the UTF-8 run [begin, end), which holds no quote, backslash or control byte, into
+    // UTF-16 at `w` (room for end - begin units) and returns the end of what it wrote, or null
+    // after recording the first ill-formed sequence (the cursor then stands on it).
+    char16_t* convertRun(const char* begin, const char* end, char16_t* w);
     bool appendRun(const char* begin, const char* end, bool ascii, std::u16string& out);
     bool scanUnicodeChar(std::u16string& out);
     bool scanHexQuad(uint16_t& out);
@@ -644,37 +633,15 @@ objectAfterMember:
     goto objectLoop;
 }
 
-// Converts the UTF-8 run [begin, end), which holds no quote, backslash or control byte, into
-// UTF-16 at `w` (room for end - begin units: never more units than bytes) and returns the end of
-// what it wrote, or nullptr at the first malformed sequence.
-char16_t* utf8ToUtf16(const char* begin, const char* end, char16_t* w) {
+char16_t* Scanner::convertRun(const char* begin, const char* end, char16_t* w) {
     const auto* p = reinterpret_cast<const unsigned char*>(begin);
-    const auto* stop = reinterpret_cast<const unsigned char*>(end);
-    while (p < stop) {
-        if (*p < 0x80) {
-            *w++ = *p++;
-            continue;
-        }
-        // Three-byte sequences (most of CJK text) checked and decoded inline: the second
-        // byte's range excludes overlong forms (after E0) and surrogates (after ED).
-        if ((*p & 0xF0) == 0xE0 && stop - p >= 3) {
-            const unsigned b0 = p[0], b1 = p[1], b2 = p[2];
-            const unsigned lo = b0 == 0xE0 ? 0xA0 : 0x80, hi = b0 == 0xED ? 0x9F : 0xBF;
-            if (b1 >= lo && b1 <= hi && (b2 & 0xC0) == 0x80) {
-                *w++ =
-                    static_cast<char16_t>(((b0 & 0x0F) << 12) | ((b1 & 0x3F) << 6) | (b2 & 0x3F));
-                p += 3;
-                continue;
-            }
-        }
-        char32_t cp = 0;
-        const int length = utf::decodeUtf8Sequence(p, stop, cp);
-        if (length <= 0)
-            return nullptr;
-        w = utf::appendUtf16(w, cp);
-        p += length;
-    }
-    return w;
+    const auto* const stop = reinterpret_cast<const unsigned char*>(end);
+    w = utf::convertUtf8<utf::Invalid::Stop>(p, stop, w);
+    if (p == stop)
+        return w;
+    p_ = reinterpret_cast<const char*>(p);
+    add(JsonErrorUnicode, "Invalid UTF-8 sequence in string");
+    return nullptr;
 }
 
 bool Scanner::appendRun(const char* begin, const char* end, bool ascii, std::u16string& out) {
@@ -682,14 +649,12 @@ bool Scanner::appendRun(const char* begin, const char* end, bool ascii, std::u16
     const std::size_t old = out.size();
     out.resize(old + n);
     if (ascii) {
-        widenAscii(begin, n, out.data() + old);
+        utf::widenAscii(begin, n, out.data() + old);
         return true;
     }
-    char16_t* w = utf8ToUtf16(begin, end, out.data() + old);
-    if (!w) {
-        add(JsonErrorUnicode, "Invalid UTF-8 sequence in string");
+    char16_t* w = convertRun(begin, end, out.data() + old);
+    if (!w)
         return false;
-    }
     out.resize(static_cast<std::size_t>(w - out.data()));
     return true;
 }
@@ -710,11 +675,9 @@ bool Scanner::scanString(JsonString& out) {
         const std::size_t n = static_cast<std::size_t>(end - start);
         if (text_.size() < n)
             text_.resize(n);
-        char16_t* w = utf8ToUtf16(start, end, text_.data());
-        if (!w) {
-            add(JsonErrorUnicode, "Invalid UTF-8 sequence in string");
+        char16_t* w = convertRun(start, end, text_.data());
+        if (!w)
             return false;
-        }
         ValueBuilder::setUnits(arena_, out,
                                std::u16string_view(text_.data(), std::size_t(w - text_.data())));
         p_ = end + 1;

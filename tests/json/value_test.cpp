@@ -216,48 +216,5 @@ TEST(JsonHostValue, ProxyAndName) {
     EXPECT_EQ(proxied.proxyForJson(), JsonValue("red"));
 }
 
-TEST(TextConversion, LenientAndStrict) {
-    struct Utf16Case {
-        std::u16string text;
-        std::string lenient;
-        bool strictOk;
-    };
-    const Utf16Case utf16Cases[] = {
-        {u"caf\u00e9 \U0001F600", "caf\xc3\xa9 \xf0\x9f\x98\x80", true},
-        {std::u16string(1, u'\xD800'), "\xef\xbf\xbd", false},
-        {std::u16string{u'\xDC00', u'a'},
-         "\xef\xbf\xbd"
-         "a",
-         false},
-        {std::u16string{u'a', u'\xD83D'}, "a\xef\xbf\xbd", false},
-        {std::u16string(1, u'\0'), std::string(1, '\0'), true},
-    };
-    for (const auto& c : utf16Cases) {
-        EXPECT_EQ(toUtf8(c.text), c.lenient);
-        EXPECT_EQ(toUtf8Strict(c.text).has_value(), c.strictOk);
-        if (c.strictOk) {
-            EXPECT_EQ(toUtf16(*toUtf8Strict(c.text)), c.text);
-        }
-    }
-    struct Utf8Case {
-        std::string text;
-        std::u16string lenient;
-        bool strictOk;
-    };
-    const Utf8Case utf8Cases[] = {
-        {"\xe2\x82\xac", u"\u20ac", true},
-        {"\xf0\x9f\x98\x80", u"\U0001F600", true},
-        {"a\x80z", u"a\uFFFDz", false},
-        {"\xe2\x82z", u"\uFFFDz", false}, // one replacement for the truncated sequence
-        {"\xed\xa0\x80", u"\uFFFD\uFFFD\uFFFD", false}, // encoded surrogate
-        {"\xc0\xaf", u"\uFFFD\uFFFD", false},           // overlong
-        {"\xf4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD", false},
-    };
-    for (const auto& c : utf8Cases) {
-        EXPECT_EQ(toUtf16(c.text), c.lenient) << c.text;
-        EXPECT_EQ(toUtf16Strict(c.text).has_value(), c.strictOk) << c.text;
-    }
-}
-
 } // namespace
 } // namespace brenvo
