@@ -14,6 +14,7 @@
 
 #include "brenvo/Export.h"
 #include "brenvo/JSON/JsonError.h"
+#include "brenvo/JSON/JsonMessages.h"
 
 #include <cstdint>
 #include <functional>
@@ -58,6 +59,15 @@ public:
     // Appends one record in XKJSONErrorDomain. Its underlying record is the trace's last
     // record, if there is a trace; otherwise a new trace is started.
     void addErrorWithCode(unsigned code, std::string description);
+    // The same for one of the table's messages (JsonMessages.h), with its code; `argument`
+    // completes its placeholder.
+    void addError(JsonMessage message) { addError(message, std::string_view()); }
+    void addError(JsonMessage message, std::string_view argument) {
+        addErrorWithCode(jsonMessageEntry(message).code, jsonMessageText(message, argument));
+    }
+    void addError(JsonMessage message, unsigned char byte) {
+        addErrorWithCode(jsonMessageEntry(message).code, jsonMessageText(message, byte));
+    }
 
     // Drops the trace (it becomes absent). Traces handed out earlier are not altered.
     void clearErrorTrace();

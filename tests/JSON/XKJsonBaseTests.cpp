@@ -51,7 +51,7 @@ TEST(XKJsonBase, RecordsChainOldestFirst) {
     JsonErrorTrace two = base.errorTrace();
     ASSERT_EQ(two->size(), 2u);
     EXPECT_EQ(two->at(1)->underlying(), two->at(0));
-    EXPECT_EQ(two->at(1)->code(), 3u);
+    EXPECT_EQ(two->at(1)->code(), JsonErrorSyntax);
     EXPECT_EQ(two->at(1)->message(), "second");
     EXPECT_EQ(one->size(), 1u); // an earlier copy is not altered
 

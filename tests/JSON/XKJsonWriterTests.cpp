@@ -254,7 +254,7 @@ TEST(Writer, FragmentsAndObjects) {
         XKJsonWriter writer;
         EXPECT_EQ(writer.stringWithFragment(value), text);
         EXPECT_FALSE(writer.stringWithObject(value));
-        EXPECT_EQ(recordsOf(writer), (Records{{4, "Not valid type for JSON"}}));
+        EXPECT_EQ(recordsOf(writer), (Records{{JsonErrorFragment, "Not valid type for JSON"}}));
     }
 }
 
@@ -269,33 +269,33 @@ TEST(Writer, FailuresAndTheirRecords) {
         {"three records",
          JsonValue::object({{"a", JsonValue::array({JsonValue::object({{"b", host("T")}})})}}),
          512,
-         {{1, "JSON serialisation not supported for T"},
-          {1, "Unsupported value for key b in object"},
-          {1, "Unsupported value for key a in object"}}},
+         {{JsonErrorUnsupportedType, "JSON serialisation not supported for T"},
+          {JsonErrorUnsupportedType, "Unsupported value for key b in object"},
+          {JsonErrorUnsupportedType, "Unsupported value for key a in object"}}},
         {"key written raw in the message",
          JsonValue::object({{"q\"k\\", host("T")}}),
          512,
-         {{1, "JSON serialisation not supported for T"},
-          {1, "Unsupported value for key q\"k\\ in object"}}},
+         {{JsonErrorUnsupportedType, "JSON serialisation not supported for T"},
+          {JsonErrorUnsupportedType, "Unsupported value for key q\"k\\ in object"}}},
         {"arrays add nothing",
          JsonValue::array({1, JsonValue::array({host("Date")})}),
          512,
-         {{1, "JSON serialisation not supported for Date"}}},
+         {{JsonErrorUnsupportedType, "JSON serialisation not supported for Date"}}},
         {"proxy that cannot be written",
          JsonValue::array({host("Outer", host("Inner"))}),
          512,
-         {{1, "JSON serialisation not supported for Inner"}}},
-        {"third level with maxDepth 2", nested(3, 1), 2, {{7, "Nested too deep"}}},
+         {{JsonErrorUnsupportedType, "JSON serialisation not supported for Inner"}}},
+        {"third level with maxDepth 2", nested(3, 1), 2, {{JsonErrorDepth, "Nested too deep"}}},
         {"object beyond the limit",
          JsonValue::object({{"a", JsonValue::object({{"b", JsonValue::object()}})}}),
          2,
-         {{7, "Nested too deep"},
-          {1, "Unsupported value for key b in object"},
-          {1, "Unsupported value for key a in object"}}},
+         {{JsonErrorDepth, "Nested too deep"},
+          {JsonErrorUnsupportedType, "Unsupported value for key b in object"},
+          {JsonErrorUnsupportedType, "Unsupported value for key a in object"}}},
         {"inner container with maxDepth 1",
          JsonValue::array({JsonValue::array()}),
          1,
-         {{7, "Nested too deep"}}},
+         {{JsonErrorDepth, "Nested too deep"}}},
     };
     for (const auto& c : cases) {
         XKJsonWriter writer;
@@ -342,12 +342,13 @@ TEST(Writer, ProxiesStandInForHostValues) {
                                  host("Bad", JsonValue::array({host("Inner")}))};
     for (const auto& value : failing) {
         EXPECT_FALSE(writer.stringWithObject(value));
-        EXPECT_EQ(recordsOf(writer), (Records{{4, "Not valid type for JSON"}}));
+        EXPECT_EQ(recordsOf(writer), (Records{{JsonErrorFragment, "Not valid type for JSON"}}));
     }
     EXPECT_FALSE(writer.stringWithFragment(std::nullopt));
-    EXPECT_EQ(recordsOf(writer), (Records{{1, "JSON serialisation not supported for nil"}}));
+    EXPECT_EQ(recordsOf(writer),
+              (Records{{JsonErrorUnsupportedType, "JSON serialisation not supported for nil"}}));
     EXPECT_FALSE(writer.stringWithObject(std::nullopt));
-    EXPECT_EQ(recordsOf(writer), (Records{{4, "Not valid type for JSON"}}));
+    EXPECT_EQ(recordsOf(writer), (Records{{JsonErrorFragment, "Not valid type for JSON"}}));
 }
 
 TEST(Writer, EndlessProxyChainsStop) {
@@ -366,9 +367,10 @@ TEST(Writer, EndlessProxyChainsStop) {
     EXPECT_EQ(recordsOf(writer), (Records{{1, tooDeep}}));
     EXPECT_FALSE(writer.stringWithFragment(JsonValue::object({{"x", JsonValue(cycle)}})));
     EXPECT_EQ(recordsOf(writer),
-              (Records{{1, tooDeep}, {1, "Unsupported value for key x in object"}}));
+              (Records{{1, tooDeep},
+                       {JsonErrorUnsupportedType, "Unsupported value for key x in object"}}));
     EXPECT_FALSE(writer.stringWithObject(JsonValue(self)));
-    EXPECT_EQ(recordsOf(writer), (Records{{4, "Not valid type for JSON"}}));
+    EXPECT_EQ(recordsOf(writer), (Records{{JsonErrorFragment, "Not valid type for JSON"}}));
     // A chain just within the bound is written.
     JsonValue chain = 1;
     for (std::size_t i = 0; i < XKJsonWriter::kMaxProxyNesting; ++i)
@@ -400,14 +402,6 @@ TEST(Writer, AppendLeavesTheBufferWholeOnFailure) {
     std::string utf8 = "x";
     EXPECT_TRUE(writer.appendString(u"\u00e9\"", utf8));
     EXPECT_EQ(utf8, "x\"\xc3\xa9\\\"\"");
-}
-
-TEST(Writer, EscapeSet) {
-    EXPECT_EQ(XKJsonWriter::kEscapeChars.size(), 34u);
-    for (char16_t unit = 0; unit < 0x80; ++unit) {
-        const bool member = XKJsonWriter::kEscapeChars.find(unit) != std::u16string_view::npos;
-        EXPECT_EQ(member, unit < 0x20 || unit == u'"' || unit == u'\\') << int(unit);
-    }
 }
 
 } // namespace

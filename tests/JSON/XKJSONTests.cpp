@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -63,7 +67,7 @@ TEST(Facade, EveryOperationAndItsOutcome) {
          [&](XKJSON& j, JsonErrorRef* e) { return parsed(j.objectWithString("[1]", e)); }, "[1]"},
         {"objectWithString:error: on a scalar",
          [&](XKJSON& j, JsonErrorRef* e) { return parsed(j.objectWithString("1", e)); },
-         std::nullopt, 4, "Valid fragment, but not JSON"},
+         std::nullopt, JsonErrorFragment, "Valid fragment, but not JSON"},
         {"fragmentWithString:error: on a scalar",
          [&](XKJSON& j, JsonErrorRef* e) { return parsed(j.fragmentWithString("1", e)); }, "1"},
         {"objectWithString:allowScalar:error: true",
@@ -71,41 +75,41 @@ TEST(Facade, EveryOperationAndItsOutcome) {
          "1"},
         {"objectWithString:allowScalar:error: false",
          [&](XKJSON& j, JsonErrorRef* e) { return parsed(j.objectWithString("1", false, e)); },
-         std::nullopt, 4, "Valid fragment, but not JSON"},
+         std::nullopt, JsonErrorFragment, "Valid fragment, but not JSON"},
         {"objectWithString:error: without input",
          [&](XKJSON& j, JsonErrorRef* e) { return parsed(j.objectWithString(std::nullopt, e)); },
-         std::nullopt, 12, "Input was 'nil'"},
+         std::nullopt, JsonErrorNilInput, "Input was 'nil'"},
         {"fragmentWithString:error: on a null pointer",
          [&](XKJSON& j, JsonErrorRef* e) {
              return parsed(j.fragmentWithString(static_cast<const char*>(nullptr), e));
          },
-         std::nullopt, 12, "Input was 'nil'"},
+         std::nullopt, JsonErrorNilInput, "Input was 'nil'"},
         {"objectWithString:error: newest record last",
          [&](XKJSON& j, JsonErrorRef* e) { return parsed(j.objectWithString("[tru]", e)); },
-         std::nullopt, 3, "Expected value while parsing array"},
+         std::nullopt, JsonErrorSyntax, "Expected value while parsing array"},
         {"stringWithFragment:error: on true",
          [&](XKJSON& j, JsonErrorRef* e) { return written(j.stringWithFragment(boolean, e)); },
          "true"},
         {"stringWithObject:error: on true",
          [&](XKJSON& j, JsonErrorRef* e) { return written(j.stringWithObject(boolean, e)); },
-         std::nullopt, 4, "Not valid type for JSON"},
+         std::nullopt, JsonErrorFragment, "Not valid type for JSON"},
         {"stringWithObject:allowScalar:error: true",
          [&](XKJSON& j, JsonErrorRef* e) { return written(j.stringWithObject(boolean, true, e)); },
          "true"},
         {"stringWithObject:allowScalar:error: false",
          [&](XKJSON& j, JsonErrorRef* e) { return written(j.stringWithObject(boolean, false, e)); },
-         std::nullopt, 4, "Not valid type for JSON"},
+         std::nullopt, JsonErrorFragment, "Not valid type for JSON"},
         {"stringWithObject:error: on an array",
          [&](XKJSON& j, JsonErrorRef* e) { return written(j.stringWithObject(array, e)); }, "[1]"},
         {"stringWithObject:error: newest record last",
          [&](XKJSON& j, JsonErrorRef* e) { return written(j.stringWithObject(unwritable, e)); },
-         std::nullopt, 1, "JSON serialisation not supported for Opaque"},
+         std::nullopt, JsonErrorUnsupportedType, "JSON serialisation not supported for Opaque"},
         {"stringWithFragment:error: without a value",
          [&](XKJSON& j, JsonErrorRef* e) { return written(j.stringWithFragment(std::nullopt, e)); },
-         std::nullopt, 1, "JSON serialisation not supported for nil"},
+         std::nullopt, JsonErrorUnsupportedType, "JSON serialisation not supported for nil"},
         {"utf8StringWithObject:allowScalar:error:",
          [&](XKJSON& j, JsonErrorRef* e) { return j.utf8StringWithObject(boolean, false, e); },
-         std::nullopt, 4, "Not valid type for JSON"},
+         std::nullopt, JsonErrorFragment, "Not valid type for JSON"},
     };
     const auto sentinel = std::make_shared<const JsonError>("sentinel", 99, "untouched", nullptr);
     for (const auto& c : cases) {
@@ -133,14 +137,15 @@ TEST(Facade, TraceIsACopyKeptUntilTheNextFailure) {
     json.setErrorTraceObserver([&](std::string_view, bool) { ++announcements; });
     JsonErrorRef error;
     EXPECT_FALSE(json.objectWithString("[1,]", &error));
-    const Records first = {{9, "Trailing comma disallowed in array"}};
+    const Records first = {{JsonErrorTrailingComma, "Trailing comma disallowed in array"}};
     EXPECT_EQ(recordsOf(json.errorTrace()), first);
     EXPECT_TRUE(json.objectWithString("{}", &error));
     EXPECT_EQ(recordsOf(json.errorTrace()), first);
     EXPECT_TRUE(json.stringWithObject(JsonValue::array(), &error));
     EXPECT_EQ(recordsOf(json.errorTrace()), first);
     EXPECT_FALSE(json.objectWithString("[", &error));
-    EXPECT_EQ(recordsOf(json.errorTrace()), (Records{{11, "End of input while parsing array"}}));
+    EXPECT_EQ(recordsOf(json.errorTrace()),
+              (Records{{JsonErrorEndOfInput, "End of input while parsing array"}}));
     // The facade replaces its trace without announcing it.
     EXPECT_EQ(announcements, 0);
 
@@ -165,11 +170,11 @@ TEST(Facade, SettingsLiveInTheComponents) {
     JsonErrorRef error;
     EXPECT_TRUE(json.objectWithString("[[1]]", &error));
     EXPECT_FALSE(json.objectWithString("[[[1]]]", &error));
-    EXPECT_EQ(error->code(), 3u);
+    EXPECT_EQ(error->code(), JsonErrorSyntax);
     EXPECT_EQ(error->underlying()->underlying()->message(), "Nested too deep");
     const JsonValue deep = JsonValue::array({JsonValue::array({JsonValue::array()})});
     EXPECT_FALSE(json.stringWithObject(deep, &error));
-    EXPECT_EQ(recordsOf(json.errorTrace()), (Records{{7, "Nested too deep"}}));
+    EXPECT_EQ(recordsOf(json.errorTrace()), (Records{{JsonErrorDepth, "Nested too deep"}}));
 
     json.setHumanReadable(true);
     json.setSortKeys(true);
@@ -185,8 +190,84 @@ TEST(Facade, SettingsLiveInTheComponents) {
     EXPECT_EQ(writing.stringWithObject(JsonValue::array({1})), u"[1]");
     EXPECT_EQ(parsing.objectWithString(u"[2]"), JsonValue::array({2}));
     EXPECT_FALSE(parsing.objectWithString("2"));
-    EXPECT_EQ(recordsOf(json.errorTrace()), (Records{{4, "Valid fragment, but not JSON"}}));
+    EXPECT_EQ(recordsOf(json.errorTrace()),
+              (Records{{JsonErrorFragment, "Valid fragment, but not JSON"}}));
     EXPECT_EQ(XKJSON().maxDepth(), 512u);
+}
+
+namespace fs = std::filesystem;
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Parse, then write: the text comes back byte for byte for the round-trip files, and every
+// number of the benchmark corpora keeps its exact text.
+TEST(RoundTrip, EveryFileComesBackByteForByte) {
+    std::vector<fs::path> files;
+    for (const auto& entry : fs::directory_iterator(fs::path(BRENVO_TEST_DATA_DIR) / "roundtrip"))
+        if (entry.path().extension() == ".json")
+            files.push_back(entry.path());
+    ASSERT_EQ(files.size(), 27u);
+    for (const auto& file : files) {
+        const std::string text = readFile(file);
+        XKJSON json;
+        JsonErrorRef error;
+        const auto value = json.objectWithString(text, &error);
+        ASSERT_TRUE(value) << file << ": " << (error ? error->message() : "");
+        EXPECT_EQ(json.utf8StringWithObject(*value, false, &error), text) << file;
+        EXPECT_EQ(json.stringWithObject(*value, &error), toUtf16(text)) << file;
+    }
+}
+
+// The number tokens of a JSON text (outside strings), sorted.
+std::vector<std::string> numbersOf(const std::string& text) {
+    std::vector<std::string> numbers;
+    for (std::size_t i = 0; i < text.size();) {
+        const char c = text[i];
+        if (c == '"') {
+            for (++i; text[i] != '"'; ++i)
+                if (text[i] == '\\')
+                    ++i;
+            ++i;
+        } else if (c == '-' || (c >= '0' && c <= '9')) {
+            const std::size_t start = i;
+            while (i < text.size() &&
+                   std::string_view("0123456789+-.eE").find(text[i]) != std::string_view::npos)
+                ++i;
+            numbers.push_back(text.substr(start, i - start));
+        } else {
+            ++i;
+        }
+    }
+    std::sort(numbers.begin(), numbers.end());
+    return numbers;
+}
+
+TEST(RoundTrip, CorpusNumbersKeepTheirText) {
+    const fs::path corpus = fs::path(BRENVO_TEST_DATA_DIR) / ".." / ".." / "bench" / "data";
+    for (const char* name : {"canada.json", "citm_catalog.json", "twitter.json"}) {
+        const std::string text = readFile(corpus / name);
+        ASSERT_FALSE(text.empty()) << name;
+        XKJSON json;
+        JsonErrorRef error;
+        const auto value = json.objectWithString(text, &error);
+        ASSERT_TRUE(value) << name;
+        json.setSortKeys(true);
+        const auto compact = json.utf8StringWithObject(*value, false, &error);
+        ASSERT_TRUE(compact) << name;
+        EXPECT_EQ(numbersOf(*compact), numbersOf(text)) << name;
+        EXPECT_EQ(json.objectWithString(*compact, &error), value) << name;
+        EXPECT_EQ(
+            json.utf8StringWithObject(*json.objectWithString(*compact, &error), false, &error),
+            compact)
+            << name;
+        json.setHumanReadable(true);
+        const auto pretty = json.stringWithObject(*value, &error);
+        ASSERT_TRUE(pretty) << name;
+        EXPECT_EQ(json.objectWithString(*pretty, &error), value) << name;
+    }
 }
 
 } // namespace

@@ -1,0 +1,456 @@
+#include "brenvo/JSON/XKJsonParser.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace brenvo {
+namespace {
+
+using Trace = std::vector<std::pair<unsigned, std::string>>;
+
+Trace traceOf(const XKJsonBase& base) {
+    Trace out;
+    if (auto trace = base.errorTrace())
+        for (const auto& record : *trace)
+            out.emplace_back(record->code(), record->message());
+    return out;
+}
+
+enum class Mode { Fragment, Object };
+
+struct FailCase {
+    const char* name;
+    std::string input;
+    Trace trace;
+    Mode mode = Mode::Fragment;
+};
+
+const Trace kArray = {{JsonErrorSyntax, "Expected value while parsing array"}};
+
+Trace operator+(Trace a, const Trace& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+class ParserFailure : public testing::TestWithParam<FailCase> {};
+
+TEST_P(ParserFailure, LeavesExactTrace) {
+    const FailCase& c = GetParam();
+    XKJsonParser parser;
+    std::optional<JsonValue> value = c.mode == Mode::Fragment ? parser.fragmentWithString(c.input)
+                                                              : parser.objectWithString(c.input);
+    EXPECT_FALSE(value.has_value());
+    EXPECT_EQ(traceOf(parser), c.trace);
+}
+
+const FailCase kFailures[] = {
+    {"NotJson", "1", {{JsonErrorFragment, "Valid fragment, but not JSON"}}, Mode::Object},
+    {"Empty", "", {{JsonErrorEndOfInput, "Unexpected end of string"}}},
+    {"OnlySpaces", "   ", {{JsonErrorEndOfInput, "Unexpected end of string"}}},
+    {"TrailingCommaArray",
+     "[1,]",
+     {{JsonErrorTrailingComma, "Trailing comma disallowed in array"}}},
+    {"TrailingCommaObject",
+     R"({"a":1 , })",
+     {{JsonErrorTrailingComma, "Trailing comma disallowed in object"}}},
+    {"MissingCommaNumbers",
+     "[1 2]",
+     {{JsonErrorSyntax, "Expected ',' or ']' after array element"}}},
+    {"MissingCommaLiterals",
+     "[true false]",
+     {{JsonErrorSyntax, "Expected ',' or ']' after array element"}}},
+    {"MissingCommaMembers",
+     R"({"a":1 "b":2})",
+     {{JsonErrorSyntax, "Expected ',' or '}' after object member"}}},
+    {"DoubleComma", "[1,,2]", Trace{{JsonErrorSyntax, "Unrecognised leading character"}} + kArray},
+    {"LeadingComma", "[,1]", Trace{{JsonErrorSyntax, "Unrecognised leading character"}} + kArray},
+    {"BracketAlone", "[", {{JsonErrorEndOfInput, "End of input while parsing array"}}},
+    {"BracketSpace", "[ ", Trace{{JsonErrorEndOfInput, "Unexpected end of string"}} + kArray},
+    {"OpenAfterComma", "[1,", {{JsonErrorEndOfInput, "End of input while parsing array"}}},
+    {"OpenAfterCommaSpace", "[1, ", {{JsonErrorEndOfInput, "End of input while parsing array"}}},
+    {"BraceAlone", "{", {{JsonErrorEndOfInput, "End of input while parsing object"}}},
+    {"BraceSpace", "{ ", {{JsonErrorSyntax, "Object key string expected"}}},
+    {"MissingColon", R"({"a" 1})", {{JsonErrorSyntax, "Expected ':' separating key and value"}}},
+    {"MissingValue",
+     R"({"a":})",
+     {{JsonErrorSyntax, "Unrecognised leading character"},
+      {JsonErrorSyntax, "Object value expected for key: a"}}},
+    {"GarbageAfter", "[1] x", {{JsonErrorTrailingGarbage, "Garbage after JSON"}}},
+    {"LeadingZero", "01", {{JsonErrorNumber, "Leading 0 disallowed in number"}}},
+    {"MinusAlone", "-", {{JsonErrorNumber, "No digits after initial minus"}}},
+    {"MinusLetter", "-a", {{JsonErrorNumber, "No digits after initial minus"}}},
+    {"PointAtEnd", "1.", {{JsonErrorNumber, "No digits after decimal point"}}},
+    {"ExponentAtEnd", "1e", {{JsonErrorNumber, "No digits after exponent"}}},
+    {"ExponentSignAtEnd", "1e+", {{JsonErrorNumber, "No digits after exponent"}}},
+    {"LeadingPlus", "+1", {{JsonErrorNumber, "Leading + disallowed in number"}}},
+    {"LeadingPoint", ".5", {{JsonErrorSyntax, "Unrecognised leading character"}}},
+    {"ExponentTooLarge", "1e1000000000", {{JsonErrorNumber, "Failed creating decimal instance"}}},
+    {"ExponentTooSmall", "[-1e-1000000000]",
+     Trace{{JsonErrorNumber, "Failed creating decimal instance"}} + kArray},
+    {"Tru", "tru", {{JsonErrorSyntax, "Expected 'true'"}}},
+    {"Fals", "[fals]", Trace{{JsonErrorSyntax, "Expected 'false'"}} + kArray},
+    {"Nul", "nul", {{JsonErrorSyntax, "Expected 'null'"}}},
+    {"CapitalTrue", "True", {{JsonErrorSyntax, "Unrecognised leading character"}}},
+    {"Truex", "truex", {{JsonErrorTrailingGarbage, "Garbage after JSON"}}},
+    {"UnterminatedString",
+     "\"abc",
+     {{JsonErrorControlCharacter, "Unescaped control character '0x0'"}}},
+    {"EndAfterEscape", "\"abc\\n", {{JsonErrorEndOfInput, "Unexpected EOF while parsing string"}}},
+    {"EndAfterBackslash", "\"abc\\", {{JsonErrorEscape, "Illegal escape sequence '0x0'"}}},
+    {"EscapeX", R"("a\x")", {{JsonErrorEscape, "Illegal escape sequence '0x78'"}}},
+    {"EscapeHighByte", "\"\\\xc3\xa9\"", {{JsonErrorEscape, "Illegal escape sequence '0xc3'"}}},
+    {"RawTab", "\"a\tb\"", {{JsonErrorControlCharacter, "Unescaped control character '0x9'"}}},
+    {"RawUnitSeparatorInLongString",
+     "\"abcdefghijklmnopqrstuvwxyz\x1f\"",
+     {{JsonErrorControlCharacter, "Unescaped control character '0x1f'"}}},
+    {"HighThenQuote",
+     R"("\uD800")",
+     {{JsonErrorUnicode, "Missing low character in surrogate pair"},
+      {JsonErrorUnicode, "Broken unicode character"}}},
+    {"HighThenNewline",
+     R"("\uD800\n")",
+     {{JsonErrorUnicode, "Missing low character in surrogate pair"},
+      {JsonErrorUnicode, "Broken unicode character"}}},
+    {"LowAlone",
+     R"("\uDC00")",
+     {{JsonErrorUnicode, "Invalid high character in surrogate pair"},
+      {JsonErrorUnicode, "Broken unicode character"}}},
+    {"LowAloneDFFF",
+     R"("\uDFFF")",
+     {{JsonErrorUnicode, "Invalid high character in surrogate pair"},
+      {JsonErrorUnicode, "Broken unicode character"}}},
+    {"HighThenNonSurrogate",
+     R"("\uD800\u0041")",
+     {{JsonErrorUnicode, "Invalid low surrogate char"},
+      {JsonErrorUnicode, "Broken unicode character"}}},
+    {"BadHexDigit",
+     R"("\u12G4")",
+     {{JsonErrorUnicode, "Missing hex digit in quad"},
+      {JsonErrorUnicode, "Missing hex quad"},
+      {JsonErrorUnicode, "Broken unicode character"}}},
+    {"BadHexDigitInArray", R"(["\u12G4"])",
+     Trace{{JsonErrorUnicode, "Missing hex digit in quad"},
+           {JsonErrorUnicode, "Missing hex quad"},
+           {JsonErrorUnicode, "Broken unicode character"}} +
+         kArray},
+    {"BadHexDigitInLowQuad",
+     R"("\uD83D\uDE0Z")",
+     {{JsonErrorUnicode, "Missing hex digit in quad"},
+      {JsonErrorUnicode, "Missing low character in surrogate pair"},
+      {JsonErrorUnicode, "Broken unicode character"}}},
+    {"NumberKey", "{1:2}", {{JsonErrorSyntax, "Object key string expected"}}},
+    {"BadEscapeInKey",
+     R"({"\q":1})",
+     {{JsonErrorEscape, "Illegal escape sequence '0x71'"},
+      {JsonErrorSyntax, "Object key string expected"}}},
+    {"NoBreakSpace", "\xc2\xa0[1]", {{JsonErrorSyntax, "Unrecognised leading character"}}},
+    {"NestedFailure",
+     R"([{"k":[1,{"z":x}]}])",
+     {{JsonErrorSyntax, "Unrecognised leading character"},
+      {JsonErrorSyntax, "Object value expected for key: z"},
+      {JsonErrorSyntax, "Expected value while parsing array"},
+      {JsonErrorSyntax, "Object value expected for key: k"},
+      {JsonErrorSyntax, "Expected value while parsing array"}}},
+    {"NestedContainerFailsItself", R"([{"a":[1 2]}])",
+     Trace{{JsonErrorSyntax, "Expected ',' or ']' after array element"},
+           {JsonErrorSyntax, "Object value expected for key: a"}} +
+         kArray},
+    // String bytes that are not UTF-8.
+    {"Utf8StrayContinuation", "\"\x80\"", {{JsonErrorUnicode, "Invalid UTF-8 sequence in string"}}},
+    {"Utf8Overlong", "\"\xc0\xaf\"", {{JsonErrorUnicode, "Invalid UTF-8 sequence in string"}}},
+    {"Utf8Surrogate", "\"\xed\xa0\x80\"", {{JsonErrorUnicode, "Invalid UTF-8 sequence in string"}}},
+    {"Utf8ThreeByteOverlong",
+     "\"\xe3\x81\x82\xe0\x80\x80\"",
+     {{JsonErrorUnicode, "Invalid UTF-8 sequence in string"}}},
+    {"Utf8ThreeByteTruncated",
+     "\"\xe3\x81\x82\xe3\x81\"",
+     {{JsonErrorUnicode, "Invalid UTF-8 sequence in string"}}},
+    {"Utf8AboveMax",
+     "\"\xf4\x90\x80\x80\"",
+     {{JsonErrorUnicode, "Invalid UTF-8 sequence in string"}}},
+    {"Utf8TruncatedBeforeQuote", "[\"abc\xe2\x82\"]",
+     Trace{{JsonErrorUnicode, "Invalid UTF-8 sequence in string"}} + kArray},
+    {"Utf8InKey",
+     "{\"abcdefghijklmnopq\xff\":1}",
+     {{JsonErrorUnicode, "Invalid UTF-8 sequence in string"},
+      {JsonErrorSyntax, "Object key string expected"}}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Inputs, ParserFailure, testing::ValuesIn(kFailures),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+struct SuccessCase {
+    const char* name;
+    std::string input;
+    JsonValue expected;
+};
+
+class ParserSuccess : public testing::TestWithParam<SuccessCase> {};
+
+TEST_P(ParserSuccess, GivesValue) {
+    XKJsonParser parser;
+    std::optional<JsonValue> value = parser.fragmentWithString(GetParam().input);
+    ASSERT_TRUE(value.has_value())
+        << describeTrace(parser.errorTrace().value_or(std::vector<JsonErrorRef>{}));
+    EXPECT_EQ(*value, GetParam().expected);
+    EXPECT_FALSE(parser.errorTrace().has_value());
+}
+
+const SuccessCase kSuccesses[] = {
+    {"One", "1", 1},
+    {"SpacedArray", " [1, 2] ", JsonValue::array({1, 2})},
+    {"EmptyArray", "[]", JsonValue::array()},
+    {"EmptyObject", "{}", JsonValue::object()},
+    {"DuplicateKeys", R"({"a":1,"a":2})", JsonValue::object({{"a", 2}})},
+    {"KeysSorted", R"({"b":1,"a":[true,false,null]})",
+     JsonValue::object({{"a", JsonValue::array({true, false, nullptr})}, {"b", 1}})},
+    {"TrailingWhitespace", "[1] \t\n\r ", JsonValue::array({1})},
+    {"VerticalTabFormFeed", "\v\f[\v1\f]\v\f", JsonValue::array({1})},
+    {"NulEndsInput", std::string("[1]\0xyz", 7), JsonValue::array({1})},
+    {"NulEndsInputBeforeBadBytes", std::string("[1]\0\xff", 5), JsonValue::array({1})},
+    {"LowerHexEscape", R"("\u00e9")", u"\u00e9"},
+    {"UpperHexEscape", R"("\u00E9")", u"\u00e9"},
+    {"EscapedNul", R"("\u0000")", JsonValue(std::u16string(1, u'\0'))},
+    {"EscapedSlash", R"("\/")", u"/"},
+    {"AllEscapes", R"("\"\\\/\b\f\n\r\t")", u"\"\\/\b\f\n\r\t"},
+    {"PairSmiley", R"("\uD83D\uDE00")", u"\U0001F600"},
+    {"PairMax", R"("\uDBFF\uDFFF")", u"\U0010FFFF"},
+    {"PairD800DFFF", R"("\uD800\uDFFF")", u"\U000103FF"},
+    {"Utf8Text", "\"caf\xc3\xa9 \xf0\x9f\x98\x80 \xe2\x82\xac\"", u"caf\u00e9 \U0001F600 \u20ac"},
+    {"LongMixedText", "\"abcdefghijklmnopqrstuvwxyz\xc3\xa9\\nABCDEFGHIJKLMNOPQRSTUVWXYZ0123\"",
+     u"abcdefghijklmnopqrstuvwxyz\u00e9\nABCDEFGHIJKLMNOPQRSTUVWXYZ0123"},
+    {"InlineAndHeapStrings", R"(["abcdefg","abcdefgh","","abcdefghijklmnopq"])",
+     JsonValue::array({"abcdefg", "abcdefgh", "", "abcdefghijklmnopq"})},
+    // Keys sharing their first four units or more, out of order, with duplicates.
+    {"KeysSharingPrefixes", R"({"abcde":1,"abcd":2,"abc":3,"abcd":4,"abcdf":5,"a\u0000":6,"a":7})",
+     JsonValue::object({{"a", 7},
+                        {JsonMember(std::u16string(u"a\0", 2), 6)},
+                        {"abc", 3},
+                        {"abcd", 4},
+                        {"abcde", 1},
+                        {"abcdf", 5}})},
+    {"LongWhitespaceRuns",
+     "[1,\n" + std::string(40, ' ') + "2,\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t\t3" +
+         std::string(17, '\v') + "]",
+     JsonValue::array({1, 2, 3})},
+    {"KeyLookup", R"({"results":[{"version":"2.1"}]})",
+     JsonValue::object({{"results", JsonValue::array({JsonValue::object({{"version", "2.1"}})})}})},
+};
+
+INSTANTIATE_TEST_SUITE_P(Inputs, ParserSuccess, testing::ValuesIn(kSuccesses),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+TEST(Parser, NumbersKeepTheirText) {
+    for (const char* text :
+         {"-0", "0e5", "1E+2", "-12.50e-3", "0.0", "-0.0", "5e-324", "1.7976931348623157e308",
+          "123456789012345678901234567890.5e-7", "1e05", "0.00000000000000000001",
+          // Digit runs around eight and nineteen significant digits.
+          "12345678", "123456789", "0.12345678", "0.123456789", "-65.613616999999977",
+          "9999999999999999999", "99999999.99999999999", "12345678901234567890",
+          "0.000000001234567890123456789", "0.0000000012345678901234567890",
+          "10000000.000000001"}) {
+        XKJsonParser parser;
+        std::optional<JsonValue> value = parser.fragmentWithString(text);
+        ASSERT_TRUE(value && value->isNumber()) << text;
+        EXPECT_EQ(value->asNumber()->stringValue(), text);
+        EXPECT_EQ(*value->asNumber(), *Decimal::fromString(text)) << text;
+    }
+}
+
+TEST(Parser, NilInput) {
+    XKJsonParser parser;
+    EXPECT_FALSE(parser.fragmentWithString(std::nullopt));
+    EXPECT_EQ(traceOf(parser), (Trace{{JsonErrorNilInput, "Input was 'nil'"}}));
+    EXPECT_FALSE(parser.objectWithString(static_cast<const char*>(nullptr)));
+    EXPECT_EQ(traceOf(parser), (Trace{{JsonErrorNilInput, "Input was 'nil'"}}));
+    EXPECT_FALSE(parser.objectWithString(std::optional<std::u16string_view>()));
+    EXPECT_EQ(traceOf(parser), (Trace{{JsonErrorNilInput, "Input was 'nil'"}}));
+}
+
+TEST(Parser, Utf16Input) {
+    XKJsonParser parser;
+    std::optional<JsonValue> value = parser.objectWithString(u"{\"caf\u00e9\": \"\U0001F600\"}");
+    ASSERT_TRUE(value);
+    EXPECT_EQ(*value, JsonValue::object({{u"caf\u00e9", u"\U0001F600"}}));
+
+    const std::u16string withNul(u"[2]\0[", 5);
+    EXPECT_EQ(parser.objectWithString(std::u16string_view(withNul)), JsonValue::array({2}));
+
+    const std::u16string lone = u"[\"a\xD800\"]";
+    EXPECT_FALSE(parser.objectWithString(std::u16string_view(lone)));
+    EXPECT_EQ(traceOf(parser), (Trace{{JsonErrorUnicode, "Input is not valid UTF-16"}}));
+}
+
+TEST(Parser, TraceBelongsToLastCall) {
+    XKJsonParser parser;
+    EXPECT_FALSE(parser.objectWithString("[1,]"));
+    const JsonErrorTrace first = parser.errorTrace();
+    EXPECT_TRUE(parser.objectWithString("[1]"));
+    EXPECT_FALSE(parser.errorTrace().has_value());
+    ASSERT_TRUE(first.has_value());
+    EXPECT_EQ(first->size(), 1u);
+    EXPECT_FALSE(parser.objectWithString("[[1,]]"));
+    EXPECT_EQ(traceOf(parser),
+              (Trace{{JsonErrorTrailingComma, "Trailing comma disallowed in array"}} + kArray));
+}
+
+std::string nested(std::size_t depth, const char* inner = "") {
+    return std::string(depth, '[') + inner + std::string(depth, ']');
+}
+
+TEST(Parser, DepthLimit) {
+    XKJsonParser parser;
+    EXPECT_EQ(parser.maxDepth(), 512u);
+    EXPECT_TRUE(parser.objectWithString(nested(512)));
+
+    EXPECT_FALSE(parser.objectWithString(nested(513)));
+    Trace expected{{JsonErrorDepth, "Nested too deep"}};
+    for (int i = 0; i < 512; ++i)
+        expected.emplace_back(JsonErrorSyntax, "Expected value while parsing array");
+    EXPECT_EQ(traceOf(parser), expected);
+
+    parser.setMaxDepth(1);
+    EXPECT_TRUE(parser.objectWithString("[1]"));
+    EXPECT_FALSE(parser.objectWithString(R"([{"a":1}])"));
+    EXPECT_EQ(traceOf(parser), (Trace{{JsonErrorDepth, "Nested too deep"}} + kArray));
+    EXPECT_FALSE(parser.objectWithString(R"({"k":[]})"));
+    EXPECT_EQ(traceOf(parser), (Trace{{JsonErrorDepth, "Nested too deep"},
+                                      {JsonErrorSyntax, "Object value expected for key: k"}}));
+
+    parser.setMaxDepth(0);
+    EXPECT_TRUE(parser.objectWithString(nested(600)));
+}
+
+TEST(Parser, DeepInputWithoutLimitNeverOverflows) {
+    XKJsonParser parser;
+    parser.setMaxDepth(0);
+    const std::size_t hard = XKJsonParser::kNestingHardLimit;
+
+    std::optional<JsonValue> value = parser.objectWithString(nested(hard, "7"));
+    ASSERT_TRUE(value);
+    JsonRef innermost(*value);
+    for (std::size_t i = 0; i < hard; ++i)
+        innermost = innermost[0];
+    ASSERT_TRUE(innermost.asNumber());
+    EXPECT_EQ(*innermost.asNumber(), Decimal(7));
+
+    EXPECT_FALSE(parser.objectWithString(nested(hard + 1)));
+    JsonErrorTrace trace = parser.errorTrace();
+    ASSERT_TRUE(trace);
+    ASSERT_EQ(trace->size(), hard + 1);
+    EXPECT_EQ(trace->front()->message(), "Nested too deep");
+    EXPECT_EQ(trace->back()->message(), "Expected value while parsing array");
+
+    // Ten million unclosed brackets fail at the hard limit instead of exhausting memory.
+    EXPECT_FALSE(parser.objectWithString(std::string(10'000'000, '[')));
+    ASSERT_TRUE(parser.errorTrace());
+    EXPECT_EQ(parser.errorTrace()->size(), hard + 1);
+}
+
+namespace fs = std::filesystem;
+
+const fs::path kSuiteDir = fs::path(BRENVO_TEST_DATA_DIR) / "jsontestsuite" / "test_parsing";
+
+// Form feed is whitespace here, and a NUL byte ends the input.
+const std::set<std::string> kAcceptedOnPurpose = {"n_structure_whitespace_formfeed.json",
+                                                  "n_multidigit_number_then_00.json"};
+
+struct SuiteFile {
+    std::string fileName;
+    std::string testName;
+};
+
+// A test name for a file name: letters and digits stay, punctuation is spelt out, so that
+// names differing only in punctuation ("n_number_-1.0." and "n_number_-1.0") stay apart.
+std::string testNameFor(const std::string& fileName) {
+    const std::string stem = fileName.substr(0, fileName.size() - 5); // drop ".json"
+    std::string name;
+    for (unsigned char c : stem) {
+        if (std::isalnum(c) || c == '_') {
+            name.push_back(static_cast<char>(c));
+            continue;
+        }
+        switch (c) {
+        case '-':
+            name += "Minus";
+            break;
+        case '+':
+            name += "Plus";
+            break;
+        case '.':
+            name += "Dot";
+            break;
+        case '#':
+            name += "Hash";
+            break;
+        default: {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "X%02X", c);
+            name += hex;
+        }
+        }
+    }
+    return name;
+}
+
+std::vector<SuiteFile> suiteFiles() {
+    std::vector<SuiteFile> files;
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(kSuiteDir, error))
+        if (entry.path().extension() == ".json")
+            files.push_back({entry.path().filename().string(), ""});
+    std::sort(files.begin(), files.end(),
+              [](const SuiteFile& a, const SuiteFile& b) { return a.fileName < b.fileName; });
+    std::map<std::string, int> seen;
+    for (SuiteFile& file : files) {
+        file.testName = testNameFor(file.fileName);
+        if (int count = seen[file.testName]++; count > 0)
+            file.testName += "_" + std::to_string(count + 1);
+    }
+    return files;
+}
+
+std::string readBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Every file of the JSON test suite, parsed as a fragment: y_ files must parse, n_ files must
+// fail (but two that this grammar accepts on purpose), i_ files may go either way.
+class Conformance : public testing::TestWithParam<SuiteFile> {};
+
+TEST_P(Conformance, File) {
+    const std::string& name = GetParam().fileName;
+    const std::string bytes = readBytes(kSuiteDir / name);
+    XKJsonParser parser;
+    const std::optional<JsonValue> value = parser.fragmentWithString(bytes);
+    // Whatever the outcome, exactly one of value and trace is present.
+    EXPECT_NE(value.has_value(), parser.errorTrace().has_value());
+    if (name.starts_with("y_") || kAcceptedOnPurpose.count(name)) {
+        EXPECT_TRUE(value.has_value())
+            << describeTrace(parser.errorTrace().value_or(std::vector<JsonErrorRef>{}));
+    } else if (name.starts_with("n_")) {
+        EXPECT_FALSE(value.has_value());
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Suite, Conformance, testing::ValuesIn(suiteFiles()),
+                         [](const auto& param) { return param.param.testName; });
+
+TEST(Conformance, EveryFileIsThere) {
+    EXPECT_EQ(suiteFiles().size(), 318u);
+}
+
+} // namespace
+} // namespace brenvo
