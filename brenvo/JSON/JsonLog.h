@@ -10,7 +10,8 @@
 //
 //     brenvo::setJsonLogHandler([&](std::string_view text) { myLog.write(text); });
 //
-// The handler receives the bare text, without stamp or line feed.
+// The handler receives the bare text, without stamp or line feed; the default line shows it in
+// its printable form (brenvo/utf/Printable.h), on one line whatever the input held.
 #pragma once
 
 #include "brenvo/Export.h"

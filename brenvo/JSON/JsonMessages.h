@@ -65,13 +65,17 @@ enum class JsonMessage : unsigned char {
     EndInString,
     NilInput,
     InvalidUtf16,
+    TooManyElements,
+    TooManyMembers,
     // Parser and writer
     NestedTooDeep,
     // Writer
     NotSupported,
     ProxyChainTooLong,
+    ProxyCycle,
     UnsupportedValueForKey,
     NotValidType,
+    NoMemoryForText,
 };
 
 // Who records a message.
@@ -82,7 +86,8 @@ struct JsonMessageEntry {
     JsonErrorCode code;
     JsonMessageSource source;
     std::string_view text;
-    // An input that fails with the message (see above), or null where no text can show it.
+    // An input that fails with the message (see above), or null where no text can show it (no
+    // input, UTF-16 text, a container of 2^32 entries, a text larger than memory).
     const char* example;
 };
 
@@ -124,11 +129,15 @@ inline constexpr JsonMessageEntry kJsonMessages[] = {
     {JsonMessage::EndInString, JsonErrorEndOfInput, JsonMessageSource::Parser, "Unexpected EOF while parsing string", R"(["a\n)"},
     {JsonMessage::NilInput, JsonErrorNilInput, JsonMessageSource::Parser, "Input was 'nil'", nullptr},
     {JsonMessage::InvalidUtf16, JsonErrorUnicode, JsonMessageSource::Parser, "Input is not valid UTF-16", nullptr},
+    {JsonMessage::TooManyElements, JsonErrorTooLarge, JsonMessageSource::Parser, "Array has more than 4294967295 elements", nullptr},
+    {JsonMessage::TooManyMembers, JsonErrorTooLarge, JsonMessageSource::Parser, "Object has more than 4294967295 members", nullptr},
     {JsonMessage::NestedTooDeep, JsonErrorDepth, JsonMessageSource::Both, "Nested too deep", "[[]]"},
     {JsonMessage::NotSupported, JsonErrorUnsupportedType, JsonMessageSource::Writer, "JSON serialisation not supported for %s", R"(["<Date>"])"},
     {JsonMessage::ProxyChainTooLong, JsonErrorUnsupportedType, JsonMessageSource::Writer, "JSON serialisation not supported for %s (proxyForJson nested more than 64 deep)", R"(["<Loop+>"])"},
+    {JsonMessage::ProxyCycle, JsonErrorUnsupportedType, JsonMessageSource::Writer, "JSON serialisation not supported for %s (proxyForJson leads back to it)", R"(["<Loop@>"])"},
     {JsonMessage::UnsupportedValueForKey, JsonErrorUnsupportedType, JsonMessageSource::Writer, "Unsupported value for key %s in object", R"({"k":"<Date>"})"},
     {JsonMessage::NotValidType, JsonErrorFragment, JsonMessageSource::Writer, "Not valid type for JSON", "true"},
+    {JsonMessage::NoMemoryForText, JsonErrorTooLarge, JsonMessageSource::Writer, "Not enough memory for the JSON text", nullptr},
     // clang-format on
 };
 

@@ -243,6 +243,10 @@ arrayLoop:
     }
     skipWhitespace();
     if (*p_ == ']') {
+        if (stacks_.tooManyEntries()) {
+            add(JsonMessage::TooManyElements);
+            return failContainer();
+        }
         ++p_;
         next = closeArray();
         goto deliver;
@@ -283,6 +287,10 @@ objectLoop:
     }
     skipWhitespace();
     if (*p_ == '}') {
+        if (stacks_.tooManyEntries()) {
+            add(JsonMessage::TooManyMembers);
+            return failContainer();
+        }
         ++p_;
         next = closeObject();
         goto deliver;
@@ -549,8 +557,7 @@ std::optional<JsonValue> XKJsonParser::parseBytes(const char* begin, std::size_t
         std::memcpy(input, begin, size);
     std::memset(input + size, 0, detail::kPadding);
 
-    const uint64_t limit =
-        (maxDepth() == 0 || maxDepth() > kNestingHardLimit) ? kNestingHardLimit : maxDepth();
+    const uint64_t limit = maxDepth() == 0 ? kNestingHardLimit : maxDepth();
     depth_ = 0;
     scratch_->stacks.arena.begin(size);
     Scanner scanner(*this, scratch_->stacks, depth_, limit);

@@ -29,10 +29,13 @@
 //   6 "Input is not valid UTF-16".
 // - A byte of 0x80 or above after a backslash is shown as that byte's value:
 //   8 "Illegal escape sequence '0xc3'".
-// - Nesting: besides maxDepth there is a hard limit, kNestingHardLimit, that applies even with
-//   maxDepth 0; beyond it the parse fails with 7 "Nested too deep" just as beyond maxDepth. The
-//   parser keeps its open containers on a heap stack, never on the machine stack, so no
-//   input can overflow the stack; the hard limit bounds the memory of the error trace.
+// - Nesting: maxDepth 0 means the hard limit kNestingHardLimit; beyond it the parse fails with
+//   7 "Nested too deep" just as beyond a maxDepth of the caller's, which may be set higher. The
+//   parser keeps its open containers on a heap stack, never on the machine stack, so no input
+//   can overflow the stack; the limit bounds the memory of the error trace (one record per
+//   open container).
+// - A container of more than 2^32 - 1 entries fails with 13 "Array has more than 4294967295
+//   elements" (or "Object has more than 4294967295 members").
 #pragma once
 
 #include "brenvo/Export.h"
@@ -72,7 +75,7 @@ public:
 
 class BRENVO_EXPORT XKJsonParser : public XKJsonBase, public XKJsonParsing {
 public:
-    // The deepest nesting the parser ever accepts, whatever maxDepth says.
+    // The nesting limit that applies with maxDepth 0.
     static constexpr uint64_t kNestingHardLimit = 100'000;
 
     XKJsonParser();

@@ -18,6 +18,14 @@ constexpr std::array<char16_t, 34> makeEscapeChars() {
 
 constexpr std::array<char16_t, 34> kEscapeUnits = makeEscapeChars();
 
+template <class Char>
+bool appendQuoted(XKJsonWriter& writer, std::u16string_view string, std::basic_string<Char>& into) {
+    detail::WriterEngine<Char> engine(writer, into, into.size());
+    const bool ok = engine.appendString(string);
+    engine.finish();
+    return ok;
+}
+
 } // namespace
 
 const std::u16string_view XKJsonWriter::kEscapeChars(kEscapeUnits.data(), kEscapeUnits.size());
@@ -47,7 +55,10 @@ std::optional<std::basic_string<Char>> XKJsonWriter::fragment(const JsonValue* v
     detail::WriterEngine<Char> engine(*this);
     std::optional<std::basic_string<Char>> text;
     if (engine.run(value, nullptr, nullptr))
-        text.emplace(engine.text());
+        engine.withMemory([&] {
+            text.emplace(engine.text());
+            return true;
+        });
     scratch_->releaseLargeRoom();
     return text;
 }
@@ -111,17 +122,11 @@ bool XKJsonWriter::appendDictionary(const JsonObject& object, std::u16string& in
 }
 
 bool XKJsonWriter::appendString(std::u16string_view string, std::u16string& into) {
-    detail::WriterEngine<char16_t> engine(*this, into, into.size());
-    engine.appendString(string);
-    engine.finish();
-    return true;
+    return appendQuoted(*this, string, into);
 }
 
 bool XKJsonWriter::appendString(std::u16string_view string, std::string& into) {
-    detail::WriterEngine<char> engine(*this, into, into.size());
-    engine.appendString(string);
-    engine.finish();
-    return true;
+    return appendQuoted(*this, string, into);
 }
 
 std::u16string XKJsonWriter::indent() const {

@@ -70,6 +70,22 @@ TEST(XKJsonBase, RecordsChainOldestFirst) {
     EXPECT_EQ(describeTrace({}), "()");
 }
 
+// The records a loop reads over the trace an accessor returns live as long as the loop.
+TEST(XKJsonBase, LoopOverTheReturnedTrace) {
+    XKJsonParser parser;
+    EXPECT_FALSE(parser.objectWithString("[[1,]]"));
+    std::vector<std::string> messages;
+    for (const JsonErrorRef& record : *parser.errorTrace())
+        messages.push_back(record->message());
+    for (const JsonErrorRef& record : parser.errorTrace().value())
+        messages.push_back(record->message());
+    const std::vector<std::string> once = {"Trailing comma disallowed in array",
+                                           "Expected value while parsing array"};
+    std::vector<std::string> twice = once;
+    twice.insert(twice.end(), once.begin(), once.end());
+    EXPECT_EQ(messages, twice);
+}
+
 TEST(XKJsonBase, LongChainReleasesWithoutRecursion) {
     JsonErrorRef last;
     for (int i = 0; i < 400'000; ++i)

@@ -332,29 +332,36 @@ TEST(Parser, DepthLimit) {
     EXPECT_TRUE(parser.objectWithString(nested(600)));
 }
 
-TEST(Parser, DeepInputWithoutLimitNeverOverflows) {
-    XKJsonParser parser;
-    parser.setMaxDepth(0);
+TEST(Parser, DeepInputNeverOverflows) {
     const std::size_t hard = XKJsonParser::kNestingHardLimit;
+    struct Case {
+        uint64_t maxDepth;
+        std::size_t deepest;
+    };
+    // maxDepth 0 stops at the hard limit; a limit of the caller's may lie beyond it.
+    for (const Case c : {Case{0, hard}, Case{150'000, 150'000}}) {
+        XKJsonParser parser;
+        parser.setMaxDepth(c.maxDepth);
+        std::optional<JsonValue> value = parser.objectWithString(nested(c.deepest, "7"));
+        ASSERT_TRUE(value) << c.maxDepth;
+        JsonRef innermost(*value);
+        for (std::size_t i = 0; i < c.deepest; ++i)
+            innermost = innermost[0];
+        ASSERT_TRUE(innermost.asNumber());
+        EXPECT_EQ(*innermost.asNumber(), Decimal(7));
 
-    std::optional<JsonValue> value = parser.objectWithString(nested(hard, "7"));
-    ASSERT_TRUE(value);
-    JsonRef innermost(*value);
-    for (std::size_t i = 0; i < hard; ++i)
-        innermost = innermost[0];
-    ASSERT_TRUE(innermost.asNumber());
-    EXPECT_EQ(*innermost.asNumber(), Decimal(7));
-
-    EXPECT_FALSE(parser.objectWithString(nested(hard + 1)));
-    JsonErrorTrace trace = parser.errorTrace();
-    ASSERT_TRUE(trace);
-    ASSERT_EQ(trace->size(), hard + 1);
-    EXPECT_EQ(trace->front()->message(), "Nested too deep");
-    EXPECT_EQ(trace->back()->message(), "Expected value while parsing array");
+        EXPECT_FALSE(parser.objectWithString(nested(c.deepest + 1)));
+        const JsonErrorTrace trace = parser.errorTrace();
+        ASSERT_TRUE(trace);
+        ASSERT_EQ(trace->size(), c.deepest + 1);
+        EXPECT_EQ(trace->front()->message(), "Nested too deep");
+        EXPECT_EQ(trace->back()->message(), "Expected value while parsing array");
+    }
 
     // Ten million unclosed brackets fail at the hard limit instead of exhausting memory.
+    XKJsonParser parser;
+    parser.setMaxDepth(0);
     EXPECT_FALSE(parser.objectWithString(std::string(10'000'000, '[')));
-    ASSERT_TRUE(parser.errorTrace());
     EXPECT_EQ(parser.errorTrace()->size(), hard + 1);
 }
 

@@ -1,14 +1,20 @@
 #include "brenvo/JSON/XKJsonWriter.h"
 
+#include "brenvo/JSON/XKJsonParser.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <functional>
 #include <limits>
 #include <memory>
 #include <random>
 #include <string>
 #include <vector>
+
+#include <sys/resource.h>
+#include <unistd.h>
 
 namespace brenvo {
 namespace {
@@ -351,9 +357,9 @@ TEST(Writer, ProxiesStandInForHostValues) {
     EXPECT_EQ(recordsOf(writer), (Records{{JsonErrorFragment, "Not valid type for JSON"}}));
 }
 
-TEST(Writer, EndlessProxyChainsStop) {
-    const std::string tooDeep =
-        "JSON serialisation not supported for Loop (proxyForJson nested more than 64 deep)";
+TEST(Writer, ProxyChainsAndCycles) {
+    const std::string cycleMessage =
+        "JSON serialisation not supported for Loop (proxyForJson leads back to it)";
     // A proxy that returns itself, and a proxy that returns an array holding itself.
     auto self = std::make_shared<FunctionHost>();
     self->make = [weak = std::weak_ptr<FunctionHost>(self)] { return JsonValue(weak.lock()); };
@@ -364,18 +370,34 @@ TEST(Writer, EndlessProxyChainsStop) {
     XKJsonWriter writer;
     writer.setMaxDepth(0);
     EXPECT_FALSE(writer.stringWithFragment(JsonValue(self)));
-    EXPECT_EQ(recordsOf(writer), (Records{{1, tooDeep}}));
+    EXPECT_EQ(recordsOf(writer), (Records{{JsonErrorUnsupportedType, cycleMessage}}));
     EXPECT_FALSE(writer.stringWithFragment(JsonValue::object({{"x", JsonValue(cycle)}})));
     EXPECT_EQ(recordsOf(writer),
-              (Records{{1, tooDeep},
+              (Records{{JsonErrorUnsupportedType, cycleMessage},
                        {JsonErrorUnsupportedType, "Unsupported value for key x in object"}}));
     EXPECT_FALSE(writer.stringWithObject(JsonValue(self)));
     EXPECT_EQ(recordsOf(writer), (Records{{JsonErrorFragment, "Not valid type for JSON"}}));
-    // A chain just within the bound is written.
+
+    // A chain of proxies just within the bound is written; one more fails.
     JsonValue chain = 1;
     for (std::size_t i = 0; i < XKJsonWriter::kMaxProxyNesting; ++i)
         chain = host("Step", chain);
     EXPECT_EQ(writer.stringWithFragment(chain), u"1");
+    EXPECT_FALSE(writer.stringWithFragment(host("Step", chain)));
+    EXPECT_EQ(recordsOf(writer),
+              (Records{{JsonErrorUnsupportedType,
+                        "JSON serialisation not supported for Step (proxyForJson nested more "
+                        "than 64 deep)"}}));
+
+    // A list of host values, each written as [i, next]: every chain is one proxy long, however
+    // many proxies are in use along the path.
+    JsonValue list = nullptr;
+    std::u16string expected = u"null";
+    for (int i = 200; i-- > 0;) {
+        list = host("Node", JsonValue::array({i, list}));
+        expected = u"[" + toUtf16(std::to_string(i)) + u"," + expected + u"]";
+    }
+    EXPECT_EQ(writer.stringWithObject(list), expected);
 }
 
 TEST(Writer, TraceBelongsToTheLastConversion) {
@@ -402,6 +424,45 @@ TEST(Writer, AppendLeavesTheBufferWholeOnFailure) {
     std::string utf8 = "x";
     EXPECT_TRUE(writer.appendString(u"\u00e9\"", utf8));
     EXPECT_EQ(utf8, "x\"\xc3\xa9\\\"\"");
+}
+
+// The \u escape of a lone surrogate in UTF-8 output is valid JSON, but this parser refuses
+// unpaired surrogates: such a string does not come back.
+TEST(Writer, LoneSurrogateInUtf8DoesNotParseBack) {
+    XKJsonWriter writer;
+    const auto text = writer.utf8StringWithObject(JsonValue::array({std::u16string(1, u'\xD800')}));
+    EXPECT_EQ(text, "[\"\\ud800\"]");
+    XKJsonParser parser;
+    EXPECT_FALSE(parser.objectWithString(*text));
+    EXPECT_EQ(parser.errorTrace()->front()->message(), "Missing low character in surrogate pair");
+}
+
+// Writes human-readable text of a value nested 100,000 deep, some 20 GB, with the address space
+// limited: both ways of writing must fail with a record.
+bool failsWithoutMemory() {
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const rlimit limit{static_cast<rlim_t>(pages * sysconf(_SC_PAGESIZE)) + (64 << 20),
+                       RLIM_INFINITY};
+    setrlimit(RLIMIT_AS, &limit);
+    XKJsonWriter writer;
+    writer.setMaxDepth(0);
+    writer.setHumanReadable(true);
+    const JsonValue deep = nested(100'000, 1);
+    const Records noMemory = {{JsonErrorTooLarge, "Not enough memory for the JSON text"}};
+    if (writer.stringWithObject(deep) || recordsOf(writer) != noMemory)
+        return false;
+    writer.clearErrorTrace();
+    std::string into = "kept";
+    return !writer.appendValue(deep, into) && into == "kept" && recordsOf(writer) == noMemory;
+}
+
+// Running out of memory fails the conversion; the process goes on.
+TEST(WriterDeathTest, RunningOutOfMemoryFailsTheConversion) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "AddressSanitizer reserves address space beyond any limit";
+#endif
+    EXPECT_EXIT(std::exit(failsWithoutMemory() ? 0 : 1), testing::ExitedWithCode(0), "");
 }
 
 } // namespace

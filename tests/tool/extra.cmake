@@ -1,4 +1,6 @@
-# The suite runs the tool as a separate program.
-if(TARGET brenvo)
-    add_dependencies(tool_tests brenvo)
-endif()
+# The suite runs the tools as separate programs.
+foreach(tool brenvo xkjson)
+    if(TARGET ${tool})
+        add_dependencies(tool_tests ${tool})
+    endif()
+endforeach()

@@ -6,6 +6,7 @@
 // standard error, one "code: message" line per record, oldest first), 2 usage or I/O error.
 #include "brenvo/JSON/XKJsonParser.h"
 #include "brenvo/JSON/XKJsonWriter.h"
+#include "brenvo/utf/Printable.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -92,10 +93,12 @@ bool readInput(const std::string& file, std::string& out) {
     return true;
 }
 
+// One record per line; a message holds text of the input (a key), so it is shown printable.
 void printTrace(const brenvo::XKJsonBase& component) {
     if (const auto trace = component.errorTrace())
         for (const brenvo::JsonErrorRef& record : *trace)
-            std::fprintf(stderr, "%u: %s\n", record->code(), record->message().c_str());
+            std::fprintf(stderr, "%u: %s\n", record->code(),
+                         brenvo::utf::printable(record->message()).c_str());
 }
 
 // Writes the parsed value back to standard output. Returns the exit status.

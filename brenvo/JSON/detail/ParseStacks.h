@@ -82,6 +82,12 @@ struct ParseStacks {
     // Where the document's strings and containers get their blocks.
     SlabArena arena;
 
+    // Whether the innermost container has more entries than a JsonArray or JsonObject holds.
+    bool tooManyEntries() const noexcept {
+        const Frame& frame = frames.back();
+        return (frame.object ? members.size() : values.size()) - frame.start > UINT32_MAX;
+    }
+
     // The elements read since the innermost array opened become its storage, one exactly-sized
     // block, and leave the stack; returns how many there are.
     std::size_t takeElements(JsonValue*& data) {

@@ -9,10 +9,12 @@
 #include <algorithm>
 #include <cstdlib>
 #include <deque>
-#include <exception>
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <unordered_set>
 #include <vector>
 
 namespace brenvo {
@@ -33,7 +35,24 @@ struct XKJsonWriter::Scratch {
     };
     // The containers around the innermost one, outermost first.
     std::vector<Frame> frames;
-    std::deque<JsonValue> proxies; // stable addresses while frames point into them
+    // The proxies in use along the current path (stable addresses while frames point into
+    // them), each with the host value it stands in for; `proxied` holds those hosts, so that a
+    // proxy that leads back to one of them is seen as the cycle it is.
+    std::deque<JsonValue> proxies;
+    std::vector<const JsonHostValue*> proxyHosts;
+    std::unordered_set<const JsonHostValue*> proxied;
+
+    void clearPath() {
+        frames.clear();
+        dropProxies(0);
+    }
+    // Ends the life of the proxies made since there were `mark` of them.
+    void dropProxies(std::size_t mark) {
+        for (std::size_t i = mark; i < proxyHosts.size(); ++i)
+            proxied.erase(proxyHosts[i]);
+        proxyHosts.resize(mark);
+        proxies.resize(mark);
+    }
 
     // The room whole conversions are written into before their text is copied out: plain
     // memory grown with realloc, which neither clears the new room nor (for large blocks,
@@ -102,24 +121,39 @@ public:
         // largest one, so that depth needs a single comparison.
         const uint64_t limit = writer_.maxDepth();
         limit_ = limit != 0 ? limit : ~uint64_t(0);
-        scratch_.frames.clear();
-        scratch_.proxies.clear();
-        const bool ok = writer_.humanReadable_ ? writeAll<true>(value, array, object)
-                                               : writeAll<false>(value, array, object);
+        scratch_.clearPath();
+        const bool ok = withMemory([&] {
+            return writer_.humanReadable_ ? writeAll<true>(value, array, object)
+                                          : writeAll<false>(value, array, object);
+        });
         if (!ok) {
             used_ = start;
             writer_.depth_ = depth;
         }
-        scratch_.frames.clear();
-        scratch_.proxies.clear();
+        scratch_.clearPath();
         return ok;
     }
 
-    // A quoted, escaped string at the end of the text.
-    void appendString(std::u16string_view string) {
-        Cursor<Char> c = cursor();
-        c = putString(c, string);
-        used_ = static_cast<std::size_t>(c.o - base_);
+    // A quoted, escaped string at the end of the text; false only when memory ran out.
+    bool appendString(std::u16string_view string) {
+        return withMemory([&] {
+            Cursor<Char> c = cursor();
+            c = putString(c, string);
+            used_ = static_cast<std::size_t>(c.o - base_);
+            return true;
+        });
+    }
+
+    // The result of `write`, or false after recording that memory ran out while it wrote (the
+    // text, a proxy, a frame).
+    template <class Write> bool withMemory(Write write) {
+        try {
+            return write();
+        } catch (const std::bad_alloc&) {
+        } catch (const std::length_error&) {
+        }
+        writer_.addError(JsonMessage::NoMemoryForText);
+        return false;
     }
 
 private:
@@ -143,9 +177,9 @@ private:
             base_ = text_->data();
         } else {
             void* room = std::realloc(scratch_.room, size * sizeof(Char));
-            // Out of memory: nothing here may throw, and there is no way to go on.
+            // Caught in withMemory(), which ends the conversion.
             if (!room)
-                std::terminate();
+                throw std::bad_alloc();
             scratch_.room = room;
             scratch_.roomBytes = size * sizeof(Char);
             base_ = static_cast<Char*>(room);
@@ -374,7 +408,7 @@ private:
     // Ends the life of the proxies made since `proxyMark`.
     BRENVO_WRITER_INLINE void release(std::size_t proxyMark) {
         if (proxyMark != kNoProxies) [[unlikely]]
-            scratch_.proxies.resize(proxyMark);
+            scratch_.dropProxies(proxyMark);
     }
 
     // Opens an array or object and makes it the innermost frame; an empty one is written whole
@@ -507,11 +541,17 @@ private:
     }
 
     // Follows proxies from a host value (or an absent one) to the value that stands in for
-    // it, kept in scratch_.proxies; null after recording why there is none.
+    // it, kept in scratch_.proxies; null after recording why there is none. A chain of proxies
+    // is bounded by kMaxProxyNesting, and a proxy may not lead back to a host value whose proxy
+    // is being written (itself, or one around it).
     [[gnu::noinline]] const JsonValue* resolve(const JsonValue* value) {
-        while (value && value->isHost()) {
+        for (std::size_t hops = 0; value && value->isHost(); ++hops) {
             const JsonHostValue& host = **value->asHost();
-            if (scratch_.proxies.size() >= XKJsonWriter::kMaxProxyNesting) {
+            if (scratch_.proxied.count(&host) != 0) {
+                writer_.addError(JsonMessage::ProxyCycle, host.typeName());
+                return nullptr;
+            }
+            if (hops == XKJsonWriter::kMaxProxyNesting) {
                 static_assert(XKJsonWriter::kMaxProxyNesting == 64, "named in the message");
                 writer_.addError(JsonMessage::ProxyChainTooLong, host.typeName());
                 return nullptr;
@@ -522,6 +562,8 @@ private:
                 return nullptr;
             }
             scratch_.proxies.push_back(std::move(*proxy));
+            scratch_.proxyHosts.push_back(&host);
+            scratch_.proxied.insert(&host);
             value = &scratch_.proxies.back();
         }
         if (!value)
