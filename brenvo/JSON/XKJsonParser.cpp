@@ -3,6 +3,7 @@
 #include "brenvo/JSON/detail/ByteScan.h"
 #include "brenvo/JSON/detail/NumberScan.h"
 #include "brenvo/JSON/detail/ParseStacks.h"
+#include "brenvo/JSON/detail/StringScan.h"
 #include "brenvo/JSON/detail/ValueBuilder.h"
 #include "brenvo/utf/Convert.h"
 
@@ -36,15 +37,20 @@ using detail::ValueBuilder;
 class Scanner {
 public:
     Scanner(XKJsonBase& owner, detail::ParseStacks& stacks, uint64_t& depth, uint64_t limit)
-        : owner_(owner), stacks_(stacks), values_(stacks.values), members_(stacks.members),
-          frames_(stacks.frames), text_(stacks.text), arena_(stacks.arena), depth_(depth),
+        : errors_(owner), strings_(errors_, stacks.arena, stacks.text), stacks_(stacks),
+          values_(stacks.values), members_(stacks.members), frames_(stacks.frames), depth_(depth),
           limit_(limit) {}
 
     bool run(const char* input, JsonValue& result);
 
+    // Where the first record of a failed run was found.
+    const char* failedAt() const { return errors_.firstAt(); }
+
 private:
-    void add(JsonMessage message) { owner_.addError(message); }
-    void add(JsonMessage message, unsigned char byte) { owner_.addError(message, byte); }
+    // A record found where the cursor stands, or, for the byte that starts a value (the cursor
+    // then stands past it), at that byte.
+    void add(JsonMessage message) { errors_.add(p_, message); }
+    void addAtLeadingByte(JsonMessage message) { errors_.add(p_ - 1, message); }
 
     void skipWhitespace() { p_ = detail::skipWhitespace(p_); }
 
@@ -53,12 +59,11 @@ private:
     bool unwind(std::size_t count) {
         for (std::size_t i = count; i-- > 0;) {
             const Frame& frame = frames_[i];
-            if (frame.object) {
-                owner_.addError(JsonMessage::MemberValueExpected,
-                                toUtf8(members_[frame.pending].key));
-            } else {
-                add(JsonMessage::ArrayValueExpected);
-            }
+            if (frame.object)
+                errors_.addOuter(JsonMessage::MemberValueExpected,
+                                 toUtf8(members_[frame.pending].key));
+            else
+                errors_.addOuter(JsonMessage::ArrayValueExpected);
         }
         return false;
     }
@@ -99,7 +104,7 @@ private:
     bool open(bool object) {
         ++depth_;
         if (depth_ > limit_) {
-            add(JsonMessage::NestedTooDeep);
+            addAtLeadingByte(JsonMessage::NestedTooDeep);
             return failValue();
         }
         frames_.push_back(Frame{object, false, object ? members_.size() : values_.size(), 0});
@@ -130,30 +135,20 @@ private:
     // makes the bytes readable).
     template <std::size_t N> bool scanLiteral(const char (&rest)[N], JsonMessage missing) {
         if (std::memcmp(p_, rest, N - 1) != 0) {
-            add(missing);
+            addAtLeadingByte(missing);
             return false;
         }
         p_ += N - 1;
         return true;
     }
-    bool scanString(JsonString& out);
-    bool scanRestOfString(std::u16string& out);
-    // Converts the UTF-8 run [begin, end), which holds no quote, backslash or control byte, into
-    // UTF-16 at `w` (room for end - begin units) and returns the end of what it wrote, or null
-    // after recording the first ill-formed sequence (the cursor then stands on it).
-    char16_t* convertRun(const char* begin, const char* end, char16_t* w);
-    bool appendRun(const char* begin, const char* end, bool ascii, std::u16string& out);
-    bool scanUnicodeChar(std::u16string& out);
-    bool scanHexQuad(uint16_t& out);
     bool scanNumber(Next where);
 
-    XKJsonBase& owner_;
+    detail::ScanErrors errors_;
+    detail::StringScanner strings_;
     detail::ParseStacks& stacks_;
     detail::ByteMovedStack<JsonValue>& values_;
     detail::ByteMovedStack<JsonMember>& members_;
     std::vector<Frame>& frames_;
-    std::u16string& text_;
-    detail::SlabArena& arena_;
     uint64_t& depth_;
     const uint64_t limit_;
     const char* p_ = nullptr;
@@ -178,7 +173,7 @@ scanValue:
         goto arrayLoop;
     case '"':
         // Read straight into its place, so the string's bytes are written once.
-        if (!scanString(ValueBuilder::beginString(slot(next))))
+        if (!strings_.scan(p_, ValueBuilder::beginString(slot(next))))
             return failValue();
         break;
     case 't':
@@ -212,13 +207,13 @@ scanValue:
             return failValue();
         break;
     case '+':
-        add(JsonMessage::LeadingPlus);
+        addAtLeadingByte(JsonMessage::LeadingPlus);
         return failValue();
     case '\0':
-        add(JsonMessage::UnexpectedEnd);
+        addAtLeadingByte(JsonMessage::UnexpectedEnd);
         return failValue();
     default:
-        add(JsonMessage::UnrecognisedCharacter);
+        addAtLeadingByte(JsonMessage::UnrecognisedCharacter);
         return failValue();
     }
 
@@ -306,7 +301,7 @@ objectKey:
     }
     ++p_;
     // The key is read straight into a new member; a failed one is dropped with the stacks.
-    if (!scanString(members_.emplace().key)) {
+    if (!strings_.scan(p_, members_.emplace().key)) {
         add(JsonMessage::KeyExpected);
         return failContainer();
     }
@@ -341,186 +336,17 @@ objectAfterMember:
     goto objectLoop;
 }
 
-char16_t* Scanner::convertRun(const char* begin, const char* end, char16_t* w) {
-    const auto* p = reinterpret_cast<const unsigned char*>(begin);
-    const auto* const stop = reinterpret_cast<const unsigned char*>(end);
-    w = utf::convertUtf8<utf::Invalid::Stop>(p, stop, w);
-    if (p == stop)
-        return w;
-    p_ = reinterpret_cast<const char*>(p);
-    add(JsonMessage::InvalidUtf8);
-    return nullptr;
-}
-
-bool Scanner::appendRun(const char* begin, const char* end, bool ascii, std::u16string& out) {
-    const std::size_t n = static_cast<std::size_t>(end - begin);
-    const std::size_t old = out.size();
-    out.resize(old + n);
-    if (ascii) {
-        utf::widenAscii(begin, n, out.data() + old);
-        return true;
-    }
-    char16_t* w = convertRun(begin, end, out.data() + old);
-    if (!w)
-        return false;
-    out.resize(static_cast<std::size_t>(w - out.data()));
-    return true;
-}
-
-bool Scanner::scanString(JsonString& out) {
-    const char* start = p_;
-    bool ascii = true;
-    const char* end = detail::findRunEnd(p_, ascii);
-    if (*end == '"' && ascii) {
-        // Plain ASCII up to the closing quote: widened straight into the string's storage.
-        ValueBuilder::setAscii(arena_, out, start, static_cast<std::size_t>(end - start));
-        p_ = end + 1;
-        return true;
-    }
-    if (*end == '"') {
-        // UTF-8 without escapes: validated and converted in one pass into the scratch buffer
-        // (never more units than bytes), then copied at its exact size.
-        const std::size_t n = static_cast<std::size_t>(end - start);
-        if (text_.size() < n)
-            text_.resize(n);
-        char16_t* w = convertRun(start, end, text_.data());
-        if (!w)
-            return false;
-        ValueBuilder::setUnits(arena_, out,
-                               std::u16string_view(text_.data(), std::size_t(w - text_.data())));
-        p_ = end + 1;
-        return true;
-    }
-    text_.clear();
-    if (!scanRestOfString(text_))
-        return false;
-    ValueBuilder::setUnits(arena_, out, text_);
-    return true;
-}
-
-bool Scanner::scanRestOfString(std::u16string& out) {
-    for (;;) {
-        const char* runStart = p_;
-        bool ascii = true;
-        p_ = detail::findRunEnd(p_, ascii);
-        if (p_ != runStart && !appendRun(runStart, p_, ascii, out))
-            return false;
-        const char c = *p_;
-        if (c == '"') {
-            ++p_;
-            return true;
-        }
-        if (c != '\\') {
-            add(JsonMessage::ControlCharacter, static_cast<unsigned char>(c));
-            return false;
-        }
-        ++p_;
-        const char escape = *p_;
-        char16_t unit;
-        switch (escape) {
-        case '"':
-            unit = u'"';
-            break;
-        case '\\':
-            unit = u'\\';
-            break;
-        case '/':
-            unit = u'/';
-            break;
-        case 'b':
-            unit = u'\b';
-            break;
-        case 'f':
-            unit = u'\f';
-            break;
-        case 'n':
-            unit = u'\n';
-            break;
-        case 'r':
-            unit = u'\r';
-            break;
-        case 't':
-            unit = u'\t';
-            break;
-        case 'u':
-            ++p_;
-            if (!scanUnicodeChar(out)) {
-                add(JsonMessage::BrokenUnicode);
-                return false;
-            }
-            goto afterEscape;
-        default:
-            add(JsonMessage::IllegalEscape, static_cast<unsigned char>(escape));
-            return false;
-        }
-        ++p_;
-        out.push_back(unit);
-    afterEscape:
-        if (*p_ == '\0') {
-            add(JsonMessage::EndInString);
-            return false;
-        }
-    }
-}
-
-bool Scanner::scanHexQuad(uint16_t& out) {
-    unsigned value = 0;
-    for (int i = 0; i < 4; ++i) {
-        const int digit = detail::hexValue(*p_);
-        if (digit < 0) {
-            add(JsonMessage::MissingHexDigit);
-            return false;
-        }
-        ++p_;
-        value = value * 16 + static_cast<unsigned>(digit);
-    }
-    out = static_cast<uint16_t>(value);
-    return true;
-}
-
-bool Scanner::scanUnicodeChar(std::u16string& out) {
-    uint16_t high = 0;
-    if (!scanHexQuad(high)) {
-        add(JsonMessage::MissingHexQuad);
-        return false;
-    }
-    if (high < 0xD800 || high > 0xDFFF) {
-        out.push_back(static_cast<char16_t>(high));
-        return true;
-    }
-    if (high >= 0xDC00) {
-        add(JsonMessage::InvalidHighSurrogate);
-        return false;
-    }
-    uint16_t low = 0;
-    if (p_[0] != '\\' || p_[1] != 'u') {
-        add(JsonMessage::MissingLowSurrogate);
-        return false;
-    }
-    p_ += 2;
-    if (!scanHexQuad(low)) {
-        add(JsonMessage::MissingLowSurrogate);
-        return false;
-    }
-    if (low < 0xDC00 || low > 0xDFFF) {
-        add(JsonMessage::InvalidLowSurrogate);
-        return false;
-    }
-    out.push_back(static_cast<char16_t>(high));
-    out.push_back(static_cast<char16_t>(low));
-    return true;
-}
-
 // Inlined into the scanning loop: numbers dominate many documents, and a call would spill the
 // loop's registers for each one.
 [[gnu::always_inline]] inline bool Scanner::scanNumber(Next next) {
     Decimal::Parts parts;
+    const char* start = p_;
     if (const std::optional<JsonMessage> message = detail::scanNumber<true>(p_, parts)) {
         add(*message);
         return false;
     }
     if (!ValueBuilder::setNumber(slot(next), parts)) {
-        add(JsonMessage::DecimalFailed);
+        errors_.add(start, JsonMessage::DecimalFailed);
         return false;
     }
     return true;
@@ -563,6 +389,9 @@ std::optional<JsonValue> XKJsonParser::parseBytes(const char* begin, std::size_t
     Scanner scanner(*this, scratch_->stacks, depth_, limit);
     JsonValue result;
     const bool ok = scanner.run(input, result);
+    if (!ok && scanner.failedAt())
+        errorPosition_ = static_cast<std::size_t>(scanner.failedAt() - input);
+    valueStart_ = static_cast<std::size_t>(detail::skipWhitespace(input) - input);
 
     scratch_->stacks.clear();
     // The document's blocks are counted in their chunks before it leaves this thread.
@@ -578,6 +407,7 @@ std::optional<JsonValue> XKJsonParser::parseBytes(const char* begin, std::size_t
 
 std::optional<JsonValue> XKJsonParser::fragmentWithString(std::optional<std::string_view> text) {
     clearErrorTrace();
+    errorPosition_.reset();
     if (!text) {
         addError(JsonMessage::NilInput);
         return std::nullopt;
@@ -591,6 +421,7 @@ std::optional<JsonValue> XKJsonParser::fragmentWithString(std::optional<std::u16
     std::optional<std::string> utf8 = toUtf8Strict(*text);
     if (!utf8) {
         clearErrorTrace();
+        errorPosition_.reset();
         addError(JsonMessage::InvalidUtf16);
         return std::nullopt;
     }
@@ -609,23 +440,20 @@ std::optional<JsonValue> XKJsonParser::fragmentWithString(const char16_t* text) 
     return fragmentWithString(std::optional<std::u16string_view>(text));
 }
 
-namespace {
-
-std::optional<JsonValue> keepContainer(XKJsonBase& parser, std::optional<JsonValue> value) {
+std::optional<JsonValue> XKJsonParser::keepContainer(std::optional<JsonValue> value) {
     if (!value || value->isContainer())
         return value;
-    parser.addError(JsonMessage::NotJson);
+    addError(JsonMessage::NotJson);
+    errorPosition_ = valueStart_;
     return std::nullopt;
 }
 
-} // namespace
-
 std::optional<JsonValue> XKJsonParser::objectWithString(std::optional<std::string_view> text) {
-    return keepContainer(*this, fragmentWithString(text));
+    return keepContainer(fragmentWithString(text));
 }
 
 std::optional<JsonValue> XKJsonParser::objectWithString(std::optional<std::u16string_view> text) {
-    return keepContainer(*this, fragmentWithString(text));
+    return keepContainer(fragmentWithString(text));
 }
 
 } // namespace brenvo

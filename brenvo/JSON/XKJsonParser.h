@@ -7,7 +7,7 @@
 //     brenvo::XKJsonParser parser;
 //     std::optional<brenvo::JsonValue> value = parser.objectWithString(R"({"a": [1, 2.50]})");
 //     parser.objectWithString("[1 2]");
-//     // errorTrace(): 3 "Expected ',' or ']' after array element"
+//     // errorTrace(): 3 "Expected ',' or ']' after array element"; errorPosition(): 3
 //
 // The grammar is JSON's, with these rules of this parser's own:
 // - Whitespace is the six bytes space, tab, line feed, vertical tab, form feed and carriage
@@ -96,13 +96,23 @@ public:
     std::optional<JsonValue> objectWithString(std::optional<std::string_view> text) override;
     std::optional<JsonValue> objectWithString(std::optional<std::u16string_view> text) override;
 
+    // Where the last parse failed: the byte offset, in the UTF-8 form of its input, at which it
+    // found its first error (the innermost cause, first in the trace). That is the byte it could
+    // not take, the start of a bad escape sequence, literal or number, or the end of the input;
+    // for 4 "Valid fragment, but not JSON", the start of the value. std::nullopt after a success
+    // and when no text was scanned (no input, a UTF-16 text without a UTF-8 form).
+    std::optional<std::size_t> errorPosition() const { return errorPosition_; }
+
 private:
     struct Scratch;
 
     std::optional<JsonValue> parseBytes(const char* begin, std::size_t size);
+    std::optional<JsonValue> keepContainer(std::optional<JsonValue> value);
 
     // Reusable stacks and input buffer, kept between parses to avoid allocating again.
     std::unique_ptr<Scratch> scratch_;
+    std::optional<std::size_t> errorPosition_;
+    std::size_t valueStart_ = 0; // where the last parsed value starts
 };
 
 } // namespace brenvo
