@@ -12,25 +12,17 @@
 namespace brenvo {
 namespace {
 
-// The host values of the writer examples: "<Name>" offers no proxy, "<Name@>" is its own proxy,
-// "<Name+>" has a new value of its kind as proxy.
-class ExampleHost : public JsonHostValue, public std::enable_shared_from_this<ExampleHost> {
+// A value of a type named in a writer example ("<Name>"), which offers no proxy.
+class ExampleHost : public JsonHostValue {
 public:
-    ExampleHost(std::string name, char proxy) : name_(std::move(name)), proxy_(proxy) {}
+    explicit ExampleHost(std::string name) : name_(std::move(name)) {}
     std::string typeName() const override { return name_; }
-    std::optional<JsonValue> proxyForJson() const override {
-        if (proxy_ == '@')
-            return JsonValue(shared_from_this());
-        if (proxy_ == '+')
-            return JsonValue(std::make_shared<ExampleHost>(name_, proxy_));
-        return std::nullopt;
-    }
 
 private:
     std::string name_;
-    char proxy_;
 };
 
+// The value of a writer example: every string "<Name>" in it becomes a value of type Name.
 JsonValue withHosts(const JsonValue& value) {
     if (const JsonValue::Array* array = value.asArray()) {
         JsonValue::Array out;
@@ -44,16 +36,10 @@ JsonValue withHosts(const JsonValue& value) {
             out.set(member.key, withHosts(member.value));
         return JsonValue(std::move(out));
     }
-    const std::optional<std::string> text = JsonRef(value).stringUtf8();
-    if (!text || text->size() < 2 || text->front() != '<' || text->back() != '>')
+    const std::string text = JsonRef(value).stringUtf8().value_or("");
+    if (text.size() < 2 || text.front() != '<' || text.back() != '>')
         return value;
-    std::string name = text->substr(1, text->size() - 2);
-    char proxy = 0;
-    if (name.back() == '@' || name.back() == '+') {
-        proxy = name.back();
-        name.pop_back();
-    }
-    return JsonValue(std::make_shared<ExampleHost>(name, proxy));
+    return JsonValue(std::make_shared<ExampleHost>(text.substr(1, text.size() - 2)));
 }
 
 // Whether the trace holds the message, its placeholder standing for any text.
@@ -72,8 +58,7 @@ bool traceHas(const XKJsonBase& component, const JsonMessageEntry& entry) {
 
 TEST(JsonMessages, EveryExampleFailsWithItsMessage) {
     for (const JsonMessageEntry& entry : kJsonMessages) {
-        // No example text can show these (no input and UTF-16 text are in the parser's tests,
-        // a text larger than memory in the writer's).
+        // No example text can show these (the parser's and the writer's tests do).
         if (!entry.example)
             continue;
         if (entry.source != JsonMessageSource::Writer) {

@@ -198,13 +198,5 @@ TEST(JsonValue, AssigningAChildToItsParent) {
     EXPECT_EQ(value, JsonValue(2));
 }
 
-TEST(JsonHostValue, ProxyAndName) {
-    const Color plain(std::nullopt);
-    const Color proxied(JsonValue("red"));
-    EXPECT_EQ(plain.typeName(), "Color");
-    EXPECT_FALSE(plain.proxyForJson());
-    EXPECT_EQ(proxied.proxyForJson(), JsonValue("red"));
-}
-
 } // namespace
 } // namespace brenvo

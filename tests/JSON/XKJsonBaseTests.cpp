@@ -10,12 +10,6 @@
 namespace brenvo {
 namespace {
 
-TEST(XKJsonBase, NewInstance) {
-    XKJsonBase base;
-    EXPECT_EQ(base.maxDepth(), 512u);
-    EXPECT_FALSE(base.errorTrace().has_value());
-}
-
 TEST(XKJsonBase, ClearAnnouncesEvenWithoutTrace) {
     XKJsonBase base;
     std::vector<std::pair<std::string, bool>> announcements;
@@ -97,17 +91,6 @@ TEST(XKJsonBase, LongChainReleasesWithoutRecursion) {
     EXPECT_EQ(middle.use_count(), 1);
     EXPECT_NE(middle->underlying(), nullptr);
     middle.reset();
-}
-
-TEST(XKJsonBase, MaxDepthAppliesFromNextOperation) {
-    XKJsonParser parser;
-    const std::string three = "[[[1]]]";
-    EXPECT_TRUE(parser.objectWithString(three));
-    parser.setMaxDepth(2);
-    EXPECT_FALSE(parser.objectWithString(three));
-    EXPECT_EQ(parser.errorTrace()->front()->code(), JsonErrorDepth);
-    parser.setMaxDepth(3);
-    EXPECT_TRUE(parser.objectWithString(three));
 }
 
 } // namespace
