@@ -12,8 +12,7 @@
 // The examples are checked by the tests. A parser example, given to objectWithString with
 // maxDepth 1, leaves its message in the trace; a writer example is parsed the same way and then
 // written with stringWithObject and maxDepth 1, where a string "<Name>" stands for a value of a
-// type named Name that offers no proxyForJson, "<Name@>" for one whose proxy is itself and
-// "<Name+>" for one whose proxy is a new value of its kind, endlessly.
+// type named Name that offers no proxyForJson.
 #pragma once
 
 #include "brenvo/JSON/JsonError.h"
@@ -87,7 +86,7 @@ struct JsonMessageEntry {
     JsonMessageSource source;
     std::string_view text;
     // An input that fails with the message (see above), or null where no text can show it (no
-    // input, UTF-16 text, a container of 2^32 entries, a text larger than memory).
+    // input, UTF-16 text, proxies, a container of 2^32 entries, a text larger than memory).
     const char* example;
 };
 
@@ -133,8 +132,8 @@ inline constexpr JsonMessageEntry kJsonMessages[] = {
     {JsonMessage::TooManyMembers, JsonErrorTooLarge, JsonMessageSource::Parser, "Object has more than 4294967295 members", nullptr},
     {JsonMessage::NestedTooDeep, JsonErrorDepth, JsonMessageSource::Both, "Nested too deep", "[[]]"},
     {JsonMessage::NotSupported, JsonErrorUnsupportedType, JsonMessageSource::Writer, "JSON serialisation not supported for %s", R"(["<Date>"])"},
-    {JsonMessage::ProxyChainTooLong, JsonErrorUnsupportedType, JsonMessageSource::Writer, "JSON serialisation not supported for %s (proxyForJson nested more than 64 deep)", R"(["<Loop+>"])"},
-    {JsonMessage::ProxyCycle, JsonErrorUnsupportedType, JsonMessageSource::Writer, "JSON serialisation not supported for %s (proxyForJson leads back to it)", R"(["<Loop@>"])"},
+    {JsonMessage::ProxyChainTooLong, JsonErrorUnsupportedType, JsonMessageSource::Writer, "JSON serialisation not supported for %s (proxyForJson nested more than 64 deep)", nullptr},
+    {JsonMessage::ProxyCycle, JsonErrorUnsupportedType, JsonMessageSource::Writer, "JSON serialisation not supported for %s (proxyForJson leads back to it)", nullptr},
     {JsonMessage::UnsupportedValueForKey, JsonErrorUnsupportedType, JsonMessageSource::Writer, "Unsupported value for key %s in object", R"({"k":"<Date>"})"},
     {JsonMessage::NotValidType, JsonErrorFragment, JsonMessageSource::Writer, "Not valid type for JSON", "true"},
     {JsonMessage::NoMemoryForText, JsonErrorTooLarge, JsonMessageSource::Writer, "Not enough memory for the JSON text", nullptr},
