@@ -18,7 +18,7 @@
 //   Decimal::kMaxExponent fails with 2 "Failed creating decimal instance".
 // - A later object member replaces an earlier one with an equal key.
 //
-// Failures this parser defines beyond the shared table of messages:
+// Failures this parser defines beyond the common ones (every message is in JsonMessages.h):
 // - An array element followed by something other than ",", "]" or the end of the input:
 //   3 "Expected ',' or ']' after array element"; an object member likewise:
 //   3 "Expected ',' or '}' after object member".

@@ -83,7 +83,8 @@ TEST(XKJsonBase, LoopOverTheReturnedTrace) {
 TEST(XKJsonBase, LongChainReleasesWithoutRecursion) {
     JsonErrorRef last;
     for (int i = 0; i < 400'000; ++i)
-        last = std::make_shared<const JsonError>(XKJSONErrorDomain, 3, "x", std::move(last));
+        last = std::make_shared<const JsonError>(XKJSONErrorDomain, JsonErrorSyntax, "x",
+                                                 std::move(last));
     JsonErrorRef middle = last;
     for (int i = 0; i < 200'000; ++i)
         middle = middle->underlying();
