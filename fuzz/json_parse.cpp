@@ -47,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         // Every record but the first points at its predecessor.
         for (size_t i = 0; i < trace->size(); ++i) {
             const brenvo::JsonErrorRef& record = (*trace)[i];
-            if (record->code() < 1 || record->code() > 12 || record->message().empty())
+            if (record->code() < 1 || record->code() > brenvo::JsonErrorTooLarge ||
+                record->message().empty())
                 std::abort();
             if (record->underlying() != (i == 0 ? nullptr : (*trace)[i - 1]))
                 std::abort();

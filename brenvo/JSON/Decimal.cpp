@@ -113,7 +113,7 @@ std::optional<Decimal> Decimal::fromString(std::string_view text) {
     const std::string terminated(text);
     const char* p = terminated.c_str();
     Parts parts;
-    if (detail::scanNumber(p, parts) != nullptr)
+    if (detail::scanNumber(p, parts))
         return std::nullopt;
     if (p != terminated.c_str() + terminated.size())
         return std::nullopt;

@@ -36,6 +36,7 @@ enum JsonErrorCode : unsigned {
     JsonErrorTrailingGarbage = 10, // anything after the top-level value
     JsonErrorEndOfInput = 11,      // the input ended inside a value
     JsonErrorNilInput = 12,        // no input at all
+    JsonErrorTooLarge = 13,        // more entries than a container holds, or no memory for a text
 };
 
 class JsonError;

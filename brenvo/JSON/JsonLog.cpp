@@ -1,5 +1,7 @@
 #include "brenvo/JSON/JsonLog.h"
 
+#include "brenvo/utf/Printable.h"
+
 #include <chrono>
 #include <cstdio>
 #include <ctime>
@@ -54,7 +56,8 @@ void writeDefaultLine(std::string_view text) {
     line += '[';
     line += std::to_string(static_cast<long long>(getpid()));
     line += "] ";
-    line.append(text);
+    // The text holds text of the input (keys in messages): one line, nothing a terminal acts on.
+    utf::appendPrintable(line, text);
     line += '\n';
     // One write per line so that lines of several threads or processes do not interleave.
     std::fwrite(line.data(), 1, line.size(), stderr);

@@ -10,7 +10,8 @@
 //
 //     brenvo::setJsonLogHandler([&](std::string_view text) { myLog.write(text); });
 //
-// The handler receives the bare text, without stamp or line feed.
+// The handler receives the bare text, without stamp or line feed; the default line shows it in
+// its printable form (brenvo/utf/Printable.h), on one line whatever the input held.
 #pragma once
 
 #include "brenvo/Export.h"
@@ -31,6 +32,14 @@ BRENVO_EXPORT void jsonLog(std::string_view text);
 namespace detail {
 // Logs "-<operation> failed. Error trace is: <trace>", the trace in describeTrace's form.
 void logConversionFailure(std::string_view operation, const JsonErrorTrace& trace);
+
+// `result` as it is; an empty one is logged first with the trace of `component`.
+template <class Result>
+Result logFailure(std::string_view operation, const XKJsonBase& component, Result result) {
+    if (!result)
+        logConversionFailure(operation, component.errorTrace());
+    return result;
+}
 } // namespace detail
 
 } // namespace brenvo

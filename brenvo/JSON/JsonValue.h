@@ -17,8 +17,9 @@
 //   parser's slab chunks (detail/Slab.h): a string, array or object kept from a parsed document
 //   keeps its chunk (at most 64 KiB) alive until it is destroyed or, for a container, grows.
 // - A JsonArray (JsonValue::Array) is a pointer, a size and a capacity (16 bytes); a JsonObject
-//   the same over JsonMember (a key and a value, 40 bytes). Both hold at most 2^32 - 1 entries;
-//   going beyond that terminates the process like running out of memory would.
+//   the same over JsonMember (a key and a value, 40 bytes), on one shared storage. Both hold at
+//   most 2^32 - 1 entries; going beyond that terminates the process like running out of memory
+//   would (the parser fails with a trace before it gets there).
 //
 //     using brenvo::JsonValue;
 //     JsonValue reply = JsonValue::object({
@@ -33,6 +34,7 @@
 
 #include "brenvo/Export.h"
 #include "brenvo/JSON/Decimal.h"
+#include "brenvo/utf/Convert.h"
 
 #include <compare>
 #include <concepts>
@@ -63,13 +65,13 @@ struct ValueBuilder;
 [[noreturn]] BRENVO_EXPORT void containerLimitExceeded() noexcept;
 } // namespace detail
 
-// UTF-8 <-> UTF-16. The lenient forms never fail: a lone surrogate (UTF-16) or a malformed
-// sequence (UTF-8, each maximal bad subpart) becomes U+FFFD. The strict forms give
-// std::nullopt instead.
-BRENVO_EXPORT std::string toUtf8(std::u16string_view text);
-BRENVO_EXPORT std::u16string toUtf16(std::string_view utf8);
-BRENVO_EXPORT std::optional<std::string> toUtf8Strict(std::u16string_view text);
-BRENVO_EXPORT std::optional<std::u16string> toUtf16Strict(std::string_view utf8);
+// UTF-8 <-> UTF-16 (brenvo/utf/Convert.h). The lenient forms never fail: a lone surrogate
+// (UTF-16) or a malformed sequence (UTF-8, each maximal ill-formed subpart) becomes U+FFFD.
+// The strict forms give std::nullopt instead.
+using utf::toUtf16;
+using utf::toUtf16Strict;
+using utf::toUtf8;
+using utf::toUtf8Strict;
 
 // An immutable string of UTF-16 units in 16 bytes: up to kInlineUnits units are stored in the
 // object itself, longer strings in one block of exactly their size.
@@ -172,8 +174,60 @@ private:
 };
 static_assert(sizeof(JsonString) == 16);
 
+namespace detail {
+
+// The storage JsonArray and JsonObject share: one block of at most 2^32 - 1 entries (values or
+// members), its size and its capacity. A copy copies each entry (and each entry its subtree,
+// without recursion); a move hands the block over and leaves the source empty; destruction
+// takes the entries apart without recursion.
+template <class Entry> class BRENVO_EXPORT EntryStorage {
+public:
+    std::size_t size() const noexcept { return size_; }
+    bool empty() const noexcept { return size_ == 0; }
+    std::size_t capacity() const noexcept { return capacity_; }
+
+    // Room for `capacity` entries. Going beyond 2^32 - 1 terminates the process like running
+    // out of memory would.
+    void reserve(std::size_t capacity);
+
+protected:
+    EntryStorage() noexcept = default;
+    EntryStorage(const EntryStorage& other);
+    EntryStorage(EntryStorage&& other) noexcept
+        : data_(other.data_), size_(other.size_), capacity_(other.capacity_) {
+        other.forget();
+    }
+    EntryStorage& operator=(const EntryStorage& other);
+    EntryStorage& operator=(EntryStorage&& other) noexcept;
+    ~EntryStorage() {
+        if (data_)
+            release();
+    }
+
+    // Destroys the entries and keeps the block.
+    void destroyEntries() noexcept;
+    // Room for at least one more entry.
+    void grow();
+
+    Entry* data_ = nullptr;
+    uint32_t size_ = 0;
+    uint32_t capacity_ = 0;
+
+private:
+    friend class brenvo::JsonValue;
+    friend struct brenvo::JsonValueRelease;
+    friend struct ValueBuilder;
+    void release() noexcept;
+    void forget() noexcept {
+        data_ = nullptr;
+        size_ = capacity_ = 0;
+    }
+};
+
+} // namespace detail
+
 // The elements of an array: a vector-like sequence of at most 2^32 - 1 values.
-class BRENVO_EXPORT JsonArray {
+class BRENVO_EXPORT JsonArray : public detail::EntryStorage<JsonValue> {
 public:
     using value_type = JsonValue;
     using iterator = JsonValue*;
@@ -184,22 +238,7 @@ public:
     JsonArray(std::initializer_list<JsonValue> elements);
     JsonArray(const std::vector<JsonValue>& elements);
     JsonArray(std::vector<JsonValue>&& elements);
-    JsonArray(const JsonArray& other);
-    JsonArray(JsonArray&& other) noexcept
-        : data_(other.data_), size_(other.size_), capacity_(other.capacity_) {
-        other.data_ = nullptr;
-        other.size_ = other.capacity_ = 0;
-    }
-    JsonArray& operator=(const JsonArray& other);
-    JsonArray& operator=(JsonArray&& other) noexcept;
-    ~JsonArray() {
-        if (data_)
-            release();
-    }
 
-    std::size_t size() const noexcept { return size_; }
-    bool empty() const noexcept { return size_ == 0; }
-    std::size_t capacity() const noexcept { return capacity_; }
     JsonValue* data() noexcept { return data_; }
     const JsonValue* data() const noexcept { return data_; }
     iterator begin() noexcept { return data_; }
@@ -213,31 +252,18 @@ public:
     JsonValue& back() noexcept;
     const JsonValue& back() const noexcept;
 
-    void reserve(std::size_t capacity);
-    void clear() noexcept;
+    void clear() noexcept { destroyEntries(); }
     void push_back(const JsonValue& value);
     void push_back(JsonValue&& value);
     template <typename... Args> JsonValue& emplace_back(Args&&... args);
     void pop_back() noexcept;
 
     friend BRENVO_EXPORT bool operator==(const JsonArray& a, const JsonArray& b);
-
-private:
-    friend class JsonValue;
-    friend struct JsonValueRelease;
-    friend struct detail::ValueBuilder;
-    void release() noexcept;
-    // Room for at least one more element.
-    void grow();
-
-    JsonValue* data_ = nullptr;
-    uint32_t size_ = 0;
-    uint32_t capacity_ = 0;
 };
 
 // The members of an object, sorted by key in UTF-16 unit order, keys unique; at most
 // 2^32 - 1 of them.
-class BRENVO_EXPORT JsonObject {
+class BRENVO_EXPORT JsonObject : public detail::EntryStorage<JsonMember> {
 public:
     using const_iterator = const JsonMember*;
 
@@ -245,21 +271,7 @@ public:
     // Members in any order; of equal keys the last one is kept.
     JsonObject(std::initializer_list<JsonMember> members);
     static JsonObject fromMembers(std::vector<JsonMember> members);
-    JsonObject(const JsonObject& other);
-    JsonObject(JsonObject&& other) noexcept
-        : data_(other.data_), size_(other.size_), capacity_(other.capacity_) {
-        other.data_ = nullptr;
-        other.size_ = other.capacity_ = 0;
-    }
-    JsonObject& operator=(const JsonObject& other);
-    JsonObject& operator=(JsonObject&& other) noexcept;
-    ~JsonObject() {
-        if (data_)
-            release();
-    }
 
-    std::size_t size() const noexcept { return size_; }
-    bool empty() const noexcept { return size_ == 0; }
     const_iterator begin() const noexcept { return data_; }
     const_iterator end() const noexcept;
     std::span<const JsonMember> members() const noexcept;
@@ -281,15 +293,7 @@ public:
     friend BRENVO_EXPORT bool operator==(const JsonObject& a, const JsonObject& b);
 
 private:
-    friend class JsonValue;
-    friend struct JsonValueRelease;
-    friend struct detail::ValueBuilder;
-    void release() noexcept;
     JsonMember* lowerBound(std::u16string_view key) const noexcept;
-
-    JsonMember* data_ = nullptr;
-    uint32_t size_ = 0;
-    uint32_t capacity_ = 0;
 };
 
 class BRENVO_EXPORT JsonValue {

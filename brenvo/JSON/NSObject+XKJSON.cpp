@@ -9,20 +9,14 @@ std::optional<std::u16string> JSONFragment(const JsonValue* value) {
     if (!value)
         return std::nullopt;
     XKJsonWriter writer;
-    auto text = writer.stringWithFragment(value);
-    if (!text)
-        detail::logConversionFailure("JSONFragment", writer.errorTrace());
-    return text;
+    return detail::logFailure("JSONFragment", writer, writer.stringWithFragment(value));
 }
 
 std::optional<std::u16string> JSONRepresentation(const JsonValue* value) {
     if (!value)
         return std::nullopt;
     XKJsonWriter writer;
-    auto text = writer.stringWithObject(value);
-    if (!text)
-        detail::logConversionFailure("JSONRepresentation", writer.errorTrace());
-    return text;
+    return detail::logFailure("JSONRepresentation", writer, writer.stringWithObject(value));
 }
 
 } // namespace brenvo

@@ -10,12 +10,9 @@ enum class Form { Fragment, Object };
 
 template <class Text> std::optional<JsonValue> parseOnce(Form form, const Text& text) {
     XKJsonParser parser;
-    auto value =
-        form == Form::Fragment ? parser.fragmentWithString(text) : parser.objectWithString(text);
-    if (!value)
-        detail::logConversionFailure(form == Form::Fragment ? "JSONFragmentValue" : "JSONValue",
-                                     parser.errorTrace());
-    return value;
+    if (form == Form::Fragment)
+        return detail::logFailure("JSONFragmentValue", parser, parser.fragmentWithString(text));
+    return detail::logFailure("JSONValue", parser, parser.objectWithString(text));
 }
 
 } // namespace

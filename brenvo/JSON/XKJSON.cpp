@@ -24,38 +24,35 @@ void XKJSON::adoptFailure(const XKJsonBase& component, JsonErrorRef* error) {
 
 std::optional<std::u16string> XKJSON::stringWithObject(const JsonValue* value, bool allowScalar,
                                                        JsonErrorRef* error) {
-    auto text =
-        allowScalar ? jsonWriter_->stringWithFragment(value) : jsonWriter_->stringWithObject(value);
-    if (!text)
-        adoptFailure(*jsonWriter_, error);
-    return text;
+    XKJsonWriter& writer = *jsonWriter_;
+    return outcome(writer,
+                   allowScalar ? writer.stringWithFragment(value) : writer.stringWithObject(value),
+                   error);
 }
 
 std::optional<std::string> XKJSON::utf8StringWithObject(const JsonValue* value, bool allowScalar,
                                                         JsonErrorRef* error) {
-    auto text = allowScalar ? jsonWriter_->utf8StringWithFragment(value)
-                            : jsonWriter_->utf8StringWithObject(value);
-    if (!text)
-        adoptFailure(*jsonWriter_, error);
-    return text;
+    XKJsonWriter& writer = *jsonWriter_;
+    return outcome(writer,
+                   allowScalar ? writer.utf8StringWithFragment(value)
+                               : writer.utf8StringWithObject(value),
+                   error);
 }
 
 std::optional<JsonValue> XKJSON::objectWithString(std::optional<std::string_view> text,
                                                   bool allowScalar, JsonErrorRef* error) {
-    auto value =
-        allowScalar ? jsonParser_->fragmentWithString(text) : jsonParser_->objectWithString(text);
-    if (!value)
-        adoptFailure(*jsonParser_, error);
-    return value;
+    XKJsonParser& parser = *jsonParser_;
+    return outcome(parser,
+                   allowScalar ? parser.fragmentWithString(text) : parser.objectWithString(text),
+                   error);
 }
 
 std::optional<JsonValue> XKJSON::objectWithString(std::optional<std::u16string_view> text,
                                                   bool allowScalar, JsonErrorRef* error) {
-    auto value =
-        allowScalar ? jsonParser_->fragmentWithString(text) : jsonParser_->objectWithString(text);
-    if (!value)
-        adoptFailure(*jsonParser_, error);
-    return value;
+    XKJsonParser& parser = *jsonParser_;
+    return outcome(parser,
+                   allowScalar ? parser.fragmentWithString(text) : parser.objectWithString(text),
+                   error);
 }
 
 std::optional<JsonValue> XKJSON::objectWithString(const char* text, bool allowScalar,

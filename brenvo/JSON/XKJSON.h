@@ -154,6 +154,13 @@ public:
 private:
     // Takes over the component's trace after a failure and fills the out-parameter.
     void adoptFailure(const XKJsonBase& component, JsonErrorRef* error);
+    // `result` as it is; an empty one takes over the failing component's trace first.
+    template <class Result>
+    Result outcome(const XKJsonBase& component, Result result, JsonErrorRef* error) {
+        if (!result)
+            adoptFailure(component, error);
+        return result;
+    }
 
     std::unique_ptr<XKJsonParser> jsonParser_;
     std::unique_ptr<XKJsonWriter> jsonWriter_;

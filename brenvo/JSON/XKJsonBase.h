@@ -8,12 +8,14 @@
 //     brenvo::XKJsonParser parser;
 //     parser.setMaxDepth(64);
 //     if (!parser.objectWithString("[1,]"))
-//         for (const auto& record : *parser.errorTrace())
-//             std::printf("%u: %s\n", record->code(), record->message().c_str());
+//         if (const brenvo::JsonErrorTrace trace = parser.errorTrace())
+//             for (const brenvo::JsonErrorRef& record : *trace)
+//                 std::printf("%u: %s\n", record->code(), record->message().c_str());
 #pragma once
 
 #include "brenvo/Export.h"
 #include "brenvo/JSON/JsonError.h"
+#include "brenvo/JSON/JsonMessages.h"
 
 #include <cstdint>
 #include <functional>
@@ -24,7 +26,34 @@
 
 namespace brenvo {
 
-using JsonErrorTrace = std::optional<std::vector<JsonErrorRef>>;
+// A trace: the records of one operation, oldest first, or std::nullopt when there is none.
+// A std::optional in every respect but one: dereferencing a temporary trace hands over its
+// records by value, so that a loop over the trace an accessor returns,
+//
+//     for (const brenvo::JsonErrorRef& record : *parser.errorTrace())
+//
+// reads records that live as long as the loop (a reference into the temporary would not).
+class JsonErrorTrace : public std::optional<std::vector<JsonErrorRef>> {
+public:
+    using Records = std::vector<JsonErrorRef>;
+    using std::optional<Records>::optional;
+    using std::optional<Records>::operator=;
+    JsonErrorTrace(const std::optional<Records>& trace) : std::optional<Records>(trace) {}
+    JsonErrorTrace(std::optional<Records>&& trace) : std::optional<Records>(std::move(trace)) {}
+
+    const Records& operator*() const& { return base(); }
+    Records& operator*() & { return base(); }
+    Records operator*() && { return std::move(base()); }
+    Records operator*() const&& { return base(); }
+    const Records& value() const& { return std::optional<Records>::value(); }
+    Records& value() & { return std::optional<Records>::value(); }
+    Records value() && { return std::move(std::optional<Records>::value()); }
+    Records value() const&& { return std::optional<Records>::value(); }
+
+private:
+    Records& base() { return std::optional<Records>::operator*(); }
+    const Records& base() const { return std::optional<Records>::operator*(); }
+};
 
 class BRENVO_EXPORT XKJsonBase {
 public:
@@ -50,7 +79,7 @@ public:
     JsonErrorTrace errorTrace() const { return errorTrace_; }
 
     // The nesting limit: arrays and objects nested deeper fail with JsonErrorDepth. 0 means
-    // no limit of the caller's (the parser still stops at its own hard limit, see
+    // no limit of the caller's (the parser then stops at its own hard limit, see
     // XKJsonParser::kNestingHardLimit). Applies from the next array or object opened.
     virtual uint64_t maxDepth() const;
     virtual void setMaxDepth(uint64_t maxDepth);
@@ -58,6 +87,15 @@ public:
     // Appends one record in XKJSONErrorDomain. Its underlying record is the trace's last
     // record, if there is a trace; otherwise a new trace is started.
     void addErrorWithCode(unsigned code, std::string description);
+    // The same for one of the table's messages (JsonMessages.h), with its code; `argument`
+    // completes its placeholder.
+    void addError(JsonMessage message) { addError(message, std::string_view()); }
+    void addError(JsonMessage message, std::string_view argument) {
+        addErrorWithCode(jsonMessageEntry(message).code, jsonMessageText(message, argument));
+    }
+    void addError(JsonMessage message, unsigned char byte) {
+        addErrorWithCode(jsonMessageEntry(message).code, jsonMessageText(message, byte));
+    }
 
     // Drops the trace (it becomes absent). Traces handed out earlier are not altered.
     void clearErrorTrace();

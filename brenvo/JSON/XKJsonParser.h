@@ -7,7 +7,7 @@
 //     brenvo::XKJsonParser parser;
 //     std::optional<brenvo::JsonValue> value = parser.objectWithString(R"({"a": [1, 2.50]})");
 //     parser.objectWithString("[1 2]");
-//     // errorTrace(): 3 "Expected ',' or ']' after array element"
+//     // errorTrace(): 3 "Expected ',' or ']' after array element"; errorPosition(): 3
 //
 // The grammar is JSON's, with these rules of this parser's own:
 // - Whitespace is the six bytes space, tab, line feed, vertical tab, form feed and carriage
@@ -18,7 +18,7 @@
 //   Decimal::kMaxExponent fails with 2 "Failed creating decimal instance".
 // - A later object member replaces an earlier one with an equal key.
 //
-// Failures this parser defines beyond the shared table of messages:
+// Failures this parser defines beyond the common ones (every message is in JsonMessages.h):
 // - An array element followed by something other than ",", "]" or the end of the input:
 //   3 "Expected ',' or ']' after array element"; an object member likewise:
 //   3 "Expected ',' or '}' after object member".
@@ -29,10 +29,13 @@
 //   6 "Input is not valid UTF-16".
 // - A byte of 0x80 or above after a backslash is shown as that byte's value:
 //   8 "Illegal escape sequence '0xc3'".
-// - Nesting: besides maxDepth there is a hard limit, kNestingHardLimit, that applies even with
-//   maxDepth 0; beyond it the parse fails with 7 "Nested too deep" just as beyond maxDepth. The
-//   parser keeps its open containers on a heap stack, never on the machine stack, so no
-//   input can overflow the stack; the hard limit bounds the memory of the error trace.
+// - Nesting: maxDepth 0 means the hard limit kNestingHardLimit; beyond it the parse fails with
+//   7 "Nested too deep" just as beyond a maxDepth of the caller's, which may be set higher. The
+//   parser keeps its open containers on a heap stack, never on the machine stack, so no input
+//   can overflow the stack; the limit bounds the memory of the error trace (one record per
+//   open container).
+// - A container of more than 2^32 - 1 entries fails with 13 "Array has more than 4294967295
+//   elements" (or "Object has more than 4294967295 members").
 #pragma once
 
 #include "brenvo/Export.h"
@@ -72,7 +75,7 @@ public:
 
 class BRENVO_EXPORT XKJsonParser : public XKJsonBase, public XKJsonParsing {
 public:
-    // The deepest nesting the parser ever accepts, whatever maxDepth says.
+    // The nesting limit that applies with maxDepth 0.
     static constexpr uint64_t kNestingHardLimit = 100'000;
 
     XKJsonParser();
@@ -93,13 +96,23 @@ public:
     std::optional<JsonValue> objectWithString(std::optional<std::string_view> text) override;
     std::optional<JsonValue> objectWithString(std::optional<std::u16string_view> text) override;
 
+    // Where the last parse failed: the byte offset, in the UTF-8 form of its input, at which it
+    // found its first error (the innermost cause, first in the trace). That is the byte it could
+    // not take, the start of a bad escape sequence, literal or number, or the end of the input;
+    // for 4 "Valid fragment, but not JSON", the start of the value. std::nullopt after a success
+    // and when no text was scanned (no input, a UTF-16 text without a UTF-8 form).
+    std::optional<std::size_t> errorPosition() const { return errorPosition_; }
+
 private:
     struct Scratch;
 
     std::optional<JsonValue> parseBytes(const char* begin, std::size_t size);
+    std::optional<JsonValue> keepContainer(std::optional<JsonValue> value);
 
     // Reusable stacks and input buffer, kept between parses to avoid allocating again.
     std::unique_ptr<Scratch> scratch_;
+    std::optional<std::size_t> errorPosition_;
+    std::size_t valueStart_ = 0; // where the last parsed value starts
 };
 
 } // namespace brenvo

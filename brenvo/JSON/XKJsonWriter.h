@@ -19,8 +19,10 @@
 //   text and surrogates, paired or lone, pass through unchanged.
 // - The utf8StringWith... forms and the appendValue overload into a std::string write UTF-8.
 //   A lone surrogate has no UTF-8 form; there it is written as a \u escape in lower-case hex
-//   ("\ud800"), which is valid JSON for the same string. A surrogate pair becomes the one
-//   four-byte character.
+//   ("\ud800"), which is valid JSON for the same string but which XKJsonParser does not accept
+//   back (it fails with 6 "Missing low character in surrogate pair"): a string holding a lone
+//   surrogate does not survive a round trip through this writer and parser. A surrogate pair
+//   becomes the one four-byte character.
 // - A number is written as Decimal::stringValue(): a number read from JSON text comes back
 //   with the digits, point and exponent it was read with; an exponent is never expanded.
 // - Object keys are UTF-16 strings by type, so the failure "JSON object key must be string"
@@ -28,11 +30,16 @@
 //   come out in ascending order whether or not sortKeys is set.
 // - A host object (JsonHostValue) is written as the value its proxyForJson() returns. One
 //   that offers no proxy fails with 1 "JSON serialisation not supported for <typeName>"; an
-//   absent value (std::nullopt, or a null pointer) counts as such a value, named "nil".
-//   Proxies stand in for proxies at most kMaxProxyNesting times along one path from the top
-//   value; beyond that (a proxy that returns itself, a cycle of proxies) the write fails with
-//   1 "JSON serialisation not supported for <typeName> (proxyForJson nested more than 64
-//   deep)".
+//   absent value (std::nullopt, or a null pointer) counts as such a value, named "nil". A
+//   value's chain of proxies (a proxy that is itself a host value, and so on) may be
+//   kMaxProxyNesting long; a longer one fails with 1 "JSON serialisation not supported for
+//   <typeName> (proxyForJson nested more than 64 deep)". A proxy that leads back to a host
+//   value whose proxy is being written (a proxy that returns its own value, or an array
+//   holding it) fails with 1 "JSON serialisation not supported for <typeName> (proxyForJson
+//   leads back to it)". Proxies that make new values without end, each inside a container,
+//   are bounded by maxDepth only.
+// - When memory for the text runs out (pretty output of a deeply nested value asks for the
+//   square of its depth), the conversion fails with 13 "Not enough memory for the JSON text".
 // - Nesting: arrays and objects deeper than a non-zero maxDepth fail with 7 "Nested too deep".
 //   The writer keeps its open containers on a heap stack, never on the machine stack, so even
 //   with maxDepth 0 no value can overflow the stack.
@@ -83,7 +90,7 @@ public:
 
 class BRENVO_EXPORT XKJsonWriter : public XKJsonBase, public XKJsonWriting {
 public:
-    // How many proxies may stand in for one another along one path from the top value.
+    // How many proxies may stand in for one another for one value.
     static constexpr std::size_t kMaxProxyNesting = 64;
 
     // The units that cannot stand unchanged inside a JSON string: 0x00-0x1F, the quotation
@@ -133,7 +140,7 @@ public:
     bool appendValue(const JsonValue& value, std::string& into);
     bool appendArray(const JsonValue::Array& array, std::u16string& into);
     bool appendDictionary(const JsonObject& object, std::u16string& into);
-    // A quoted, escaped string; never fails.
+    // A quoted, escaped string; fails only when memory runs out.
     bool appendString(std::u16string_view string, std::u16string& into);
     bool appendString(std::u16string_view string, std::string& into);
 

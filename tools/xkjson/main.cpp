@@ -2,10 +2,12 @@
 //
 //   xkjson [--fragment] [--max-depth N] [--check] [--pretty] [--sort-keys] [FILE|-]
 //
-// Exit status: 0 the text parsed (and was written back), 1 it did not (the error trace goes to
-// standard error, one "code: message" line per record, oldest first), 2 usage or I/O error.
+// Exit status: 0 the text parsed (and was written back), 1 it did not (standard error gets where
+// it failed, "FILE:LINE:COLUMN: message", then the error trace, one "code: message" line per
+// record, oldest first), 2 usage or I/O error.
 #include "brenvo/JSON/XKJsonParser.h"
 #include "brenvo/JSON/XKJsonWriter.h"
+#include "brenvo/utf/Printable.h"
 
 #include <cerrno>
 #include <cstdint>
@@ -36,9 +38,11 @@ constexpr const char* kHelp =
     "  --version       show the version\n"
     "\n"
     "On success the value is written back to standard output and the exit status is 0.\n"
-    "On failure the error trace goes to standard error, one record per line, oldest first,\n"
-    "as the code, a colon, a space and the message\n"
-    "(\"3: Expected value while parsing array\"), and the exit status is 1.\n"
+    "On failure standard error gets where the text failed, as FILE:LINE:COLUMN and the\n"
+    "first error's message, then the byte offset (\"in.json:2:7: Unrecognised leading\n"
+    "character (byte 12)\"; lines and columns count from 1, columns in characters),\n"
+    "then the error trace, one record per line, oldest first, as the code, a colon, a space\n"
+    "and the message (\"3: Expected value while parsing array\"); the exit status is 1.\n"
     "Usage and I/O errors exit with status 2.\n";
 
 struct Options {
@@ -93,10 +97,47 @@ bool readInput(const std::string& file, std::string& out) {
     return true;
 }
 
+// One record per line; a message holds text of the input (a key), so it is shown printable.
 void printTrace(const brenvo::XKJsonBase& component) {
     if (const auto trace = component.errorTrace())
         for (const brenvo::JsonErrorRef& record : *trace)
-            std::fprintf(stderr, "%u: %s\n", record->code(), record->message().c_str());
+            std::fprintf(stderr, "%u: %s\n", record->code(),
+                         brenvo::utf::printable(record->message()).c_str());
+}
+
+// Says where the text failed: "FILE:LINE:COLUMN: message (byte OFFSET)", the first error's
+// message; an empty input and a byte-order mark are named as such.
+void printWhere(const std::string& file, std::string_view bytes,
+                const brenvo::XKJsonParser& parser) {
+    const std::string name = brenvo::utf::printable(file == "-" ? "<stdin>" : file);
+    if (bytes.empty()) {
+        std::fprintf(stderr, "%s: the input is empty\n", name.c_str());
+        return;
+    }
+    if (bytes.starts_with("\xEF\xBB\xBF")) {
+        std::fprintf(stderr,
+                     "%s:1:1: the input begins with a byte-order mark, which JSON text "
+                     "does not have\n",
+                     name.c_str());
+        return;
+    }
+    const std::optional<std::size_t> at = parser.errorPosition();
+    const brenvo::JsonErrorTrace trace = parser.errorTrace();
+    if (!at || !trace || trace->empty())
+        return;
+    std::size_t line = 1, column = 1;
+    for (std::size_t i = 0; i < *at && i < bytes.size(); ++i) {
+        if (bytes[i] == '\n') {
+            ++line;
+            column = 1;
+        } else if ((static_cast<unsigned char>(bytes[i]) & 0xC0) != 0x80) {
+            ++column; // a character starts here; continuation bytes belong to it
+        }
+    }
+    const char* nul =
+        *at < bytes.size() && bytes[*at] == '\0' ? ", a NUL byte, which ends the text" : "";
+    std::fprintf(stderr, "%s:%zu:%zu: %s (byte %zu%s)\n", name.c_str(), line, column,
+                 brenvo::utf::printable(trace->front()->message()).c_str(), *at, nul);
 }
 
 // Writes the parsed value back to standard output. Returns the exit status.
@@ -175,6 +216,7 @@ int main(int argc, char** argv) {
     const std::optional<brenvo::JsonValue> value =
         options.fragment ? parser.fragmentWithString(text) : parser.objectWithString(text);
     if (!value) {
+        printWhere(options.file, bytes, parser);
         printTrace(parser);
         return 1;
     }

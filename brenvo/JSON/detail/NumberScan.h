@@ -2,6 +2,7 @@
 #pragma once
 
 #include "brenvo/JSON/Decimal.h"
+#include "brenvo/JSON/JsonMessages.h"
 
 #include <bit>
 #include <cstdint>
@@ -57,12 +58,12 @@ inline const char* scanDigitsPadded(const char* p, uint64_t& coefficient) {
 
 // Scans one number at p, which must be zero-terminated (or followed by a byte that is not part
 // of a number). On success moves p past the number, fills `parts` (text included) and returns
-// nullptr; on failure returns the message of the JSON number error and leaves p at the
+// std::nullopt; on failure returns the JSON number error and leaves p at the
 // offending byte. The exponent saturates just above Decimal::kMaxExponent, so
 // Decimal::fromParts rejects it. With `padded`, at least eight bytes must be readable from any
 // position up to the end of the number, so that digits are read eight at a time.
 template <bool padded = false>
-inline const char* scanNumber(const char*& p, Decimal::Parts& parts) {
+inline std::optional<JsonMessage> scanNumber(const char*& p, Decimal::Parts& parts) {
     const char* start = p;
     if (*p == '-') {
         parts.negative = true;
@@ -75,7 +76,7 @@ inline const char* scanNumber(const char*& p, Decimal::Parts& parts) {
     if (*p == '0') {
         ++p;
         if (isDigit(*p))
-            return "Leading 0 disallowed in number";
+            return JsonMessage::LeadingZero;
     } else if (isDigit(*p)) {
         const char* first = p;
         // Integer parts are mostly short: one digit at a time.
@@ -83,12 +84,12 @@ inline const char* scanNumber(const char*& p, Decimal::Parts& parts) {
             coefficient = coefficient * 10 + static_cast<unsigned>(*p++ - '0');
         significant = static_cast<std::size_t>(p - first);
     } else {
-        return "No digits after initial minus";
+        return JsonMessage::NoDigitsAfterMinus;
     }
     if (*p == '.') {
         ++p;
         if (!isDigit(*p))
-            return "No digits after decimal point";
+            return JsonMessage::NoDigitsAfterPoint;
         const char* fraction = p;
         if (coefficient == 0)
             while (*p == '0')
@@ -108,7 +109,7 @@ inline const char* scanNumber(const char*& p, Decimal::Parts& parts) {
         if (*p == '+' || *p == '-')
             parts.exponentSign = *p++;
         if (!isDigit(*p))
-            return "No digits after exponent";
+            return JsonMessage::NoDigitsAfterExponent;
         parts.exponentLeadingZero = *p == '0' && isDigit(p[1]);
         int64_t exponent = 0;
         do {
@@ -122,7 +123,7 @@ inline const char* scanNumber(const char*& p, Decimal::Parts& parts) {
     // Beyond 19 significant digits the coefficient has wrapped; the number keeps its text.
     parts.inlineOk = significant <= 19;
     parts.coefficient = coefficient;
-    return nullptr;
+    return std::nullopt;
 }
 
 } // namespace brenvo::detail

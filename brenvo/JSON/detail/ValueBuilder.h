@@ -29,20 +29,21 @@ struct ValueBuilder {
 
     // Makes the null value `v` an array owning the `n` values at `data` (null when n is 0).
     static void setArray(JsonValue& v, JsonValue* data, std::size_t n) noexcept {
-        JsonArray* array = new (&v.array_) JsonArray();
-        array->data_ = data;
-        array->size_ = array->capacity_ = static_cast<uint32_t>(n);
+        adopt(*new (&v.array_) JsonArray(), data, n);
         v.kind_ = JsonValue::Kind::Array;
         v.heavy_ = true;
     }
     // Makes the null value `v` an object owning the `n` members at `data`, which are sorted by
     // key with unique keys.
     static void setObject(JsonValue& v, JsonMember* data, std::size_t n) noexcept {
-        JsonObject* object = new (&v.object_) JsonObject();
-        object->data_ = data;
-        object->size_ = object->capacity_ = static_cast<uint32_t>(n);
+        adopt(*new (&v.object_) JsonObject(), data, n);
         v.kind_ = JsonValue::Kind::Object;
         v.heavy_ = true;
+    }
+    template <class Entry>
+    static void adopt(EntryStorage<Entry>& storage, Entry* data, std::size_t n) noexcept {
+        storage.data_ = data;
+        storage.size_ = storage.capacity_ = static_cast<uint32_t>(n);
     }
     // Makes the null value `v` the number of `parts`; false (and `v` still null) when the
     // exponent is out of range.

@@ -1,3 +1,6 @@
+// The lines the JSON library logs: one for each failed conversion of the convenience functions
+// (NSObject+XKJSON, NSString+XKJSON) and none otherwise, through the installed handler or as the
+// default line on standard error.
 #include "brenvo/JSON/JsonLog.h"
 #include "brenvo/JSON/NSObject+XKJSON.h"
 #include "brenvo/JSON/NSString+XKJSON.h"
@@ -11,7 +14,9 @@
 #include <memory>
 #include <regex>
 #include <string>
+#include <string_view>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace brenvo {
@@ -22,8 +27,8 @@ public:
     std::string typeName() const override { return "Opaque"; }
 };
 
-// Captures the JSON log lines for the life of one test.
-class Convenience : public ::testing::Test {
+// Captures the lines written while a test runs.
+class JsonLogLines : public ::testing::Test {
 protected:
     void SetUp() override {
         setJsonLogHandler([this](std::string_view text) { lines.emplace_back(text); });
@@ -33,12 +38,12 @@ protected:
     std::vector<std::string> lines;
 };
 
-std::string record(unsigned code, const char* message) {
+std::string record(JsonErrorCode code, const char* message) {
     return std::string("\"Error Domain=org.brenvo.JSON.ErrorDomain Code=") + std::to_string(code) +
            " \\\"" + message + "\\\"\"";
 }
 
-TEST_F(Convenience, OneLineForEachFailureAndNoneOtherwise) {
+TEST_F(JsonLogLines, OneForEachFailedConversion) {
     const JsonValue array = JsonValue::array({1, "x"});
     const JsonValue opaque = JsonValue(std::make_shared<Opaque>());
     struct Case {
@@ -50,27 +55,29 @@ TEST_F(Convenience, OneLineForEachFailureAndNoneOtherwise) {
     const Case cases[] = {
         {"JSONValue on an array", [] { return JSONValue("[1]") == JsonValue::array({1}); }, true},
         {"JSONValue on a scalar", [] { return JSONValue("1").has_value(); }, false,
-         "-JSONValue failed. Error trace is: (" + record(4, "Valid fragment, but not JSON") + ")"},
+         "-JSONValue failed. Error trace is: (" +
+             record(JsonErrorFragment, "Valid fragment, but not JSON") + ")"},
         {"JSONValue on UTF-16", [] { return JSONValue(u"[").has_value(); }, false,
-         "-JSONValue failed. Error trace is: (" + record(11, "End of input while parsing array") +
-             ")"},
+         "-JSONValue failed. Error trace is: (" +
+             record(JsonErrorEndOfInput, "End of input while parsing array") + ")"},
         {"JSONFragmentValue on a scalar", [] { return JSONFragmentValue(" 2 ") == JsonValue(2); },
          true},
         {"JSONFragmentValue on a broken escape",
          [] { return JSONFragmentValue("\"\\u12G4\"").has_value(); }, false,
-         "-JSONFragmentValue failed. Error trace is: (" + record(6, "Missing hex digit in quad") +
-             ", " + record(6, "Missing hex quad") + ", " + record(6, "Broken unicode character") +
-             ")"},
+         "-JSONFragmentValue failed. Error trace is: (" +
+             record(JsonErrorUnicode, "Missing hex digit in quad") + ", " +
+             record(JsonErrorUnicode, "Missing hex quad") + ", " +
+             record(JsonErrorUnicode, "Broken unicode character") + ")"},
         {"JSONRepresentation on an array",
          [&] { return JSONRepresentation(array) == u"[1,\"x\"]"; }, true},
         {"JSONRepresentation on a scalar",
          [] { return JSONRepresentation(JsonValue(true)).has_value(); }, false,
-         "-JSONRepresentation failed. Error trace is: (" + record(4, "Not valid type for JSON") +
-             ")"},
+         "-JSONRepresentation failed. Error trace is: (" +
+             record(JsonErrorFragment, "Not valid type for JSON") + ")"},
         {"JSONFragment on a scalar", [] { return JSONFragment(JsonValue(true)) == u"true"; }, true},
         {"JSONFragment on a host value", [&] { return JSONFragment(opaque).has_value(); }, false,
          "-JSONFragment failed. Error trace is: (" +
-             record(1, "JSON serialisation not supported for Opaque") + ")"},
+             record(JsonErrorUnsupportedType, "JSON serialisation not supported for Opaque") + ")"},
         // No argument at all: no result and no line.
         {"JSONValue(nullopt)", [] { return JSONValue(std::nullopt).has_value(); }, false, ""},
         {"JSONValue(null pointer)",
@@ -93,26 +100,41 @@ TEST_F(Convenience, OneLineForEachFailureAndNoneOtherwise) {
     }
 }
 
-// Without a handler a line goes to standard error, stamped like the system log.
-TEST(ConvenienceDefaultLog, WritesAStampedLineToStandardError) {
+// What the default handler writes to standard error for `text`.
+std::string defaultLine(std::string_view text) {
     char path[] = "/tmp/brenvo-json-log-XXXXXX";
     const int file = mkstemp(path);
-    ASSERT_GE(file, 0);
+    EXPECT_GE(file, 0);
     std::fflush(stderr);
     const int saved = dup(STDERR_FILENO);
     dup2(file, STDERR_FILENO);
     setJsonLogHandler(nullptr);
-    EXPECT_FALSE(JSONValue("x"));
+    jsonLog(text);
     std::fflush(stderr);
     dup2(saved, STDERR_FILENO);
     close(saved);
     close(file);
     std::ifstream in(path);
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string line((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     std::remove(path);
-    const std::regex line(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \S+\[\d+\] )"
-                          R"(-JSONValue failed\. Error trace is: \(".*Code=3 .*"\)\n)");
-    EXPECT_TRUE(std::regex_match(text, line)) << text;
+    return line;
+}
+
+// Without a handler a line goes to standard error, stamped like the system log, and is one
+// line of printable text whatever the input put into it.
+TEST(JsonLog, DefaultLineOnStandardError) {
+    const std::regex stamp(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \S+\[\d+\] (.*)\n)");
+    static constexpr char kHostile[] = "key: a\0b\nc\x1b[2J";
+    const std::pair<std::string_view, std::string_view> cases[] = {
+        {"-JSONValue failed. Error trace is: ()", "-JSONValue failed. Error trace is: ()"},
+        {std::string_view(kHostile, sizeof kHostile - 1), "key: a\\x00b\\nc\\x1B[2J"},
+    };
+    for (const auto& [text, shown] : cases) {
+        std::smatch match;
+        const std::string line = defaultLine(text);
+        ASSERT_TRUE(std::regex_match(line, match, stamp)) << line;
+        EXPECT_EQ(match[1].str(), shown);
+    }
 }
 
 } // namespace
