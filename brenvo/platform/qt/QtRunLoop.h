@@ -1,7 +1,8 @@
 // Runs Brenvo's run loop from a Qt event loop, whichever event dispatcher Qt uses (GLib's or its
 // own): the loop's next deadline becomes a precise QTimer and each watched descriptor a
 // QSocketNotifier for reading, writing or both (the store lookup's connection among them), all
-// brought up to date after every pass of the loop and whenever Qt is about to wait. Qt hosts normally make one call instead (brenvo/platform/qt/QtHost.h).
+// brought up to date after every pass of the loop and whenever Qt is about to wait. Qt hosts
+// normally make one call instead (brenvo/platform/qt/QtHost.h).
 //
 //   QApplication app(argc, argv);
 //   brenvo::platform::QtRunLoopSource source(brenvo::platform::RunLoop::currentRunLoop());
