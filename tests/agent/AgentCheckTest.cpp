@@ -67,6 +67,19 @@ std::string found(std::string_view version) {
 
 using Kind = CheckOutcome::Kind;
 
+// {"resultCount":n,"results":[{"version":"2.0",...},{"version":"1.0",...},...]}, its first
+// record's notes padded to bring the whole to `size` bytes.
+std::string manyResults(int n, std::size_t size) {
+    std::string rest;
+    for (int i = 1; i < n; ++i)
+        rest += R"(,{"version":"1.0","trackId":)" + std::to_string(i) + "}";
+    std::string body = R"({"resultCount":)" + std::to_string(n) +
+                       R"(,"results":[{"version":"2.0","trackId":0,"releaseNotes":")";
+    const std::size_t used = body.size() + 2 + rest.size() + 2;
+    body.append(size > used ? size - used : 0, 'x');
+    return body + "\"}" + rest + "]}";
+}
+
 const DecisionCase kDecisions[] = {
     {"EmptyBody", "", "1.9", std::nullopt, {kNoResponseLine}, Kind::NoReply, false},
     {"Equal",
@@ -106,6 +119,22 @@ const DecisionCase kDecisions[] = {
      {notNewerLine("1.9", R"(1.0\nBrenvo: forged line found!)")},
      Kind::UpToDate,
      false},
+    // The depth limit fails a deeply nested reply at once.
+    {"HundredThousandNestedArrays",
+     std::string(100000, '[') + std::string(100000, ']'),
+     "1.9",
+     std::nullopt,
+     {"Brenvo: Reply is not a JSON object or array.", notNewerLine("1.9", "(null)")},
+     Kind::UnusableReply,
+     false},
+    // A reply just under the size cap is read whole and decided from its first record.
+    {"FourMiBOfResults",
+     manyResults(100000, 4194304 - 100),
+     "1.9",
+     std::nullopt,
+     {found("2.0"), kShowLine},
+     Kind::UpdateAvailable,
+     true},
     // A version the defaults file cannot hold whole stays skipped once skipped.
     {"SkippedVersionWithNul",
      reply(R"(2.0\u0000x)"),

@@ -2,6 +2,7 @@
 #include "brenvo/platform/system/CurlHttpClient.h"
 #include "brenvo/platform/RunLoop.h"
 #include "support/LoopbackServer.h"
+#include "support/RawServer.h"
 
 #include <gtest/gtest.h>
 
@@ -11,9 +12,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 #include <string>
 
 namespace {
@@ -22,6 +25,7 @@ using brenvo::platform::CurlHttpClient;
 using brenvo::platform::URLRequest;
 using brenvo::platform::URLResponse;
 using brenvo::test::LoopbackServer;
+using brenvo::test::RawServer;
 using namespace std::chrono_literals;
 
 std::string text(const URLResponse& response) {
@@ -207,19 +211,120 @@ TEST(CurlHttpClient, CapIsInclusive) {
     EXPECT_TRUE(over.tooLarge);
 }
 
-TEST(CurlHttpClient, GoesThroughTheProxyOfTheEnvironment) {
-    LoopbackServer proxy;
-    const char* previous = std::getenv("http_proxy");
-    const std::string saved = previous ? previous : "";
-    ::setenv("http_proxy", proxy.url("").c_str(), 1);
-    CurlHttpClient client(CurlHttpClient::Options{.maxTimeout = 5.0});
-    client.sendSynchronousRequest({"http://store.invalid/lookup?id=7"});
-    if (previous)
-        ::setenv("http_proxy", saved.c_str(), 1);
-    else
-        ::unsetenv("http_proxy");
-    EXPECT_EQ(proxy.requests(), std::vector<std::string>{"http://store.invalid/lookup?id=7"});
+// Sets an environment variable for the life of the object.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::string& value) : name_(name) {
+        if (const char* previous = std::getenv(name))
+            saved_ = previous;
+        ::setenv(name, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (saved_)
+            ::setenv(name_, saved_->c_str(), 1);
+        else
+            ::unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<std::string> saved_;
+};
+
+// The proxies the environment names are used: the request reaches the proxy, in the form each
+// scheme takes through one.
+TEST(CurlHttpClient, GoesThroughTheProxiesOfTheEnvironment) {
+    const struct {
+        const char* variable;
+        const char* url;
+        const char* requestLine;
+    } rows[] = {
+        {"http_proxy", "http://store.invalid/lookup?id=7",
+         "GET http://store.invalid/lookup?id=7 HTTP/1.1"},
+        {"https_proxy", "https://store.invalid/lookup?id=7", "CONNECT store.invalid:443 HTTP/1.1"},
+    };
+    for (const auto& row : rows) {
+        RawServer proxy(RawServer::Family::IPv4, [](RawServer::Connection& c) {
+            c.send("HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n");
+        });
+        const ScopedEnv variable(row.variable, proxy.url(""));
+        CurlHttpClient client(CurlHttpClient::Options{.maxTimeout = 5.0});
+        client.sendSynchronousRequest({row.url});
+        const std::vector<std::string> heads = proxy.heads();
+        ASSERT_EQ(heads.size(), 1u) << row.variable;
+        EXPECT_EQ(heads[0].substr(0, heads[0].find('\r')), row.requestLine);
+    }
 }
+
+// Transfers as the network really delivers them, on a server that writes raw bytes.
+struct WireCase {
+    const char* name;
+    RawServer::Family family;
+    RawServer::Script script;
+    std::string body; // what arrives; empty: the request fails and says why
+};
+
+std::ostream& operator<<(std::ostream& out, const WireCase& row) {
+    return out << row.name;
+}
+
+const std::string
+    kGzipped("\x1f\x8b\x08\x00\x00\x00\x00\x00\x00\x03\xab\xae\x05\x00\x43\xbf\xa6\xa3\x02"
+             "\x00\x00\x00",
+             22);
+
+const WireCase kWireCases[] = {
+    // The time-out holds however slowly headers trickle in.
+    {"HeadersThatNeverEnd", RawServer::Family::IPv4,
+     [](RawServer::Connection& c) {
+         c.send("HTTP/1.1 200 OK\r\nX-Drip: ");
+         while (c.pause(std::chrono::milliseconds(100)) && c.send("x")) {
+         }
+     },
+     ""},
+    {"ResetInTheBody", RawServer::Family::IPv4,
+     [](RawServer::Connection& c) {
+         c.send("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n" + std::string(100, 'a'));
+         c.pause(std::chrono::milliseconds(50));
+         c.reset();
+     },
+     ""},
+    // Compression is never asked for, so a compressed body is never expanded: it arrives as
+    // the bytes sent, within the size cap as they are.
+    {"CompressedBodyKeptAsSent", RawServer::Family::IPv4,
+     [](RawServer::Connection& c) {
+         c.send("HTTP/1.1 200 OK\r\nContent-Encoding: gzip\r\nContent-Length: 22\r\n\r\n" +
+                kGzipped);
+     },
+     kGzipped},
+    {"IPv6Loopback", RawServer::Family::IPv6,
+     [](RawServer::Connection& c) { c.send("HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\n{}"); },
+     "{}"},
+};
+
+class Wire : public testing::TestWithParam<WireCase> {};
+
+TEST_P(Wire, ArrivesWholeOrFailsWithinTheTimeOut) {
+    const WireCase& row = GetParam();
+    RawServer server(row.family, row.script);
+    if (!server.listening())
+        GTEST_SKIP() << "no loopback address of this family here";
+    CurlHttpClient client(CurlHttpClient::Options{.maxTimeout = 1.0});
+    const auto started = std::chrono::steady_clock::now();
+    const URLResponse response = client.sendSynchronousRequest({server.url("/lookup?id=1")});
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 3s);
+    EXPECT_EQ(text(response), row.body);
+    EXPECT_EQ(response.error.empty(), !row.body.empty()) << response.error;
+    const std::vector<std::string> heads = server.heads();
+    ASSERT_EQ(heads.size(), 1u);
+    std::string head = heads[0];
+    std::transform(head.begin(), head.end(), head.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    EXPECT_EQ(head.find("accept-encoding"), std::string::npos) << heads[0];
+}
+
+INSTANTIATE_TEST_SUITE_P(Transfers, Wire, testing::ValuesIn(kWireCases),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST(CurlHttpClient, TimeOutFollowsTheRequestWithinTheCeiling) {
     struct Row {
