@@ -3,6 +3,7 @@
 
 #include "brenvo/BrenvoKeys.h"
 #include "brenvo/BrenvoReleaseInfo.h"
+#include "brenvo/JsonLogBridge.h"
 #include "brenvo/utf/Printable.h"
 
 #include <chrono>
@@ -67,6 +68,7 @@ Brenvo::Brenvo() : Brenvo(platform::Services::shared()) {}
 
 Brenvo::Brenvo(platform::Services& services)
     : services_(services), self_(std::make_shared<Brenvo*>(this)) {
+    detail::jsonLogBridgeInstalled();
     const auto shortVersion = infoText(services_.frameworkBundle, kCFBundleShortVersionString);
     const auto bundleVersion = infoText(services_.frameworkBundle, kCFBundleVersion);
     logMessage("Brenvo Framework Version " + orAbsent(shortVersion) + " (" +

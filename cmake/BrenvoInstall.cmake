@@ -2,8 +2,8 @@
 # part, so that a host finds Brenvo with find_package(Brenvo) or pkg-config, shared or static,
 # from any prefix.
 #
-# The core (Brenvo::brenvo with Brenvo::json, Brenvo::platform and Brenvo::utf, pkg-config module
-# "brenvo") is always installed. Every further library in `brenvo_installed_targets` is an
+# The core (Brenvo::brenvo with Brenvo::json, Brenvo::system, Brenvo::platform and Brenvo::utf,
+# pkg-config module "brenvo") is always installed. Every further library in `brenvo_installed_targets` is an
 # optional component named by its EXPORT_NAME: find_package(Brenvo COMPONENTS gtk3), its own
 # export file BrenvoComponent-<name>.cmake, its own brenvo-<name>.pc and its own header folder.
 # A library says what it takes from the system with these target properties (all optional):
@@ -24,7 +24,7 @@ set(brenvo_known_components
     "gtk3|platform/gtk|the GTK 3 release window (needs GTK 3's development files)"
     "qt6|platform/qt|the Qt 6 release window (needs Qt 6's development files)")
 
-set(brenvo_core_targets brenvo_utf brenvo_json brenvo_platform brenvo_core)
+set(brenvo_core_targets brenvo_utf brenvo_json brenvo_platform brenvo_system brenvo_core)
 set(brenvo_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/Brenvo)
 set(brenvo_pkgconfig_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 
@@ -164,8 +164,8 @@ install(TARGETS ${brenvo_core_targets} EXPORT BrenvoTargets
 install(EXPORT BrenvoTargets NAMESPACE Brenvo:: FILE BrenvoTargets.cmake
     DESTINATION ${brenvo_cmake_dir} COMPONENT Development)
 brenvo_dependencies_code(BRENVO_CORE_DEPENDENCIES TRUE ${brenvo_core_targets})
-brenvo_install_pkgconfig(brenvo "${PROJECT_DESCRIPTION}" brenvo_core brenvo_platform brenvo_json
-    brenvo_utf)
+brenvo_install_pkgconfig(brenvo "${PROJECT_DESCRIPTION}" brenvo_core brenvo_system brenvo_platform
+    brenvo_json brenvo_utf)
 
 # The core's headers: every header under brenvo/ but those of the optional components.
 set(brenvo_component_excludes "")

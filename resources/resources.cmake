@@ -12,6 +12,6 @@ install(DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/ DESTINATION ${CMAKE_INSTALL_DATADIR
     FILES_MATCHING PATTERN "*.strings")
 file(RELATIVE_PATH brenvo_resources_from_libdir
     "${CMAKE_INSTALL_FULL_LIBDIR}" "${CMAKE_INSTALL_FULL_DATADIR}/brenvo/Resources")
-target_compile_definitions(brenvo_platform PRIVATE
+target_compile_definitions(brenvo_system PRIVATE
     BRENVO_RESOURCES_FROM_LIBDIR="${brenvo_resources_from_libdir}")
-target_link_libraries(brenvo_platform PRIVATE ${CMAKE_DL_LIBS})
+target_link_libraries(brenvo_system PRIVATE ${CMAKE_DL_LIBS})

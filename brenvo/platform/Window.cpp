@@ -5,6 +5,16 @@
 
 namespace brenvo::platform {
 
+std::optional<WindowAnswer> windowAnswerFromString(std::string_view text) {
+    if (text == "open")
+        return WindowAnswer::Open;
+    if (text == "skip")
+        return WindowAnswer::Skip;
+    if (text == "close")
+        return WindowAnswer::Close;
+    return std::nullopt;
+}
+
 void WindowRegistry::registerWindow(std::string name, WindowFactory factory) {
     if (factory)
         factories_[std::move(name)].push_back(std::move(factory));

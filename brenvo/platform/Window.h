@@ -18,6 +18,12 @@ namespace brenvo::platform {
 class Log;
 class RunLoop;
 
+// An answer to the release-info window.
+enum class WindowAnswer { Open, Skip, Close };
+
+// "open", "skip" or "close" (as the brenvo tool's --answer takes them); nullopt otherwise.
+BRENVO_EXPORT std::optional<WindowAnswer> windowAnswerFromString(std::string_view text);
+
 // The owner of a release-info window: supplies its texts and receives its events.
 class BRENVO_EXPORT ReleaseWindowOwner {
 public:

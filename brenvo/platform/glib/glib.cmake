@@ -3,7 +3,7 @@
 pkg_check_modules(GLIB IMPORTED_TARGET glib-2.0 gio-2.0)
 if(GLIB_FOUND)
     brenvo_add_library(brenvo_glib glib ${CMAKE_CURRENT_LIST_DIR}/*.cpp)
-    target_link_libraries(brenvo_glib PUBLIC brenvo_platform PRIVATE PkgConfig::GLIB)
+    target_link_libraries(brenvo_glib PUBLIC brenvo_system PRIVATE PkgConfig::GLIB)
     set_target_properties(brenvo_glib PROPERTIES
         BRENVO_FIND_DEPENDENCIES_PRIVATE "pkg-config GLIB glib-2.0 gio-2.0"
         BRENVO_PKGCONFIG_REQUIRES_PRIVATE "glib-2.0 gio-2.0")

@@ -152,16 +152,6 @@ private:
 
 } // namespace
 
-std::optional<WindowAnswer> windowAnswerFromString(std::string_view text) {
-    if (text == "open")
-        return WindowAnswer::Open;
-    if (text == "skip")
-        return WindowAnswer::Skip;
-    if (text == "close")
-        return WindowAnswer::Close;
-    return std::nullopt;
-}
-
 std::string releaseWindowText(ReleaseWindowOwner& owner) {
     // Every text may carry the store's words or the host's: each is one printable line, and only
     // the release notes keep their line breaks and tabs.

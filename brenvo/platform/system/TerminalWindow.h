@@ -19,12 +19,6 @@
 
 namespace brenvo::platform {
 
-// An answer to the release-info window.
-enum class WindowAnswer { Open, Skip, Close };
-
-// "open", "skip" or "close" (as the brenvo tool's --answer takes them); nullopt otherwise.
-BRENVO_EXPORT std::optional<WindowAnswer> windowAnswerFromString(std::string_view text);
-
 struct TerminalWindowOptions {
     int inputFd = 0;  // where the answer is read from
     int outputFd = 1; // where the texts are printed
