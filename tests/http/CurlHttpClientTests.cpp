@@ -1,6 +1,6 @@
 // The libcurl client against a real server on the loopback interface.
-#include "brenvo/platform/system/CurlHttpClient.h"
 #include "brenvo/platform/RunLoop.h"
+#include "brenvo/platform/system/CurlHttpClient.h"
 #include "support/LoopbackServer.h"
 #include "support/RawServer.h"
 
