@@ -1,10 +1,13 @@
 # The README's commands: `make demo` runs the demo on its embedded store, `make test` builds and
-# runs every test in the dev and asan builds, `make package` makes the Debian package. Each
-# first installs the Debian packages it needs (scripts/install-deps.sh).
-.PHONY: demo test package bench fuzz format clean
+# runs every test in the dev and asan builds, the threaded ones under ThreadSanitizer too, and
+# lints the tree; `make package` makes the Debian package. Each first installs the Debian
+# packages it needs (scripts/install-deps.sh).
+.PHONY: demo test package bench fuzz format lint clean
 
 JOBS ?= $(shell nproc)
 ARGS ?=
+TIDY = run-clang-tidy-14 -p build/dev -j $(JOBS) -quiet -extra-arg=-Wno-unknown-warning-option \
+    '$(CURDIR)/(brenvo|tools|tests|fuzz)/'
 
 demo:
 	@./scripts/install-deps.sh --demo
@@ -13,13 +16,17 @@ demo:
 	./build/demo/bin/brenvo demo $(ARGS)
 
 test:
-	@./scripts/install-deps.sh --test
+	@./scripts/install-deps.sh --test --lint
 	cmake --preset dev
 	cmake --build --preset dev -j $(JOBS)
 	ctest --preset dev
+	$(TIDY)
 	cmake --preset asan
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan
+	cmake --preset tsan
+	cmake --build --preset tsan -j $(JOBS)
+	ctest --preset tsan
 
 package:
 	@./scripts/install-deps.sh --package
@@ -42,6 +49,14 @@ fuzz:
 
 format:
 	git ls-files '*.h' '*.cpp' | xargs clang-format -i
+
+# clang-tidy with the checks of .clang-tidy over every source file of the library, the tools,
+# the tests and the fuzz targets, on the dev build's compile commands; fails on any finding.
+lint:
+	@./scripts/install-deps.sh --lint
+	cmake --preset dev >/dev/null
+	cmake --build --preset dev -j $(JOBS)
+	$(TIDY)
 
 clean:
 	rm -rf build

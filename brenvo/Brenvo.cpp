@@ -186,7 +186,7 @@ void Brenvo::checkForUpdates() {
         logMessage(kNoAppId, true);
         CheckOutcome outcome;
         outcome.userInitiated = true;
-        deliver(std::move(outcome));
+        deliver(outcome);
         return;
     }
     check(true);
@@ -210,7 +210,7 @@ void Brenvo::check(bool userInitiated) {
         logMessage(kNoAppId, true);
         CheckOutcome outcome;
         outcome.userInitiated = userInitiated;
-        deliver(std::move(outcome));
+        deliver(outcome);
         return;
     }
     const std::string appId = appIdValue->description();
@@ -238,7 +238,7 @@ void Brenvo::replyArrived(platform::URLResponse response) {
     if (reading.ending) {
         outcome.kind = *reading.ending;
         outcome.reason = std::move(reading.reason);
-        deliver(std::move(outcome));
+        deliver(outcome);
         return;
     }
 
@@ -266,13 +266,13 @@ void Brenvo::replyArrived(platform::URLResponse response) {
         outcome.reason = std::move(reading.reason);
     }
     if (outcome.kind != CheckOutcome::Kind::UpdateAvailable) {
-        deliver(std::move(outcome));
+        deliver(outcome);
         return;
     }
 
     if (windowOpen_) {
         logMessage(kWindowAlreadyOpen);
-        deliver(std::move(outcome));
+        deliver(outcome);
         return;
     }
     logMessage(kShowWindow);
@@ -285,7 +285,7 @@ void Brenvo::replyArrived(platform::URLResponse response) {
     BrenvoReleaseInfo::initWithReleaseInfo(*outcome.release, services);
 }
 
-bool Brenvo::deliver(CheckOutcome outcome) {
+bool Brenvo::deliver(const CheckOutcome& outcome) {
     if (!observer_)
         return true;
     const std::weak_ptr<Brenvo*> alive = self_;

@@ -140,7 +140,7 @@ private:
     void check(bool userInitiated);
     void replyArrived(platform::URLResponse response);
     // Hands `outcome` to the observer; false when the observer destroyed the agent.
-    bool deliver(CheckOutcome outcome);
+    bool deliver(const CheckOutcome& outcome);
 
     // The agent's one pending check: arming again cancels it first.
     std::shared_ptr<platform::Timer> timer_;

@@ -41,7 +41,7 @@ public:
 class BRENVO_EXPORT HttpClient {
 public:
     // Bodies beyond this many bytes are dropped.
-    static constexpr size_t kMaxResponseSize = 4 * 1024 * 1024;
+    static constexpr size_t kMaxResponseSize = size_t{4} * 1024 * 1024;
 
     using Completion = std::function<void(URLResponse response)>;
 

@@ -362,8 +362,8 @@ std::optional<Date> dateFromISO8601(std::string_view text) {
     }
     if (at != text.size())
         return std::nullopt;
-    const int64_t seconds =
-        daysFromCivil(*year, *month, *day) * 86400 + *hour * 3600 + *minute * 60 + *second;
+    const int64_t seconds = daysFromCivil(*year, *month, *day) * 86400 + int64_t{*hour} * 3600 +
+                            int64_t{*minute} * 60 + *second;
     return Date{static_cast<double>(seconds - offset) + fraction};
 }
 

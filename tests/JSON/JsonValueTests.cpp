@@ -102,7 +102,7 @@ TEST(JsonString, InlineAndHeapForms) {
         EXPECT_EQ(s, std::u16string_view(text));
         JsonString copy = s;
         JsonString moved = std::move(s);
-        EXPECT_TRUE(s.empty());
+        EXPECT_TRUE(s.empty()); // NOLINT(bugprone-use-after-move): the moved-from state
         EXPECT_EQ(copy, moved);
         EXPECT_EQ(moved.view(), text);
         copy = JsonString(u"other text, long enough for the heap");

@@ -231,8 +231,8 @@ TEST_F(GtkReleaseWindowTest, ShowsTheTextsWithTheStoreButtonAsDefault) {
     gdk_window_get_origin(gtk_widget_get_window(GTK_WIDGET(window)), &x, &y);
     int width = gtk_widget_get_allocated_width(GTK_WIDGET(window));
     int height = gtk_widget_get_allocated_height(GTK_WIDGET(window));
-    EXPECT_NEAR(x + width / 2, 512, 2);
-    EXPECT_NEAR(y + height / 2, 384, 2);
+    EXPECT_NEAR(x + width / 2.0, 512, 2);
+    EXPECT_NEAR(y + height / 2.0, 384, 2);
 
     // Escape closes it as the window manager's close box does.
     EXPECT_EQ(runServing({"xdotool", "key", "Escape"}), 0);
@@ -312,10 +312,10 @@ TEST_F(GtkReleaseWindowTest, OpensOverTheHostWindowAndAltSSkips) {
     int x, y, hostX, hostY;
     gdk_window_get_origin(gtk_widget_get_window(GTK_WIDGET(window)), &x, &y);
     gdk_window_get_origin(gtk_widget_get_window(host), &hostX, &hostY);
-    EXPECT_NEAR(x + gtk_widget_get_allocated_width(GTK_WIDGET(window)) / 2,
-                hostX + gtk_widget_get_allocated_width(host) / 2, 2);
-    EXPECT_NEAR(y + gtk_widget_get_allocated_height(GTK_WIDGET(window)) / 2,
-                hostY + gtk_widget_get_allocated_height(host) / 2, 2);
+    EXPECT_NEAR(x + gtk_widget_get_allocated_width(GTK_WIDGET(window)) / 2.0,
+                hostX + gtk_widget_get_allocated_width(host) / 2.0, 2);
+    EXPECT_NEAR(y + gtk_widget_get_allocated_height(GTK_WIDGET(window)) / 2.0,
+                hostY + gtk_widget_get_allocated_height(host) / 2.0, 2);
 
     EXPECT_EQ(runServing({"xdotool", "key", "alt+s"}), 0);
     EXPECT_TRUE(closedAndGone());

@@ -305,7 +305,7 @@ TEST(RunLoop, ReportsALoopNobodyRuns) {
     std::mutex mutex;
     std::condition_variable reported;
     std::vector<std::string> reports;
-    auto note = [&](std::string what) {
+    auto note = [&](const std::string& what) {
         return [&, what] {
             std::lock_guard<std::mutex> lock(mutex);
             reports.push_back(what);

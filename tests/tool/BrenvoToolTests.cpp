@@ -48,6 +48,7 @@ public:
         posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
         args.insert(args.begin(), program);
         std::vector<char*> argv;
+        argv.reserve(args.size() + 1);
         for (auto& arg : args)
             argv.push_back(arg.data());
         argv.push_back(nullptr);
@@ -378,7 +379,7 @@ TEST(Tool, EveryCommandHasHelp) {
 TEST_F(ToolTest, UnreadableInfoPlistFails) {
     dir_.writeFile("Info.plist", "not a property list");
     const fs::path bogus = dir_ / "Info.plist";
-    for (std::string path : {bogus.string(), (dir_ / "missing.plist").string()}) {
+    for (const std::string& path : {bogus.string(), (dir_ / "missing.plist").string()}) {
         Result result = runTool({"check", "--info-plist", path});
         EXPECT_EQ(result.status, 1) << path;
         EXPECT_TRUE(contains(result.err, "brenvo check: ")) << result.err;

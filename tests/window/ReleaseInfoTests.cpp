@@ -187,9 +187,11 @@ TEST_F(ReleaseInfo, TextsFromTheHostsTableOrTheEnglishKeys) {
          std::nullopt,
          "2.0",
          {"Software Update", "A new Version of Demo is available!",
+          // One text on two lines. NOLINTNEXTLINE(bugprone-suspicious-missing-comma)
           "Demo 2.0 is now available - you have (null). Would you like to open App Store for "
           "Update now?",
-          "Release Notes:", "Fixes.\n\"Quoted\" %@ <b>", // unchanged, not a format
+          "Release Notes:",
+          "Fixes.\n\"Quoted\" %@ <b>", // unchanged, not a format
           "Open App Store For Update", "Skip This Version"}},
         {"/* Release window, German */\n"
          "\"Software Update\" = \"Softwareaktualisierung\";\n"

@@ -5,7 +5,9 @@
 
 #include "brenvo/compareVersions.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -56,9 +58,7 @@ struct Command {
     std::function<int(const Arguments&)> run;
 };
 
-} // namespace
-
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     using namespace brenvo::tool;
     const std::vector<Command> commands = {
         {"demo", {"answer", "window"}, {}, kDemoHelp, runDemo},
@@ -109,4 +109,16 @@ int main(int argc, char** argv) {
     }
     std::fprintf(stderr, "brenvo: unknown command \"%s\"\n\n%s", name.c_str(), kUsage);
     return 2;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int status = run(argc, argv);
+    // A full disk or a closed pipe shows here, once, rather than at each line written.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::fprintf(stderr, "brenvo: cannot write standard output: %s\n", std::strerror(errno));
+        return status == 0 ? 1 : status;
+    }
+    return status;
 }

@@ -25,8 +25,8 @@ struct ByteTables {
             whitespace[c] = true;
         for (int c = 0; c < 0x20; ++c)
             stringStop[c] = true;
-        stringStop['"'] = true;
-        stringStop['\\'] = true;
+        stringStop[static_cast<unsigned char>('"')] = true;
+        stringStop[static_cast<unsigned char>('\\')] = true;
     }
 };
 inline constexpr ByteTables kBytes;

@@ -51,7 +51,7 @@ inline constexpr uint64_t kPowersOfTen[20] = {1ull,
 }
 
 [[gnu::always_inline]] inline void putPair(char* at, uint32_t pair) {
-    std::memcpy(at, kDigitPairs + 2 * pair, 2);
+    std::memcpy(at, kDigitPairs + 2 * std::size_t{pair}, 2);
 }
 
 // Writes the lowest `count` digits of `value` so that they end just before `end`, zero-padded
@@ -182,6 +182,8 @@ private:
     template <bool slack>
     [[gnu::always_inline]] static char* write(char* p, const Decimal& d) noexcept {
         if (d.isLong()) {
+            // Digits into the output, which is not a C string.
+            // NOLINTNEXTLINE(bugprone-not-null-terminated-result)
             std::memcpy(p, d.text_->data(), d.text_->size());
             return p + d.text_->size();
         }
@@ -215,6 +217,7 @@ private:
                     const uint64_t top = upper / 100000000;
                     decimal_text::putEightDigits(padded + 8,
                                                  static_cast<uint32_t>(upper - top * 100000000));
+                    // NOLINTNEXTLINE(bugprone-not-null-terminated-result): digits, not a C string
                     std::memcpy(padded, "0000", 4);
                     decimal_text::putPair(padded + 4, static_cast<uint32_t>(top / 100));
                     decimal_text::putPair(padded + 6, static_cast<uint32_t>(top % 100));

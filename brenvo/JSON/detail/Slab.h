@@ -137,7 +137,7 @@ public:
     // Chunk sizes: the first one of a parse is about twice the input, within these bounds, and
     // each following one doubles up to kMaxChunk.
     static constexpr std::size_t kMinChunk = 1024;
-    static constexpr std::size_t kMaxChunk = 64 * 1024;
+    static constexpr std::size_t kMaxChunk = std::size_t{64} * 1024;
 
     SlabArena() = default;
     SlabArena(const SlabArena&) = delete;

@@ -70,16 +70,16 @@ std::filesystem::path InfoPlistBundle::infoPlistPath() const {
     if (folder.empty()) {
         return {};
     }
-    const std::filesystem::path beside = folder / "Info.plist";
+    std::filesystem::path beside = folder / "Info.plist";
     if (isFile(beside)) {
         return beside;
     }
-    const std::filesystem::path bundled = (folder.parent_path() / "Info.plist").lexically_normal();
+    std::filesystem::path bundled = (folder.parent_path() / "Info.plist").lexically_normal();
     if (isFile(bundled)) {
         return bundled;
     }
     // The data folder of an installed program: /usr/bin/app reads /usr/share/app/Info.plist.
-    const std::filesystem::path shared =
+    std::filesystem::path shared =
         (folder.parent_path() / "share" / executableName() / "Info.plist").lexically_normal();
     if (isFile(shared)) {
         return shared;
@@ -95,7 +95,7 @@ std::filesystem::path InfoPlistBundle::resourcesPath() const {
     if (plist.empty()) {
         return {};
     }
-    const std::filesystem::path folder = plist.parent_path();
+    std::filesystem::path folder = plist.parent_path();
     if (isFolder(folder / "Resources")) {
         return folder / "Resources";
     }

@@ -18,7 +18,7 @@ namespace brenvo::platform {
 enum class PlistFormat { XML, Binary };
 
 // Files beyond this size are refused rather than read into memory.
-inline constexpr size_t kMaxPropertyListFileSize = 16 * 1024 * 1024;
+inline constexpr size_t kMaxPropertyListFileSize = size_t{16} * 1024 * 1024;
 // Containers nested deeper than this are refused.
 inline constexpr size_t kMaxPropertyListDepth = 256;
 
