@@ -1,5 +1,6 @@
 #include "brenvo/platform/glib/GLibRunLoop.h"
 
+#include "brenvo/platform/detail/HostLoops.h"
 #include "brenvo/platform/system/XdgOpenWorkspace.h"
 
 #include <gio/gio.h>
@@ -8,7 +9,6 @@
 #include <algorithm>
 #include <climits>
 #include <map>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -21,14 +21,9 @@ namespace {
     return true;
 }();
 
-// The loops that a GLibRunLoopSource runs, with the number of sources for each.
-struct DrivenLoops {
-    std::mutex lock;
-    std::map<const RunLoop*, int> count;
-};
-
-DrivenLoops& drivenLoops() {
-    static auto* loops = new DrivenLoops();
+// The loops that a GLibRunLoopSource runs. Never destroyed: a source may outlive static objects.
+detail::DrivenLoops& drivenLoops() {
+    static auto* loops = new detail::DrivenLoops();
     return *loops;
 }
 
@@ -139,24 +134,17 @@ GLibRunLoopSource::GLibRunLoopSource(RunLoop& loop, GMainContext* context) : loo
     stateOf(source_).polled = new std::map<int, Polled>();
     g_source_set_name(source_, "Brenvo run loop");
     g_source_attach(source_, context);
-    DrivenLoops& loops = drivenLoops();
-    std::lock_guard<std::mutex> hold(loops.lock);
-    ++loops.count[&loop_];
+    drivenLoops().add(loop_);
 }
 
 GLibRunLoopSource::~GLibRunLoopSource() {
     g_source_destroy(source_);
     g_source_unref(source_);
-    DrivenLoops& loops = drivenLoops();
-    std::lock_guard<std::mutex> hold(loops.lock);
-    if (--loops.count[&loop_] <= 0)
-        loops.count.erase(&loop_);
+    drivenLoops().remove(loop_);
 }
 
 bool GLibRunLoopSource::drives(const RunLoop& loop) {
-    DrivenLoops& loops = drivenLoops();
-    std::lock_guard<std::mutex> hold(loops.lock);
-    return loops.count.count(&loop) != 0;
+    return drivenLoops().contains(loop);
 }
 
 GLibContextPump::GLibContextPump(RunLoop& loop, GMainContext* context)

@@ -1,5 +1,7 @@
 #include "brenvo/platform/qt/QtRunLoop.h"
 
+#include "brenvo/platform/detail/HostLoops.h"
+
 #include <QAbstractEventDispatcher>
 #include <QSocketNotifier>
 #include <QThread>
@@ -8,21 +10,15 @@
 #include <algorithm>
 #include <climits>
 #include <map>
-#include <mutex>
 #include <utility>
 #include <vector>
 
 namespace brenvo::platform {
 namespace {
 
-// The loops that a QtRunLoopSource runs, with the number of sources for each.
-struct DrivenLoops {
-    std::mutex lock;
-    std::map<const RunLoop*, int> count;
-};
-
-DrivenLoops& drivenLoops() {
-    static auto* loops = new DrivenLoops();
+// The loops that a QtRunLoopSource runs. Never destroyed: a source may outlive static objects.
+detail::DrivenLoops& drivenLoops() {
+    static auto* loops = new detail::DrivenLoops();
     return *loops;
 }
 
@@ -91,19 +87,12 @@ struct QtRunLoopSource::Impl {
 };
 
 QtRunLoopSource::QtRunLoopSource(RunLoop& loop) : impl_(std::make_unique<Impl>(loop)) {
-    {
-        DrivenLoops& loops = drivenLoops();
-        std::lock_guard<std::mutex> hold(loops.lock);
-        ++loops.count[&loop];
-    }
+    drivenLoops().add(loop);
     impl_->update();
 }
 
 QtRunLoopSource::~QtRunLoopSource() {
-    DrivenLoops& loops = drivenLoops();
-    std::lock_guard<std::mutex> hold(loops.lock);
-    if (--loops.count[&impl_->loop] <= 0)
-        loops.count.erase(&impl_->loop);
+    drivenLoops().remove(impl_->loop);
 }
 
 RunLoop& QtRunLoopSource::runLoop() {
@@ -115,9 +104,7 @@ void QtRunLoopSource::update() {
 }
 
 bool QtRunLoopSource::drives(const RunLoop& loop) {
-    DrivenLoops& loops = drivenLoops();
-    std::lock_guard<std::mutex> hold(loops.lock);
-    return loops.count.count(&loop) != 0;
+    return drivenLoops().contains(loop);
 }
 
 } // namespace brenvo::platform
