@@ -1,5 +1,7 @@
 #include "FakeNotifications.h"
 
+#include "support/Xvfb.h"
+
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
@@ -79,16 +81,8 @@ PrivateBus::PrivateBus() {
         ::close(fds[0]);
         return;
     }
-    std::string line;
-    pollfd p{fds[0], POLLIN, 0};
-    while (::poll(&p, 1, 10'000) > 0) {
-        char c;
-        if (::read(fds[0], &c, 1) != 1 || c == '\n')
-            break;
-        line += c;
-    }
+    address_ = readStartupLine(fds[0], 10'000);
     ::close(fds[0]);
-    address_ = line;
 }
 
 PrivateBus::~PrivateBus() {

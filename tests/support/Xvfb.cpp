@@ -9,6 +9,18 @@
 
 namespace brenvo::test {
 
+std::string readStartupLine(int fd, int timeoutMs) {
+    std::string line;
+    pollfd p{fd, POLLIN, 0};
+    while (::poll(&p, 1, timeoutMs) > 0) {
+        char c;
+        if (::read(fd, &c, 1) != 1 || c == '\n')
+            break;
+        line += c;
+    }
+    return line;
+}
+
 Xvfb::Xvfb() {
     int fds[2];
     if (::pipe(fds) != 0)
@@ -32,14 +44,7 @@ Xvfb::Xvfb() {
         return;
     }
     // The server writes its display number once it accepts connections.
-    std::string number;
-    pollfd p{fds[0], POLLIN, 0};
-    while (::poll(&p, 1, 30'000) > 0) {
-        char c;
-        if (::read(fds[0], &c, 1) != 1 || c == '\n')
-            break;
-        number += c;
-    }
+    const std::string number = readStartupLine(fds[0], 30'000);
     ::close(fds[0]);
     if (!number.empty())
         display_ = ":" + number;

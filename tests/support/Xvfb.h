@@ -10,6 +10,10 @@
 
 namespace brenvo::test {
 
+// The first line a server started by a test writes on `fd` to say it is ready (a display number,
+// a bus address), without its newline; what arrived when nothing more comes for `timeoutMs`.
+std::string readStartupLine(int fd, int timeoutMs);
+
 class Xvfb {
 public:
     Xvfb();
