@@ -29,15 +29,20 @@ struct SpeedTarget {
 };
 
 const SpeedTarget kSpeedTargets[] = {
-    {"Parse", "rapidjson", "canada", 1.0},     {"Parse", "rapidjson", "citm_catalog", 1.0},
-    {"Parse", "rapidjson", "twitter", 0.7},    {"Parse", "nlohmann", nullptr, 4.0},
-    {"Parse", "jsoncpp", nullptr, 4.0},        {"Write", "rapidjson", nullptr, 1.0},
-    {"Write", "nlohmann", nullptr, 4.0},       {"WritePretty", "rapidjson", nullptr, 1.0},
-    {"WritePretty", "nlohmann", nullptr, 4.0},
+    {"Parse", "simdjson", nullptr, 0.5},        {"Parse", "rapidjson", nullptr, 2.0},
+    {"Parse", "nlohmann", nullptr, 4.0},        {"Parse", "jsoncpp", nullptr, 4.0},
+    {"Write", "rapidjson", nullptr, 2.5},       {"Write", "nlohmann", nullptr, 4.0},
+    {"WritePretty", "rapidjson", nullptr, 1.0}, {"WritePretty", "nlohmann", nullptr, 4.0},
 };
 
 // Memory goal: brenvo's document takes no more heap than this peer's, on every corpus.
-constexpr const char* kMemoryPeer = "nlohmann";
+constexpr const char* kMemoryPeer = "boostjson";
+
+// Scaling goal: brenvo's time per input byte of the largest document of a family is at most this
+// many times that of the family's reference size: one copy of twitter's statuses, and objects
+// of 1,000 members (one member is all overhead).
+constexpr double kScalingAtMost = 1.5;
+const char* const kScalingReferences[] = {"x1", "1000"};
 
 // Operations in the order their tables are printed; others follow in name order.
 const char* const kOperationOrder[] = {"Parse", "Write", "WritePretty"};
@@ -285,9 +290,28 @@ private:
                 std::fprintf(out_, "  %-16s %-14s", operation.c_str(), family.c_str());
                 for (const auto& [bytes, nsPerByte, size] : sizes)
                     std::fprintf(out_, " %8s %6.2f", size.c_str(), nsPerByte);
-                if (sizes.size() > 1)
-                    std::fprintf(out_, "   largest/smallest %.2f",
-                                 std::get<1>(sizes.back()) / std::get<1>(sizes.front()));
+                if (sizes.size() > 1) {
+                    const double ratio = std::get<1>(sizes.back()) / std::get<1>(sizes.front());
+                    std::fprintf(out_, "   largest/smallest %.2f", ratio);
+                    const auto reference =
+                        std::find_if(sizes.begin(), sizes.end(), [](const auto& entry) {
+                            return std::find(std::begin(kScalingReferences),
+                                             std::end(kScalingReferences),
+                                             std::string_view(std::get<2>(entry))) !=
+                                   std::end(kScalingReferences);
+                        });
+                    if (operation.find(kSubject) != std::string::npos && reference != sizes.end()) {
+                        const double growth = std::get<1>(sizes.back()) / std::get<1>(*reference);
+                        const bool met = growth <= kScalingAtMost;
+                        std::fprintf(out_, "  largest/%s %.2f <= %.1f %s",
+                                     std::get<2>(*reference).c_str(), growth, kScalingAtMost,
+                                     met ? "met" : "NOT MET");
+                        char what[160];
+                        std::snprintf(what, sizeof what, "Scaling %s %s: %.2f (<= %.1f)",
+                                      operation.c_str(), family.c_str(), growth, kScalingAtMost);
+                        verdict(what, met);
+                    }
+                }
                 std::fprintf(out_, "\n");
             }
         }
