@@ -9,37 +9,37 @@
 #include <memory>
 #include <mutex>
 
-namespace brenvo::platform::detail {
+namespace brenvo::detail {
 
 // How many adapters of one kind drive each run loop. Safe from any thread.
 class DrivenLoops {
 public:
-    void add(const RunLoop& loop) {
+    void add(const platform::RunLoop& loop) {
         const std::lock_guard<std::mutex> hold(lock_);
         ++count_[&loop];
     }
-    void remove(const RunLoop& loop) {
+    void remove(const platform::RunLoop& loop) {
         const std::lock_guard<std::mutex> hold(lock_);
         if (--count_[&loop] <= 0)
             count_.erase(&loop);
     }
-    bool contains(const RunLoop& loop) {
+    bool contains(const platform::RunLoop& loop) {
         const std::lock_guard<std::mutex> hold(lock_);
         return count_.count(&loop) != 0;
     }
 
 private:
     std::mutex lock_;
-    std::map<const RunLoop*, int> count_;
+    std::map<const platform::RunLoop*, int> count_;
 };
 
-// The adapters (a `Source` made from a RunLoop&) that a host's one call keeps, one per run loop,
+// The adapters (a `Source` made from a run loop) that a host's one call keeps, one per run loop,
 // until the host detaches. Safe from any thread; never destroyed, as a host may detach from a
 // static destructor.
 template <class Source> class AttachedSources {
 public:
     // Makes the adapter of `loop` unless it has one.
-    static void attach(RunLoop& loop) {
+    static void attach(platform::RunLoop& loop) {
         AttachedSources& all = instance();
         const std::lock_guard<std::mutex> hold(all.lock_);
         auto& source = all.sources_[&loop];
@@ -48,7 +48,7 @@ public:
     }
 
     // Destroys the adapter of `loop`, if any, outside the lock.
-    static void detach(RunLoop& loop) {
+    static void detach(platform::RunLoop& loop) {
         std::unique_ptr<Source> source;
         AttachedSources& all = instance();
         const std::lock_guard<std::mutex> hold(all.lock_);
@@ -66,7 +66,7 @@ private:
     }
 
     std::mutex lock_;
-    std::map<RunLoop*, std::unique_ptr<Source>> sources_;
+    std::map<platform::RunLoop*, std::unique_ptr<Source>> sources_;
 };
 
-} // namespace brenvo::platform::detail
+} // namespace brenvo::detail
