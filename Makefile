@@ -81,7 +81,7 @@ coverage:
 	ctest --preset coverage
 	mkdir -p build/coverage/html
 	gcovr --root . --filter 'brenvo/' --object-directory build/coverage \
-	    --exclude-directories build/coverage/CMakeFiles \
+	    --exclude-directories 'build/coverage/CMakeFiles/[0-9]' \
 	    --exclude-unreachable-branches --exclude-throw-branches \
 	    --txt build/coverage/coverage.txt --html-details build/coverage/html/index.html \
 	    --print-summary
