@@ -25,26 +25,50 @@ void* allocateBlock(std::size_t bytes) {
 
 SlabArena::~SlabArena() {
     settle();
-    retire();
+    if (chunk_)
+        letGo(chunk_);
+    for (SlabChunk* chunk : filled_)
+        letGo(chunk);
+    for (SlabChunk* chunk : spare_)
+        letGo(chunk);
 }
 
-void SlabArena::begin(std::size_t inputBytes) noexcept {
+namespace {
+
+// Whether none of the chunk's blocks lives any more (acquire pairs with the frees' release, so
+// every other thread's use of them is done).
+bool onlyHeld(const SlabChunk* chunk) noexcept {
+    return chunk->live.load(std::memory_order_acquire) == kArenaHold;
+}
+
+} // namespace
+
+void SlabArena::begin(std::size_t inputBytes) {
     settle();
     nextChunk_ = std::clamp<std::size_t>(roundUp8(inputBytes) * 2, kMinChunk, kMaxChunk);
-    // Only the arena's hold left: no block of the chunk lives on any thread (acquire pairs with
-    // the frees' release), so its space can be handed out again.
-    if (chunk_ && chunk_->live.load(std::memory_order_acquire) == kArenaHold)
-        next_ = reinterpret_cast<char*>(chunk_ + 1);
+    // Room first, so that sorting the chunks below cannot fail half-way.
+    spare_.reserve(spare_.size() + filled_.size());
+    for (SlabChunk* chunk : filled_) {
+        if (onlyHeld(chunk))
+            spare_.push_back(chunk);
+        else
+            letGo(chunk);
+    }
+    filled_.clear();
+    if (chunk_ && onlyHeld(chunk_))
+        use(chunk_);
 }
 
-void SlabArena::retire() noexcept {
-    if (!chunk_)
-        return;
-    // The chunk goes once its blocks are gone; if none lives, that is now.
-    if (chunk_->live.fetch_sub(kArenaHold, std::memory_order_acq_rel) == kArenaHold)
-        releaseChunk(chunk_);
-    chunk_ = nullptr;
-    next_ = end_ = nullptr;
+void SlabArena::use(SlabChunk* chunk) noexcept {
+    chunk_ = chunk;
+    next_ = reinterpret_cast<char*>(chunk + 1);
+    end_ = reinterpret_cast<char*>(chunk) + chunk->bytes;
+}
+
+void SlabArena::letGo(SlabChunk* chunk) noexcept {
+    heldBytes_ -= chunk->bytes;
+    if (chunk->live.fetch_sub(kArenaHold, std::memory_order_acq_rel) == kArenaHold)
+        releaseChunk(chunk);
 }
 
 void* SlabArena::allocateSlow(std::size_t bytes) {
@@ -53,14 +77,33 @@ void* SlabArena::allocateSlow(std::size_t bytes) {
     if (bytes > nextChunk_ / 8)
         return allocateBlock(bytes);
     settle();
-    retire();
-    // A new chunk; its blocks are counted in settle(), the arena's hold keeps it until retire().
+    if (chunk_) {
+        // Kept for the next document while the arena holds less than kKeptBytes.
+        if (heldBytes_ <= kKeptBytes)
+            filled_.push_back(chunk_);
+        else
+            letGo(chunk_);
+        chunk_ = nullptr;
+        next_ = end_ = nullptr;
+    }
     const std::size_t size = nextChunk_;
     nextChunk_ = std::min(nextChunk_ * 2, kMaxChunk);
+    // A spare chunk if one is large enough for the block, otherwise a new one; either is held
+    // (kArenaHold) until let go.
+    const std::size_t need = sizeof(SlabChunk) + sizeof(BlockHeader) + roundUp8(bytes);
+    while (!spare_.empty()) {
+        SlabChunk* chunk = spare_.back();
+        spare_.pop_back();
+        if (chunk->bytes >= need) {
+            use(chunk);
+            return allocate(bytes);
+        }
+        letGo(chunk);
+    }
     void* memory = ::operator new(size);
-    chunk_ = new (memory) SlabChunk{{kArenaHold}, size};
-    next_ = reinterpret_cast<char*>(chunk_ + 1);
-    end_ = static_cast<char*>(memory) + size;
+    SlabChunk* chunk = new (memory) SlabChunk{{kArenaHold}, size};
+    heldBytes_ += size;
+    use(chunk);
 #if defined(BRENVO_SLAB_ASAN)
     ASAN_POISON_MEMORY_REGION(next_, static_cast<std::size_t>(end_ - next_));
 #endif

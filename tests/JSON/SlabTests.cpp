@@ -2,12 +2,14 @@
 // grown or destroyed on other threads must stay intact whatever happens to the document.
 #include "brenvo/JSON/JsonValue.h"
 #include "brenvo/JSON/XKJsonParser.h"
+#include "brenvo/JSON/detail/Slab.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -182,6 +184,43 @@ TEST(DocumentLifetime, LargeAndDeepDocuments) {
     ASSERT_EQ(elements.size(), 1'000'000u);
     EXPECT_EQ(elements[999'999], JsonValue("element string 999999"));
     EXPECT_EQ(elements[123'456], JsonValue(123'456));
+}
+
+// The chunks that hold the strings of an array of long strings.
+std::set<const detail::SlabChunk*> chunksOf(const JsonValue& document) {
+    std::set<const detail::SlabChunk*> chunks;
+    for (const JsonValue& element : *document.asArray()) {
+        const void* units = element.asString()->data();
+        chunks.insert((static_cast<const detail::BlockHeader*>(units) - 1)->chunk);
+    }
+    return chunks;
+}
+
+TEST(DocumentLifetime, TheNextDocumentFillsTheChunksOfAGoneOne) {
+    std::string text = "[";
+    for (int i = 0; i < 4000; ++i)
+        text += (i ? "," : "") + std::string(R"("a string long enough for a block, number )") +
+                std::to_string(i) + "\"";
+    text += "]";
+    for (const bool keepFirst : {false, true}) {
+        XKJsonParser parser;
+        std::optional<JsonValue> first = parse(parser, text);
+        const std::set<const detail::SlabChunk*> before = chunksOf(*first);
+        ASSERT_GT(before.size(), 2u);
+        if (!keepFirst)
+            first.reset();
+        const JsonValue second = parse(parser, text);
+        std::size_t shared = 0;
+        for (const detail::SlabChunk* chunk : chunksOf(second))
+            shared += before.count(chunk);
+        // A live document's chunks are never filled again, except the one its parse left
+        // unfinished, whose free tail the next document continues.
+        if (keepFirst)
+            EXPECT_LE(shared, 1u);
+        else
+            EXPECT_EQ(shared, chunksOf(second).size());
+        EXPECT_EQ(second, parseFresh(text));
+    }
 }
 
 #if defined(__SANITIZE_ADDRESS__)

@@ -12,10 +12,16 @@
 // on another thread than the one that parsed them.
 //
 // Bound: space freed inside a chunk is not reused while any other block of that chunk lives
-// (an arena only starts its current chunk afresh once all its blocks are gone). So a value kept
-// from a parsed document keeps alive each chunk one of its blocks lies in: at most
+// (an arena only starts a chunk afresh once all its blocks are gone). So a value kept from a
+// parsed document keeps alive each chunk one of its blocks lies in: at most
 // SlabArena::kMaxChunk (64 KiB) per kept string, array or object, and never more than the
 // chunks of the document it came from.
+//
+// Reuse: an arena holds on to the chunks of its last document, up to SlabArena::kKeptBytes in
+// all. When the next parse begins, those whose blocks are all gone are filled again, so a parser
+// that reads one document after another works in memory it already touched instead of fresh
+// pages; the others are let go and freed with their last block. The held chunks go with the
+// arena (its parser).
 //
 // Under AddressSanitizer the free space of a chunk and every freed slab block are poisoned, so
 // use after free and overflows are still reported; chunks come from operator new, so
@@ -26,6 +32,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <vector>
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
@@ -138,6 +145,8 @@ public:
     // each following one doubles up to kMaxChunk.
     static constexpr std::size_t kMinChunk = 1024;
     static constexpr std::size_t kMaxChunk = std::size_t{64} * 1024;
+    // The most chunk bytes an arena holds for reuse by its next document.
+    static constexpr std::size_t kKeptBytes = std::size_t{8} * 1024 * 1024;
 
     SlabArena() = default;
     SlabArena(const SlabArena&) = delete;
@@ -145,7 +154,7 @@ public:
     ~SlabArena();
 
     // Starts a document read from about `inputBytes` bytes of text.
-    void begin(std::size_t inputBytes) noexcept;
+    void begin(std::size_t inputBytes);
     // Counts the blocks taken since the last call in their chunk.
     void settle() noexcept {
         if (taken_ != 0) {
@@ -174,14 +183,22 @@ public:
 
 private:
     void* allocateSlow(std::size_t bytes);
-    // Lets go of the current chunk: it is freed with its last block.
-    void retire() noexcept;
+    // Makes `chunk` the one blocks come from, starting at its beginning.
+    void use(SlabChunk* chunk) noexcept;
+    // Gives up the arena's hold on `chunk`: it is freed with its last block.
+    void letGo(SlabChunk* chunk) noexcept;
 
     SlabChunk* chunk_ = nullptr;
     char* next_ = nullptr;
     char* end_ = nullptr;
     uint64_t taken_ = 0;
     std::size_t nextChunk_ = kMinChunk;
+    // Chunks of this document filled before the current one, still held for reuse.
+    std::vector<SlabChunk*> filled_;
+    // Held chunks none of whose blocks lives, to be filled again.
+    std::vector<SlabChunk*> spare_;
+    // The bytes of every chunk held: current, filled and spare.
+    std::size_t heldBytes_ = 0;
 };
 
 } // namespace brenvo::detail
