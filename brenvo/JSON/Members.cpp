@@ -39,6 +39,56 @@ bool sameKey(const MemberKey& a, const MemberKey& b) {
                                        (a.size - 8) * sizeof(char16_t)) == 0);
 }
 
+// Objects from this many members on are put in order by their keys' first eight units with a
+// radix sort, in time linear in the members, rather than by comparisons.
+constexpr std::size_t kRadixMembers = 2048;
+
+// The byte of the packed first eight units that pass `digit` sorts by: 0-7 from the tail's
+// lowest byte up, 8-15 the head's.
+inline unsigned byteOf(const MemberKey& key, unsigned digit) noexcept {
+    const uint64_t word = digit < 8 ? key.tail : key.head;
+    return static_cast<unsigned>(word >> (8 * (digit % 8))) & 0xFF;
+}
+
+// Sorts order[0, n) (order holds 2n entries; the upper half is scratch) as keyBefore would. Each
+// byte of the eight packed units that differs between the keys takes one stable counting pass,
+// lowest byte first; the passes keep members of equal packed units in their given order, which
+// is keyBefore's order for keys of equal size up to eight units. Runs of equal packed units
+// where keys are longer or of other sizes are then sorted with keyBefore itself.
+void radixSort(std::vector<MemberKey>& order, std::size_t n) {
+    std::vector<std::size_t> counts(16 * 256, 0);
+    for (std::size_t i = 0; i < n; ++i)
+        for (unsigned digit = 0; digit < 16; ++digit)
+            ++counts[digit * 256 + byteOf(order[i], digit)];
+    MemberKey* from = order.data();
+    MemberKey* to = order.data() + n;
+    for (unsigned digit = 0; digit < 16; ++digit) {
+        std::size_t* count = counts.data() + digit * 256;
+        if (count[byteOf(from[0], digit)] == n)
+            continue; // the same byte in every key
+        std::size_t next = 0;
+        for (unsigned b = 0; b < 256; ++b)
+            next += std::exchange(count[b], next);
+        for (std::size_t i = 0; i < n; ++i)
+            to[count[byteOf(from[i], digit)]++] = from[i];
+        std::swap(from, to);
+    }
+    if (from != order.data())
+        std::copy(from, from + n, order.data());
+    for (std::size_t i = 0; i < n;) {
+        std::size_t end = i + 1;
+        bool compare = order[i].size > 8;
+        while (end < n && order[end].head == order[i].head && order[end].tail == order[i].tail) {
+            compare = compare || order[end].size != order[i].size || order[end].size > 8;
+            ++end;
+        }
+        if (compare)
+            std::sort(order.begin() + static_cast<std::ptrdiff_t>(i),
+                      order.begin() + static_cast<std::ptrdiff_t>(end), keyBefore);
+        i = end;
+    }
+}
+
 } // namespace
 
 bool keysAscending(const JsonMember* members, std::size_t n) {
@@ -51,17 +101,77 @@ bool keysAscending(const JsonMember* members, std::size_t n) {
 }
 
 std::size_t orderMembers(const JsonMember* members, std::size_t n, std::vector<MemberKey>& order) {
-    // Positions are sorted rather than members (O(n log n), equal keys included); of equal
-    // keys the member given last sorts last and is kept.
-    order.resize(n);
+    // Positions are sorted rather than members (O(n log n), or linear for large objects, equal
+    // keys included); of equal keys the member given last sorts last and is kept.
+    order.resize(n < kRadixMembers ? n : 2 * n);
     for (std::size_t i = 0; i < n; ++i)
         order[i] = keyOf(members[i]);
-    std::sort(order.begin(), order.end(), keyBefore);
+    if (n < kRadixMembers) {
+        std::sort(order.begin(), order.end(), keyBefore);
+    } else {
+        radixSort(order, n);
+        order.resize(n);
+    }
     // Kept entries move to the front in order; each replaced one is swapped behind them.
     std::size_t kept = 0;
     for (std::size_t k = 0; k < n; ++k)
         if (k + 1 == n || !sameKey(order[k], order[k + 1]))
             std::swap(order[kept++], order[k]);
+    return kept;
+}
+
+std::size_t MemberOrders::slotOf(const JsonMember* members, std::size_t n) noexcept {
+    const std::u16string_view first = members[0].key, last = members[n - 1].key;
+    std::size_t h = n * 0x9E3779B1u;
+    h ^= first.size() * 31 + last.size();
+    if (!first.empty())
+        h ^= std::size_t{first[0]} << 7;
+    if (!last.empty())
+        h ^= std::size_t{last.back()} << 3;
+    return (h ^ (h >> 11)) % kSlots;
+}
+
+bool MemberOrders::matches(const Shape& shape, const JsonMember* members, std::size_t n) noexcept {
+    if (shape.sizes.size() != n)
+        return false;
+    const char16_t* units = shape.units.data();
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::u16string_view key = members[i].key;
+        if (key.size() != shape.sizes[i] ||
+            std::memcmp(key.data(), units, key.size() * sizeof(char16_t)) != 0)
+            return false;
+        units += key.size();
+    }
+    return true;
+}
+
+std::size_t MemberOrders::order(const JsonMember* members, std::size_t n,
+                                std::vector<MemberKey>& order) {
+    if (n == 0 || n > kMaxMembers)
+        return orderMembers(members, n, order);
+    Shape& shape = slots_[slotOf(members, n)];
+    if (matches(shape, members, n)) {
+        order.resize(n);
+        for (std::size_t k = 0; k < n; ++k)
+            order[k].member = members + shape.positions[k];
+        return shape.kept;
+    }
+    const std::size_t kept = orderMembers(members, n, order);
+    std::size_t units = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        units += members[i].key.size();
+    if (units > kMaxUnits)
+        return kept;
+    shape.sizes.resize(n);
+    shape.units.clear();
+    shape.positions.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const std::u16string_view key = members[i].key;
+        shape.sizes[i] = static_cast<uint32_t>(key.size());
+        shape.units.append(key);
+        shape.positions[i] = static_cast<uint32_t>(order[i].member - members);
+    }
+    shape.kept = kept;
     return kept;
 }
 

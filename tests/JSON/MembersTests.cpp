@@ -64,5 +64,39 @@ TEST(Members, KeyOrderAndTheLastOfEqualKeys) {
     }
 }
 
+TEST(Members, ObjectsOfOneShapeAndItsNearVariants) {
+    // Same member count, same first and last key: only the keys between tell them apart.
+    const std::vector<std::vector<std::string>> shapes = {
+        {"first", "a", "b", "c", "d", "last"},  {"first", "a", "x", "c", "d", "last"},
+        {"first", "c", "b", "c", "d", "last"},  {"first", "d", "c", "b", "a", "last"},
+        {"first", "a", "bb", "c", "d", "last"},
+    };
+    std::mt19937 random(11);
+    std::string text = "[";
+    std::vector<std::vector<std::pair<std::u16string, int>>> expected;
+    int value = 0;
+    for (int i = 0; i < 400; ++i) {
+        const std::vector<std::string>& keys = shapes[random() % shapes.size()];
+        std::map<std::u16string, int> members;
+        text += i ? ",{" : "{";
+        for (std::size_t k = 0; k < keys.size(); ++k) {
+            members[std::u16string(keys[k].begin(), keys[k].end())] = value;
+            text += (k ? ",\"" : "\"") + keys[k] + "\":" + std::to_string(value++);
+        }
+        text += "}";
+        expected.emplace_back(members.begin(), members.end());
+    }
+    text += "]";
+    XKJsonParser parser;
+    for (int round = 0; round < 2; ++round) {
+        const std::optional<JsonValue> parsed = parser.fragmentWithString(text);
+        ASSERT_TRUE(parsed.has_value());
+        const JsonValue::Array& objects = *parsed->asArray();
+        ASSERT_EQ(objects.size(), expected.size());
+        for (std::size_t i = 0; i < objects.size(); ++i)
+            ASSERT_EQ(membersOf(objects[i]), expected[i]) << "object " << i << ", round " << round;
+    }
+}
+
 } // namespace
 } // namespace brenvo

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace brenvo::detail {
@@ -50,5 +51,34 @@ bool keysAscending(const JsonMember* members, std::size_t n);
 // are kept: order[0, kept) are the members to keep, by ascending key, and order[kept, n) those
 // replaced by a later member with an equal key.
 std::size_t orderMembers(const JsonMember* members, std::size_t n, std::vector<MemberKey>& order);
+
+// orderMembers with a memory of the key sequences it ordered last: a document repeats the shape
+// of its objects (each record of a list has the same keys in the same order), and checking the
+// keys against a sequence seen before costs less than sorting them again. What the order depends
+// on, the keys in their given order, is compared whole, so a remembered order is only ever
+// applied to the very sequence it was found for.
+class MemberOrders {
+public:
+    // As orderMembers.
+    std::size_t order(const JsonMember* members, std::size_t n, std::vector<MemberKey>& order);
+
+private:
+    // Objects with more members or longer keys than this are sorted every time.
+    static constexpr std::size_t kMaxMembers = 128;
+    static constexpr std::size_t kMaxUnits = 2048;
+    static constexpr std::size_t kSlots = 32;
+
+    struct Shape {
+        std::vector<uint32_t> sizes;     // the key sizes, in the given order
+        std::u16string units;            // the keys' units, one after another
+        std::vector<uint32_t> positions; // the members' positions, as orderMembers put them
+        std::size_t kept = 0;
+    };
+
+    static std::size_t slotOf(const JsonMember* members, std::size_t n) noexcept;
+    static bool matches(const Shape& shape, const JsonMember* members, std::size_t n) noexcept;
+
+    Shape slots_[kSlots];
+};
 
 } // namespace brenvo::detail

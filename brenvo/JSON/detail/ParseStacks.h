@@ -78,6 +78,7 @@ struct ParseStacks {
     ByteMovedStack<JsonMember> members;
     std::vector<Frame> frames;
     std::vector<MemberKey> order;
+    MemberOrders orders;
     std::u16string text; // strings with escapes or non-ASCII content, decoded
     // Where the document's strings and containers get their blocks.
     SlabArena arena;
@@ -132,7 +133,7 @@ struct ParseStacks {
                             n * sizeof(JsonMember));
             }
         } else {
-            kept = orderMembers(first, n, order);
+            kept = orders.order(first, n, order);
             data = ValueBuilder::allocate<JsonMember>(arena, kept);
             for (std::size_t k = 0; k < kept; ++k)
                 std::memcpy(static_cast<void*>(data + k), static_cast<const void*>(order[k].member),
