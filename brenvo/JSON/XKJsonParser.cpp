@@ -171,11 +171,14 @@ scanValue:
         if (!open(false))
             return false;
         goto arrayLoop;
-    case '"':
+    case '"': {
         // Read straight into its place, so the string's bytes are written once.
-        if (!strings_.scan(p_, ValueBuilder::beginString(slot(next))))
+        JsonValue& string = slot(next);
+        if (!strings_.scan(p_, ValueBuilder::beginString(string)))
             return failValue();
+        ValueBuilder::endString(string);
         break;
+    }
     case 't':
         if (!scanLiteral("rue", JsonMessage::ExpectedTrue))
             return failValue();

@@ -54,24 +54,31 @@ public:
         : errors_(errors), arena_(arena), text_(text) {}
 
     // Reads the content of a string, p just after its opening quote, into the empty string
-    // `out` and moves p past the closing quote; false after recording why not.
-    bool scan(const char*& p, JsonString& out) {
-        const char* start = p;
+    // `out` and moves p past the closing quote; false after recording why not. Plain ASCII up to
+    // the closing quote, most strings, is widened straight into the string's storage here, in
+    // the caller's loop.
+    [[gnu::always_inline]] bool scan(const char*& p, JsonString& out) {
         bool ascii = true;
         const char* end = findRunEnd(p, ascii);
-        if (*end == '"' && ascii) {
-            // Plain ASCII up to the closing quote: widened straight into the string's storage.
-            ValueBuilder::setAscii(arena_, out, start, static_cast<std::size_t>(end - start));
+        if (*end == '"' && ascii) [[likely]] {
+            ValueBuilder::setAscii(arena_, out, p, static_cast<std::size_t>(end - p));
             p = end + 1;
             return true;
         }
+        return scanOther(p, end, ascii, out);
+    }
+
+private:
+    // The rest of scan: the run from p ends at `end`, on a quote after non-ASCII content or on
+    // an escape or control byte.
+    [[gnu::noinline]] bool scanOther(const char*& p, const char* end, bool ascii, JsonString& out) {
         if (*end == '"') {
             // UTF-8 without escapes: validated and converted in one pass into the scratch
             // buffer (never more units than bytes), then copied at its exact size.
-            const std::size_t n = static_cast<std::size_t>(end - start);
+            const std::size_t n = static_cast<std::size_t>(end - p);
             if (text_.size() < n)
                 text_.resize(n);
-            char16_t* w = convertRun(start, end, text_.data());
+            char16_t* w = convertRun(p, end, text_.data());
             if (!w)
                 return false;
             ValueBuilder::setUnits(
@@ -79,14 +86,17 @@ public:
             p = end + 1;
             return true;
         }
+        // The run found so far is converted once; scanning goes on from its end.
         text_.clear();
+        if (end != p && !appendRun(p, end, ascii, text_))
+            return false;
+        p = end;
         if (!scanEscaped(p, text_))
             return false;
         ValueBuilder::setUnits(arena_, out, text_);
         return true;
     }
 
-private:
     // Content with escapes, run by run, into `out`.
     bool scanEscaped(const char*& p, std::u16string& out) {
         for (;;) {

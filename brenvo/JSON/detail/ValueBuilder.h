@@ -65,6 +65,10 @@ struct ValueBuilder {
         return *s;
     }
 
+    // Finishes the string value `v` begun with beginString: one short enough to be held inline
+    // owns no memory, so the value is not heavy (nothing to release when it goes).
+    static void endString(JsonValue& v) noexcept { v.heavy_ = v.string_.tag_ == JsonString::kHeap; }
+
     // Makes the empty string `s` a string of `n` units and returns where to write them.
     static char16_t* prepare(SlabArena& arena, JsonString& s, std::size_t n) {
         if (n <= JsonString::kInlineUnits) {
