@@ -1,7 +1,8 @@
 // Fuzz target for the strict JSON parser: any bytes, any nesting limit. The first byte picks
 // the limit (0 = none of the caller's, so the parser's hard limit is what stops deep input)
-// and the parse mode; the rest is the text. A successful parse is copied, compared and
-// destroyed, and the trace of a failure is walked through its underlying records.
+// and the parse mode; the rest is the text. A successful parse is copied, compared, parsed again
+// by the same parser (with the first document kept or gone) and destroyed, and the trace of a
+// failure is walked through its underlying records.
 #include "brenvo/JSON/XKJsonParser.h"
 
 #include <cstddef>
@@ -40,6 +41,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!(copy == *value))
             std::abort();
         if (control & 8 && !value->isContainer())
+            std::abort();
+        // The same parser again, the first document gone or still alive: what it remembers
+        // from one document (storage, member orders) must not change the next.
+        if (control & 0x20)
+            value.reset();
+        const std::optional<brenvo::JsonValue> again = parser.fragmentWithString(text);
+        if (!(control & 0x10) && (!again || !(*again == copy)))
+            std::abort();
+        if (value && !(*value == copy))
             std::abort();
     } else {
         if (trace->empty())
