@@ -41,7 +41,7 @@ bool sameKey(const MemberKey& a, const MemberKey& b) {
 
 // Objects from this many members on are put in order by their keys' first eight units with a
 // radix sort, in time linear in the members, rather than by comparisons.
-constexpr std::size_t kRadixMembers = 2048;
+constexpr std::size_t kRadixMembers = 512;
 
 // The byte of the packed first eight units that pass `digit` sorts by: 0-7 from the tail's
 // lowest byte up, 8-15 the head's.

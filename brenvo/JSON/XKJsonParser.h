@@ -73,6 +73,13 @@ public:
     std::optional<JsonValue> objectWithString(std::nullptr_t) = delete;
 };
 
+// A parser is meant to be kept and reused: between parses it keeps what made the last one fast,
+// and gives it all back when it is destroyed:
+// - its input buffer, for inputs up to 1 MiB, and its stacks;
+// - the storage of its last document, up to 8 MiB, which the next document fills again once
+//   the last one is gone (storage a live document uses is never touched);
+// - the member order of up to 32 object shapes (keys in their given order), so that objects
+//   repeating a shape are not sorted again.
 class BRENVO_EXPORT XKJsonParser : public XKJsonBase, public XKJsonParsing {
 public:
     // The nesting limit that applies with maxDepth 0.
@@ -109,7 +116,7 @@ private:
     std::optional<JsonValue> parseBytes(const char* begin, std::size_t size);
     std::optional<JsonValue> keepContainer(std::optional<JsonValue> value);
 
-    // Reusable stacks and input buffer, kept between parses to avoid allocating again.
+    // Reusable stacks, input buffer, storage and member orders, kept between parses.
     std::unique_ptr<Scratch> scratch_;
     std::optional<std::size_t> errorPosition_;
     std::size_t valueStart_ = 0; // where the last parsed value starts
