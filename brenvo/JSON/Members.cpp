@@ -120,16 +120,37 @@ std::size_t orderMembers(const JsonMember* members, std::size_t n, std::vector<M
     return kept;
 }
 
-std::size_t MemberOrders::slotOf(const JsonMember* members, std::size_t n) noexcept {
-    const std::u16string_view first = members[0].key, last = members[n - 1].key;
-    std::size_t h = n * 0x9E3779B1u;
-    h ^= first.size() * 31 + last.size();
-    if (!first.empty())
-        h ^= std::size_t{first[0]} << 7;
-    if (!last.empty())
-        h ^= std::size_t{last.back()} << 3;
-    return (h ^ (h >> 11)) % kSlots;
+std::size_t MemberOrders::setOf(const JsonMember* members, std::size_t n) noexcept {
+    // The count, and the size and first unit of the first, second and last keys.
+    uint64_t h = n;
+    const auto mix = [&h](std::u16string_view key) {
+        h = (h * 0x100000001B3) ^ key.size();
+        h = (h * 0x100000001B3) ^ (key.empty() ? 0u : unsigned{key[0]});
+    };
+    mix(members[0].key);
+    mix(n > 1 ? members[1].key.view() : std::u16string_view());
+    mix(members[n - 1].key);
+    return static_cast<std::size_t>((h * 0x9E3779B97F4A7C15) >> 32) % kSets;
 }
+
+namespace {
+
+// Whether the n units at a and b are equal; short keys are the rule, so no library call.
+bool sameUnits(const char16_t* a, const char16_t* b, std::size_t n) noexcept {
+    for (; n >= 4; a += 4, b += 4, n -= 4) {
+        uint64_t x, y;
+        std::memcpy(&x, a, sizeof x);
+        std::memcpy(&y, b, sizeof y);
+        if (x != y)
+            return false;
+    }
+    for (; n > 0; ++a, ++b, --n)
+        if (*a != *b)
+            return false;
+    return true;
+}
+
+} // namespace
 
 bool MemberOrders::matches(const Shape& shape, const JsonMember* members, std::size_t n) noexcept {
     if (shape.sizes.size() != n)
@@ -137,24 +158,32 @@ bool MemberOrders::matches(const Shape& shape, const JsonMember* members, std::s
     const char16_t* units = shape.units.data();
     for (std::size_t i = 0; i < n; ++i) {
         const std::u16string_view key = members[i].key;
-        if (key.size() != shape.sizes[i] ||
-            std::memcmp(key.data(), units, key.size() * sizeof(char16_t)) != 0)
+        if (key.size() != shape.sizes[i] || !sameUnits(key.data(), units, key.size()))
             return false;
         units += key.size();
     }
     return true;
 }
 
+std::size_t MemberOrders::apply(const Shape& shape, const JsonMember* members,
+                                std::vector<MemberKey>& order) {
+    const std::size_t n = shape.positions.size();
+    order.resize(n);
+    for (std::size_t k = 0; k < n; ++k)
+        order[k].member = members + shape.positions[k];
+    return shape.kept;
+}
+
 std::size_t MemberOrders::order(const JsonMember* members, std::size_t n,
                                 std::vector<MemberKey>& order) {
     if (n == 0 || n > kMaxMembers)
         return orderMembers(members, n, order);
-    Shape& shape = slots_[slotOf(members, n)];
-    if (matches(shape, members, n)) {
-        order.resize(n);
-        for (std::size_t k = 0; k < n; ++k)
-            order[k].member = members + shape.positions[k];
-        return shape.kept;
+    Shape* set = shapes_[setOf(members, n)];
+    if (matches(set[0], members, n))
+        return apply(set[0], members, order);
+    if (matches(set[1], members, n)) {
+        std::swap(set[0], set[1]);
+        return apply(set[0], members, order);
     }
     const std::size_t kept = orderMembers(members, n, order);
     std::size_t units = 0;
@@ -162,6 +191,9 @@ std::size_t MemberOrders::order(const JsonMember* members, std::size_t n,
         units += members[i].key.size();
     if (units > kMaxUnits)
         return kept;
+    // The shape used less recently gives way; its storage is filled with the new one.
+    std::swap(set[0], set[1]);
+    Shape& shape = set[0];
     shape.sizes.resize(n);
     shape.units.clear();
     shape.positions.resize(n);

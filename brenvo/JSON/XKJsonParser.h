@@ -78,7 +78,7 @@ public:
 // - its input buffer, for inputs up to 1 MiB, and its stacks;
 // - the storage of its last document, up to 8 MiB, which the next document fills again once
 //   the last one is gone (storage a live document uses is never touched);
-// - the member order of up to 32 object shapes (keys in their given order), so that objects
+// - the member order of up to 64 object shapes (keys in their given order), so that objects
 //   repeating a shape are not sorted again.
 class BRENVO_EXPORT XKJsonParser : public XKJsonBase, public XKJsonParsing {
 public:

@@ -64,9 +64,10 @@ public:
 
 private:
     // Objects with more members or longer keys than this are sorted every time.
-    static constexpr std::size_t kMaxMembers = 128;
-    static constexpr std::size_t kMaxUnits = 2048;
-    static constexpr std::size_t kSlots = 32;
+    static constexpr std::size_t kMaxMembers = 64;
+    static constexpr std::size_t kMaxUnits = 1024;
+    // Shapes are remembered in sets of two, the one used last first.
+    static constexpr std::size_t kSets = 32;
 
     struct Shape {
         std::vector<uint32_t> sizes;     // the key sizes, in the given order
@@ -75,10 +76,12 @@ private:
         std::size_t kept = 0;
     };
 
-    static std::size_t slotOf(const JsonMember* members, std::size_t n) noexcept;
+    static std::size_t setOf(const JsonMember* members, std::size_t n) noexcept;
     static bool matches(const Shape& shape, const JsonMember* members, std::size_t n) noexcept;
+    static std::size_t apply(const Shape& shape, const JsonMember* members,
+                             std::vector<MemberKey>& order);
 
-    Shape slots_[kSlots];
+    Shape shapes_[kSets][2];
 };
 
 } // namespace brenvo::detail
