@@ -133,32 +133,14 @@ std::size_t MemberOrders::setOf(const JsonMember* members, std::size_t n) noexce
     return static_cast<std::size_t>((h * 0x9E3779B97F4A7C15) >> 32) % kSets;
 }
 
-namespace {
-
-// Whether the n units at a and b are equal; short keys are the rule, so no library call.
-bool sameUnits(const char16_t* a, const char16_t* b, std::size_t n) noexcept {
-    for (; n >= 4; a += 4, b += 4, n -= 4) {
-        uint64_t x, y;
-        std::memcpy(&x, a, sizeof x);
-        std::memcpy(&y, b, sizeof y);
-        if (x != y)
-            return false;
-    }
-    for (; n > 0; ++a, ++b, --n)
-        if (*a != *b)
-            return false;
-    return true;
-}
-
-} // namespace
-
 bool MemberOrders::matches(const Shape& shape, const JsonMember* members, std::size_t n) noexcept {
     if (shape.sizes.size() != n)
         return false;
     const char16_t* units = shape.units.data();
     for (std::size_t i = 0; i < n; ++i) {
         const std::u16string_view key = members[i].key;
-        if (key.size() != shape.sizes[i] || !sameUnits(key.data(), units, key.size()))
+        if (key.size() != shape.sizes[i] ||
+            compareUnits(key.data(), key.size(), units, key.size()) != 0)
             return false;
         units += key.size();
     }
