@@ -9,6 +9,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -32,17 +33,20 @@ public:
         failAt_ = 0;
         failName_.clear();
     }
-    // Every open() of `path` fails with EACCES.
-    void deny(std::string path) { denied_ = std::move(path); }
+    // Every open of the file `name` fails with EACCES.
+    void deny(std::string name) { denied_ = std::move(name); }
     int calls() const { return calls_; }
     const std::string& failed() const { return failed_; }
 
     int open(const char* path, int flags, mode_t mode) override {
-        if (path == denied_) {
+        return check("open") ? -1 : FileOps::open(path, flags, mode);
+    }
+    int openat(int folder, const char* name, int flags, mode_t mode) override {
+        if (name == denied_) {
             errno = EACCES;
             return -1;
         }
-        return check("open") ? -1 : FileOps::open(path, flags, mode);
+        return check("openat") ? -1 : FileOps::openat(folder, name, flags, mode);
     }
     ssize_t read(int fd, void* buffer, size_t size) override {
         return check("read") ? -1 : FileOps::read(fd, buffer, size);
@@ -64,8 +68,8 @@ public:
     int fstat(int fd, struct stat* info) override {
         return check("fstat") ? -1 : FileOps::fstat(fd, info);
     }
-    int stat(const char* path, struct stat* info) override {
-        return check("stat") ? -1 : FileOps::stat(path, info);
+    int fstatat(int folder, const char* name, struct stat* info, int flags) override {
+        return check("fstatat") ? -1 : FileOps::fstatat(folder, name, info, flags);
     }
     int flock(int fd, int operation) override {
         return check("flock") ? -1 : FileOps::flock(fd, operation);
@@ -73,13 +77,15 @@ public:
     int mkdir(const char* path, mode_t mode) override {
         return check("mkdir") ? -1 : FileOps::mkdir(path, mode);
     }
-    int rename(const char* from, const char* to) override {
-        return check("rename") ? -1 : FileOps::rename(from, to);
+    int renameat(int folder, const char* from, const char* to) override {
+        return check("renameat") ? -1 : FileOps::renameat(folder, from, to);
     }
-    int renameNoReplace(const char* from, const char* to) override {
-        return check("renameNoReplace") ? -1 : FileOps::renameNoReplace(from, to);
+    int renameNoReplace(int folder, const char* from, const char* to) override {
+        return check("renameNoReplace") ? -1 : FileOps::renameNoReplace(folder, from, to);
     }
-    int unlink(const char* path) override { return check("unlink") ? -1 : FileOps::unlink(path); }
+    int unlinkat(int folder, const char* name) override {
+        return check("unlinkat") ? -1 : FileOps::unlinkat(folder, name);
+    }
 
 private:
     bool check(const char* name) {
@@ -115,8 +121,8 @@ void writePlist(const std::filesystem::path& path, const PlistDictionary& values
 }
 
 std::string savedMessage(const std::filesystem::path& file, std::string_view step, int error) {
-    return "Could not save the preferences file " + file.string() + " (" + std::string(step) +
-           ": " + std::strerror(error) + "); the previous file is unchanged.";
+    return "Brenvo: Could not save the preferences file " + file.string() + " (" +
+           std::string(step) + ": " + std::strerror(error) + "); the previous file is unchanged.";
 }
 
 TEST(PlistUserDefaults, WritersMergePerKeyAndKeepUnknownKeys) {
@@ -188,62 +194,182 @@ TEST(PlistUserDefaults, ValuesRoundTripAndDatesAreStoredAsDates) {
     EXPECT_EQ(reader.objectForKey("fraction"), PlistValue(Date{1'800'000'000.0}));
 }
 
+// Whatever stands in the file's place, a FIFO and a link included, is read without waiting or
+// following, and moved aside whole.
 TEST(PlistUserDefaults, DamagedFilesAreMovedAsideNeverDestroyed) {
+    enum class Kind { File, Folder, Fifo, Link };
     struct Case {
         const char* name;
-        std::string bytes;
-        bool folder; // a folder sits where the file should be
+        std::string bytes; // a file's bytes, a link's target
+        Kind kind;
         const char* reason;
-        bool denied = false; // every open() of the file fails with EACCES
+        bool denied = false; // every open of the file fails with EACCES
     };
     const std::string valid = dataFromPropertyList(
         PlistValue(PlistDictionary{{"BrenvoLastCheck", Date{1'800'000'000}}, {"k", "v"}}),
         PlistFormat::XML);
     const Case cases[] = {
-        {"empty", "", false, "the file is empty"},
-        {"truncated", valid.substr(0, valid.size() / 2), false, "not a property list"},
-        {"not a plist", "BrenvoLastCheck = yesterday\n", false, "not a property list"},
-        {"binary garbage", std::string("bplist00\x01\x02\x03", 11), false, "not a property list"},
-        {"array root", dataFromPropertyList(PlistValue(PlistArray{"a"}), PlistFormat::XML), false,
-         "does not hold a dictionary"},
-        {"folder", "", true, "not a regular file"},
-        {"unreadable", "secret", false, "Permission denied", true},
+        {"empty", "", Kind::File, "the file is empty"},
+        {"truncated", valid.substr(0, valid.size() / 2), Kind::File, "not a property list"},
+        {"not a plist", "BrenvoLastCheck = yesterday\n", Kind::File, "not a property list"},
+        {"binary garbage", std::string("bplist00\x01\x02\x03", 11), Kind::File,
+         "not a property list"},
+        {"array root", dataFromPropertyList(PlistValue(PlistArray{"a"}), PlistFormat::XML),
+         Kind::File, "does not hold a dictionary"},
+        {"folder", "", Kind::Folder, "not a regular file"},
+        {"unreadable", "secret", Kind::File, "Permission denied", true},
+        {"fifo", "", Kind::Fifo, "not a regular file"},
+        {"link to a valid file", "elsewhere.plist", Kind::Link, std::strerror(ELOOP)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir dir;
         const auto file = dir / "app.plist";
-        if (c.folder) {
-            std::filesystem::create_directories(file / "inside");
-        } else {
+        switch (c.kind) {
+        case Kind::File:
             dir.writeFile("app.plist", c.bytes);
+            break;
+        case Kind::Folder:
+            std::filesystem::create_directories(file / "inside");
+            break;
+        case Kind::Fifo:
+            ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+            break;
+        case Kind::Link:
+            dir.writeFile(c.bytes, valid);
+            std::filesystem::create_symlink(c.bytes, file);
+            break;
         }
         CapturingLog log;
         FailingFileOps ops;
         if (c.denied) {
-            ops.deny(file.string());
+            ops.deny("app.plist");
         }
         PlistUserDefaults defaults(file, log, ops);
         EXPECT_EQ(defaults.objectForKey("BrenvoLastCheck"), std::nullopt);
         EXPECT_EQ(log.lines(),
-                  std::vector<std::string>{"The preferences file " + file.string() +
+                  std::vector<std::string>{"Brenvo: The preferences file " + file.string() +
                                            " could not be read (" + c.reason +
                                            "); it will be moved aside at the next save."});
         // A second damaged copy already aside must not be overwritten.
         dir.writeFile("app.plist.corrupt", "older damage");
         defaults.setObject("1.0", "BrenvoSkipVersion");
         ASSERT_TRUE(defaults.synchronize());
-        EXPECT_EQ(log.lines().back(), "The preferences file " + file.string() +
+        EXPECT_EQ(log.lines().back(), "Brenvo: The preferences file " + file.string() +
                                           " could not be read (" + c.reason +
                                           ") and was moved to " + file.string() + ".corrupt-2.");
         EXPECT_EQ(dir.readFile("app.plist.corrupt"), "older damage");
-        if (c.folder) {
-            EXPECT_TRUE(std::filesystem::is_directory(dir / "app.plist.corrupt-2" / "inside"));
-        } else {
+        const auto aside = dir / "app.plist.corrupt-2";
+        switch (c.kind) {
+        case Kind::File:
             EXPECT_EQ(dir.readFile("app.plist.corrupt-2"), c.bytes);
+            break;
+        case Kind::Folder:
+            EXPECT_TRUE(std::filesystem::is_directory(aside / "inside"));
+            break;
+        case Kind::Fifo:
+            EXPECT_EQ(std::filesystem::symlink_status(aside).type(),
+                      std::filesystem::file_type::fifo);
+            break;
+        case Kind::Link:
+            EXPECT_EQ(std::filesystem::read_symlink(aside), c.bytes);
+            EXPECT_EQ(dir.readFile(c.bytes), valid);
+            break;
         }
         EXPECT_EQ(fileContents(file), (PlistDictionary{{"BrenvoSkipVersion", "1.0"}}));
     }
+}
+
+// A folder that is not the user's alone is neither read nor written: the store says so once and
+// keeps its values in memory. Its contents stay as they were, a planted defaults file unread.
+TEST(PlistUserDefaults, FoldersOthersControlAreNeverUsed) {
+    enum class Setup { OtherOwner, GroupWritable, OthersWritable, Link, NotAFolder };
+    struct Case {
+        const char* name;
+        Setup setup;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"another user's folder", Setup::OtherOwner, "it belongs to another user"},
+        {"a group-writable folder", Setup::GroupWritable, "others may write to it"},
+        {"a folder others may write to", Setup::OthersWritable, "others may write to it"},
+        {"a link to the user's own folder", Setup::Link, "it is a symbolic link"},
+        {"a file where the folder should be", Setup::NotAFolder, "it is not a folder"},
+    };
+    const std::string planted = dataFromPropertyList(
+        PlistValue(PlistDictionary{{"BrenvoSkipVersion", "9.9"}}), PlistFormat::XML);
+    bool skipped = false;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const auto folder = dir / "app";
+        const auto real = dir / "real";
+        std::filesystem::create_directory(real);
+        ASSERT_EQ(chmod(real.c_str(), 0700), 0);
+        dir.writeFile("real/app.plist", planted);
+        if (c.setup == Setup::Link) {
+            std::filesystem::create_directory_symlink(real, folder);
+        } else if (c.setup == Setup::NotAFolder) {
+            dir.writeFile("app", planted);
+        } else {
+            std::filesystem::rename(real, folder);
+        }
+        if (c.setup == Setup::OtherOwner && chown(folder.c_str(), 65534, 65534) != 0) {
+            skipped = true; // only root may give a folder away
+            continue;
+        }
+        if (c.setup == Setup::GroupWritable || c.setup == Setup::OthersWritable) {
+            ASSERT_EQ(chmod(folder.c_str(), c.setup == Setup::GroupWritable ? 0770 : 0703), 0);
+        }
+        // What the folder (or where its link leads) holds, and what lies beside it.
+        const auto target = c.setup == Setup::Link ? real : folder;
+        const auto inside = [&] {
+            std::vector<std::string> names;
+            if (std::filesystem::is_directory(target))
+                for (const auto& entry : std::filesystem::directory_iterator(target))
+                    names.push_back(entry.path().filename().string());
+            return names;
+        };
+        const std::vector<std::string> before = inside();
+        const std::vector<std::string> beside = dir.entries();
+
+        CapturingLog log;
+        PlistUserDefaults defaults(folder / "app.plist", log);
+        EXPECT_EQ(defaults.objectForKey("BrenvoSkipVersion"), std::nullopt);
+        defaults.setObject("1.0", "BrenvoSkipVersion");
+        EXPECT_FALSE(defaults.synchronize());
+        EXPECT_FALSE(defaults.synchronize());
+        EXPECT_EQ(defaults.objectForKey("BrenvoSkipVersion"), PlistValue("1.0"));
+        EXPECT_EQ(log.lines(),
+                  std::vector<std::string>{"Brenvo: The preferences folder " + folder.string() +
+                                           " is not used (" + c.reason +
+                                           "); preferences are kept in memory "
+                                           "for this run."});
+        EXPECT_EQ(inside(), before);
+        EXPECT_EQ(dir.entries(), beside);
+        const char* plist = c.setup == Setup::Link         ? "real/app.plist"
+                            : c.setup == Setup::NotAFolder ? "app"
+                                                           : "app/app.plist";
+        EXPECT_EQ(dir.readFile(plist), planted);
+    }
+    if (skipped)
+        GTEST_SKIP() << "another user's folder needs root to make";
+}
+
+// The lock file is never reached through a link: a save refuses rather than create or lock a
+// file where the link points.
+TEST(PlistUserDefaults, LinkedLockFileIsNotFollowed) {
+    TempDir dir;
+    const auto file = dir / "app.plist";
+    writePlist(file, {{"kept", "old"}});
+    std::filesystem::create_symlink(dir / "elsewhere", dir / "app.plist.lock");
+    CapturingLog log;
+    PlistUserDefaults defaults(file, log);
+    defaults.setObject("new", "kept");
+    EXPECT_FALSE(defaults.synchronize());
+    EXPECT_EQ(log.lines(), std::vector<std::string>{savedMessage(file, "lock", ELOOP)});
+    EXPECT_FALSE(std::filesystem::exists(dir / "elsewhere"));
+    EXPECT_EQ(fileContents(file), (PlistDictionary{{"kept", "old"}}));
 }
 
 // Runs one save with each of its system calls failing in turn: a failed save leaves the old file
@@ -281,7 +407,8 @@ TEST(PlistUserDefaults, EverySystemCallOfASaveMayFail) {
         } else {
             ++failures;
             ASSERT_FALSE(log.lines().empty());
-            const bool afterRename = log.lines().back().starts_with("Saved the preferences file");
+            const bool afterRename =
+                log.lines().back().starts_with("Brenvo: Saved the preferences file");
             if (afterRename) {
                 EXPECT_EQ(fileContents(file), expected);
             } else {
@@ -302,7 +429,7 @@ TEST(PlistUserDefaults, FailuresAreLoggedExactly) {
         std::string step; // empty: the folder flush
     };
     const Case cases[] = {
-        {"write", ENOSPC, "write"}, {"fsync", EIO, "fsync"}, {"rename", EXDEV, "rename"},
+        {"write", ENOSPC, "write"}, {"fsync", EIO, "fsync"}, {"renameat", EXDEV, "rename"},
         {"flock", ENOLCK, "lock"},  {"close", EIO, "close"},
     };
     for (const Case& c : cases) {
