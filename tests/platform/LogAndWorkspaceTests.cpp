@@ -11,7 +11,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
-#include <optional>
 #include <regex>
 #include <sched.h>
 #include <sstream>
@@ -88,102 +87,80 @@ TEST(SystemLog, WritesToTheSinkOrElseToStandardError) {
     EXPECT_EQ(lines.size(), 1u);
 }
 
-// Runs `body` in a child process whose /dev is a fresh tmpfs holding a datagram socket at
-// /dev/log, where syslog() writes, and returns the datagrams that reached it, one per line.
-// std::nullopt when this machine allows no mount namespace (the reason goes to `why`).
-std::optional<std::string> syslogDatagrams(const std::function<void()>& body, std::string& why) {
+// Runs `body` in a child process whose /dev is a tmpfs of its own (a mount namespace; without
+// the privilege, in a user namespace too) holding the datagram socket /dev/log that syslog()
+// writes to, and returns the datagrams that reached it, one per line; a reason starting with "!"
+// when the machine allows no such namespace.
+std::string syslogDatagrams(const std::function<void()>& body) {
     int pipe[2];
-    if (::pipe2(pipe, O_CLOEXEC) != 0) {
-        why = std::strerror(errno);
-        return std::nullopt;
-    }
+    if (::pipe2(pipe, O_CLOEXEC) != 0)
+        return "!pipe";
     const pid_t child = fork();
     if (child == 0) {
-        const auto report = [&](const std::string& text) {
-            [[maybe_unused]] const ssize_t written = ::write(pipe[1], text.data(), text.size());
-            _exit(0);
+        std::string out;
+        const auto fail = [&](const char* step) { out = std::string("!") + step; };
+        const auto put = [](const char* file, const std::string& text) {
+            const int fd = open(file, O_WRONLY);
+            return fd >= 0 && ::write(fd, text.data(), text.size()) > 0 && close(fd) == 0;
         };
-        const int null = open("/dev/null", O_WRONLY);
-        dup2(null, STDERR_FILENO); // the lines also go to standard error
-        const uid_t uid = getuid();
-        const gid_t gid = getgid();
-        if (unshare(CLONE_NEWNS) != 0) {
-            // Without the privilege, a user namespace of its own grants it.
-            if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0)
-                report(std::string("!unshare: ") + std::strerror(errno));
-            const std::pair<const char*, std::string> maps[] = {
-                {"/proc/self/setgroups", "deny"},
-                {"/proc/self/uid_map", "0 " + std::to_string(uid) + " 1"},
-                {"/proc/self/gid_map", "0 " + std::to_string(gid) + " 1"}};
-            for (const auto& [file, text] : maps) {
-                const int fd = open(file, O_WRONLY);
-                if (fd < 0 || ::write(fd, text.data(), text.size()) < 0)
-                    report(std::string("!") + file + ": " + std::strerror(errno));
-                close(fd);
-            }
+        const std::string uid = std::to_string(getuid()), gid = std::to_string(getgid());
+        dup2(open("/dev/null", O_WRONLY), STDERR_FILENO); // lines go to standard error too
+        if (unshare(CLONE_NEWNS) != 0 &&
+            (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0 || !put("/proc/self/setgroups", "deny") ||
+             !put("/proc/self/uid_map", "0 " + uid + " 1") ||
+             !put("/proc/self/gid_map", "0 " + gid + " 1")))
+            fail("unshare");
+        sockaddr_un address{AF_UNIX, "/dev/log"};
+        const int socket = ::socket(AF_UNIX, SOCK_DGRAM, 0);
+        if (out.empty() && (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                            mount("none", "/dev", "tmpfs", 0, "mode=0755") != 0 ||
+                            bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address)))
+            fail("mount");
+        if (out.empty()) {
+            body();
+            char buffer[4096];
+            for (ssize_t got; (got = recv(socket, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
+                out.append(buffer, static_cast<size_t>(got)) += '\n';
         }
-        if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-            mount("none", "/dev", "tmpfs", 0, "mode=0755") != 0)
-            report(std::string("!mount: ") + std::strerror(errno));
-        const int socket = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
-        std::strcpy(address.sun_path, "/dev/log");
-        if (bind(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-            report(std::string("!bind: ") + std::strerror(errno));
-        body();
-        std::string datagrams;
-        char buffer[4096];
-        ssize_t got;
-        while ((got = recv(socket, buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
-            datagrams.append(buffer, static_cast<size_t>(got)) += '\n';
-        report(datagrams);
+        [[maybe_unused]] const ssize_t written = ::write(pipe[1], out.data(), out.size());
+        _exit(0);
     }
     close(pipe[1]);
     std::string received;
     char buffer[4096];
-    ssize_t got;
-    while ((got = read(pipe[0], buffer, sizeof buffer)) > 0)
+    for (ssize_t got; (got = read(pipe[0], buffer, sizeof buffer)) > 0;)
         received.append(buffer, static_cast<size_t>(got));
     close(pipe[0]);
     waitpid(child, nullptr, 0);
-    if (received.starts_with("!")) {
-        why = received.substr(1);
-        return std::nullopt;
-    }
     return received;
 }
 
 // Each syslog line carries the user facility with it; the host's own openlog() settings (its
 // name, options and facility) hold for its lines before and after the library's.
 TEST(SystemLog, SyslogLinesLeaveTheHostsSettingsAlone) {
-    std::string why;
-    const std::optional<std::string> datagrams = syslogDatagrams(
-        [] {
-            closelog(); // whatever this test process had opened
-            openlog("hostapp", LOG_PID | LOG_NDELAY, LOG_AUTHPRIV);
-            syslog(LOG_INFO, "host before");
-            SystemLog log;
-            log.write("Brenvo: library line\x1B");
-            syslog(LOG_INFO, "host after");
-        },
-        why);
-    if (!datagrams)
-        GTEST_SKIP() << "no private /dev/log: " << why;
+    const std::string datagrams = syslogDatagrams([] {
+        closelog(); // whatever this test process had opened
+        openlog("hostapp", LOG_PID | LOG_NDELAY, LOG_AUTHPRIV);
+        syslog(LOG_INFO, "host before");
+        SystemLog().write("Brenvo: library line\x1B");
+        syslog(LOG_INFO, "host after");
+    });
+    if (datagrams.starts_with("!"))
+        GTEST_SKIP() << "no private /dev/log: " << datagrams << " not permitted";
     // "<priority>Mmm dd hh:mm:ss name[pid]: text"
     const std::regex shape(R"(<(\d+)>\w{3} [ \d]\d \d\d:\d\d:\d\d hostapp\[\d+\]: (.*))");
     std::vector<std::string> seen;
-    std::istringstream lines(*datagrams);
+    std::istringstream lines(datagrams);
     for (std::string line; std::getline(lines, line);) {
         std::smatch match;
         seen.push_back(std::regex_match(line, match, shape) ? match[1].str() + " " + match[2].str()
                                                             : "unexpected: " + line);
     }
-    const int authpriv = LOG_AUTHPRIV | LOG_INFO;
-    const int user = LOG_USER | LOG_NOTICE;
-    EXPECT_EQ(seen, (std::vector<std::string>{std::to_string(authpriv) + " host before",
-                                              std::to_string(user) + " Brenvo: library line\\x1B",
-                                              std::to_string(authpriv) + " host after"}));
+    const std::string host = std::to_string(LOG_AUTHPRIV | LOG_INFO);
+    const std::string user = std::to_string(LOG_USER | LOG_NOTICE);
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{host + " host before", user + " Brenvo: library line\\x1B",
+                                        host + " host after"}));
 }
 
 TEST(XdgOpenWorkspace, RefusesTextsThatAreNotURLs) {

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -281,57 +282,39 @@ TEST(PlistUserDefaults, DamagedFilesAreMovedAsideNeverDestroyed) {
 }
 
 // A folder that is not the user's alone is neither read nor written: the store says so once and
-// keeps its values in memory. Its contents stay as they were, a planted defaults file unread.
+// keeps its values in memory, and a defaults file planted there stays unread and unchanged.
 TEST(PlistUserDefaults, FoldersOthersControlAreNeverUsed) {
-    enum class Setup { OtherOwner, GroupWritable, OthersWritable, Link, NotAFolder };
     struct Case {
         const char* name;
-        Setup setup;
+        std::function<void(const std::filesystem::path& folder)> make;
         const char* reason;
     };
     const Case cases[] = {
-        {"another user's folder", Setup::OtherOwner, "it belongs to another user"},
-        {"a group-writable folder", Setup::GroupWritable, "others may write to it"},
-        {"a folder others may write to", Setup::OthersWritable, "others may write to it"},
-        {"a link to the user's own folder", Setup::Link, "it is a symbolic link"},
-        {"a file where the folder should be", Setup::NotAFolder, "it is not a folder"},
+        {"another user's", [](const auto& f) { ASSERT_EQ(chown(f.c_str(), 65534, 65534), 0); },
+         "it belongs to another user"},
+        {"group-writable", [](const auto& f) { ASSERT_EQ(chmod(f.c_str(), 0770), 0); },
+         "others may write to it"},
+        {"writable by others", [](const auto& f) { ASSERT_EQ(chmod(f.c_str(), 0703), 0); },
+         "others may write to it"},
+        {"a link to the user's own",
+         [](const auto& f) {
+             std::filesystem::rename(f, f.string() + "-real");
+             std::filesystem::create_directory_symlink(f.string() + "-real", f);
+         },
+         "it is a symbolic link"},
     };
     const std::string planted = dataFromPropertyList(
         PlistValue(PlistDictionary{{"BrenvoSkipVersion", "9.9"}}), PlistFormat::XML);
-    bool skipped = false;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        if (c.reason == std::string_view("it belongs to another user") && geteuid() != 0)
+            continue; // only root can give a folder away
         TempDir dir;
         const auto folder = dir / "app";
-        const auto real = dir / "real";
-        std::filesystem::create_directory(real);
-        ASSERT_EQ(chmod(real.c_str(), 0700), 0);
-        dir.writeFile("real/app.plist", planted);
-        if (c.setup == Setup::Link) {
-            std::filesystem::create_directory_symlink(real, folder);
-        } else if (c.setup == Setup::NotAFolder) {
-            dir.writeFile("app", planted);
-        } else {
-            std::filesystem::rename(real, folder);
-        }
-        if (c.setup == Setup::OtherOwner && chown(folder.c_str(), 65534, 65534) != 0) {
-            skipped = true; // only root may give a folder away
-            continue;
-        }
-        if (c.setup == Setup::GroupWritable || c.setup == Setup::OthersWritable) {
-            ASSERT_EQ(chmod(folder.c_str(), c.setup == Setup::GroupWritable ? 0770 : 0703), 0);
-        }
-        // What the folder (or where its link leads) holds, and what lies beside it.
-        const auto target = c.setup == Setup::Link ? real : folder;
-        const auto inside = [&] {
-            std::vector<std::string> names;
-            if (std::filesystem::is_directory(target))
-                for (const auto& entry : std::filesystem::directory_iterator(target))
-                    names.push_back(entry.path().filename().string());
-            return names;
-        };
-        const std::vector<std::string> before = inside();
-        const std::vector<std::string> beside = dir.entries();
+        dir.writeFile("app/app.plist", planted);
+        ASSERT_EQ(chmod(folder.c_str(), 0700), 0);
+        c.make(folder);
+        const std::vector<std::string> before = dir.entries();
 
         CapturingLog log;
         PlistUserDefaults defaults(folder / "app.plist", log);
@@ -343,17 +326,11 @@ TEST(PlistUserDefaults, FoldersOthersControlAreNeverUsed) {
         EXPECT_EQ(log.lines(),
                   std::vector<std::string>{"Brenvo: The preferences folder " + folder.string() +
                                            " is not used (" + c.reason +
-                                           "); preferences are kept in memory "
-                                           "for this run."});
-        EXPECT_EQ(inside(), before);
-        EXPECT_EQ(dir.entries(), beside);
-        const char* plist = c.setup == Setup::Link         ? "real/app.plist"
-                            : c.setup == Setup::NotAFolder ? "app"
-                                                           : "app/app.plist";
-        EXPECT_EQ(dir.readFile(plist), planted);
+                                           "); preferences are kept in memory for this run."});
+        EXPECT_EQ(dir.entries(), before);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+        EXPECT_EQ(dir.readFile("app/app.plist"), planted);
     }
-    if (skipped)
-        GTEST_SKIP() << "another user's folder needs root to make";
 }
 
 // The lock file is never reached through a link: a save refuses rather than create or lock a

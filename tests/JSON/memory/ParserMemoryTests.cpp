@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <new>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -59,52 +58,30 @@ std::string largeDocument() {
     return text + "]";
 }
 
-std::vector<std::string> messages(const JsonErrorTrace& trace) {
-    std::vector<std::string> out;
-    for (const JsonErrorRef& record : trace.value_or(JsonErrorTrace::Records()))
-        out.push_back(record->message());
-    return out;
-}
-
 TEST(ParserMemory, EveryAllocationMayFailAndTheParserStaysAsNew) {
     const std::string large = largeDocument();
-    struct Row {
-        const char* what;
-        std::string text;
-    };
-    const Row rows[] = {
-        {"a large document", large},
-        {"a failure deep inside", large.substr(0, large.size() / 2) + "x"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.what);
+    for (const std::string& text : {large, large.substr(0, large.size() / 2) + "x"}) {
         XKJsonParser reference;
-        const std::optional<JsonValue> expected = reference.fragmentWithString(row.text);
-        const JsonErrorTrace expectedTrace = reference.errorTrace();
-        int failures = 0;
+        const std::optional<JsonValue> expected = reference.fragmentWithString(text);
         for (long n = 1;; ++n) {
             SCOPED_TRACE("failing allocation " + std::to_string(n));
             XKJsonParser parser; // new, so that its first parse also allocates its stacks
-            bool threw = false;
             allocationFailed = false;
             allocationsLeft = n;
+            bool threw = false;
             try {
-                (void)parser.fragmentWithString(row.text);
+                (void)parser.fragmentWithString(text);
             } catch (const std::bad_alloc&) {
                 threw = true;
             }
             allocationsLeft = 0;
-            EXPECT_EQ(threw, allocationFailed);
-            if (!allocationFailed) {
-                EXPECT_GT(failures, 10);
+            ASSERT_EQ(threw, allocationFailed);
+            if (!threw) {
+                EXPECT_GT(n, 10);
                 break;
             }
-            ++failures;
-            for (int again = 0; again < 2; ++again) {
-                EXPECT_EQ(parser.fragmentWithString(row.text), expected);
-                EXPECT_EQ(messages(parser.errorTrace()), messages(expectedTrace));
-            }
-            ASSERT_LT(n, 100'000);
+            EXPECT_EQ(parser.fragmentWithString(text), expected);
+            EXPECT_EQ(parser.errorPosition(), reference.errorPosition());
         }
     }
 }
