@@ -198,11 +198,11 @@ TEST(PlistUserDefaults, ValuesRoundTripAndDatesAreStoredAsDates) {
 // Whatever stands in the file's place, a FIFO and a link included, is read without waiting or
 // following, and moved aside whole.
 TEST(PlistUserDefaults, DamagedFilesAreMovedAsideNeverDestroyed) {
-    enum class Kind { File, Folder, Fifo, Link };
+    using Type = std::filesystem::file_type;
     struct Case {
         const char* name;
         std::string bytes; // a file's bytes, a link's target
-        Kind kind;
+        Type type;
         const char* reason;
         bool denied = false; // every open of the file fails with EACCES
     };
@@ -210,36 +210,31 @@ TEST(PlistUserDefaults, DamagedFilesAreMovedAsideNeverDestroyed) {
         PlistValue(PlistDictionary{{"BrenvoLastCheck", Date{1'800'000'000}}, {"k", "v"}}),
         PlistFormat::XML);
     const Case cases[] = {
-        {"empty", "", Kind::File, "the file is empty"},
-        {"truncated", valid.substr(0, valid.size() / 2), Kind::File, "not a property list"},
-        {"not a plist", "BrenvoLastCheck = yesterday\n", Kind::File, "not a property list"},
-        {"binary garbage", std::string("bplist00\x01\x02\x03", 11), Kind::File,
+        {"empty", "", Type::regular, "the file is empty"},
+        {"truncated", valid.substr(0, valid.size() / 2), Type::regular, "not a property list"},
+        {"not a plist", "BrenvoLastCheck = yesterday\n", Type::regular, "not a property list"},
+        {"binary garbage", std::string("bplist00\x01\x02\x03", 11), Type::regular,
          "not a property list"},
         {"array root", dataFromPropertyList(PlistValue(PlistArray{"a"}), PlistFormat::XML),
-         Kind::File, "does not hold a dictionary"},
-        {"folder", "", Kind::Folder, "not a regular file"},
-        {"unreadable", "secret", Kind::File, "Permission denied", true},
-        {"fifo", "", Kind::Fifo, "not a regular file"},
-        {"link to a valid file", "elsewhere.plist", Kind::Link, std::strerror(ELOOP)},
+         Type::regular, "does not hold a dictionary"},
+        {"folder", "", Type::directory, "not a regular file"},
+        {"unreadable", "secret", Type::regular, "Permission denied", true},
+        {"fifo", "", Type::fifo, "not a regular file"},
+        {"link to a valid file", "elsewhere.plist", Type::symlink, std::strerror(ELOOP)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir dir;
         const auto file = dir / "app.plist";
-        switch (c.kind) {
-        case Kind::File:
+        if (c.type == Type::regular) {
             dir.writeFile("app.plist", c.bytes);
-            break;
-        case Kind::Folder:
+        } else if (c.type == Type::directory) {
             std::filesystem::create_directories(file / "inside");
-            break;
-        case Kind::Fifo:
+        } else if (c.type == Type::fifo) {
             ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
-            break;
-        case Kind::Link:
+        } else {
             dir.writeFile(c.bytes, valid);
             std::filesystem::create_symlink(c.bytes, file);
-            break;
         }
         CapturingLog log;
         FailingFileOps ops;
@@ -260,22 +255,13 @@ TEST(PlistUserDefaults, DamagedFilesAreMovedAsideNeverDestroyed) {
                                           " could not be read (" + c.reason +
                                           ") and was moved to " + file.string() + ".corrupt-2.");
         EXPECT_EQ(dir.readFile("app.plist.corrupt"), "older damage");
+        // Moved whole: a link as a link, its target untouched.
         const auto aside = dir / "app.plist.corrupt-2";
-        switch (c.kind) {
-        case Kind::File:
+        EXPECT_EQ(std::filesystem::symlink_status(aside).type(), c.type);
+        if (c.type == Type::regular) {
             EXPECT_EQ(dir.readFile("app.plist.corrupt-2"), c.bytes);
-            break;
-        case Kind::Folder:
-            EXPECT_TRUE(std::filesystem::is_directory(aside / "inside"));
-            break;
-        case Kind::Fifo:
-            EXPECT_EQ(std::filesystem::symlink_status(aside).type(),
-                      std::filesystem::file_type::fifo);
-            break;
-        case Kind::Link:
-            EXPECT_EQ(std::filesystem::read_symlink(aside), c.bytes);
+        } else if (c.type == Type::symlink) {
             EXPECT_EQ(dir.readFile(c.bytes), valid);
-            break;
         }
         EXPECT_EQ(fileContents(file), (PlistDictionary{{"BrenvoSkipVersion", "1.0"}}));
     }
