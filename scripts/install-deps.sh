@@ -17,7 +17,7 @@ demo=(build-essential cmake ninja-build pkg-config ca-certificates
       libcurl4-openssl-dev libplist-dev libcpp-httplib-dev)
 toolkits=(libglib2.0-dev libgtk-3-dev)
 tests=(libgtest-dev libgmock-dev libssl-dev xvfb xauth xdotool clang-14 libclang-rt-14-dev
-       help2man dpkg-dev file lintian
+       help2man dpkg-dev file lintian devscripts
        # the Qt window, desktop notifications on a private bus, and a font for CJK text
        qt6-base-dev qt6-qpa-plugins dbus-daemon fonts-wqy-microhei
        # what pkg-config --static libcurl and gtk+-3.0 name, for the static host test

@@ -173,15 +173,19 @@ std::size_t MemberOrders::order(const JsonMember* members, std::size_t n,
         units += members[i].key.size();
     if (units > kMaxUnits)
         return kept;
-    // The shape used less recently gives way; its storage is filled with the new one.
+    // The shape used less recently gives way; its storage is filled with the new one. Its room is
+    // taken first and its sizes emptied, so running out of memory leaves a shape that matches
+    // nothing, never a half-made one.
     std::swap(set[0], set[1]);
     Shape& shape = set[0];
-    shape.sizes.resize(n);
+    shape.sizes.clear();
     shape.units.clear();
+    shape.sizes.reserve(n);
+    shape.units.reserve(units);
     shape.positions.resize(n);
     for (std::size_t i = 0; i < n; ++i) {
         const std::u16string_view key = members[i].key;
-        shape.sizes[i] = static_cast<uint32_t>(key.size());
+        shape.sizes.push_back(static_cast<uint32_t>(key.size()));
         shape.units.append(key);
         shape.positions[i] = static_cast<uint32_t>(order[i].member - members);
     }

@@ -20,6 +20,9 @@
 // The error out-parameter is always the last argument and may be null. A literal nullptr for
 // a text or a value is refused at compile time (write std::nullopt), and so is a pointer where
 // allowScalar expects a bool.
+//
+// A conversion throws only what its parser or writer throws (std::bad_alloc when memory runs
+// out, what a host value's proxyForJson() throws); the facade's trace is then left as it was.
 #pragma once
 
 #include "brenvo/Export.h"

@@ -62,6 +62,9 @@ public:
 
     // Called with the key "errorTrace" and willChange true right before the trace changes,
     // and with willChange false right after (by addErrorWithCode and clearErrorTrace).
+    // An observer may throw: the exception leaves the running operation, the trace keeps the
+    // records added up to then (a throw before a change leaves it unchanged), the operation
+    // gives no result, and the parser or writer is left as good as new for its next operation.
     using ErrorTraceObserver = std::function<void(std::string_view key, bool willChange)>;
 
     // No trace, depth 0, maxDepth kDefaultMaxDepth. The limit is stored directly: a subclass

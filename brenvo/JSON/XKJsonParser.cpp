@@ -112,6 +112,8 @@ private:
     }
 
     // A finished array or object takes its entries from the stacks and goes to its place.
+    // An array's place in an enclosing array needs no new room when it had elements (they left
+    // the same stack), and an empty one owns no block that a failure could lose.
     Next closeArray() {
         JsonValue* data;
         const std::size_t n = stacks_.takeElements(data);
@@ -122,6 +124,9 @@ private:
         return next;
     }
     Next closeObject() {
+        // Room for the object in an enclosing array first: once its members have left the stack
+        // for their block, nothing may fail before the object holds that block.
+        values_.reserveOne();
         JsonMember* data;
         const std::size_t n = stacks_.takeMembers(data);
         frames_.pop_back();
@@ -386,6 +391,24 @@ std::optional<JsonValue> XKJsonParser::parseBytes(const char* begin, std::size_t
         std::memcpy(input, begin, size);
     std::memset(input + size, 0, detail::kPadding);
 
+    // Runs however the scan ends, by an exception too (an error-trace observer that throws, no
+    // memory): whatever the stacks still hold is dropped, so the next parse starts as on a new
+    // parser, and the document's blocks are counted in their chunks before it leaves this thread.
+    struct Tidy {
+        Scratch& scratch;
+        explicit Tidy(Scratch& kept) : scratch(kept) {}
+        Tidy(const Tidy&) = delete;
+        Tidy& operator=(const Tidy&) = delete;
+        ~Tidy() {
+            scratch.stacks.clear();
+            scratch.stacks.arena.settle();
+            if (scratch.inputCapacity > kKeptBufferSize) {
+                scratch.input.reset();
+                scratch.inputCapacity = 0;
+            }
+        }
+    } tidy(*scratch_);
+
     const uint64_t limit = maxDepth() == 0 ? kNestingHardLimit : maxDepth();
     depth_ = 0;
     scratch_->stacks.arena.begin(size);
@@ -395,14 +418,6 @@ std::optional<JsonValue> XKJsonParser::parseBytes(const char* begin, std::size_t
     if (!ok && scanner.failedAt())
         errorPosition_ = static_cast<std::size_t>(scanner.failedAt() - input);
     valueStart_ = static_cast<std::size_t>(detail::skipWhitespace(input) - input);
-
-    scratch_->stacks.clear();
-    // The document's blocks are counted in their chunks before it leaves this thread.
-    scratch_->stacks.arena.settle();
-    if (scratch_->inputCapacity > kKeptBufferSize) {
-        scratch_->input.reset();
-        scratch_->inputCapacity = 0;
-    }
     if (!ok)
         return std::nullopt;
     return result;

@@ -36,6 +36,10 @@
 //   open container).
 // - A container of more than 2^32 - 1 entries fails with 13 "Array has more than 4294967295
 //   elements" (or "Object has more than 4294967295 members").
+// - Exceptions: a parse throws std::bad_alloc when memory runs out, and passes on whatever the
+//   error-trace observer throws; nothing else. Either way the parse gives no value, and the
+//   parser, its stacks and its kept storage are left as good as new: the next parse on it runs
+//   as on a new parser.
 #pragma once
 
 #include "brenvo/Export.h"

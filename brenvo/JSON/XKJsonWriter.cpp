@@ -21,9 +21,7 @@ constexpr std::array<char16_t, 34> kEscapeUnits = makeEscapeChars();
 template <class Char>
 bool appendQuoted(XKJsonWriter& writer, std::u16string_view string, std::basic_string<Char>& into) {
     detail::WriterEngine<Char> engine(writer, into, into.size());
-    const bool ok = engine.appendString(string);
-    engine.finish();
-    return ok;
+    return engine.appendString(string);
 }
 
 } // namespace
@@ -42,9 +40,7 @@ template <class Char>
 bool XKJsonWriter::append(const JsonValue* value, const JsonValue::Array* array,
                           const JsonObject* object, std::basic_string<Char>& into) {
     detail::WriterEngine<Char> engine(*this, into, into.size());
-    const bool ok = engine.run(value, array, object);
-    engine.finish();
-    return ok;
+    return engine.run(value, array, object);
 }
 
 template <class Char>

@@ -40,6 +40,9 @@
 //   are bounded by maxDepth only.
 // - When memory for the text runs out (pretty output of a deeply nested value asks for the
 //   square of its depth), the conversion fails with 13 "Not enough memory for the JSON text".
+// - Exceptions: a conversion passes on what the error-trace observer or a host value's
+//   proxyForJson() throws, and std::bad_alloc when even its error record finds no memory. The
+//   string of an append is then left as it was before the call, and the writer as good as new.
 // - Nesting: arrays and objects deeper than a non-zero maxDepth fail with 7 "Nested too deep".
 //   The writer keeps its open containers on a heap stack, never on the machine stack, so even
 //   with maxDepth 0 no value can overflow the stack.

@@ -87,11 +87,11 @@ void SystemLog::write(std::string_view text) {
     }
     // One write per line, so lines of several threads never interleave.
     writeAll(STDERR_FILENO, line + '\n');
-    static std::once_flag opened;
-    std::call_once(opened, [] { openlog(nullptr, LOG_PID, LOG_USER); });
-    // The text goes in as an argument, never as the format.
+    // The facility goes with each line and openlog() is never called, so the host's own
+    // settings (its name, options and default facility) stay as the host made them. The text
+    // goes in as an argument, never as the format.
     const std::string message = utf::printable(text);
-    syslog(LOG_NOTICE, "%s", message.c_str());
+    syslog(LOG_USER | LOG_NOTICE, "%s", message.c_str());
 }
 
 } // namespace brenvo::platform

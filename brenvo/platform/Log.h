@@ -1,5 +1,8 @@
 // The system log: one line per message, "2026-12-08 01:10:09.123 app[4242] text", to standard
-// error and syslog, or to a sink that the host installs. The text is never read as a format, and
+// error and syslog, or to a sink that the host installs. Syslog lines go to the user facility
+// at notice level; the library never calls openlog() or closelog(), so the name, options and
+// default facility the host set with its own openlog() apply to the host's lines as before (and
+// its name and options to the library's lines too). The text is never read as a format, and
 // control characters in it (line breaks, escape sequences, bidirectional controls) are shown as
 // visible escapes, so a line is always exactly one line whatever text it carries.
 #pragma once

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
@@ -295,6 +296,48 @@ TEST(Parser, Utf16Input) {
     // Positions count the bytes of the text's UTF-8 form.
     EXPECT_FALSE(parser.objectWithString(u"[\"\u00e9\U0001F600\" x]"));
     EXPECT_EQ(parser.errorPosition(), 10u);
+}
+
+// An error-trace observer that throws once the parse has added `records` records leaves the
+// parser as good as new: valid documents of every shape parse, and the failing one fails alike.
+TEST(Parser, ThrowingObserverLeavesTheParserAsNew) {
+    const std::string failing[] = {
+        R"([{"b":[1,{"z":[true,"abcdefghijk",x]}],"a":{}}])",
+        R"({"z":{"y":[1,2,{"x":"\q"}]},"a":[[]]})",
+        R"([1,{"k":"v","k2":[{"m":)",
+    };
+    const std::string valid[] = {
+        R"({"b":[1,2,{"d":null,"c":"x\u00e9 long enough"}],"a":true})",
+        R"([[[]],{},[{"k":[1.5e3,-0,12345678901234567890123]}],"s"])",
+        R"({"z":{"y":[1,2,{"x":"\n"}]},"a":[[]]})",
+    };
+    for (const std::string& bad : failing) {
+        XKJsonParser fresh;
+        ASSERT_FALSE(fresh.fragmentWithString(bad));
+        const Trace expected = traceOf(fresh);
+        for (std::size_t records = 1; records <= std::min<std::size_t>(expected.size(), 4);
+             ++records) {
+            SCOPED_TRACE(bad + " throwing after record " + std::to_string(records));
+            XKJsonParser parser;
+            bool armed = true;
+            parser.setErrorTraceObserver([&](std::string_view, bool willChange) {
+                if (armed && !willChange && parser.errorTrace()->size() == records) {
+                    armed = false;
+                    throw std::runtime_error("observer");
+                }
+            });
+            EXPECT_THROW((void)parser.fragmentWithString(bad), std::runtime_error);
+            EXPECT_EQ(traceOf(parser), Trace(expected.begin(), expected.begin() + records));
+            for (const std::string& text : valid) {
+                std::optional<JsonValue> value = parser.fragmentWithString(text);
+                EXPECT_EQ(value, fresh.fragmentWithString(text)) << text;
+                EXPECT_FALSE(parser.errorTrace().has_value());
+            }
+            parser.setErrorTraceObserver(nullptr);
+            EXPECT_FALSE(parser.fragmentWithString(bad));
+            EXPECT_EQ(traceOf(parser), expected);
+        }
+    }
 }
 
 std::string nested(std::size_t depth, const char* inner = "") {

@@ -10,6 +10,7 @@
 #include <limits>
 #include <memory>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -352,22 +353,40 @@ TEST(Writer, TraceBelongsToTheLastConversion) {
     EXPECT_FALSE(writer.errorTrace());
 }
 
+// A failure leaves the caller's buffer and the writer's depth as they were, and so does an
+// error-trace observer that throws at the failure's record.
 TEST(Writer, AppendLeavesTheBufferWholeOnFailure) {
-    XKJsonWriter writer;
-    std::u16string into = u"prefix:";
-    EXPECT_TRUE(writer.appendValue(JsonValue::array({1}), into));
-    EXPECT_EQ(into, u"prefix:[1]");
-    EXPECT_FALSE(writer.appendValue(JsonValue::array({1, host("T")}), into));
-    EXPECT_EQ(into, u"prefix:[1]");
-    // So is the depth: the next value is laid out from the same level.
-    writer.setHumanReadable(true);
-    EXPECT_FALSE(writer.appendValue(JsonValue::array({JsonValue::array({host("T")})}), into));
-    std::u16string next;
-    EXPECT_TRUE(writer.appendValue(JsonValue::array({1}), next));
-    EXPECT_EQ(next, u"[\n  1\n]");
-    std::string utf8 = "x";
-    EXPECT_TRUE(writer.appendString(u"\u00e9\"", utf8));
-    EXPECT_EQ(utf8, "x\"\xc3\xa9\\\"\"");
+    for (const bool throwing : {false, true}) {
+        SCOPED_TRACE(throwing ? "throwing observer" : "failure");
+        XKJsonWriter writer;
+        writer.setErrorTraceObserver([&](std::string_view, bool willChange) {
+            if (throwing && !willChange && writer.errorTrace() && writer.errorTrace()->size() == 1)
+                throw std::runtime_error("observer");
+        });
+        const auto fails = [&](const JsonValue& value, std::u16string& into) {
+            writer.clearErrorTrace();
+            if (!throwing)
+                return !writer.appendValue(value, into);
+            EXPECT_THROW((void)writer.appendValue(value, into), std::runtime_error);
+            return true;
+        };
+        std::u16string into = u"prefix:";
+        EXPECT_TRUE(writer.appendValue(JsonValue::array({1}), into));
+        EXPECT_EQ(into, u"prefix:[1]");
+        EXPECT_TRUE(fails(JsonValue::array({1, JsonValue::array({1, host("T")})}), into));
+        EXPECT_EQ(into, u"prefix:[1]");
+        // So is the depth: the next value is laid out from the same level.
+        writer.setHumanReadable(true);
+        EXPECT_TRUE(fails(JsonValue::array({JsonValue::array({host("T")})}), into));
+        std::u16string next;
+        EXPECT_TRUE(writer.appendValue(JsonValue::array({1}), next));
+        EXPECT_EQ(next, u"[\n  1\n]");
+        EXPECT_EQ(writer.stringWithObject(JsonValue::array({host("P", JsonValue::array({2}))})),
+                  u"[\n  [\n    2\n  ]\n]");
+        std::string utf8 = "x";
+        EXPECT_TRUE(writer.appendString(u"\u00e9\"", utf8));
+        EXPECT_EQ(utf8, "x\"\xc3\xa9\\\"\"");
+    }
 }
 
 // The \u escape of a lone surrogate in UTF-8 output is valid JSON, but this parser refuses

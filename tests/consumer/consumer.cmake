@@ -12,8 +12,9 @@ if(NOT CMAKE_CXX_FLAGS MATCHES "-fsanitize")
         COMMAND ${brenvo_consumer}/run.sh static ${CMAKE_BINARY_DIR} ${PROJECT_SOURCE_DIR}
                 ${CMAKE_CXX_COMPILER})
     set_tests_properties(install.static PROPERTIES LABELS "install;slow" TIMEOUT 900)
+    # From a build that is not optimised, the test first builds the package's own tree.
     add_test(NAME install.package
         COMMAND ${brenvo_consumer}/package.sh ${CMAKE_BINARY_DIR})
     set_tests_properties(install.package PROPERTIES
-        LABELS "install;slow" TIMEOUT 900 RESOURCE_LOCK brenvo_install_manifest)
+        LABELS "install;slow" TIMEOUT 1800 RESOURCE_LOCK brenvo_install_manifest)
 endif()

@@ -1,5 +1,6 @@
 #include "FakeNotifications.h"
 
+#include "support/Session.h"
 #include "support/Xvfb.h"
 
 #include <csignal>
@@ -54,6 +55,7 @@ constexpr const char* kBusConfig = R"(<busconfig>
 } // namespace
 
 PrivateBus::PrivateBus() {
+    ownSession();
     char dirTemplate[] = "/tmp/brenvo-bus-XXXXXX";
     if (!::mkdtemp(dirTemplate))
         return;

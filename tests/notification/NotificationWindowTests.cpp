@@ -7,6 +7,7 @@
 #include "brenvo/BrenvoReleaseInfo.h"
 #include "brenvo/platform/glib/NotificationWindow.h"
 #include "support/ScriptedWindow.h"
+#include "support/Session.h"
 #include "support/TestServices.h"
 
 #ifdef BRENVO_TEST_WITH_GTK
@@ -47,7 +48,7 @@ protected:
     }
     void TearDown() override {
         test_.center.removeObserver(this);
-        ::unsetenv("DBUS_SESSION_BUS_ADDRESS");
+        ::setenv("DBUS_SESSION_BUS_ADDRESS", brenvo::test::kNoSessionBus, 1);
     }
 
     void show(const std::string& notes) {
@@ -199,7 +200,7 @@ TEST_F(NotificationTest, NoWindowWithoutAServiceThatShowsActions) {
             EXPECT_TRUE(service->notified().empty());
         }
         ::setenv("DBUS_SESSION_BUS_ADDRESS", bus_.address().c_str(), 1);
-        ::unsetenv("XDG_RUNTIME_DIR");
+        ::setenv("XDG_RUNTIME_DIR", brenvo::test::ownSession().c_str(), 1);
         closedNotes_ = 0;
     }
     EXPECT_TRUE(test_.log.lines().empty());

@@ -58,8 +58,9 @@ TEST(InfoPlistBundle, DamagedInfoPlistReadsAsEmptyAndIsLoggedOncePerVersion) {
         for (int lookup = 0; lookup < 3; ++lookup) {
             EXPECT_EQ(bundle.objectForInfoDictionaryKey("BrenvoAppId"), std::nullopt);
         }
-        EXPECT_EQ(log.lines(), std::vector<std::string>{"The Info.plist file " + path.string() +
-                                                        " could not be read (" + c.reason + ")."});
+        EXPECT_EQ(log.lines(),
+                  std::vector<std::string>{"Brenvo: The Info.plist file " + path.string() +
+                                           " could not be read (" + c.reason + ")."});
     }
 }
 

@@ -1,4 +1,5 @@
-// The system log's line format and destinations, and the detached xdg-open launcher.
+// The system log's line format and destinations (syslog included), and the detached xdg-open
+// launcher.
 #include "brenvo/platform/Log.h"
 #include "brenvo/platform/system/XdgOpenWorkspace.h"
 #include "support/CapturingLog.h"
@@ -7,10 +8,18 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
+#include <functional>
 #include <regex>
+#include <sched.h>
+#include <sstream>
+#include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <syslog.h>
 #include <unistd.h>
 
 using namespace brenvo::platform;
@@ -78,6 +87,82 @@ TEST(SystemLog, WritesToTheSinkOrElseToStandardError) {
     EXPECT_EQ(lines.size(), 1u);
 }
 
+// Runs `body` in a child process whose /dev is a tmpfs of its own (a mount namespace; without
+// the privilege, in a user namespace too) holding the datagram socket /dev/log that syslog()
+// writes to, and returns the datagrams that reached it, one per line; a reason starting with "!"
+// when the machine allows no such namespace.
+std::string syslogDatagrams(const std::function<void()>& body) {
+    int pipe[2];
+    if (::pipe2(pipe, O_CLOEXEC) != 0)
+        return "!pipe";
+    const pid_t child = fork();
+    if (child == 0) {
+        std::string out;
+        const auto fail = [&](const char* step) { out = std::string("!") + step; };
+        const auto put = [](const char* file, const std::string& text) {
+            const int fd = open(file, O_WRONLY);
+            return fd >= 0 && ::write(fd, text.data(), text.size()) > 0 && close(fd) == 0;
+        };
+        const std::string uid = std::to_string(getuid()), gid = std::to_string(getgid());
+        dup2(open("/dev/null", O_WRONLY), STDERR_FILENO); // lines go to standard error too
+        if (unshare(CLONE_NEWNS) != 0 &&
+            (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0 || !put("/proc/self/setgroups", "deny") ||
+             !put("/proc/self/uid_map", "0 " + uid + " 1") ||
+             !put("/proc/self/gid_map", "0 " + gid + " 1")))
+            fail("unshare");
+        sockaddr_un address{AF_UNIX, "/dev/log"};
+        const int socket = ::socket(AF_UNIX, SOCK_DGRAM, 0);
+        if (out.empty() && (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                            mount("none", "/dev", "tmpfs", 0, "mode=0755") != 0 ||
+                            bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address)))
+            fail("mount");
+        if (out.empty()) {
+            body();
+            char buffer[4096];
+            for (ssize_t got; (got = recv(socket, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
+                out.append(buffer, static_cast<size_t>(got)) += '\n';
+        }
+        [[maybe_unused]] const ssize_t written = ::write(pipe[1], out.data(), out.size());
+        _exit(0);
+    }
+    close(pipe[1]);
+    std::string received;
+    char buffer[4096];
+    for (ssize_t got; (got = read(pipe[0], buffer, sizeof buffer)) > 0;)
+        received.append(buffer, static_cast<size_t>(got));
+    close(pipe[0]);
+    waitpid(child, nullptr, 0);
+    return received;
+}
+
+// Each syslog line carries the user facility with it; the host's own openlog() settings (its
+// name, options and facility) hold for its lines before and after the library's.
+TEST(SystemLog, SyslogLinesLeaveTheHostsSettingsAlone) {
+    const std::string datagrams = syslogDatagrams([] {
+        closelog(); // whatever this test process had opened
+        openlog("hostapp", LOG_PID | LOG_NDELAY, LOG_AUTHPRIV);
+        syslog(LOG_INFO, "host before");
+        SystemLog().write("Brenvo: library line\x1B");
+        syslog(LOG_INFO, "host after");
+    });
+    if (datagrams.starts_with("!"))
+        GTEST_SKIP() << "no private /dev/log: " << datagrams << " not permitted";
+    // "<priority>Mmm dd hh:mm:ss name[pid]: text"
+    const std::regex shape(R"(<(\d+)>\w{3} [ \d]\d \d\d:\d\d:\d\d hostapp\[\d+\]: (.*))");
+    std::vector<std::string> seen;
+    std::istringstream lines(datagrams);
+    for (std::string line; std::getline(lines, line);) {
+        std::smatch match;
+        seen.push_back(std::regex_match(line, match, shape) ? match[1].str() + " " + match[2].str()
+                                                            : "unexpected: " + line);
+    }
+    const std::string host = std::to_string(LOG_AUTHPRIV | LOG_INFO);
+    const std::string user = std::to_string(LOG_USER | LOG_NOTICE);
+    EXPECT_EQ(seen,
+              (std::vector<std::string>{host + " host before", user + " Brenvo: library line\\x1B",
+                                        host + " host after"}));
+}
+
 TEST(XdgOpenWorkspace, RefusesTextsThatAreNotURLs) {
     struct Case {
         const char* url;
@@ -106,12 +191,22 @@ TEST(XdgOpenWorkspace, StartsTheProgramDetachedWithTheURLAsItsOnlyArgument) {
     brenvo::test::TempDir dir;
     const auto fifo = dir / "report";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    dir.writeFile("opener", "#!/bin/sh\nprintf '%s|%s' \"$#\" \"$1\" > '" + fifo.string() + "'\n");
+    // It reports its arguments and the descriptors that a program it starts has.
+    dir.writeFile("opener", "#!/bin/sh\n{ printf '%s|%s|' \"$#\" \"$1\"; ls /proc/self/fd; } > '" +
+                                fifo.string() + "'\n");
     ASSERT_EQ(chmod((dir / "opener").c_str(), 0700), 0);
 
+    // Descriptors of the host's without close-on-exec: a file, both ends of a pipe.
+    const int file = open((dir / "opener").c_str(), O_RDONLY);
+    int pipe[2];
+    ASSERT_EQ(::pipe(pipe), 0);
+    const int held[] = {dup2(file, 40), pipe[0], pipe[1], file};
     const std::string url = "https://example.org/app?id=1&x=$(touch pwned);`id`";
     XdgOpenWorkspace workspace((dir / "opener").string());
-    ASSERT_TRUE(workspace.openURL(url));
+    const bool opened = workspace.openURL(url);
+    for (const int fd : held)
+        close(fd);
+    ASSERT_TRUE(opened);
     // The intermediate child has been reaped; the opener belongs to nobody here.
     errno = 0;
     EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
@@ -127,7 +222,8 @@ TEST(XdgOpenWorkspace, StartsTheProgramDetachedWithTheURLAsItsOnlyArgument) {
         received.append(buffer, static_cast<size_t>(got));
     }
     close(report);
-    EXPECT_EQ(received, "1|" + url);
+    // Standard input, output and error, and the one ls reads the list through.
+    EXPECT_EQ(received, "1|" + url + "|0\n1\n2\n3\n");
     EXPECT_FALSE(std::filesystem::exists(dir / "pwned"));
 
     // Nothing could open it: the log says so, in one line.

@@ -9,6 +9,8 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -32,17 +34,20 @@ public:
         failAt_ = 0;
         failName_.clear();
     }
-    // Every open() of `path` fails with EACCES.
-    void deny(std::string path) { denied_ = std::move(path); }
+    // Every open of the file `name` fails with EACCES.
+    void deny(std::string name) { denied_ = std::move(name); }
     int calls() const { return calls_; }
     const std::string& failed() const { return failed_; }
 
     int open(const char* path, int flags, mode_t mode) override {
-        if (path == denied_) {
+        return check("open") ? -1 : FileOps::open(path, flags, mode);
+    }
+    int openat(int folder, const char* name, int flags, mode_t mode) override {
+        if (name == denied_) {
             errno = EACCES;
             return -1;
         }
-        return check("open") ? -1 : FileOps::open(path, flags, mode);
+        return check("openat") ? -1 : FileOps::openat(folder, name, flags, mode);
     }
     ssize_t read(int fd, void* buffer, size_t size) override {
         return check("read") ? -1 : FileOps::read(fd, buffer, size);
@@ -64,8 +69,8 @@ public:
     int fstat(int fd, struct stat* info) override {
         return check("fstat") ? -1 : FileOps::fstat(fd, info);
     }
-    int stat(const char* path, struct stat* info) override {
-        return check("stat") ? -1 : FileOps::stat(path, info);
+    int fstatat(int folder, const char* name, struct stat* info, int flags) override {
+        return check("fstatat") ? -1 : FileOps::fstatat(folder, name, info, flags);
     }
     int flock(int fd, int operation) override {
         return check("flock") ? -1 : FileOps::flock(fd, operation);
@@ -73,13 +78,15 @@ public:
     int mkdir(const char* path, mode_t mode) override {
         return check("mkdir") ? -1 : FileOps::mkdir(path, mode);
     }
-    int rename(const char* from, const char* to) override {
-        return check("rename") ? -1 : FileOps::rename(from, to);
+    int renameat(int folder, const char* from, const char* to) override {
+        return check("renameat") ? -1 : FileOps::renameat(folder, from, to);
     }
-    int renameNoReplace(const char* from, const char* to) override {
-        return check("renameNoReplace") ? -1 : FileOps::renameNoReplace(from, to);
+    int renameNoReplace(int folder, const char* from, const char* to) override {
+        return check("renameNoReplace") ? -1 : FileOps::renameNoReplace(folder, from, to);
     }
-    int unlink(const char* path) override { return check("unlink") ? -1 : FileOps::unlink(path); }
+    int unlinkat(int folder, const char* name) override {
+        return check("unlinkat") ? -1 : FileOps::unlinkat(folder, name);
+    }
 
 private:
     bool check(const char* name) {
@@ -115,8 +122,8 @@ void writePlist(const std::filesystem::path& path, const PlistDictionary& values
 }
 
 std::string savedMessage(const std::filesystem::path& file, std::string_view step, int error) {
-    return "Could not save the preferences file " + file.string() + " (" + std::string(step) +
-           ": " + std::strerror(error) + "); the previous file is unchanged.";
+    return "Brenvo: Could not save the preferences file " + file.string() + " (" +
+           std::string(step) + ": " + std::strerror(error) + "); the previous file is unchanged.";
 }
 
 TEST(PlistUserDefaults, WritersMergePerKeyAndKeepUnknownKeys) {
@@ -188,62 +195,144 @@ TEST(PlistUserDefaults, ValuesRoundTripAndDatesAreStoredAsDates) {
     EXPECT_EQ(reader.objectForKey("fraction"), PlistValue(Date{1'800'000'000.0}));
 }
 
+// Whatever stands in the file's place, a FIFO and a link included, is read without waiting or
+// following, and moved aside whole.
 TEST(PlistUserDefaults, DamagedFilesAreMovedAsideNeverDestroyed) {
+    using Type = std::filesystem::file_type;
     struct Case {
         const char* name;
-        std::string bytes;
-        bool folder; // a folder sits where the file should be
+        std::string bytes; // a file's bytes, a link's target
+        Type type;
         const char* reason;
-        bool denied = false; // every open() of the file fails with EACCES
+        bool denied = false; // every open of the file fails with EACCES
     };
     const std::string valid = dataFromPropertyList(
         PlistValue(PlistDictionary{{"BrenvoLastCheck", Date{1'800'000'000}}, {"k", "v"}}),
         PlistFormat::XML);
     const Case cases[] = {
-        {"empty", "", false, "the file is empty"},
-        {"truncated", valid.substr(0, valid.size() / 2), false, "not a property list"},
-        {"not a plist", "BrenvoLastCheck = yesterday\n", false, "not a property list"},
-        {"binary garbage", std::string("bplist00\x01\x02\x03", 11), false, "not a property list"},
-        {"array root", dataFromPropertyList(PlistValue(PlistArray{"a"}), PlistFormat::XML), false,
-         "does not hold a dictionary"},
-        {"folder", "", true, "not a regular file"},
-        {"unreadable", "secret", false, "Permission denied", true},
+        {"empty", "", Type::regular, "the file is empty"},
+        {"truncated", valid.substr(0, valid.size() / 2), Type::regular, "not a property list"},
+        {"not a plist", "BrenvoLastCheck = yesterday\n", Type::regular, "not a property list"},
+        {"binary garbage", std::string("bplist00\x01\x02\x03", 11), Type::regular,
+         "not a property list"},
+        {"array root", dataFromPropertyList(PlistValue(PlistArray{"a"}), PlistFormat::XML),
+         Type::regular, "does not hold a dictionary"},
+        {"folder", "", Type::directory, "not a regular file"},
+        {"unreadable", "secret", Type::regular, "Permission denied", true},
+        {"fifo", "", Type::fifo, "not a regular file"},
+        {"link to a valid file", "elsewhere.plist", Type::symlink, std::strerror(ELOOP)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         TempDir dir;
         const auto file = dir / "app.plist";
-        if (c.folder) {
-            std::filesystem::create_directories(file / "inside");
-        } else {
+        if (c.type == Type::regular) {
             dir.writeFile("app.plist", c.bytes);
+        } else if (c.type == Type::directory) {
+            std::filesystem::create_directories(file / "inside");
+        } else if (c.type == Type::fifo) {
+            ASSERT_EQ(mkfifo(file.c_str(), 0600), 0);
+        } else {
+            dir.writeFile(c.bytes, valid);
+            std::filesystem::create_symlink(c.bytes, file);
         }
         CapturingLog log;
         FailingFileOps ops;
         if (c.denied) {
-            ops.deny(file.string());
+            ops.deny("app.plist");
         }
         PlistUserDefaults defaults(file, log, ops);
         EXPECT_EQ(defaults.objectForKey("BrenvoLastCheck"), std::nullopt);
         EXPECT_EQ(log.lines(),
-                  std::vector<std::string>{"The preferences file " + file.string() +
+                  std::vector<std::string>{"Brenvo: The preferences file " + file.string() +
                                            " could not be read (" + c.reason +
                                            "); it will be moved aside at the next save."});
         // A second damaged copy already aside must not be overwritten.
         dir.writeFile("app.plist.corrupt", "older damage");
         defaults.setObject("1.0", "BrenvoSkipVersion");
         ASSERT_TRUE(defaults.synchronize());
-        EXPECT_EQ(log.lines().back(), "The preferences file " + file.string() +
+        EXPECT_EQ(log.lines().back(), "Brenvo: The preferences file " + file.string() +
                                           " could not be read (" + c.reason +
                                           ") and was moved to " + file.string() + ".corrupt-2.");
         EXPECT_EQ(dir.readFile("app.plist.corrupt"), "older damage");
-        if (c.folder) {
-            EXPECT_TRUE(std::filesystem::is_directory(dir / "app.plist.corrupt-2" / "inside"));
-        } else {
+        // Moved whole: a link as a link, its target untouched.
+        const auto aside = dir / "app.plist.corrupt-2";
+        EXPECT_EQ(std::filesystem::symlink_status(aside).type(), c.type);
+        if (c.type == Type::regular) {
             EXPECT_EQ(dir.readFile("app.plist.corrupt-2"), c.bytes);
+        } else if (c.type == Type::symlink) {
+            EXPECT_EQ(dir.readFile(c.bytes), valid);
         }
         EXPECT_EQ(fileContents(file), (PlistDictionary{{"BrenvoSkipVersion", "1.0"}}));
     }
+}
+
+// A folder that is not the user's alone is neither read nor written: the store says so once and
+// keeps its values in memory, and a defaults file planted there stays unread and unchanged.
+TEST(PlistUserDefaults, FoldersOthersControlAreNeverUsed) {
+    struct Case {
+        const char* name;
+        std::function<void(const std::filesystem::path& folder)> make;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"another user's", [](const auto& f) { ASSERT_EQ(chown(f.c_str(), 65534, 65534), 0); },
+         "it belongs to another user"},
+        {"group-writable", [](const auto& f) { ASSERT_EQ(chmod(f.c_str(), 0770), 0); },
+         "others may write to it"},
+        {"writable by others", [](const auto& f) { ASSERT_EQ(chmod(f.c_str(), 0703), 0); },
+         "others may write to it"},
+        {"a link to the user's own",
+         [](const auto& f) {
+             std::filesystem::rename(f, f.string() + "-real");
+             std::filesystem::create_directory_symlink(f.string() + "-real", f);
+         },
+         "it is a symbolic link"},
+    };
+    const std::string planted = dataFromPropertyList(
+        PlistValue(PlistDictionary{{"BrenvoSkipVersion", "9.9"}}), PlistFormat::XML);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.reason == std::string_view("it belongs to another user") && geteuid() != 0)
+            continue; // only root can give a folder away
+        TempDir dir;
+        const auto folder = dir / "app";
+        dir.writeFile("app/app.plist", planted);
+        ASSERT_EQ(chmod(folder.c_str(), 0700), 0);
+        c.make(folder);
+        const std::vector<std::string> before = dir.entries();
+
+        CapturingLog log;
+        PlistUserDefaults defaults(folder / "app.plist", log);
+        EXPECT_EQ(defaults.objectForKey("BrenvoSkipVersion"), std::nullopt);
+        defaults.setObject("1.0", "BrenvoSkipVersion");
+        EXPECT_FALSE(defaults.synchronize());
+        EXPECT_FALSE(defaults.synchronize());
+        EXPECT_EQ(defaults.objectForKey("BrenvoSkipVersion"), PlistValue("1.0"));
+        EXPECT_EQ(log.lines(),
+                  std::vector<std::string>{"Brenvo: The preferences folder " + folder.string() +
+                                           " is not used (" + c.reason +
+                                           "); preferences are kept in memory for this run."});
+        EXPECT_EQ(dir.entries(), before);
+        EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+        EXPECT_EQ(dir.readFile("app/app.plist"), planted);
+    }
+}
+
+// The lock file is never reached through a link: a save refuses rather than create or lock a
+// file where the link points.
+TEST(PlistUserDefaults, LinkedLockFileIsNotFollowed) {
+    TempDir dir;
+    const auto file = dir / "app.plist";
+    writePlist(file, {{"kept", "old"}});
+    std::filesystem::create_symlink(dir / "elsewhere", dir / "app.plist.lock");
+    CapturingLog log;
+    PlistUserDefaults defaults(file, log);
+    defaults.setObject("new", "kept");
+    EXPECT_FALSE(defaults.synchronize());
+    EXPECT_EQ(log.lines(), std::vector<std::string>{savedMessage(file, "lock", ELOOP)});
+    EXPECT_FALSE(std::filesystem::exists(dir / "elsewhere"));
+    EXPECT_EQ(fileContents(file), (PlistDictionary{{"kept", "old"}}));
 }
 
 // Runs one save with each of its system calls failing in turn: a failed save leaves the old file
@@ -281,7 +370,8 @@ TEST(PlistUserDefaults, EverySystemCallOfASaveMayFail) {
         } else {
             ++failures;
             ASSERT_FALSE(log.lines().empty());
-            const bool afterRename = log.lines().back().starts_with("Saved the preferences file");
+            const bool afterRename =
+                log.lines().back().starts_with("Brenvo: Saved the preferences file");
             if (afterRename) {
                 EXPECT_EQ(fileContents(file), expected);
             } else {
@@ -302,7 +392,7 @@ TEST(PlistUserDefaults, FailuresAreLoggedExactly) {
         std::string step; // empty: the folder flush
     };
     const Case cases[] = {
-        {"write", ENOSPC, "write"}, {"fsync", EIO, "fsync"}, {"rename", EXDEV, "rename"},
+        {"write", ENOSPC, "write"}, {"fsync", EIO, "fsync"}, {"renameat", EXDEV, "rename"},
         {"flock", ENOLCK, "lock"},  {"close", EIO, "close"},
     };
     for (const Case& c : cases) {

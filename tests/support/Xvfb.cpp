@@ -1,5 +1,7 @@
 #include "support/Xvfb.h"
 
+#include "support/Session.h"
+
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
@@ -22,6 +24,7 @@ std::string readStartupLine(int fd, int timeoutMs) {
 }
 
 Xvfb::Xvfb() {
+    ownSession();
     int fds[2];
     if (::pipe(fds) != 0)
         return;

@@ -48,6 +48,11 @@ public:
             grow();
         return *new (data_ + size_++) T(std::forward<Args>(args)...);
     }
+    // Makes room for one more entry, so that the next emplace cannot fail.
+    void reserveOne() {
+        if (size_ == capacity_)
+            grow();
+    }
     // Forgets the top `n` entries, which the caller has moved away or destroyed.
     void drop(std::size_t n) noexcept { size_ -= n; }
     void clear() noexcept {

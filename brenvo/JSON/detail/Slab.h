@@ -76,7 +76,7 @@ inline std::size_t roundUp8(std::size_t n) noexcept {
 // Returns a chunk whose blocks are all gone to the heap.
 void releaseChunk(SlabChunk* chunk) noexcept;
 
-// A heap block of `bytes` bytes (8-aligned); terminates the process when memory runs out.
+// A heap block of `bytes` bytes (8-aligned); throws std::bad_alloc when memory runs out.
 void* allocateBlock(std::size_t bytes);
 
 // Gives a heap block back at once and returns nullptr; for a slab block, marks it dead (poisons

@@ -90,8 +90,8 @@ template <class Char> struct Cursor {
 inline constexpr std::string_view kNilTypeName = "nil";
 
 // One conversion of a value (and everything inside it), without recursion, into the caller's
-// string (whose whole size is room: text goes from `start` on, and finish() cuts it to the
-// text) or into the writer's reusable room (see Scratch::room).
+// string (whose whole size is room while it runs: text goes from `start` on, and the engine cuts
+// it to the text when it ends) or into the writer's reusable room (see Scratch::room).
 template <class Char> class WriterEngine {
 public:
     using Frame = XKJsonWriter::Scratch::Frame;
@@ -104,13 +104,16 @@ public:
           base_(static_cast<Char*>(scratch_.room)), capacity_(scratch_.roomBytes / sizeof(Char)),
           used_(0) {}
 
-    // The text written into the reusable room.
-    std::basic_string_view<Char> text() const { return {base_, used_}; }
-    // Cuts the caller's string to the text.
-    void finish() {
+    // Cuts the caller's string to the text, however the conversion ended.
+    ~WriterEngine() {
         if (text_)
             text_->resize(used_);
     }
+    WriterEngine(const WriterEngine&) = delete;
+    WriterEngine& operator=(const WriterEngine&) = delete;
+
+    // The text written into the reusable room.
+    std::basic_string_view<Char> text() const { return {base_, used_}; }
 
     // Writes `value` (null: absent), or the given array or object; on failure records it and
     // restores the text and the writer's depth to what they were.
@@ -122,10 +125,19 @@ public:
         const uint64_t limit = writer_.maxDepth();
         limit_ = limit != 0 ? limit : ~uint64_t(0);
         scratch_.clearPath();
-        const bool ok = withMemory([&] {
-            return writer_.humanReadable_ ? writeAll<true>(value, array, object)
-                                          : writeAll<false>(value, array, object);
-        });
+        bool ok = false;
+        try {
+            ok = withMemory([&] {
+                return writer_.humanReadable_ ? writeAll<true>(value, array, object)
+                                              : writeAll<false>(value, array, object);
+            });
+        } catch (...) {
+            // From an error-trace observer: undone as a failure is.
+            used_ = start;
+            writer_.depth_ = depth;
+            scratch_.clearPath();
+            throw;
+        }
         if (!ok) {
             used_ = start;
             writer_.depth_ = depth;

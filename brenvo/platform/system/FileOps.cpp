@@ -13,6 +13,9 @@ FileOps::~FileOps() = default;
 int FileOps::open(const char* path, int flags, mode_t mode) {
     return ::open(path, flags, mode);
 }
+int FileOps::openat(int folder, const char* name, int flags, mode_t mode) {
+    return ::openat(folder, name, flags, mode);
+}
 ssize_t FileOps::read(int fd, void* buffer, size_t size) {
     return ::read(fd, buffer, size);
 }
@@ -28,8 +31,8 @@ int FileOps::close(int fd) {
 int FileOps::fstat(int fd, struct stat* info) {
     return ::fstat(fd, info);
 }
-int FileOps::stat(const char* path, struct stat* info) {
-    return ::stat(path, info);
+int FileOps::fstatat(int folder, const char* name, struct stat* info, int flags) {
+    return ::fstatat(folder, name, info, flags);
 }
 int FileOps::flock(int fd, int operation) {
     return ::flock(fd, operation);
@@ -37,25 +40,25 @@ int FileOps::flock(int fd, int operation) {
 int FileOps::mkdir(const char* path, mode_t mode) {
     return ::mkdir(path, mode);
 }
-int FileOps::rename(const char* from, const char* to) {
-    return ::rename(from, to);
+int FileOps::renameat(int folder, const char* from, const char* to) {
+    return ::renameat(folder, from, folder, to);
 }
-int FileOps::unlink(const char* path) {
-    return ::unlink(path);
+int FileOps::unlinkat(int folder, const char* name) {
+    return ::unlinkat(folder, name, 0);
 }
 
-int FileOps::renameNoReplace(const char* from, const char* to) {
-    if (::renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0) {
+int FileOps::renameNoReplace(int folder, const char* from, const char* to) {
+    if (::renameat2(folder, from, folder, to, RENAME_NOREPLACE) == 0) {
         return 0;
     }
     if (errno != EINVAL && errno != ENOSYS) {
         return -1;
     }
     // File systems without the flag: a hard link cannot replace either.
-    if (::link(from, to) != 0) {
+    if (::linkat(folder, from, folder, to, 0) != 0) {
         return -1;
     }
-    return ::unlink(from);
+    return ::unlinkat(folder, from, 0);
 }
 
 FileOps& FileOps::system() {

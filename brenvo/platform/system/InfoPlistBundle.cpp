@@ -13,8 +13,8 @@ namespace brenvo::platform {
 namespace {
 
 std::string cannotReadInfoPlist(const std::filesystem::path& path, std::string_view reason) {
-    return "The Info.plist file " + path.string() + " could not be read (" + std::string(reason) +
-           ").";
+    return "Brenvo: The Info.plist file " + path.string() + " could not be read (" +
+           std::string(reason) + ").";
 }
 
 bool isFile(const std::filesystem::path& path) {

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
@@ -28,43 +29,69 @@ std::filesystem::path absoluteOrAsGiven(std::filesystem::path file) {
 
 // The texts this store logs.
 std::string cannotCreateFolder(const std::filesystem::path& folder, int error) {
-    return "Could not create the preferences folder " + folder.string() + " (" +
+    return "Brenvo: Could not create the preferences folder " + folder.string() + " (" +
            std::strerror(error) + ").";
 }
 std::string cannotSave(const std::filesystem::path& file, std::string_view step, int error) {
-    return "Could not save the preferences file " + file.string() + " (" + std::string(step) +
-           ": " + std::strerror(error) + "); the previous file is unchanged.";
+    return "Brenvo: Could not save the preferences file " + file.string() + " (" +
+           std::string(step) + ": " + std::strerror(error) + "); the previous file is unchanged.";
 }
 std::string cannotFlushFolder(const std::filesystem::path& file, int error) {
-    return "Saved the preferences file " + file.string() + " but could not flush its folder (" +
-           std::strerror(error) + ").";
+    return "Brenvo: Saved the preferences file " + file.string() +
+           " but could not flush its folder (" + std::strerror(error) + ").";
 }
 std::string cannotRead(const std::filesystem::path& file, std::string_view reason) {
-    return "Could not read the preferences file " + file.string() + " (" + std::string(reason) +
-           "); nothing was saved.";
+    return "Brenvo: Could not read the preferences file " + file.string() + " (" +
+           std::string(reason) + "); nothing was saved.";
 }
 std::string unreadableUntilSave(const std::filesystem::path& file, std::string_view reason) {
-    return "The preferences file " + file.string() + " could not be read (" + std::string(reason) +
-           "); it will be moved aside at the next save.";
+    return "Brenvo: The preferences file " + file.string() + " could not be read (" +
+           std::string(reason) + "); it will be moved aside at the next save.";
 }
 std::string movedAside(const std::filesystem::path& file, std::string_view reason,
                        const std::string& aside) {
-    return "The preferences file " + file.string() + " could not be read (" + std::string(reason) +
-           ") and was moved to " + aside + ".";
+    return "Brenvo: The preferences file " + file.string() + " could not be read (" +
+           std::string(reason) + ") and was moved to " + aside + ".";
 }
 std::string cannotMoveAside(const std::filesystem::path& file, std::string_view reason, int error) {
-    return "The preferences file " + file.string() + " could not be read (" + std::string(reason) +
-           ") and could not be moved aside (" + std::strerror(error) + "); nothing was saved.";
+    return "Brenvo: The preferences file " + file.string() + " could not be read (" +
+           std::string(reason) + ") and could not be moved aside (" + std::strerror(error) +
+           "); nothing was saved.";
 }
 std::string noHomeFolder() {
-    return "Could not save the preferences: no home folder was found.";
+    return "Brenvo: Could not save the preferences: no home folder was found.";
+}
+std::string folderRefused(const std::filesystem::path& folder, std::string_view reason) {
+    return "Brenvo: The preferences folder " + folder.string() + " is not used (" +
+           std::string(reason) + "); preferences are kept in memory for this run.";
 }
 
-// Holds an exclusive flock on the side lock file for the lifetime of the object.
+// A descriptor, closed through `ops` when it goes.
+class Descriptor {
+public:
+    Descriptor(detail::FileOps& ops, int fd) : ops_(ops), fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) {
+            ops_.close(fd_);
+        }
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+
+    int get() const { return fd_; }
+
+private:
+    detail::FileOps& ops_;
+    int fd_;
+};
+
+// Holds an exclusive flock on the side lock file `name` in `folder` for the lifetime of the
+// object. The lock file is never reached through a link.
 class FileLock {
 public:
-    FileLock(detail::FileOps& ops, const std::string& path) : ops_(ops) {
-        fd_ = ops_.open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    FileLock(detail::FileOps& ops, int folder, const std::string& name) : ops_(ops) {
+        fd_ = ops_.openat(folder, name.c_str(),
+                          O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0600);
         if (fd_ < 0) {
             error_ = errno;
             return;
@@ -143,7 +170,8 @@ PlistUserDefaults::PlistUserDefaults(std::filesystem::path file, Log& log)
     : PlistUserDefaults(std::move(file), log, detail::FileOps::system()) {}
 
 PlistUserDefaults::PlistUserDefaults(std::filesystem::path file, Log& log, detail::FileOps& ops)
-    : file_(absoluteOrAsGiven(std::move(file))), log_(log), ops_(ops) {
+    : file_(absoluteOrAsGiven(std::move(file))), name_(file_.filename().string()), log_(log),
+      ops_(ops) {
     refreshIfChanged();
 }
 
@@ -191,9 +219,51 @@ PlistDictionary PlistUserDefaults::dictionaryRepresentation() {
     return values_;
 }
 
-std::optional<PlistUserDefaults::FileIdentity> PlistUserDefaults::currentIdentity() {
+int PlistUserDefaults::openFolder() {
+    if (refused_) {
+        errno = EPERM;
+        return -1;
+    }
+    const std::filesystem::path folder = file_.parent_path();
+    const int fd = ops_.open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC, 0);
+    const int error = errno;
+    std::string_view refusal;
     struct stat info {};
-    if (file_.empty() || ops_.stat(file_.c_str(), &info) != 0) {
+    if (fd < 0) {
+        if (error == ELOOP || error == ENOTDIR) {
+            // A link fails either way, whatever it leads to.
+            const bool link =
+                ops_.fstatat(AT_FDCWD, folder.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISLNK(info.st_mode);
+            refusal = link ? "it is a symbolic link" : "it is not a folder";
+        } else {
+            errno = error;
+            return -1;
+        }
+    } else if (ops_.fstat(fd, &info) != 0) {
+        const int statError = errno;
+        ops_.close(fd);
+        errno = statError;
+        return -1;
+    } else if (info.st_uid != geteuid()) {
+        refusal = "it belongs to another user";
+    } else if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        refusal = "others may write to it";
+    } else {
+        return fd;
+    }
+    if (fd >= 0) {
+        ops_.close(fd);
+    }
+    refused_ = true;
+    log_.write(folderRefused(folder, refusal));
+    errno = EPERM;
+    return -1;
+}
+
+std::optional<PlistUserDefaults::FileIdentity> PlistUserDefaults::identityIn(int folder) {
+    struct stat info {};
+    if (ops_.fstatat(folder, name_.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
         return std::nullopt;
     }
     return FileIdentity{info.st_dev, info.st_ino, info.st_size,
@@ -201,19 +271,19 @@ std::optional<PlistUserDefaults::FileIdentity> PlistUserDefaults::currentIdentit
                             info.st_mtim.tv_nsec};
 }
 
-PlistUserDefaults::ReadResult PlistUserDefaults::readFile() {
+PlistUserDefaults::ReadResult PlistUserDefaults::readFile(int folder) {
     ReadResult result;
-    if (file_.empty()) {
-        return result;
-    }
-    const int fd = ops_.open(file_.c_str(), O_RDONLY | O_CLOEXEC, 0);
+    // Never through a link, and without waiting for a writer should a FIFO stand there.
+    const int fd = ops_.openat(folder, name_.c_str(),
+                               O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY, 0);
     if (fd < 0) {
         const int error = errno;
         if (error == ENOENT) {
             result.status = ReadStatus::Missing;
         } else {
-            // Unreadable (permissions, a loop of links): kept, but moved out of the way.
-            const bool unreadable = error == EACCES || error == EPERM || error == ELOOP;
+            // Unreadable (permissions, a link, a socket): kept, but moved out of the way.
+            const bool unreadable =
+                error == EACCES || error == EPERM || error == ELOOP || error == ENXIO;
             result.status = unreadable ? ReadStatus::Corrupt : ReadStatus::Failed;
         }
         result.reason = std::strerror(error);
@@ -285,11 +355,18 @@ void PlistUserDefaults::adopt(PlistDictionary fromFile) {
 }
 
 void PlistUserDefaults::refreshIfChanged() {
-    const auto identity = currentIdentity();
+    if (file_.empty() || refused_) {
+        return;
+    }
+    const Descriptor folder(ops_, openFolder());
+    if (folder.get() < 0 && errno != ENOENT) {
+        return; // refused, or a passing fault
+    }
+    const auto identity = folder.get() < 0 ? std::nullopt : identityIn(folder.get());
     if (identity == seen_) {
         return;
     }
-    ReadResult result = readFile();
+    ReadResult result = folder.get() < 0 ? ReadResult{} : readFile(folder.get());
     switch (result.status) {
     case ReadStatus::Missing:
         adopt({});
@@ -327,13 +404,13 @@ bool PlistUserDefaults::makeFolders() {
     return true;
 }
 
-bool PlistUserDefaults::moveAside(const std::string& reason) {
+bool PlistUserDefaults::moveAside(int folder, const std::string& reason) {
     int error = EEXIST;
     for (int attempt = 1; attempt <= 1000; ++attempt) {
-        const std::string aside =
-            file_.string() + (attempt == 1 ? ".corrupt" : ".corrupt-" + std::to_string(attempt));
-        if (ops_.renameNoReplace(file_.c_str(), aside.c_str()) == 0) {
-            log_.write(movedAside(file_, reason, aside));
+        const std::string suffix =
+            attempt == 1 ? ".corrupt" : ".corrupt-" + std::to_string(attempt);
+        if (ops_.renameNoReplace(folder, name_.c_str(), (name_ + suffix).c_str()) == 0) {
+            log_.write(movedAside(file_, reason, file_.string() + suffix));
             reportedCorrupt_ = std::nullopt;
             return true;
         }
@@ -348,31 +425,37 @@ bool PlistUserDefaults::moveAside(const std::string& reason) {
 
 // Every save creates its temporary file while holding the lock, so under the lock any temporary
 // file of this store belongs to a save that died before its rename (a killed process).
-void PlistUserDefaults::removeAbandonedTemporaries() {
+void PlistUserDefaults::removeAbandonedTemporaries(int folder) {
+    const int listed = ops_.openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+    DIR* entries = listed < 0 ? nullptr : ::fdopendir(listed);
+    if (entries == nullptr) {
+        if (listed >= 0) {
+            ops_.close(listed);
+        }
+        return;
+    }
     const std::string prefix = temporaryPrefix();
-    std::error_code error;
-    for (auto entry = std::filesystem::directory_iterator(file_.parent_path(), error);
-         !error && entry != std::filesystem::directory_iterator(); entry.increment(error)) {
-        if (entry->path().filename().string().starts_with(prefix)) {
-            ops_.unlink(entry->path().c_str());
+    while (const dirent* entry = ::readdir(entries)) {
+        if (std::string_view(entry->d_name).starts_with(prefix)) {
+            ops_.unlinkat(folder, entry->d_name);
         }
     }
+    ::closedir(entries);
 }
 
-bool PlistUserDefaults::writeFile(const PlistDictionary& values) {
+bool PlistUserDefaults::writeFile(int folder, const PlistDictionary& values) {
     const std::string bytes = dataFromPropertyList(PlistValue(values), PlistFormat::XML);
     if (bytes.empty()) {
         log_.write(cannotSave(file_, "encode", EINVAL));
         return false;
     }
-    const std::filesystem::path folder = file_.parent_path();
     std::string temporary;
     int fd = -1;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temporary = (folder / (temporaryPrefix() + std::to_string(getpid()) + "-" +
-                               std::to_string(++temporaryCounter_)))
-                        .string();
-        fd = ops_.open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        temporary = temporaryPrefix() + std::to_string(getpid()) + "-" +
+                    std::to_string(++temporaryCounter_);
+        fd = ops_.openat(folder, temporary.c_str(),
+                         O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0 && errno != EEXIST) {
             break;
         }
@@ -385,7 +468,7 @@ bool PlistUserDefaults::writeFile(const PlistDictionary& values) {
         if (open) {
             ops_.close(fd);
         }
-        ops_.unlink(temporary.c_str());
+        ops_.unlinkat(folder, temporary.c_str());
         log_.write(cannotSave(file_, step, error));
         return false;
     };
@@ -406,19 +489,11 @@ bool PlistUserDefaults::writeFile(const PlistDictionary& values) {
     if (ops_.close(fd) != 0) {
         return fail("close", errno, false);
     }
-    if (ops_.rename(temporary.c_str(), file_.c_str()) != 0) {
+    if (ops_.renameat(folder, temporary.c_str(), name_.c_str()) != 0) {
         return fail("rename", errno, false);
     }
-    const int folderFd = ops_.open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
-    if (folderFd < 0) {
+    if (ops_.fsync(folder) != 0) {
         log_.write(cannotFlushFolder(file_, errno));
-        return false;
-    }
-    const bool flushed = ops_.fsync(folderFd) == 0;
-    const int flushError = errno;
-    ops_.close(folderFd);
-    if (!flushed) {
-        log_.write(cannotFlushFolder(file_, flushError));
         return false;
     }
     return true;
@@ -433,21 +508,28 @@ bool PlistUserDefaults::synchronize() {
         log_.write(noHomeFolder());
         return false;
     }
-    if (!makeFolders()) {
+    if (refused_ || !makeFolders()) {
         return false;
     }
-    const FileLock lock(ops_, file_.string() + ".lock");
+    const Descriptor folder(ops_, openFolder());
+    if (folder.get() < 0) {
+        if (!refused_) {
+            log_.write(cannotSave(file_, "open folder", errno));
+        }
+        return false;
+    }
+    const FileLock lock(ops_, folder.get(), name_ + ".lock");
     if (!lock.locked()) {
         log_.write(cannotSave(file_, "lock", lock.error()));
         return false;
     }
-    ReadResult current = readFile();
+    ReadResult current = readFile(folder.get());
     switch (current.status) {
     case ReadStatus::Failed:
         log_.write(cannotRead(file_, current.reason));
         return false;
     case ReadStatus::Corrupt:
-        if (!moveAside(current.reason)) {
+        if (!moveAside(folder.get(), current.reason)) {
             return false;
         }
         adopt({});
@@ -459,12 +541,12 @@ bool PlistUserDefaults::synchronize() {
         adopt(std::move(current.values));
         break;
     }
-    removeAbandonedTemporaries();
-    const bool written = writeFile(values_);
+    removeAbandonedTemporaries(folder.get());
+    const bool written = writeFile(folder.get(), values_);
     if (written) {
         changed_.clear();
     }
-    seen_ = currentIdentity();
+    seen_ = identityIn(folder.get());
     return written;
 }
 

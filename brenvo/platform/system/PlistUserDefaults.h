@@ -10,11 +10,21 @@
 // the file therefore never lose each other's keys, and a process killed in the middle of a save
 // leaves the previous file whole; the temporary file it leaves behind is removed by the next
 // save. A file that cannot be read or parsed is
-// renamed to "<file>.corrupt" (or "<file>.corrupt-2", ...), never deleted, and logged. The
-// folder is created 0700 and the file written 0600. When synchronize() fails, the previous file is
-// left as it was and the unsaved keys are kept for the next attempt; the one exception is a
-// failed flush of the folder after the rename, where the new file is in place but its
-// durability is unknown (logged, and reported as a failure).
+// renamed to "<file>.corrupt" (or "<file>.corrupt-2", ...), never deleted, and logged. The file
+// is written 0600. When synchronize() fails, the previous file is left as it was and the unsaved
+// keys are kept for the next attempt; the one exception is a failed flush of the folder after the
+// rename, where the new file is in place but its durability is unknown (logged, and reported as
+// a failure).
+//
+// The folder belongs to the user. It is opened without following a link, and used only when it
+// belongs to the process's (effective) user and neither its group nor others may write to it.
+// The file, its lock and the temporary files are opened inside that open folder, never through
+// a link, and only a regular file is read: anything else in the file's place (a FIFO, a device,
+// a link) is taken for a damaged file, without waiting on it. A folder that fails the check is
+// neither read nor written for the life of this object: the log says so once, and the values
+// live in memory only (synchronize() returns false). Missing folders on the way to the file are
+// created 0700, so that a folder the store makes itself always passes; existing folders are
+// never changed.
 #pragma once
 
 #include "brenvo/Export.h"
@@ -70,18 +80,22 @@ private:
         std::optional<FileIdentity> identity;
     };
 
-    ReadResult readFile();
+    // The file's folder, open, when it may be used; -1 when it is missing (errno ENOENT), could
+    // not be opened (errno), or is refused (logged once; refused_ is set).
+    int openFolder();
+    ReadResult readFile(int folder);
     void refreshIfChanged();
     void adopt(PlistDictionary fromFile);
     bool makeFolders();
-    bool moveAside(const std::string& reason);
+    bool moveAside(int folder, const std::string& reason);
     // ".<file name>.tmp-": the start of the name of every temporary file of a save.
-    std::string temporaryPrefix() const { return "." + file_.filename().string() + ".tmp-"; }
-    void removeAbandonedTemporaries();
-    bool writeFile(const PlistDictionary& values);
-    std::optional<FileIdentity> currentIdentity();
+    std::string temporaryPrefix() const { return "." + name_ + ".tmp-"; }
+    void removeAbandonedTemporaries(int folder);
+    bool writeFile(int folder, const PlistDictionary& values);
+    std::optional<FileIdentity> identityIn(int folder);
 
     std::filesystem::path file_;
+    std::string name_; // the file's name in its folder
     Log& log_;
     detail::FileOps& ops_;
     PlistDictionary values_;
@@ -89,6 +103,7 @@ private:
     std::optional<FileIdentity> seen_;
     std::optional<FileIdentity> reportedCorrupt_;
     unsigned temporaryCounter_ = 0;
+    bool refused_ = false; // the folder failed its check: memory only
 };
 
 } // namespace brenvo::platform

@@ -2,11 +2,13 @@
 
 #include "brenvo/utf/Printable.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +20,32 @@ std::atomic<DesktopUrlLauncher> installedLauncher{nullptr};
 
 // Starts `program` with `url`, detached; false with the reason in `why` when it cannot start.
 bool startDetached(const std::string& program, std::string_view url, std::string& why);
+
+// Leaves the program to be started only standard input, output and error: every other
+// descriptor is marked close-on-exec (or, where the kernel cannot, closed), but `keep`, which is
+// close-on-exec already. Async-signal-safe, for the child between fork() and exec.
+void closeOtherDescriptorsOnExec(int keep) {
+    constexpr int kFirst = STDERR_FILENO + 1;
+#if defined(CLOSE_RANGE_CLOEXEC)
+    if (::close_range(kFirst, ~0U, CLOSE_RANGE_CLOEXEC) == 0)
+        return;
+    if (keep >= kFirst) {
+        for (int fd = kFirst; fd < keep; ++fd)
+            ::close(fd);
+        ::closefrom(keep + 1);
+    } else {
+        ::closefrom(kFirst);
+    }
+#else
+    rlimit limit{};
+    const int last = ::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY
+                         ? static_cast<int>(std::min<rlim_t>(limit.rlim_cur, 1 << 20))
+                         : 1 << 16;
+    for (int fd = kFirst; fd < last; ++fd)
+        if (fd != keep)
+            ::close(fd);
+#endif
+}
 
 } // namespace
 
@@ -132,6 +160,7 @@ bool startDetached(const std::string& program, std::string_view url, std::string
                 ::close(null);
             }
         }
+        closeOtherDescriptorsOnExec(report[1]);
         ::execvp(argv[0], argv);
         const int error = errno;
         [[maybe_unused]] const ssize_t written = ::write(report[1], &error, sizeof error);

@@ -34,8 +34,9 @@ public:
     XdgOpenWorkspace(std::string program, Log* log);
 
     // Hands the URL to the installed launcher, else starts the program with the URL as its only
-    // argument, never through a shell. False when the URL is refused (empty, no "scheme:"
-    // prefix, control characters) or neither could take it.
+    // argument, never through a shell, and with none of the host's descriptors but standard
+    // input and output (both /dev/null) and standard error. False when the URL is refused (empty,
+    // no "scheme:" prefix, control characters) or neither could take it.
     bool openURL(std::string_view url) override;
 
     // True for URLs that openURL() hands on.
