@@ -14,7 +14,10 @@
 // folder is created 0700 and the file written 0600. When synchronize() fails, the previous file is
 // left as it was and the unsaved keys are kept for the next attempt; the one exception is a
 // failed flush of the folder after the rename, where the new file is in place but its
-// durability is unknown (logged, and reported as a failure).
+// durability is unknown (logged, and reported as a failure). The file never grows past what it
+// can read back (kMaxPropertyListFileSize): a changed value that would take it there is refused
+// with a log line and goes back to the value the file holds, the largest first; the other keys
+// are saved, and synchronize() reports a failure.
 #pragma once
 
 #include "brenvo/Export.h"
@@ -79,6 +82,7 @@ private:
     std::string temporaryPrefix() const { return "." + file_.filename().string() + ".tmp-"; }
     void removeAbandonedTemporaries();
     bool writeFile(const PlistDictionary& values);
+    bool keepReadable(const PlistDictionary& onFile);
     std::optional<FileIdentity> currentIdentity();
 
     std::filesystem::path file_;
