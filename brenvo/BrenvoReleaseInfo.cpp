@@ -1,8 +1,10 @@
 #include "brenvo/BrenvoReleaseInfo.h"
 
 #include "brenvo/BrenvoKeys.h"
+#include "brenvo/utf/Printable.h"
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
 namespace brenvo {
@@ -155,7 +157,11 @@ void BrenvoReleaseInfo::doSkip() {
         return;
     // Without a version text there is nothing to skip; an earlier skipped version stays. The
     // version is stored in the form the defaults file holds, which the check compares with.
-    if (auto version = JsonRef(*record_)[std::string_view("version")].stringUtf8()) {
+    auto version = JsonRef(*record_)[std::string_view("version")].stringUtf8();
+    if (version && version->size() > kMaxVersionLength) {
+        logDebug("A version longer than " + std::to_string(kMaxVersionLength) +
+                 " bytes is not remembered as skipped.");
+    } else if (version) {
         services_.standardUserDefaults.setObject(
             platform::PlistValue(platform::storableText(*version)), kBrenvoSkipVersion);
         services_.standardUserDefaults.synchronize();
@@ -220,8 +226,17 @@ std::string BrenvoReleaseInfo::hostValue(std::string_view key) {
 }
 
 std::string BrenvoReleaseInfo::recordVersion() {
-    return JsonRef(*record_)[std::string_view("version")].stringUtf8().value_or(
-        std::string(kAbsentText));
+    const auto version = JsonRef(*record_)[std::string_view("version")].stringUtf8();
+    return version ? utf::shortened(*version, kMaxVersionLength) : std::string(kAbsentText);
+}
+
+void BrenvoReleaseInfo::logDebug(std::string_view text) {
+    const auto debug = services_.mainBundle.objectForInfoDictionaryKey(kBrenvoDebugMessages);
+    if (!debug || !debug->boolValue())
+        return;
+    std::string line(kLogPrefix);
+    utf::appendPrintable(line, text);
+    services_.log.write(line);
 }
 
 std::string BrenvoReleaseInfo::windowTitle() {
@@ -245,7 +260,13 @@ std::string BrenvoReleaseInfo::releaseText() {
 }
 
 std::optional<std::string> BrenvoReleaseInfo::releaseDetails() {
-    return JsonRef(*record_)[std::string_view("releaseNotes")].stringUtf8();
+    const JsonString* notes = JsonRef(*record_)[std::string_view("releaseNotes")].asString();
+    if (notes == nullptr)
+        return std::nullopt;
+    // What a window shows, converted without the rest: no UTF-16 unit takes less than one byte
+    // of UTF-8, so no unit past the first kMaxShownReleaseNotes + 1 is ever shown.
+    const size_t units = std::min(notes->size(), platform::kMaxShownReleaseNotes + 1);
+    return utf::shortened(toUtf8(notes->view().substr(0, units)), platform::kMaxShownReleaseNotes);
 }
 
 std::string BrenvoReleaseInfo::ButtonTitleUpdateNow() {

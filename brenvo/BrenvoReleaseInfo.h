@@ -17,7 +17,9 @@
 // Texts are computed afresh on every call from the host's localisation table "Brenvo"
 // (English keys as defaults). Formats fill "%@" with their arguments in order ("%1$@" picks one
 // by position, "%%" is a percent sign); a missing host name, host version or record version
-// shows as "(null)".
+// shows as "(null)". A record version longer than 256 bytes is shown cut there with "…" and is
+// never stored as skipped; the release notes are given as a window shows them, cut at
+// platform::kMaxShownReleaseNotes bytes with "…" (platform::shownReleaseDetails).
 #pragma once
 
 #include "brenvo/Export.h"
@@ -91,6 +93,8 @@ private:
     std::string localized(std::string_view key);
     std::string hostValue(std::string_view key);
     std::string recordVersion();
+    // Writes "Brenvo: " + text when the host's "BrenvoDebugMessages" reads true.
+    void logDebug(std::string_view text);
 
     platform::Services& services_;
     std::shared_ptr<const JsonValue> record_;

@@ -127,6 +127,15 @@ const DecisionCase kDecisions[] = {
      {"Brenvo: Reply is not a JSON object or array.", notNewerLine("1.9", "(null)")},
      Kind::UnusableReply,
      false},
+    // A version longer than any real one is refused before anything stores, compares or shows it.
+    {"VersionOfFourMillionCharacters",
+     reply("9" + std::string(4'000'000, '&')),
+     "1.9",
+     std::nullopt,
+     {"Brenvo: Reply not usable: \"version\" of the release record is longer than 256 bytes. "
+      "No decision this time."},
+     Kind::UnusableReply,
+     false},
     // A reply just under the size cap is read whole and decided from its first record.
     {"FourMiBOfResults",
      manyResults(100000, 4194304 - 100),
@@ -175,6 +184,8 @@ TEST_P(Decision, EndsWithItsLineAndLeavesTheSchedule) {
     const std::vector<std::string> tail(world.log.lines().end() - row.tail.size(),
                                         world.log.lines().end());
     EXPECT_EQ(tail, row.tail);
+    for (const std::string& line : world.log.lines())
+        EXPECT_LT(line.size(), 2048u) << line.substr(0, 100);
     EXPECT_EQ(world.log.lines().at(1), "Brenvo: Starting HTTP Request for MAS App ID 123456 using "
                                        "Request URL '" +
                                            world.castUrl() + "123456'");

@@ -40,8 +40,17 @@ struct ReplyCase {
     std::optional<std::string> version;
 };
 
+std::string repeated(std::string_view text, size_t times) {
+    std::string out;
+    for (size_t i = 0; i < times; ++i)
+        out += text;
+    return out;
+}
+
 TEST(CheckSteps, ReadReplyEndsEachShapeWithItsLine) {
     const std::string kNoResponse = "No response for HTTP Request (Reponse Length is 0).";
+    const std::string kTooLong =
+        unusable("\"version\" of the release record is longer than 256 bytes");
     const ReplyCase cases[] = {
         {"record", body(R"({"results":[{"version":"2.0","trackId":1}]})"), {}, {}, "", "2.0"},
         {"empty body", body(""), {kNoResponse}, Kind::NoReply, "empty reply", {}},
@@ -110,6 +119,31 @@ TEST(CheckSteps, ReadReplyEndsEachShapeWithItsLine) {
          {unusable("\"version\" of the release record is not a text")},
          Kind::UnusableReply,
          "\"version\" is not a text",
+         {}},
+        // A version is at most 256 bytes of UTF-8, however few characters it takes.
+        {"version of 256 bytes",
+         body(R"({"results":[{"version":")" + std::string(256, '9') + R"("}]})"),
+         {},
+         {},
+         "",
+         std::string(256, '9')},
+        {"version of 257 bytes",
+         body(R"({"results":[{"version":")" + std::string(257, '9') + R"("}]})"),
+         {kTooLong},
+         Kind::UnusableReply,
+         "\"version\" is longer than 256 bytes",
+         {}},
+        {"version of 129 two-byte characters",
+         body(R"({"results":[{"version":")" + repeated("\u00E9", 129) + R"("}]})"),
+         {kTooLong},
+         Kind::UnusableReply,
+         "\"version\" is longer than 256 bytes",
+         {}},
+        {"version of four million characters",
+         body(R"({"results":[{"version":"9)" + std::string(4'000'000, '&') + R"("}]})"),
+         {kTooLong},
+         Kind::UnusableReply,
+         "\"version\" is longer than 256 bytes",
          {}},
         // Only element 0 counts, however long the list.
         {"first of many",

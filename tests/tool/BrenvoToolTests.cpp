@@ -195,7 +195,7 @@ TEST_F(ToolTest, SkipIsRememberedByTheNextCheck) {
     Result first = runTool(check);
     ASSERT_EQ(first.status, 0) << first.err;
     EXPECT_TRUE(contains(first.out, "Tool Test 2.0 is now available - you have 1.0.")) << first.out;
-    EXPECT_TRUE(contains(first.out, "Faster.\nSmaller.\n")) << first.out;
+    EXPECT_TRUE(contains(first.out, "  | Faster.\n  | Smaller.\n")) << first.out;
     EXPECT_FALSE(contains(first.out, "open: "));
     PlistDictionary stored = readDefaults();
     EXPECT_EQ(stored["BrenvoSkipVersion"], PlistValue("2.0"));

@@ -158,6 +158,37 @@ TEST_F(ReleaseInfo, AnyCloseNoticesOnceAndTheControllerGoes) {
     EXPECT_TRUE(test_.workspace.openedURLs().empty());
 }
 
+// Oversized store texts come as a window shows them: the notes cut at 64 KiB and the version at
+// 256 bytes, on a character boundary with "…"; a version that long is never stored as skipped.
+TEST_F(ReleaseInfo, OversizedTextsComeCutAsAWindowShowsThem) {
+    const size_t limit = platform::kMaxShownReleaseNotes;
+    const std::string a(limit, 'a');
+    const struct {
+        std::string in, out;
+    } notes[] = {
+        {"Fixes.", "Fixes."},
+        {a, a},
+        {a + "b", a + "\u2026"},
+        {a.substr(1) + "\u00E9", a.substr(1) + "\u2026"}, // not half of the é
+        {a + "\U0001F600", a + "\u2026"},                 // not half of the pair
+        {std::string(3'900'000, 'x'), std::string(limit, 'x') + "\u2026"},
+    };
+    ScriptedWindow windows(WindowAnswer::Skip);
+    windows.registerWith(test_.windows);
+    for (const auto& c : notes) {
+        BrenvoReleaseInfo& controller = BrenvoReleaseInfo::initWithReleaseInfo(
+            JsonValue::object({{"version", std::string(300, '9')}, {"releaseNotes", c.in}}),
+            test_.services);
+        EXPECT_EQ(controller.releaseDetails(), c.out) << c.in.size();
+        EXPECT_EQ(controller.descriptionText(), "Demo " + std::string(256, '9') +
+                                                    "\u2026 is now available - you have 1.0. "
+                                                    "Would you like to open App Store for "
+                                                    "Update now?");
+        runLoop();
+    }
+    EXPECT_EQ(skipSeenAtClose_, std::vector<std::string>(std::size(notes), "-"));
+}
+
 TEST_F(ReleaseInfo, EachControllerReleasesOnlyItsOwnRecord) {
     ScriptedWindow windows(std::nullopt);
     windows.registerWith(test_.windows);
