@@ -4,6 +4,7 @@
 
 #include "brenvo/BrenvoReleaseInfo.h"
 #include "brenvo/JSON/XKJSON.h"
+#include "support/ListeningPort.h"
 
 #include <gtest/gtest.h>
 
@@ -310,6 +311,29 @@ TEST(AgentCheck, CastUrlPrefixesTheIdentifierExactly) {
         world.advanceAndDispatch(0);
         EXPECT_EQ(world.server.requests(), std::vector<std::string>{target});
         EXPECT_EQ(world.lastLine(), notNewerLine("1.9", "1.0"));
+    }
+}
+
+// A "BrenvoCastUrl" of another scheme than http or https is never followed: no file is read as
+// the store's reply, no other server is asked, and the check ends without a reply.
+TEST(AgentCheck, CastUrlOfAnotherSchemeReadsNothing) {
+    ListeningPort port;
+    ASSERT_NE(port.port(), 0);
+    for (const bool file : {true, false}) {
+        AgentWorld world(AgentSetup{.info = AgentWorld::host()});
+        world.dir.writeFile("reply-123456", reply("2.0"));
+        world.setInfo(kBrenvoCastUrl,
+                      PlistValue(file ? "file://" + (world.dir / "reply-").string()
+                                      : "dict://127.0.0.1:" + std::to_string(port.port()) + "/d:"));
+        Brenvo agent(*world.services);
+        std::vector<CheckOutcome> outcomes;
+        agent.setOutcomeObserver([&](const CheckOutcome& outcome) { outcomes.push_back(outcome); });
+        world.advanceAndDispatch(0);
+        ASSERT_EQ(outcomes.size(), 1u) << file;
+        EXPECT_EQ(outcomes[0].kind, Kind::NoReply) << file;
+        EXPECT_EQ(world.lastLine(), kNoResponseLine) << file;
+        EXPECT_FALSE(port.connected()) << file;
+        expectScheduledAgain(world);
     }
 }
 

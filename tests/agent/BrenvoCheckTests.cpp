@@ -1,7 +1,6 @@
 // The check's steps on their own: a reply becomes a release record, and the decision with its
 // gates. No network, no files: plain values in, lines and an outcome out.
 #include "brenvo/BrenvoCheck.h"
-#include "brenvo/BrenvoReleaseInfo.h"
 
 #include <gtest/gtest.h>
 
@@ -312,24 +311,6 @@ TEST(CheckSteps, OutcomesInTheToolsWords) {
     };
     for (const auto& [value, words] : cases)
         EXPECT_EQ(describeOutcome(value), words);
-}
-
-// Where the store application is out of reach, the record's own page opens only when it is an
-// https URL that nothing can misread.
-TEST(CheckSteps, TheApplicationsPageMustBeAPlainHttpsUrl) {
-    const std::pair<std::optional<std::string>, bool> cases[] = {
-        {"https://apps.example.org/app/id42?mt=12", true},
-        {"http://apps.example.org/app/id42", false},
-        {"https://", false},
-        {"https://apps.example.org/a b", false},
-        {"https://apps.example.org/\x1B[2J", false},
-        {"https://apps.example.org/caf\xC3\xA9", false},
-        {"javascript:alert(1)", false},
-        {"https://" + std::string(3000, 'a'), false},
-        {std::nullopt, false},
-    };
-    for (const auto& [url, accepted] : cases)
-        EXPECT_EQ(BrenvoReleaseInfo::appPage(url).has_value(), accepted) << url.value_or("-");
 }
 
 } // namespace
