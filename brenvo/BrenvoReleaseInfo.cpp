@@ -22,6 +22,12 @@ constexpr std::array<std::string_view, 2> kStoreWebHosts = {"apps.apple.com", "i
 // The longest "trackViewUrl" that is opened.
 constexpr size_t kLongestPage = 2048;
 
+// `text` in UTF-8 as a window shows it: cut at `limit` bytes on a character boundary with "…". No
+// UTF-16 unit takes less than one byte of UTF-8, so no unit past the first limit + 1 is converted.
+std::string shownText(const JsonString& text, size_t limit) {
+    return utf::shortened(toUtf8(text.view().substr(0, std::min(text.size(), limit + 1))), limit);
+}
+
 char lowerAscii(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -310,8 +316,8 @@ std::string BrenvoReleaseInfo::hostValue(std::string_view key) {
 }
 
 std::string BrenvoReleaseInfo::recordVersion() {
-    const auto version = JsonRef(*record_)[std::string_view("version")].stringUtf8();
-    return version ? utf::shortened(*version, kMaxVersionLength) : std::string(kAbsentText);
+    const JsonString* version = JsonRef(*record_)[std::string_view("version")].asString();
+    return version ? shownText(*version, kMaxVersionLength) : std::string(kAbsentText);
 }
 
 void BrenvoReleaseInfo::logDebug(std::string_view text) {
@@ -347,10 +353,7 @@ std::optional<std::string> BrenvoReleaseInfo::releaseDetails() {
     const JsonString* notes = JsonRef(*record_)[std::string_view("releaseNotes")].asString();
     if (notes == nullptr)
         return std::nullopt;
-    // What a window shows, converted without the rest: no UTF-16 unit takes less than one byte
-    // of UTF-8, so no unit past the first kMaxShownReleaseNotes + 1 is ever shown.
-    const size_t units = std::min(notes->size(), platform::kMaxShownReleaseNotes + 1);
-    return utf::shortened(toUtf8(notes->view().substr(0, units)), platform::kMaxShownReleaseNotes);
+    return shownText(*notes, platform::kMaxShownReleaseNotes);
 }
 
 std::string BrenvoReleaseInfo::ButtonTitleUpdateNow() {
