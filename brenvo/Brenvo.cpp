@@ -216,8 +216,8 @@ void Brenvo::check(bool userInitiated) {
     const std::string appId = appIdValue->description();
     const auto castUrl = infoText(services_.mainBundle, kBrenvoCastUrl);
     const std::string url = (castUrl ? *castUrl : std::string(kDefaultLookupUrlPrefix)) + appId;
-    logMessage("Starting HTTP Request for MAS App ID " + appId + " using Request URL '" + url +
-               "'");
+    logMessage("Starting HTTP Request for MAS App ID " + utf::logField(appId) +
+               " using Request URL '" + utf::logField(url) + "'");
 
     userInitiated_ = userInitiated;
     request_ = services_.http.startRequest(

@@ -44,8 +44,9 @@
 //   "BrenvoReleaseWindowClosed" from any sender) cancels the agent's earlier pending timer.
 // - The skipped version is compared in the form the defaults file holds (platform::storableText),
 //   so a version the file cannot hold whole stays skipped once skipped.
-// - Log lines are one printable line each: control characters from the store's reply show as
-//   visible escapes (brenvo/utf/Printable.h).
+// - Log lines are one printable line each: control and format characters from the store's reply
+//   show as visible escapes, and each text from outside in a line is cut at 1 KiB with "…"
+//   (brenvo/utf/Printable.h).
 // - "BrenvoAppId" of any kind counts as present; its text form (PlistValue::description()) goes
 //   into the request URL.
 // - An absent value inside a log line is written as "(null)".
@@ -61,7 +62,8 @@
 //   "No response for HTTP Request (Response larger than 4194304 bytes was dropped)."
 //   "HTTP Request failed: <reason>"   (before the no-response line, when the client knows why)
 //   "Reply is not UTF-8 text." / "Reply is not a JSON object or array."  (then the not-newer line)
-//   "Reply not usable: ..." / "Reply holds no release record: ..."  (a reply of another shape)
+//   "Reply not usable: ..." / "Reply holds no release record: ..."  (a reply of another shape,
+//   or a "version" longer than 256 bytes, which is never stored, compared or shown)
 // A reply without "results" or without "version" has an absent store version and is never
 // announced. Without "BrenvoAppId" at check time the always-message is written and nothing sent.
 #pragma once

@@ -30,9 +30,14 @@ constexpr std::string_view kReplyVersionNotText =
     "Reply not usable: \"version\" of the release record is not a text. No decision this time.";
 constexpr std::string_view kReplyNotUtf8 = "Reply is not UTF-8 text.";
 constexpr std::string_view kReplyNotJson = "Reply is not a JSON object or array.";
+const std::string kReplyVersionTooLong = "Reply not usable: \"version\" of the release record is "
+                                         "longer than " +
+                                         std::to_string(kMaxVersionLength) +
+                                         " bytes. No decision this time.";
 
+// A text from outside as one field of a log line (brenvo/utf/Printable.h), "(null)" when absent.
 std::string orAbsent(const std::optional<std::string>& text) {
-    return text ? *text : std::string(kAbsentText);
+    return text ? utf::logField(*text) : std::string(kAbsentText);
 }
 
 check::ReleaseReading ending(Kind kind, std::string reason) {
@@ -91,7 +96,7 @@ ReleaseReading readReply(platform::URLResponse response, const Note& note) {
     }
     if (response.body.empty()) {
         if (!response.error.empty())
-            note("HTTP Request failed: " + response.error);
+            note("HTTP Request failed: " + utf::logField(response.error));
         note(kNoResponse);
         return ending(Kind::NoReply, response.error.empty() ? "empty reply" : response.error);
     }
@@ -149,7 +154,14 @@ ReleaseReading readReply(platform::URLResponse response, const Note& note) {
             note(kReplyVersionNotText);
             return ending(Kind::UnusableReply, "\"version\" is not a text");
         }
-        reading.version = toUtf8(*text);
+        // No UTF-16 unit takes less than one byte of UTF-8: a long text is refused unconverted.
+        std::string utf8 = text->size() <= kMaxVersionLength ? toUtf8(*text) : std::string();
+        if (text->size() > kMaxVersionLength || utf8.size() > kMaxVersionLength) {
+            note(kReplyVersionTooLong);
+            return ending(Kind::UnusableReply, "\"version\" is longer than " +
+                                                   std::to_string(kMaxVersionLength) + " bytes");
+        }
+        reading.version = std::move(utf8);
     } else {
         reading.reason = "the release record has no \"version\"";
     }
@@ -167,12 +179,12 @@ Decision decide(const DecisionInput& in, const Note& note) {
              ", MAS Version: " + orAbsent(in.storeVersion));
         return {Kind::UpToDate};
     }
-    const std::string& version = *in.storeVersion;
+    const std::string version = utf::logField(*in.storeVersion);
     note("New Version " + version + " found!");
 
     // Compared in the form the defaults file holds, so that a version it cannot hold whole stays
     // skipped once skipped.
-    if (in.skippedVersion && *in.skippedVersion == platform::storableText(version)) {
+    if (in.skippedVersion && *in.skippedVersion == platform::storableText(*in.storeVersion)) {
         if (!in.userInitiated) {
             note("Version " + version + " already skipped by user. No notification.");
             return {Kind::Skipped};
@@ -201,8 +213,8 @@ Decision decide(const DecisionInput& in, const Note& note) {
         compareVersions(std::optional<std::string_view>(*in.systemVersion),
                         std::optional<std::string_view>(*in.minimumOsVersion)) == -1) {
         note("Version " + version + " held back by its " + std::string(kMinimumOsVersion) +
-             ": it needs system version " + *in.minimumOsVersion + ", this system has " +
-             *in.systemVersion + ".");
+             ": it needs system version " + utf::logField(*in.minimumOsVersion) +
+             ", this system has " + *in.systemVersion + ".");
         return {Kind::HeldBack, CheckOutcome::Gate::MinimumOsVersion};
     }
     return {Kind::UpdateAvailable};

@@ -2,6 +2,7 @@
 // few texts its parts share.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
 namespace brenvo {
@@ -41,5 +42,9 @@ inline constexpr std::string_view kTrackViewUrl = "trackViewUrl";
 inline constexpr long long kDefaultCheckInterval = 86400; // one day, in seconds
 inline constexpr long long kMinimumCheckInterval = 60;    // whatever "BrenvoInterval" says
 inline constexpr double kRequestTimeout = 10.0;           // seconds, whole transfer
+
+// The longest store version, in bytes of UTF-8: a reply with a longer one is unusable, and
+// nothing longer is stored, compared or shown.
+inline constexpr std::size_t kMaxVersionLength = 256;
 
 } // namespace brenvo

@@ -1,8 +1,10 @@
 #include "brenvo/BrenvoReleaseInfo.h"
 
 #include "brenvo/BrenvoKeys.h"
+#include "brenvo/utf/Printable.h"
 
 #include <algorithm>
+#include <array>
 #include <vector>
 
 namespace brenvo {
@@ -15,6 +17,69 @@ namespace {
 constexpr std::string_view kStoreFrontPage = "macappstore://itunes.apple.com/";
 constexpr std::string_view kStoreUpdatesPage = "macappstore://showUpdatesPage/";
 constexpr std::string_view kStoreWebPage = "https://www.apple.com/mac/app-store/";
+// The hosts of the store's own web pages, which a record's "trackViewUrl" may name.
+constexpr std::array<std::string_view, 2> kStoreWebHosts = {"apps.apple.com", "itunes.apple.com"};
+// The longest "trackViewUrl" that is opened.
+constexpr size_t kLongestPage = 2048;
+
+// `text` in UTF-8 as a window shows it: cut at `limit` bytes on a character boundary with "…". No
+// UTF-16 unit takes less than one byte of UTF-8, so no unit past the first limit + 1 is converted.
+std::string shownText(const JsonString& text, size_t limit) {
+    return utf::shortened(toUtf8(text.view().substr(0, std::min(text.size(), limit + 1))), limit);
+}
+
+char lowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool equalIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return lowerAscii(x) == lowerAscii(y);
+           });
+}
+
+// The host of an https URL (scheme in any case): the authority after "//", up to the first "/",
+// "?" or "#", less a port of digits. A browser never reads the authority as longer than that, so
+// the host given is at least as long as the one a browser would visit. nullopt, with the reason,
+// when the text is no such URL, names user information, or has an empty or unreadable host.
+std::optional<std::string_view> httpsHost(std::string_view url, std::string& why) {
+    constexpr std::string_view kScheme = "https://";
+    if (url.size() < kScheme.size() || !equalIgnoringCase(url.substr(0, kScheme.size()), kScheme)) {
+        why = "it is not an https URL";
+        return std::nullopt;
+    }
+    std::string_view authority = url.substr(kScheme.size());
+    authority = authority.substr(0, std::min(authority.find_first_of("/?#"), authority.size()));
+    if (authority.find('@') != std::string_view::npos) {
+        why = "it names user information";
+        return std::nullopt;
+    }
+    std::string_view host = authority;
+    const size_t colon = authority.rfind(':');
+    if (colon != std::string_view::npos && authority.find(']', colon) == std::string_view::npos) {
+        const std::string_view port = authority.substr(colon + 1);
+        if (!std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            why = "its port is not a number";
+            return std::nullopt;
+        }
+        host = authority.substr(0, colon);
+    }
+    if (host.empty()) {
+        why = "it names no host";
+        return std::nullopt;
+    }
+    // Names and numeric addresses only: nothing a browser would decode or read otherwise.
+    const bool literal = host.front() == '[' && host.back() == ']';
+    for (const char c : literal ? host.substr(1, host.size() - 2) : host) {
+        const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                           (c >= '0' && c <= '9') || c == '-' || c == '.' || (literal && c == ':');
+        if (!plain) {
+            why = "its host cannot be read";
+            return std::nullopt;
+        }
+    }
+    return host;
+}
 
 // The process-wide slot owning every controller from its creation until its window has closed.
 // It is never destroyed, so a window still open at exit is not torn down behind the toolkit.
@@ -155,7 +220,11 @@ void BrenvoReleaseInfo::doSkip() {
         return;
     // Without a version text there is nothing to skip; an earlier skipped version stays. The
     // version is stored in the form the defaults file holds, which the check compares with.
-    if (auto version = JsonRef(*record_)[std::string_view("version")].stringUtf8()) {
+    auto version = JsonRef(*record_)[std::string_view("version")].stringUtf8();
+    if (version && version->size() > kMaxVersionLength) {
+        logDebug("A version longer than " + std::to_string(kMaxVersionLength) +
+                 " bytes is not remembered as skipped.");
+    } else if (version) {
         services_.standardUserDefaults.setObject(
             platform::PlistValue(platform::storableText(*version)), kBrenvoSkipVersion);
         services_.standardUserDefaults.synchronize();
@@ -171,8 +240,17 @@ void BrenvoReleaseInfo::doOpenMas() {
     // Where the store application is out of reach, the application's own store page is the
     // nearest thing, when the record names one over https.
     std::optional<std::string> page;
-    if (!system)
-        page = appPage(JsonRef(*record_)[kTrackViewUrl].stringUtf8());
+    if (!system) {
+        const auto trackViewUrl = JsonRef(*record_)[kTrackViewUrl].stringUtf8();
+        std::optional<std::string> castUrl;
+        if (auto value = services_.mainBundle.objectForInfoDictionaryKey(kBrenvoCastUrl))
+            castUrl = value->description();
+        std::string why;
+        page = appPage(trackViewUrl, castUrl, &why);
+        if (!page && trackViewUrl)
+            logDebug("The release record's page " + utf::logField(*trackViewUrl) +
+                     " is not opened: " + why + ". Opening the store's web page instead.");
+    }
     services_.workspace.openURL(page ? *page : storeAddressForSystemVersion(system));
     if (releaseWindow_)
         releaseWindow_->close();
@@ -189,16 +267,34 @@ std::string BrenvoReleaseInfo::storeAddressForSystemVersion(
     return std::string(kStoreWebPage);
 }
 
-std::optional<std::string> BrenvoReleaseInfo::appPage(std::optional<std::string> trackViewUrl) {
-    constexpr std::string_view kScheme = "https://";
-    constexpr size_t kLongest = 2048;
-    if (!trackViewUrl || trackViewUrl->size() <= kScheme.size() ||
-        trackViewUrl->size() > kLongest || !trackViewUrl->starts_with(kScheme))
+std::optional<std::string> BrenvoReleaseInfo::appPage(std::optional<std::string> trackViewUrl,
+                                                      std::optional<std::string> castUrl,
+                                                      std::string* why) {
+    std::string reason;
+    const auto refuse = [&](std::string text) -> std::optional<std::string> {
+        if (why != nullptr)
+            *why = std::move(text);
         return std::nullopt;
+    };
+    if (!trackViewUrl)
+        return std::nullopt;
+    if (trackViewUrl->size() > kLongestPage)
+        return refuse("it is longer than " + std::to_string(kLongestPage) + " characters");
     // Only visible ASCII: no space, control character or anything a launcher could misread.
-    for (const char c : *trackViewUrl)
-        if (c <= ' ' || c >= 0x7F)
-            return std::nullopt;
+    if (!std::all_of(trackViewUrl->begin(), trackViewUrl->end(),
+                     [](char c) { return c > ' ' && c < 0x7F; }))
+        return refuse("it holds a character other than visible ASCII");
+    const auto host = httpsHost(*trackViewUrl, reason);
+    if (!host)
+        return refuse(reason);
+    const bool storeHost =
+        std::any_of(kStoreWebHosts.begin(), kStoreWebHosts.end(),
+                    [&](std::string_view known) { return equalIgnoringCase(*host, known); });
+    // An application that serves its own lookup file names its own pages, over https too.
+    std::string ignored;
+    const auto castHost = castUrl ? httpsHost(*castUrl, ignored) : std::nullopt;
+    if (!storeHost && !(castHost && equalIgnoringCase(*host, *castHost)))
+        return refuse("its host is neither the store's nor that of an https BrenvoCastUrl");
     return trackViewUrl;
 }
 
@@ -220,8 +316,17 @@ std::string BrenvoReleaseInfo::hostValue(std::string_view key) {
 }
 
 std::string BrenvoReleaseInfo::recordVersion() {
-    return JsonRef(*record_)[std::string_view("version")].stringUtf8().value_or(
-        std::string(kAbsentText));
+    const JsonString* version = JsonRef(*record_)[std::string_view("version")].asString();
+    return version ? shownText(*version, kMaxVersionLength) : std::string(kAbsentText);
+}
+
+void BrenvoReleaseInfo::logDebug(std::string_view text) {
+    const auto debug = services_.mainBundle.objectForInfoDictionaryKey(kBrenvoDebugMessages);
+    if (!debug || !debug->boolValue())
+        return;
+    std::string line(kLogPrefix);
+    utf::appendPrintable(line, text);
+    services_.log.write(line);
 }
 
 std::string BrenvoReleaseInfo::windowTitle() {
@@ -245,7 +350,10 @@ std::string BrenvoReleaseInfo::releaseText() {
 }
 
 std::optional<std::string> BrenvoReleaseInfo::releaseDetails() {
-    return JsonRef(*record_)[std::string_view("releaseNotes")].stringUtf8();
+    const JsonString* notes = JsonRef(*record_)[std::string_view("releaseNotes")].asString();
+    if (notes == nullptr)
+        return std::nullopt;
+    return shownText(*notes, platform::kMaxShownReleaseNotes);
 }
 
 std::string BrenvoReleaseInfo::ButtonTitleUpdateNow() {

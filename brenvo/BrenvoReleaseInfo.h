@@ -17,7 +17,9 @@
 // Texts are computed afresh on every call from the host's localisation table "Brenvo"
 // (English keys as defaults). Formats fill "%@" with their arguments in order ("%1$@" picks one
 // by position, "%%" is a percent sign); a missing host name, host version or record version
-// shows as "(null)".
+// shows as "(null)". A record version longer than 256 bytes is shown cut there with "…" and is
+// never stored as skipped; the release notes are given as a window shows them, cut at
+// platform::kMaxShownReleaseNotes bytes with "…" (platform::shownReleaseDetails).
 #pragma once
 
 #include "brenvo/Export.h"
@@ -74,12 +76,17 @@ public:
 
     // The store address opened for an operating-system version; nullopt (cannot be read) gives
     // the store's web page. Where the version cannot be read, "Open App Store For Update" opens
-    // the record's "trackViewUrl" instead, when appPage() accepts it.
+    // the record's "trackViewUrl" instead when appPage() accepts it, and otherwise says why in a
+    // debug line.
     static std::string
     storeAddressForSystemVersion(std::optional<platform::OperatingSystemVersion> version);
-    // `trackViewUrl` when it is an https URL of visible ASCII characters (at most 2048), else
-    // nullopt.
-    static std::optional<std::string> appPage(std::optional<std::string> trackViewUrl);
+    // `trackViewUrl` when it is an https URL of at most 2048 visible ASCII characters, without
+    // user information, whose host is one of the store's web hosts ("apps.apple.com",
+    // "itunes.apple.com") or the host of `castUrl` when that is an https URL as well; hosts
+    // compare without regard to case. Otherwise nullopt, and for a page that is refused the
+    // reason in `why` (when not null).
+    static std::optional<std::string> appPage(std::optional<std::string> trackViewUrl,
+                                              std::optional<std::string> castUrl, std::string* why);
 
     // Number of controllers in the process-wide slot (shown, or closed and not yet destroyed).
     static std::size_t liveControllers();
@@ -91,6 +98,8 @@ private:
     std::string localized(std::string_view key);
     std::string hostValue(std::string_view key);
     std::string recordVersion();
+    // Writes "Brenvo: " + text when the host's "BrenvoDebugMessages" reads true.
+    void logDebug(std::string_view text);
 
     platform::Services& services_;
     std::shared_ptr<const JsonValue> record_;

@@ -1,5 +1,7 @@
 #include "brenvo/platform/Window.h"
 
+#include "brenvo/utf/Printable.h"
+
 #include <algorithm>
 #include <mutex>
 
@@ -13,6 +15,13 @@ std::optional<WindowAnswer> windowAnswerFromString(std::string_view text) {
     if (text == "close")
         return WindowAnswer::Close;
     return std::nullopt;
+}
+
+std::optional<std::string> shownReleaseDetails(ReleaseWindowOwner& owner) {
+    auto notes = owner.releaseDetails();
+    if (notes && notes->size() > kMaxShownReleaseNotes)
+        notes = utf::shortened(*notes, kMaxShownReleaseNotes);
+    return notes;
 }
 
 void WindowRegistry::registerWindow(std::string name, WindowFactory factory) {

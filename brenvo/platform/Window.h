@@ -5,6 +5,7 @@
 
 #include "brenvo/Export.h"
 
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <memory>
@@ -58,6 +59,14 @@ public:
     // Closes the window; the owner's windowWillClose() runs once, however often this is called.
     virtual void close() = 0;
 };
+
+// The most of the release notes a window shows, in bytes of UTF-8: longer notes would hold the
+// host's loop while a toolkit lays them out, and nobody reads that far.
+inline constexpr size_t kMaxShownReleaseNotes = size_t{64} * 1024;
+
+// The owner's release notes as every window of Brenvo shows them: cut at kMaxShownReleaseNotes
+// bytes on a character boundary, with "…" after the cut; nullopt when there are none.
+BRENVO_EXPORT std::optional<std::string> shownReleaseDetails(ReleaseWindowOwner& owner);
 
 using WindowFactory =
     std::function<std::unique_ptr<Window>(ReleaseWindowOwner& owner, RunLoop& loop)>;

@@ -4,6 +4,7 @@
 
 #include "brenvo/BrenvoReleaseInfo.h"
 #include "brenvo/JSON/XKJSON.h"
+#include "support/ListeningPort.h"
 
 #include <gtest/gtest.h>
 
@@ -127,6 +128,15 @@ const DecisionCase kDecisions[] = {
      {"Brenvo: Reply is not a JSON object or array.", notNewerLine("1.9", "(null)")},
      Kind::UnusableReply,
      false},
+    // A version longer than any real one is refused before anything stores, compares or shows it.
+    {"VersionOfFourMillionCharacters",
+     reply("9" + std::string(4'000'000, '&')),
+     "1.9",
+     std::nullopt,
+     {"Brenvo: Reply not usable: \"version\" of the release record is longer than 256 bytes. "
+      "No decision this time."},
+     Kind::UnusableReply,
+     false},
     // A reply just under the size cap is read whole and decided from its first record.
     {"FourMiBOfResults",
      manyResults(100000, 4194304 - 100),
@@ -175,6 +185,8 @@ TEST_P(Decision, EndsWithItsLineAndLeavesTheSchedule) {
     const std::vector<std::string> tail(world.log.lines().end() - row.tail.size(),
                                         world.log.lines().end());
     EXPECT_EQ(tail, row.tail);
+    for (const std::string& line : world.log.lines())
+        EXPECT_LT(line.size(), 2048u) << line.substr(0, 100);
     EXPECT_EQ(world.log.lines().at(1), "Brenvo: Starting HTTP Request for MAS App ID 123456 using "
                                        "Request URL '" +
                                            world.castUrl() + "123456'");
@@ -299,6 +311,29 @@ TEST(AgentCheck, CastUrlPrefixesTheIdentifierExactly) {
         world.advanceAndDispatch(0);
         EXPECT_EQ(world.server.requests(), std::vector<std::string>{target});
         EXPECT_EQ(world.lastLine(), notNewerLine("1.9", "1.0"));
+    }
+}
+
+// A "BrenvoCastUrl" of another scheme than http or https is never followed: no file is read as
+// the store's reply, no other server is asked, and the check ends without a reply.
+TEST(AgentCheck, CastUrlOfAnotherSchemeReadsNothing) {
+    ListeningPort port;
+    ASSERT_NE(port.port(), 0);
+    for (const bool file : {true, false}) {
+        AgentWorld world(AgentSetup{.info = AgentWorld::host()});
+        world.dir.writeFile("reply-123456", reply("2.0"));
+        world.setInfo(kBrenvoCastUrl,
+                      PlistValue(file ? "file://" + (world.dir / "reply-").string()
+                                      : "dict://127.0.0.1:" + std::to_string(port.port()) + "/d:"));
+        Brenvo agent(*world.services);
+        std::vector<CheckOutcome> outcomes;
+        agent.setOutcomeObserver([&](const CheckOutcome& outcome) { outcomes.push_back(outcome); });
+        world.advanceAndDispatch(0);
+        ASSERT_EQ(outcomes.size(), 1u) << file;
+        EXPECT_EQ(outcomes[0].kind, Kind::NoReply) << file;
+        EXPECT_EQ(world.lastLine(), kNoResponseLine) << file;
+        EXPECT_FALSE(port.connected()) << file;
+        expectScheduledAgain(world);
     }
 }
 

@@ -218,6 +218,54 @@ TEST_P(Logging, FollowsTheSwitchExceptForTheAlwaysMessage) {
 INSTANTIATE_TEST_SUITE_P(Agent, Logging, ::testing::ValuesIn(kLoggingCases),
                          [](const auto& p) { return std::string(p.param.name); });
 
+// Writes `key` into the host's Info.plist as an <integer> element holding `digits`, a number
+// that no 64-bit integer need hold.
+void setIntegerInfo(AgentWorld& world, std::string_view key, std::string_view digits) {
+    world.setInfo(key, PlistValue("integer-to-be"));
+    const auto path = world.test.infoPlistPath();
+    std::string xml = *world.dir.readFile(path.lexically_relative(world.dir.path()).string());
+    const std::string placeholder = "<string>integer-to-be</string>";
+    xml.replace(xml.find(placeholder), placeholder.size(),
+                "<integer>" + std::string(digits) + "</integer>");
+    world.dir.writeFile(path.lexically_relative(world.dir.path()).string(), xml);
+}
+
+// Integer settings past 64 bits hold as long as the largest 64-bit number says: never a wrap to a
+// small or negative number that would check every minute or hold nothing back.
+TEST(AgentSettings, IntegersPast64BitsSaturate) {
+    for (const char* digits :
+         {"9223372036854775808", "18446744073709551615", "99999999999999999999"}) {
+        AgentWorld interval(AgentSetup{.info = AgentWorld::host()});
+        setIntegerInfo(interval, kBrenvoInterval, digits);
+        {
+            Brenvo agent(*interval.services);
+            EXPECT_EQ(interval.lastLine(), scheduleLine(0, kMax)) << digits;
+            interval.advanceAndDispatch(0);
+            EXPECT_EQ(interval.countLines(kStartingPrefix), 1u) << digits;
+            EXPECT_TRUE(interval.log.contains(scheduleLine(kMax, kMax))) << digits;
+            EXPECT_EQ(bvMasCheckMasUpdateTimer->timeInterval(), static_cast<double>(kMax))
+                << digits;
+        }
+
+        AgentWorld age(AgentSetup{.info = AgentWorld::host()});
+        setIntegerInfo(age, kBrenvoMinimumReleaseAge, digits);
+        age.server.reply("/lookup", 200,
+                         R"({"results":[{"version":"2.0",)"
+                         R"("currentVersionReleaseDate":"2027-01-15T07:00:00Z"}]})");
+        Brenvo agent(*age.services);
+        std::vector<CheckOutcome> outcomes;
+        agent.setOutcomeObserver([&](const CheckOutcome& outcome) { outcomes.push_back(outcome); });
+        age.advanceAndDispatch(0);
+        ASSERT_EQ(outcomes.size(), 1u) << digits;
+        EXPECT_EQ(outcomes[0].kind, CheckOutcome::Kind::HeldBack) << digits;
+        EXPECT_EQ(age.lastLine(), "Brenvo: Version 2.0 held back by BrenvoMinimumReleaseAge: "
+                                  "released 3600 seconds ago, 9223372036854775807 seconds "
+                                  "required.")
+            << digits;
+        EXPECT_TRUE(age.window.shown().empty()) << digits;
+    }
+}
+
 TEST(AgentLogging, WritesFormatCharactersLiterallyAndControlsEscaped) {
     AgentWorld world(AgentSetup{.info = AgentWorld::host()});
     Brenvo agent(*world.services);

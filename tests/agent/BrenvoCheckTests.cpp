@@ -1,7 +1,6 @@
 // The check's steps on their own: a reply becomes a release record, and the decision with its
 // gates. No network, no files: plain values in, lines and an outcome out.
 #include "brenvo/BrenvoCheck.h"
-#include "brenvo/BrenvoReleaseInfo.h"
 
 #include <gtest/gtest.h>
 
@@ -40,8 +39,17 @@ struct ReplyCase {
     std::optional<std::string> version;
 };
 
+std::string repeated(std::string_view text, size_t times) {
+    std::string out;
+    for (size_t i = 0; i < times; ++i)
+        out += text;
+    return out;
+}
+
 TEST(CheckSteps, ReadReplyEndsEachShapeWithItsLine) {
     const std::string kNoResponse = "No response for HTTP Request (Reponse Length is 0).";
+    const std::string kTooLong =
+        unusable("\"version\" of the release record is longer than 256 bytes");
     const ReplyCase cases[] = {
         {"record", body(R"({"results":[{"version":"2.0","trackId":1}]})"), {}, {}, "", "2.0"},
         {"empty body", body(""), {kNoResponse}, Kind::NoReply, "empty reply", {}},
@@ -110,6 +118,31 @@ TEST(CheckSteps, ReadReplyEndsEachShapeWithItsLine) {
          {unusable("\"version\" of the release record is not a text")},
          Kind::UnusableReply,
          "\"version\" is not a text",
+         {}},
+        // A version is at most 256 bytes of UTF-8, however few characters it takes.
+        {"version of 256 bytes",
+         body(R"({"results":[{"version":")" + std::string(256, '9') + R"("}]})"),
+         {},
+         {},
+         "",
+         std::string(256, '9')},
+        {"version of 257 bytes",
+         body(R"({"results":[{"version":")" + std::string(257, '9') + R"("}]})"),
+         {kTooLong},
+         Kind::UnusableReply,
+         "\"version\" is longer than 256 bytes",
+         {}},
+        {"version of 129 two-byte characters",
+         body(R"({"results":[{"version":")" + repeated("\u00E9", 129) + R"("}]})"),
+         {kTooLong},
+         Kind::UnusableReply,
+         "\"version\" is longer than 256 bytes",
+         {}},
+        {"version of four million characters",
+         body(R"({"results":[{"version":"9)" + std::string(4'000'000, '&') + R"("}]})"),
+         {kTooLong},
+         Kind::UnusableReply,
+         "\"version\" is longer than 256 bytes",
          {}},
         // Only element 0 counts, however long the list.
         {"first of many",
@@ -278,24 +311,6 @@ TEST(CheckSteps, OutcomesInTheToolsWords) {
     };
     for (const auto& [value, words] : cases)
         EXPECT_EQ(describeOutcome(value), words);
-}
-
-// Where the store application is out of reach, the record's own page opens only when it is an
-// https URL that nothing can misread.
-TEST(CheckSteps, TheApplicationsPageMustBeAPlainHttpsUrl) {
-    const std::pair<std::optional<std::string>, bool> cases[] = {
-        {"https://apps.example.org/app/id42?mt=12", true},
-        {"http://apps.example.org/app/id42", false},
-        {"https://", false},
-        {"https://apps.example.org/a b", false},
-        {"https://apps.example.org/\x1B[2J", false},
-        {"https://apps.example.org/caf\xC3\xA9", false},
-        {"javascript:alert(1)", false},
-        {"https://" + std::string(3000, 'a'), false},
-        {std::nullopt, false},
-    };
-    for (const auto& [url, accepted] : cases)
-        EXPECT_EQ(BrenvoReleaseInfo::appPage(url).has_value(), accepted) << url.value_or("-");
 }
 
 } // namespace

@@ -1,8 +1,10 @@
 // The libcurl client against a real server on the loopback interface.
 #include "brenvo/platform/RunLoop.h"
 #include "brenvo/platform/system/CurlHttpClient.h"
+#include "support/ListeningPort.h"
 #include "support/LoopbackServer.h"
 #include "support/RawServer.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -157,6 +159,26 @@ TEST(CurlHttpClient, RefusedOrMalformedGivesNothing) {
         URLResponse response = client.sendSynchronousRequest({url});
         EXPECT_TRUE(response.body.empty()) << url;
         EXPECT_NE(response.error, "") << url;
+    }
+}
+
+// Only the web is asked, from the first request on: a URL of another scheme reads no file and
+// reaches no server.
+TEST(CurlHttpClient, AsksOnlyOverHttpAndHttps) {
+    brenvo::test::TempDir dir;
+    dir.writeFile("reply.json", R"({"results":[{"version":"9.0"}]})");
+    brenvo::test::ListeningPort port;
+    ASSERT_NE(port.port(), 0);
+    const std::string server = "127.0.0.1:" + std::to_string(port.port());
+    CurlHttpClient client(CurlHttpClient::Options{.maxTimeout = 2.0});
+    for (const std::string& url :
+         {"file://" + (dir / "reply.json").string(), "FILE://" + (dir / "reply.json").string(),
+          "dict://" + server + "/d:version", "ftp://" + server + "/", "gopher://" + server + "/",
+          "telnet://" + server + "/"}) {
+        URLResponse response = client.sendSynchronousRequest({url});
+        EXPECT_TRUE(response.body.empty()) << url << ": " << text(response);
+        EXPECT_NE(response.error, "") << url;
+        EXPECT_FALSE(port.connected()) << url;
     }
 }
 

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <limits>
+#include <string>
 
 using namespace brenvo::platform;
 
@@ -167,6 +169,58 @@ TEST(PlistFile, RefusesWhatIsNotAPropertyList) {
     std::string error;
     EXPECT_EQ(readPropertyListFile("/nonexistent/Info.plist", &error), std::nullopt);
     EXPECT_EQ(error, "No such file or directory");
+}
+
+// A binary list holding {"a": n} with n the signed 128-bit number high:low, written in 16 bytes
+// as the binary form writes an unsigned number past INT64_MAX.
+std::string wideInteger(uint64_t high, uint64_t low) {
+    std::string bytes("bplist00\xD1\x01\x02\x51"
+                      "a"
+                      "\x14");
+    const auto bigEndian = [&bytes](uint64_t value) {
+        for (int shift = 56; shift >= 0; shift -= 8)
+            bytes += static_cast<char>(value >> shift);
+    };
+    bigEndian(high);
+    bigEndian(low);
+    bytes += "\x08\x0B\x0D"; // the objects' offsets, at 30
+    bytes.append(6, '\0');
+    bytes += "\x01\x01"; // one byte per offset and per reference
+    bigEndian(3);        // objects
+    bigEndian(0);        // the top object
+    bigEndian(30);       // where the offsets are
+    return bytes;
+}
+
+// Integers past the signed 64-bit range read as its nearest end, never wrapped: an unsigned
+// 2^64 - 1 is no -1, and a 20-digit number no small one.
+TEST(PlistFile, IntegersPast64BitsSaturate) {
+    const std::pair<const char*, int64_t> texts[] = {
+        {"9223372036854775807", kMax},  {"9223372036854775808", kMax},
+        {"18446744073709551615", kMax}, {"99999999999999999999", kMax},
+        {"0x8000000000000000", kMax},   {"-1", -1},
+        {"-9223372036854775809", kMin}, {"-99999999999999999999", kMin},
+    };
+    for (const auto& [text, expected] : texts) {
+        const std::string xml = "<plist version=\"1.0\"><dict><key>a</key><integer>" +
+                                std::string(text) + "</integer><key>b</key><integer>7</integer>" +
+                                "</dict></plist>";
+        EXPECT_EQ(propertyListFromData(xml, nullptr),
+                  PlistValue(PlistDictionary{{"a", expected}, {"b", 7}}))
+            << text;
+    }
+    const struct {
+        uint64_t high, low;
+        int64_t expected;
+    } binaries[] = {
+        {0, uint64_t{1} << 63, kMax}, {0, UINT64_MAX, kMax}, {1, 0, kMax},
+        {UINT64_MAX, UINT64_MAX, -1}, {UINT64_MAX, 0, kMin}, {uint64_t{1} << 63, 0, kMin},
+    };
+    for (const auto& b : binaries) {
+        EXPECT_EQ(propertyListFromData(wideInteger(b.high, b.low), nullptr),
+                  PlistValue(PlistDictionary{{"a", b.expected}}))
+            << b.high << ":" << b.low;
+    }
 }
 
 // Texts holding NUL would abort the process inside the plist library; malformed UTF-8 would

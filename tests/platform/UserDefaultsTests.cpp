@@ -195,6 +195,55 @@ TEST(PlistUserDefaults, ValuesRoundTripAndDatesAreStoredAsDates) {
     EXPECT_EQ(reader.objectForKey("fraction"), PlistValue(Date{1'800'000'000.0}));
 }
 
+// The file never grows past what it can read back: a value that would take it there is refused
+// with a line, the largest first; the file keeps that key's saved value and every other key.
+TEST(PlistUserDefaults, AValueTooLargeToReadBackIsRefused) {
+    TempDir dir;
+    CapturingLog log;
+    const auto file = dir / "app.plist";
+    PlistUserDefaults defaults(file, log);
+    defaults.setObject("1.0", "BrenvoSkipVersion");
+    defaults.setObject(Date{1'800'000'000}, "BrenvoLastCheck");
+    ASSERT_TRUE(defaults.synchronize());
+    const auto refused = [&](std::string_view key) {
+        return "Brenvo: Did not save " + std::string(key) + " in the preferences file " + file.string() +
+               ": with it the file would be larger than 16777216 bytes, more than can be read "
+               "back. It keeps its saved value.";
+    };
+
+    // Less than the limit as a text, more in the file, where each "&" takes five bytes.
+    const std::string huge =
+        std::string(kMaxPropertyListFileSize - 1000, '9') + std::string(300, '&');
+    const auto before = dir.readFile("app.plist");
+    defaults.setObject(huge, "BrenvoSkipVersion");
+    EXPECT_FALSE(defaults.synchronize());
+    EXPECT_EQ(dir.readFile("app.plist"), before);
+    EXPECT_EQ(defaults.objectForKey("BrenvoSkipVersion"), PlistValue("1.0"));
+    EXPECT_EQ(log.lines(), std::vector<std::string>{refused("BrenvoSkipVersion")});
+
+    // Changes beside it are saved; of two values that fit only one at a time, the larger goes.
+    log.clear();
+    defaults.setObject("x", "other");
+    defaults.setObject(std::string(size_t{9} << 20, 'a'), "nine");
+    defaults.setObject(std::string(size_t{8} << 20, 'b'), "eight");
+    EXPECT_FALSE(defaults.synchronize());
+    EXPECT_EQ(log.lines(), std::vector<std::string>{refused("nine")});
+    const PlistDictionary saved = fileContents(file);
+    EXPECT_EQ(saved.at("BrenvoSkipVersion"), PlistValue("1.0"));
+    EXPECT_EQ(saved.at("BrenvoLastCheck"), PlistValue(Date{1'800'000'000}));
+    EXPECT_EQ(saved.at("other"), PlistValue("x"));
+    EXPECT_EQ(saved.at("eight").asString()->size(), size_t{8} << 20);
+    EXPECT_FALSE(saved.contains("nine"));
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"app.plist", "app.plist.lock"}));
+
+    // Nothing is left pending: the next save is whole again.
+    log.clear();
+    defaults.setObject("2.0", "BrenvoSkipVersion");
+    EXPECT_TRUE(defaults.synchronize());
+    EXPECT_EQ(fileContents(file).at("BrenvoSkipVersion"), PlistValue("2.0"));
+    EXPECT_TRUE(log.lines().empty());
+}
+
 // Whatever stands in the file's place, a FIFO and a link included, is read without waiting or
 // following, and moved aside whole.
 TEST(PlistUserDefaults, DamagedFilesAreMovedAsideNeverDestroyed) {

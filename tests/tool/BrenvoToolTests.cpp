@@ -195,7 +195,7 @@ TEST_F(ToolTest, SkipIsRememberedByTheNextCheck) {
     Result first = runTool(check);
     ASSERT_EQ(first.status, 0) << first.err;
     EXPECT_TRUE(contains(first.out, "Tool Test 2.0 is now available - you have 1.0.")) << first.out;
-    EXPECT_TRUE(contains(first.out, "Faster.\nSmaller.\n")) << first.out;
+    EXPECT_TRUE(contains(first.out, "  | Faster.\n  | Smaller.\n")) << first.out;
     EXPECT_FALSE(contains(first.out, "open: "));
     PlistDictionary stored = readDefaults();
     EXPECT_EQ(stored["BrenvoSkipVersion"], PlistValue("2.0"));
@@ -244,7 +244,7 @@ TEST_F(ToolTest, AnswersOpenAndCloseAndNamesTheOutcome) {
     for (Row row :
          {Row{"open", "10.15.7", "macappstore://", "update-available 5.1"},
           Row{"open", "10.5.8", "", "held-back minimum-os-version 5.1"},
-          Row{"open", "", "https://apps.example.org/app/idid9?mt=12", "update-available 5.1"},
+          Row{"open", "", "https://apps.apple.com/app/idid9?mt=12", "update-available 5.1"},
           Row{"close", "10.15.7", "", "update-available 5.1"}}) {
         std::vector<std::string> args = {"check",    "--info-plist", plist,     "--answer",
                                          row.answer, "--window",     "terminal"};

@@ -5,7 +5,9 @@
 namespace {
 
 using brenvo::utf::LineBreaks;
+using brenvo::utf::logField;
 using brenvo::utf::printable;
+using brenvo::utf::shortened;
 
 struct Case {
     const char* name;
@@ -46,6 +48,22 @@ const Case kCases[] = {
      "\xEF\xBF\xBD"
      "2J"},
     {"truncated sequence", "a\xE2\x82", "a\xEF\xBF\xBD", "a\xEF\xBF\xBD"},
+    // Every format character (Cf) shows, the first and last of a range and their neighbours
+    // that are no format characters pass.
+    {"zero-width characters and marks", "a\u200Bb\u200Dc\u200Fd\u2010",
+     "a\\u200Bb\\u200Dc\\u200Fd\u2010", "a\\u200Bb\\u200Dc\\u200Fd\u2010"},
+    {"Arabic letter mark and number signs", "\u061B\u061C\u0600\u0605\u0606",
+     "\u061B\\u061C\\u0600\\u0605\u0606", "\u061B\\u061C\\u0600\\u0605\u0606"},
+    {"word joiner, invisible operators, deprecated formats", "\u2060\u2064\u2065\u206A\u206F\u2070",
+     "\\u2060\\u2064\u2065\\u206A\\u206F\u2070", "\\u2060\\u2064\u2065\\u206A\\u206F\u2070"},
+    {"soft hyphen", "\u00AC\u00AD\u00AE", "\u00AC\\u00AD\u00AE", "\u00AC\\u00AD\u00AE"},
+    {"byte order mark and annotations", "\uFEFFx\uFFF9y\uFFFBz\uFFFC",
+     "\\uFEFFx\\uFFF9y\\uFFFBz\uFFFC", "\\uFEFFx\\uFFF9y\\uFFFBz\uFFFC"},
+    {"tag characters", "\U000E0000\U000E0001\U000E0020\U000E007F\U000E0080",
+     "\U000E0000\\U000E0001\\U000E0020\\U000E007F\U000E0080",
+     "\U000E0000\\U000E0001\\U000E0020\\U000E007F\U000E0080"},
+    {"format characters of other planes", "\U0001343F\U00013440\U0001D173\U000110BD",
+     "\\U0001343F\U00013440\\U0001D173\\U000110BD", "\\U0001343F\U00013440\\U0001D173\\U000110BD"},
 };
 
 TEST(Printable, EscapesWhatATerminalWouldActOn) {
@@ -55,6 +73,27 @@ TEST(Printable, EscapesWhatATerminalWouldActOn) {
         // Escaped text has nothing left to escape.
         EXPECT_EQ(printable(printable(c.in)), printable(c.in)) << c.name;
     }
+}
+
+// A cut keeps whole characters and says that it cut.
+TEST(Printable, ShortenedCutsAtACharacterBoundary) {
+    const struct {
+        std::string_view in;
+        size_t limit;
+        std::string_view out;
+    } cases[] = {
+        {"abcdef", 6, "abcdef"},
+        {"abcdef", 5, "abcde\u2026"},
+        {"ab\u00E9", 3, "ab\u2026"},    // not half of the é
+        {"a\U0001F600b", 4, "a\u2026"}, // nor three quarters of the emoji
+        {"a\U0001F600b", 5, "a\U0001F600\u2026"},
+        {"\x80\x80\x80\x80\x80\x80", 4, "\x80\x80\x80\x80\u2026"}, // malformed: cut where it stands
+        {"", 0, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(shortened(c.in, c.limit), c.out) << c.in << " at " << c.limit;
+    EXPECT_EQ(logField(std::string(1024, 'x')), std::string(1024, 'x'));
+    EXPECT_EQ(logField(std::string(4'000'000, '&')), std::string(1024, '&') + "\u2026");
 }
 
 } // namespace

@@ -130,6 +130,64 @@ TEST_F(ReleaseInfo, OpenChoosesTheStoreAddressBySystemVersion) {
     EXPECT_FALSE(test_.defaults.objectForKey(brenvo::kBrenvoSkipVersion));
 }
 
+// Where the store application is out of reach, "Open" opens the record's page only on the
+// store's hosts or an https cast URL's host; any other page gives the store's web page and a
+// debug line that says why.
+TEST_F(ReleaseInfo, OpenTakesTheRecordsPageOnlyFromTrustedHosts) {
+    const std::string kStorePage = "https://apps.apple.com/us/app/demo/id123456?mt=12";
+    const std::string kOwnPage = "https://downloads.example.org/demo/2.0";
+    const std::string kNeither = "its host is neither the store's nor that of an https "
+                                 "BrenvoCastUrl";
+    const struct {
+        std::optional<std::string> page;
+        std::optional<std::string> castUrl;
+        bool opened;     // the page itself, else the store's web page
+        std::string why; // of the debug line, when a page was refused
+    } cases[] = {
+        {kStorePage, std::nullopt, true, ""},
+        {"HTTPS://Itunes.Apple.COM:443/app/id1", std::nullopt, true, ""},
+        {kOwnPage, "https://downloads.example.org/lookup?id=", true, ""},
+        {kOwnPage, "http://downloads.example.org/lookup?id=", false, kNeither},
+        {"https://evil.example/fake-update.AppImage", std::nullopt, false, kNeither},
+        {"https://apps.apple.com.evil.example/", std::nullopt, false, kNeither},
+        {"https://apps.example.org@evil.example/", std::nullopt, false,
+         "it names user information"},
+        {"https://evil.example\\@apps.apple.com/", std::nullopt, false,
+         "it names user information"},
+        {"https:///etc/passwd", std::nullopt, false, "it names no host"},
+        {"https://apps.apple.com%2Eevil.example/", std::nullopt, false, "its host cannot be read"},
+        {"http://apps.apple.com/app/id1", std::nullopt, false, "it is not an https URL"},
+        {"file:///etc/passwd", "file:///etc/", false, "it is not an https URL"},
+        {"https://apps.apple.com/a b", std::nullopt, false,
+         "it holds a character other than visible ASCII"},
+        {std::nullopt, std::nullopt, false, ""},
+    };
+    ScriptedWindow windows(WindowAnswer::Open);
+    windows.registerWith(test_.windows);
+    test_.systemVersion.setVersion(std::nullopt);
+    test_.setInfo(brenvo::kBrenvoDebugMessages, true);
+    for (const auto& c : cases) {
+        const std::string name = c.page.value_or("(none)").substr(0, 60);
+        if (c.castUrl)
+            test_.setInfo(brenvo::kBrenvoCastUrl, *c.castUrl);
+        else
+            test_.removeInfo(brenvo::kBrenvoCastUrl);
+        JsonValue withPage = record("2.0");
+        if (c.page)
+            withPage.asObject()->set(brenvo::kTrackViewUrl, JsonValue(*c.page));
+        test_.log.clear();
+        BrenvoReleaseInfo::initWithReleaseInfo(withPage, test_.services);
+        runLoop();
+        ASSERT_FALSE(test_.workspace.openedURLs().empty()) << name;
+        EXPECT_EQ(test_.workspace.openedURLs().back(), c.opened ? *c.page : kWebPage) << name;
+        std::vector<std::string> lines;
+        if (!c.why.empty())
+            lines.push_back("Brenvo: The release record's page " + *c.page +
+                            " is not opened: " + c.why + ". Opening the store's web page instead.");
+        EXPECT_EQ(test_.log.lines(), lines) << name;
+    }
+}
+
 TEST_F(ReleaseInfo, AnyCloseNoticesOnceAndTheControllerGoes) {
     ScriptedWindow windows(std::nullopt);
     windows.registerWith(test_.windows);
@@ -156,6 +214,37 @@ TEST_F(ReleaseInfo, AnyCloseNoticesOnceAndTheControllerGoes) {
     EXPECT_TRUE(windows.shown()[0].destroyed);
     EXPECT_FALSE(brenvo::updateItem);
     EXPECT_TRUE(test_.workspace.openedURLs().empty());
+}
+
+// Oversized store texts come as a window shows them: the notes cut at 64 KiB and the version at
+// 256 bytes, on a character boundary with "…"; a version that long is never stored as skipped.
+TEST_F(ReleaseInfo, OversizedTextsComeCutAsAWindowShowsThem) {
+    const size_t limit = platform::kMaxShownReleaseNotes;
+    const std::string a(limit, 'a');
+    const struct {
+        std::string in, out;
+    } notes[] = {
+        {"Fixes.", "Fixes."},
+        {a, a},
+        {a + "b", a + "\u2026"},
+        {a.substr(1) + "\u00E9", a.substr(1) + "\u2026"}, // not half of the é
+        {a + "\U0001F600", a + "\u2026"},                 // not half of the pair
+        {std::string(3'900'000, 'x'), std::string(limit, 'x') + "\u2026"},
+    };
+    ScriptedWindow windows(WindowAnswer::Skip);
+    windows.registerWith(test_.windows);
+    for (const auto& c : notes) {
+        BrenvoReleaseInfo& controller = BrenvoReleaseInfo::initWithReleaseInfo(
+            JsonValue::object({{"version", std::string(300, '9')}, {"releaseNotes", c.in}}),
+            test_.services);
+        EXPECT_EQ(controller.releaseDetails(), c.out) << c.in.size();
+        EXPECT_EQ(controller.descriptionText(), "Demo " + std::string(256, '9') +
+                                                    "\u2026 is now available - you have 1.0. "
+                                                    "Would you like to open App Store for "
+                                                    "Update now?");
+        runLoop();
+    }
+    EXPECT_EQ(skipSeenAtClose_, std::vector<std::string>(std::size(notes), "-"));
 }
 
 TEST_F(ReleaseInfo, EachControllerReleasesOnlyItsOwnRecord) {

@@ -132,7 +132,8 @@ TEST(TerminalWindow, PrintsEveryTextThenTheButtons) {
     EXPECT_EQ(w.output.drain(), "== Software Update ==\n\n"
                                 "A new Version of Demo is available!\n\n"
                                 "Demo 2.0 is now available - you have 1.0.\n\n"
-                                "Release Notes:\n- faster\n- safer\n\n"
+                                "Release Notes:\n  +--------\n  | - faster\n  | - safer\n"
+                                "  +--------\n\n"
                                 "  [o] Open App Store For Update\n"
                                 "  [s] Skip This Version\n"
                                 "  [anything else] Close\n> ");
@@ -151,9 +152,38 @@ TEST(TerminalWindow, ShowsTheStoresTextAsText) {
               "A new Version of Demo is available!\n\n"
               "Demo 2.0\\x1B]0;pwned\\x07\\r\\x08\\x08 is now "
               "available\\u202E.\n\n"
-              "Release Notes:\n- faster\n\t- safer\\x1B[2J\\u009B31m\n\n"
+              "Release Notes:\n  +--------\n  | - faster\n  | \t- safer\\x1B[2J\\u009B31m\n"
+              "  +--------\n\n"
               "  [o] Open App Store For Update\n"
               "  [s] Skip This Version\n");
+}
+
+// Notes that imitate the window's own lines stay inside the rules, behind the gutter; notes
+// beyond what a window shows are cut with "…".
+TEST(TerminalWindow, NotesStayInsideTheirRules) {
+    const std::string kMenu = "\n  [o] Open App Store For Update\n  [s] Skip This Version\n";
+    ShownWindow w(WindowAnswer::Close, false);
+    const struct {
+        std::optional<std::string> notes;
+        std::string shown; // between the heading and the menu
+    } cases[] = {
+        {"Fixes.\n  +--------\n" + kMenu + "> ",
+         "  +--------\n  | Fixes.\n  |   +--------\n  | \n  |   [o] Open App Store For Update\n"
+         "  |   [s] Skip This Version\n  | > \n  +--------\n"},
+        {"Fixes.\n", "  +--------\n  | Fixes.\n  +--------\n"},
+        {"", "  +--------\n  +--------\n"},
+        {std::nullopt, ""},
+        {std::string(70'000, 'x'),
+         "  +--------\n  | " + std::string(kMaxShownReleaseNotes, 'x') + "\u2026\n  +--------\n"},
+    };
+    for (const auto& c : cases) {
+        w.owner.notes = c.notes;
+        const std::string text = releaseWindowText(w.owner);
+        const size_t heading =
+            text.find("Release Notes:\n") + std::string("Release Notes:\n").size();
+        EXPECT_EQ(text.substr(heading), c.shown + kMenu)
+            << c.notes.value_or("(none)").substr(0, 40);
+    }
 }
 
 TEST(TerminalWindow, SilentInputNeverStallsTheLoop) {

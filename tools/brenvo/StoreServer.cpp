@@ -30,7 +30,7 @@ std::string lookupReply(const StoreRelease& release, const std::string& appId) {
         {"releaseNotes", release.releaseNotes},
         {"currentVersionReleaseDate", release.releaseDate},
         {"releaseDate", "2024-03-14T08:00:00Z"},
-        {"trackViewUrl", "https://apps.example.org/app/id" + appId + "?mt=12"},
+        {"trackViewUrl", "https://apps.apple.com/app/id" + appId + "?mt=12"},
         {"sellerName", "Example Software"},
         {"artistName", "Example Software"},
         {"primaryGenreName", "Productivity"},

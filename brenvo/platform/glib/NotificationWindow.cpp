@@ -53,16 +53,6 @@ std::string dbusText(std::string text) {
     return text;
 }
 
-// `text` cut to at most `limit` bytes at a character boundary, with an ellipsis when cut.
-std::string shortened(const std::string& text, size_t limit) {
-    if (text.size() <= limit)
-        return text;
-    size_t end = limit;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
-        --end;
-    return text.substr(0, end) + "\u2026";
-}
-
 std::string markupEscaped(const std::string& text) {
     gchar* escaped = g_markup_escape_text(text.data(), static_cast<gssize>(text.size()));
     std::string out = escaped;
@@ -126,9 +116,10 @@ public:
                     G_DBUS_SIGNAL_FLAGS_NONE, onSignal, this, nullptr));
 
             std::string body = owner_.descriptionText();
-            std::string notes = owner_.releaseDetails().value_or(std::string());
+            std::string notes = shownReleaseDetails(owner_).value_or(std::string());
             if (!notes.empty())
-                body += "\n\n" + owner_.releaseText() + "\n" + shortened(notes, kMaxNotesBytes);
+                body +=
+                    "\n\n" + owner_.releaseText() + "\n" + utf::shortened(notes, kMaxNotesBytes);
             body = dbusText(body);
             if (markup_)
                 body = markupEscaped(body);
@@ -195,7 +186,7 @@ private:
             if (!cancelled) {
                 self->log_.write(utf::printable(
                     std::string("Brenvo: The desktop notification could not be shown: ") +
-                    (error && error->message ? error->message : "no reply")));
+                    utf::logField(error && error->message ? error->message : "no reply")));
             }
             if (error)
                 g_error_free(error);
@@ -246,7 +237,7 @@ private:
         self->withdrawn_ = true;
         self->log_.write(utf::printable(
             std::string("Brenvo: The session bus went away while the notification was shown") +
-            (error && error->message ? std::string(": ") + error->message : std::string())));
+            (error && error->message ? ": " + utf::logField(error->message) : std::string())));
         self->finish();
     }
 

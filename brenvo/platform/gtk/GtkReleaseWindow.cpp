@@ -100,7 +100,7 @@ public:
         gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(notes), GTK_WRAP_WORD_CHAR);
         gtk_text_view_set_left_margin(GTK_TEXT_VIEW(notes), 6);
         gtk_text_view_set_right_margin(GTK_TEXT_VIEW(notes), 6);
-        std::string details = owner_.releaseDetails().value_or(std::string());
+        std::string details = shownReleaseDetails(owner_).value_or(std::string());
         // GTK takes UTF-8 only; anything else would be refused with a warning.
         if (!g_utf8_validate(details.data(), static_cast<gssize>(details.size()), nullptr)) {
             char* valid = g_utf8_make_valid(details.data(), static_cast<gssize>(details.size()));

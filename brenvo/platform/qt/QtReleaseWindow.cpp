@@ -89,7 +89,7 @@ public:
         notes->setReadOnly(true);
         notes->setLineWrapMode(QPlainTextEdit::WidgetWidth);
         notes->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-        notes->setPlainText(qtText(owner_.releaseDetails().value_or(std::string())));
+        notes->setPlainText(qtText(shownReleaseDetails(owner_).value_or(std::string())));
         layout->addWidget(notes, 1);
 
         std::string taken;

@@ -100,8 +100,8 @@ private:
         const curl_off_t maxFileSize =
             static_cast<curl_off_t>(std::min<size_t>(cap_, static_cast<size_t>(INT64_MAX)));
         userAgent_ = std::string("Brenvo/") + BRENVO_VERSION_STRING;
-        // A redirect may lead only to the web, never to a file or another scheme, and never from
-        // https down to plain http.
+        // The request and its redirects go only to the web, never to a file or another scheme,
+        // and a redirect never from https down to plain http.
         const bool secure = strncasecmp(request.url.c_str(), "https:", 6) == 0;
         bool configured =
             curl_easy_setopt(easy_, CURLOPT_URL, request.url.c_str()) == CURLE_OK &&
@@ -111,6 +111,7 @@ private:
             curl_easy_setopt(easy_, CURLOPT_TIMEOUT_MS, timeoutMs) == CURLE_OK &&
             curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
             curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, maxRedirects) == CURLE_OK &&
+            curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
             curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https") ==
                 CURLE_OK &&
             // TLS 1.2 at least, whatever the system's OpenSSL configuration still allows.

@@ -3,14 +3,18 @@
 #include <plist/plist.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <random>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -311,33 +315,51 @@ uint64_t bigEndian(const uint8_t* bytes, size_t width) {
     return value;
 }
 
+constexpr size_t kBinaryTrailer = 32;
+
+// The offsets of a binary list's objects, each before the trailer; nullopt when the trailer or
+// the offset table points outside the data.
+std::optional<std::vector<size_t>> binaryObjectOffsets(std::string_view data) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(data.data());
+    const size_t size = data.size();
+    if (size < 8 + kBinaryTrailer) {
+        return std::nullopt;
+    }
+    const uint8_t* trailer = bytes + size - kBinaryTrailer;
+    const size_t offsetSize = trailer[6];
+    const uint64_t objects = bigEndian(trailer + 8, 8);
+    const uint64_t table = bigEndian(trailer + 24, 8);
+    const size_t end = size - kBinaryTrailer;
+    if (offsetSize < 1 || offsetSize > 8 || table >= end || objects > (end - table) / offsetSize) {
+        return std::nullopt;
+    }
+    std::vector<size_t> offsets;
+    offsets.reserve(objects);
+    for (uint64_t i = 0; i < objects; ++i) {
+        const uint64_t offset = bigEndian(bytes + table + i * offsetSize, offsetSize);
+        if (offset >= end) {
+            return std::nullopt;
+        }
+        offsets.push_back(offset);
+    }
+    return offsets;
+}
+
 // The system's property-list library aborts the process on a text holding a NUL character, so
 // such input must never reach it. XML cannot hold NUL at all; in the binary form every string
 // object is checked. Also true when the tables of a binary list point outside the data.
 bool holdsNulText(std::string_view data) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(data.data());
-    const size_t size = data.size();
     if (data.substr(0, 8) != "bplist00") {
         return data.find('\0') != std::string_view::npos;
     }
-    constexpr size_t kTrailer = 32;
-    if (size < 8 + kTrailer) {
+    const auto offsets = binaryObjectOffsets(data);
+    if (!offsets) {
         return true;
     }
-    const uint8_t* trailer = bytes + size - kTrailer;
-    const size_t offsetSize = trailer[6];
-    const uint64_t objects = bigEndian(trailer + 8, 8);
-    const uint64_t table = bigEndian(trailer + 24, 8);
-    const size_t end = size - kTrailer;
-    if (offsetSize < 1 || offsetSize > 8 || table >= end || objects > (end - table) / offsetSize) {
-        return true;
-    }
+    const size_t end = data.size() - kBinaryTrailer;
     std::vector<bool> checked(end, false);
-    for (uint64_t i = 0; i < objects; ++i) {
-        const uint64_t offset = bigEndian(bytes + table + i * offsetSize, offsetSize);
-        if (offset >= end) {
-            return true;
-        }
+    for (const size_t offset : *offsets) {
         const uint8_t marker = bytes[offset];
         const unsigned type = marker >> 4;
         if ((type != 5 && type != 6) || checked[offset]) {
@@ -371,6 +393,108 @@ bool holdsNulText(std::string_view data) {
     return false;
 }
 
+// Integers past 64 bits. The property-list library keeps every integer in 64 bits and cannot tell
+// an unsigned one past INT64_MAX from a negative one (18446744073709551615 and -1 read alike), and
+// wraps what is larger still. So before it parses, every integer outside the signed 64-bit range
+// becomes the nearest value inside it: INT64_MAX above, INT64_MIN below.
+
+// XML: each <integer> element, read as the library reads it (its own sign, then the grammar of
+// strtoull with base 0: white space, a sign, decimal, octal or hex digits), given the saturated
+// value when it lies outside the range. Nullopt when no element needs it.
+std::optional<std::string> saturatedXmlIntegers(std::string_view xml) {
+    static constexpr std::string_view kOpen = "<integer>", kClose = "</integer>";
+    std::string out;
+    size_t copied = 0;
+    for (size_t open = xml.find(kOpen); open != std::string_view::npos;
+         open = xml.find(kOpen, open + kOpen.size())) {
+        const size_t start = open + kOpen.size();
+        const size_t close = xml.find(kClose, start);
+        if (close == std::string_view::npos) {
+            break;
+        }
+        std::string_view text = xml.substr(start, close - start);
+        bool negative = false;
+        for (int sign = 0; sign < 2 && !text.empty(); ++sign) {
+            if (text.front() == '-' || text.front() == '+') {
+                negative ^= text.front() == '-';
+                text.remove_prefix(1);
+            }
+            while (sign == 0 && !text.empty() &&
+                   (text.front() == ' ' || (text.front() >= '\t' && text.front() <= '\r'))) {
+                text.remove_prefix(1);
+            }
+        }
+        unsigned base = 10;
+        if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X') &&
+            std::isxdigit(static_cast<unsigned char>(text[2]))) {
+            base = 16;
+            text.remove_prefix(2);
+        } else if (text.starts_with('0')) {
+            base = 8;
+        }
+        // The magnitude, held up to 2^64 - 1; past that it only counts as too large.
+        uint64_t magnitude = 0;
+        bool overflow = false;
+        for (const char c : text) {
+            const unsigned digit = c >= '0' && c <= '9'   ? static_cast<unsigned>(c - '0')
+                                   : c >= 'a' && c <= 'f' ? static_cast<unsigned>(c - 'a' + 10)
+                                   : c >= 'A' && c <= 'F' ? static_cast<unsigned>(c - 'A' + 10)
+                                                          : base;
+            if (digit >= base) {
+                break;
+            }
+            overflow = overflow || magnitude > (UINT64_MAX - digit) / base;
+            magnitude = magnitude * base + digit;
+        }
+        constexpr uint64_t kMax = INT64_MAX;
+        if (!overflow && magnitude <= (negative ? kMax + 1 : kMax)) {
+            continue;
+        }
+        out.append(xml.substr(copied, start - copied));
+        out += std::to_string(negative ? INT64_MIN : INT64_MAX);
+        copied = close;
+    }
+    if (copied == 0) {
+        return std::nullopt;
+    }
+    out.append(xml.substr(copied));
+    return out;
+}
+
+// Binary: an integer of 16 bytes (a signed 128-bit number) of which the library reads the lower
+// 8 bytes. Where the number lies outside the range, those bytes are given the saturated value.
+// Nullopt when no object needs it (or the tables are unreadable: the library refuses those).
+std::optional<std::string> saturatedBinaryIntegers(std::string_view data) {
+    constexpr uint8_t kWideInteger = 0x14;
+    const auto offsets = binaryObjectOffsets(data);
+    if (!offsets) {
+        return std::nullopt;
+    }
+    std::optional<std::string> out;
+    const size_t end = data.size() - kBinaryTrailer;
+    for (const size_t offset : *offsets) {
+        const auto* at = reinterpret_cast<const uint8_t*>(data.data()) + offset;
+        if (at[0] != kWideInteger || end - offset < 17) {
+            continue;
+        }
+        const uint64_t high = bigEndian(at + 1, 8);
+        const uint64_t low = bigEndian(at + 9, 8);
+        const bool fits = (high == 0 && low <= uint64_t{INT64_MAX}) ||
+                          (high == UINT64_MAX && low > uint64_t{INT64_MAX});
+        if (fits) {
+            continue;
+        }
+        if (!out) {
+            out.emplace(data);
+        }
+        const uint64_t saturated = (high >> 63) != 0 ? uint64_t{1} << 63 : uint64_t{INT64_MAX};
+        for (size_t i = 0; i < 8; ++i) {
+            (*out)[offset + 9 + i] = static_cast<char>(saturated >> (56 - 8 * i));
+        }
+    }
+    return out;
+}
+
 } // namespace
 
 std::optional<PlistValue> propertyListFromData(std::string_view bytes, std::string* error) {
@@ -388,9 +512,14 @@ std::optional<PlistValue> propertyListFromData(std::string_view bytes, std::stri
     }
     plist_t root = nullptr;
     if (bytes.substr(0, 8) == "bplist00") {
-        plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &root);
+        const auto saturated = saturatedBinaryIntegers(bytes);
+        const std::string_view binary = saturated ? std::string_view(*saturated) : bytes;
+        plist_from_memory(binary.data(), static_cast<uint32_t>(binary.size()), &root);
     } else {
-        const std::string xml = markDates(bytes);
+        std::string xml = markDates(bytes);
+        if (auto saturated = saturatedXmlIntegers(xml)) {
+            xml = std::move(*saturated);
+        }
         plist_from_memory(xml.data(), static_cast<uint32_t>(xml.size()), &root);
     }
     const PlistPtr owned(root);

@@ -22,8 +22,9 @@ inline constexpr size_t kMaxPropertyListFileSize = size_t{16} * 1024 * 1024;
 // Containers nested deeper than this are refused.
 inline constexpr size_t kMaxPropertyListDepth = 256;
 
-// Parses XML or binary property-list bytes. On failure gives nullopt and, when `error` is not
-// null, a short English reason.
+// Parses XML or binary property-list bytes. An integer outside the signed 64-bit range reads as
+// the nearest end of it (INT64_MAX or INT64_MIN), never wrapped. On failure gives nullopt and,
+// when `error` is not null, a short English reason.
 BRENVO_EXPORT std::optional<PlistValue> propertyListFromData(std::string_view bytes,
                                                              std::string* error);
 

@@ -1,7 +1,9 @@
 #include "brenvo/platform/system/PlistUserDefaults.h"
 
 #include "brenvo/platform/system/PlistFile.h"
+#include "brenvo/utf/Printable.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -11,6 +13,7 @@
 #include <pwd.h>
 #include <sys/file.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace brenvo::platform {
@@ -57,6 +60,11 @@ std::string cannotMoveAside(const std::filesystem::path& file, std::string_view 
     return "Brenvo: The preferences file " + file.string() + " could not be read (" +
            std::string(reason) + ") and could not be moved aside (" + std::strerror(error) +
            "); nothing was saved.";
+}
+std::string tooLargeToReadBack(const std::filesystem::path& file, std::string_view key) {
+    return "Brenvo: Did not save " + utf::logField(key) + " in the preferences file " + file.string() +
+           ": with it the file would be larger than " + std::to_string(kMaxPropertyListFileSize) +
+           " bytes, more than can be read back. It keeps its saved value.";
 }
 std::string noHomeFolder() {
     return "Brenvo: Could not save the preferences: no home folder was found.";
@@ -524,6 +532,7 @@ bool PlistUserDefaults::synchronize() {
         return false;
     }
     ReadResult current = readFile(folder.get());
+    PlistDictionary onFile;
     switch (current.status) {
     case ReadStatus::Failed:
         log_.write(cannotRead(file_, current.reason));
@@ -538,16 +547,53 @@ bool PlistUserDefaults::synchronize() {
         adopt({});
         break;
     case ReadStatus::Parsed:
+        onFile = current.values;
         adopt(std::move(current.values));
         break;
     }
     removeAbandonedTemporaries(folder.get());
-    const bool written = writeFile(folder.get(), values_);
+    const size_t changes = changed_.size();
+    const bool written = keepReadable(onFile) && writeFile(folder.get(), values_);
+    const bool whole = changed_.size() == changes;
     if (written) {
         changed_.clear();
     }
     seen_ = identityIn(folder.get());
-    return written;
+    return written && whole;
+}
+
+// A file larger than kMaxPropertyListFileSize would be moved aside by the next reader, every key
+// in it lost. The changed values that would make it so go back to what the file holds, largest
+// first, each with a line. True when something is left to write and it fits.
+bool PlistUserDefaults::keepReadable(const PlistDictionary& onFile) {
+    const auto encodedSize = [](const PlistDictionary& values) {
+        return dataFromPropertyList(PlistValue(values), PlistFormat::XML).size();
+    };
+    size_t size = encodedSize(values_);
+    if (size <= kMaxPropertyListFileSize) {
+        return true;
+    }
+    std::vector<std::pair<size_t, std::string>> largestFirst;
+    for (const std::string& key : changed_) {
+        const auto value = values_.find(key);
+        largestFirst.emplace_back(
+            value == values_.end() ? 0 : encodedSize(PlistDictionary{{key, value->second}}), key);
+    }
+    std::sort(largestFirst.rbegin(), largestFirst.rend());
+    for (const auto& [valueSize, key] : largestFirst) {
+        if (size <= kMaxPropertyListFileSize) {
+            break;
+        }
+        if (const auto saved = onFile.find(key); saved != onFile.end()) {
+            values_.insert_or_assign(key, saved->second);
+        } else {
+            values_.erase(key);
+        }
+        changed_.erase(key);
+        log_.write(tooLargeToReadBack(file_, key));
+        size = encodedSize(values_);
+    }
+    return size <= kMaxPropertyListFileSize && !changed_.empty();
 }
 
 } // namespace brenvo::platform

@@ -14,7 +14,10 @@
 // is written 0600. When synchronize() fails, the previous file is left as it was and the unsaved
 // keys are kept for the next attempt; the one exception is a failed flush of the folder after the
 // rename, where the new file is in place but its durability is unknown (logged, and reported as
-// a failure).
+// a failure). The file never grows past what it can read back (kMaxPropertyListFileSize): a
+// changed value that would take it there is refused with a log line and goes back to the value
+// the file holds, the largest first; the other keys are saved, and synchronize() reports a
+// failure.
 //
 // The folder belongs to the user. It is opened without following a link, and used only when it
 // belongs to the process's (effective) user and neither its group nor others may write to it.
@@ -92,6 +95,7 @@ private:
     std::string temporaryPrefix() const { return "." + name_ + ".tmp-"; }
     void removeAbandonedTemporaries(int folder);
     bool writeFile(int folder, const PlistDictionary& values);
+    bool keepReadable(const PlistDictionary& onFile);
     std::optional<FileIdentity> identityIn(int folder);
 
     std::filesystem::path file_;

@@ -154,15 +154,29 @@ private:
 
 std::string releaseWindowText(ReleaseWindowOwner& owner) {
     // Every text may carry the store's words or the host's: each is one printable line, and only
-    // the release notes keep their line breaks and tabs.
+    // the release notes keep their line breaks and tabs. The notes stand between two rules, each
+    // of their lines behind a gutter, so that nothing in them can pass for the window's own lines.
     auto line = [](std::string_view text) { return utf::printable(text); };
     std::string text = "== " + line(owner.windowTitle()) + " ==\n\n" + line(owner.titleText()) +
                        "\n\n" + line(owner.descriptionText()) + "\n\n" + line(owner.releaseText()) +
                        "\n";
-    if (auto notes = owner.releaseDetails()) {
-        utf::appendPrintable(text, *notes, utf::LineBreaks::Keep);
-        if (notes->empty() || notes->back() != '\n')
+    if (auto notes = shownReleaseDetails(owner)) {
+        constexpr std::string_view kRule = "  +--------\n";
+        constexpr std::string_view kGutter = "  | ";
+        text += kRule;
+        std::string_view rest = *notes;
+        if (rest.ends_with('\n'))
+            rest.remove_suffix(1);
+        while (!notes->empty()) {
+            const size_t end = std::min(rest.find('\n'), rest.size());
+            text += kGutter;
+            utf::appendPrintable(text, rest.substr(0, end), utf::LineBreaks::Keep);
             text += '\n';
+            if (end == rest.size())
+                break;
+            rest.remove_prefix(end + 1);
+        }
+        text += kRule;
     }
     text += "\n  [o] " + line(owner.ButtonTitleUpdateNow()) + "\n";
     text += "  [s] " + line(owner.ButtonTitleUpdateSkip()) + "\n";

@@ -32,7 +32,8 @@ struct TerminalWindowOptions {
 };
 
 // The window's texts as the terminal shows them: title, title text, description, the release
-// notes under their heading, and the two buttons as "[o]" and "[s]" choices.
+// notes under their heading (between two rules of "  +--------", each line behind "  | ", cut
+// as shownReleaseDetails() says), and the two buttons as "[o]" and "[s]" choices.
 BRENVO_EXPORT std::string releaseWindowText(ReleaseWindowOwner& owner);
 
 // A terminal window for `owner`; nullptr when the output (or, when reading, the input) is not
