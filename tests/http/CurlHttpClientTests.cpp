@@ -376,7 +376,7 @@ TEST(CurlHttpClient, RequestsRunOnTheLoopAndDropCleanly) {
     EXPECT_EQ(server.requests().back(), "/silent");
     silent.reset();
     EXPECT_EQ(loop.pendingIO(), 0u);
-    EXPECT_TRUE(loop.watches().empty());
+    EXPECT_EQ(loop.watches().size(), 1u); // the loop's own wake-up descriptor
     loop.runMode(brenvo::platform::kDefaultRunLoopMode, 10s);
     EXPECT_EQ(completed.size(), 2u);
     server.stop();
