@@ -16,7 +16,7 @@
 
 namespace brenvo {
 
-std::shared_ptr<platform::Timer> bvMasCheckMasUpdateTimer;
+thread_local std::shared_ptr<platform::Timer> bvMasCheckMasUpdateTimer;
 
 namespace {
 
@@ -80,7 +80,7 @@ Brenvo::Brenvo(platform::Services& services)
     }
     services_.defaultCenter.addObserver(
         this, [this](const platform::Notification& note) { setTimerWithNotification(note); },
-        kBrenvoReleaseWindowClosed, nullptr);
+        kBrenvoReleaseWindowClosed, nullptr, services_.runLoop);
     observing_ = true;
     setTimer();
 }

@@ -15,10 +15,12 @@
 //   agent.checkForUpdates();                          // from the menu item
 //
 // The agent works on the run loop of its services and on that thread only: with the default
-// services, the run loop of the thread that constructs it. Its settings come from the host's
-// Info.plist, looked up anew on every use: "BrenvoAppId" (required; without it the agent never
-// checks), "BrenvoInterval" (seconds, default 86400), "BrenvoCastUrl" (replaces the lookup URL up
-// to the identifier), "BrenvoDebugMessages", and "BrenvoMinimumReleaseAge" (seconds: a version
+// services, the run loop of the thread that constructs it. Agents on several threads may share
+// the default services; each hears "BrenvoReleaseWindowClosed" on its own thread, whichever
+// thread posted it. Its settings come from the host's Info.plist, looked up anew on every use:
+// "BrenvoAppId" (required; without it the agent never checks), "BrenvoInterval" (seconds,
+// default 86400), "BrenvoCastUrl" (replaces the lookup URL up to the identifier),
+// "BrenvoDebugMessages", and "BrenvoMinimumReleaseAge" (seconds: a version
 // is announced only that long after the record's "currentVersionReleaseDate"). Its state is the
 // date of the last check under "BrenvoLastCheck" in the user's defaults and the process-wide
 // timer slot.
@@ -79,11 +81,12 @@
 
 namespace brenvo {
 
-// The most recently armed check timer, shared by every agent of the process. It is never
-// cleared: after its timer has fired or been cancelled it still refers to that timer until the
-// next arming replaces it. Cancelling through it twice is harmless. Touch it only on the thread
-// that runs the agents' run loop.
-extern BRENVO_EXPORT std::shared_ptr<platform::Timer> bvMasCheckMasUpdateTimer;
+// The most recently armed check timer of the calling thread, shared by every agent of that
+// thread (a timer can only be cancelled on the thread whose loop holds it, so each thread has
+// its own slot). It is never cleared: after its timer has fired or been cancelled it still
+// refers to that timer until the next arming on the thread replaces it. Cancelling through it
+// twice is harmless.
+extern BRENVO_EXPORT thread_local std::shared_ptr<platform::Timer> bvMasCheckMasUpdateTimer;
 
 // The store lookup URL used when the host sets no "BrenvoCastUrl"; the identifier follows it.
 inline constexpr std::string_view kDefaultLookupUrlPrefix = "https://itunes.apple.com/lookup?id=";

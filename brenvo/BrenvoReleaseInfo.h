@@ -32,10 +32,11 @@
 
 namespace brenvo {
 
-// The release record of the newest window that is open, or null when none is. Each controller
-// writes its own copy here before its window loads and clears it at destruction only while it
-// still holds that copy, so a second controller's record is never taken away.
-BRENVO_EXPORT extern std::shared_ptr<const JsonValue> updateItem;
+// The release record of the newest window that is open on the calling thread, or null when none
+// is (each thread that shows windows has its own slot). Each controller writes its own copy here
+// before its window loads and clears it at destruction only while it still holds that copy, so a
+// second controller's record is never taken away.
+BRENVO_EXPORT extern thread_local std::shared_ptr<const JsonValue> updateItem;
 
 class BRENVO_EXPORT BrenvoReleaseInfo final : public platform::ReleaseWindowOwner {
 public:
@@ -81,7 +82,8 @@ public:
     // nullopt.
     static std::optional<std::string> appPage(std::optional<std::string> trackViewUrl);
 
-    // Number of controllers in the process-wide slot (shown, or closed and not yet destroyed).
+    // Number of controllers in the process-wide slot (shown, or closed and not yet destroyed), of
+    // every thread.
     static std::size_t liveControllers();
 
 private:
