@@ -125,6 +125,11 @@ private:
             configured =
                 curl_easy_setopt(easy_, CURLOPT_CAINFO, options.caBundle->c_str()) == CURLE_OK &&
                 curl_easy_setopt(easy_, CURLOPT_CAPATH, nullptr) == CURLE_OK;
+        // Names are looked up on libcurl's resolver threads. One that never returns (a name
+        // server that does not answer) must not hold the loop: at the time-out, and when the
+        // transfer is cancelled, libcurl leaves the thread to end by itself instead of joining
+        // it, and the thread frees what it holds once its lookup returns.
+        configured = configured && curl_easy_setopt(easy_, CURLOPT_QUICK_EXIT, 1L) == CURLE_OK;
         configured =
             configured &&
             curl_multi_setopt(multi_, CURLMOPT_SOCKETFUNCTION, &CurlTransfer::onSocket) ==
