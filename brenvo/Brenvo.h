@@ -26,8 +26,10 @@
 // timer slot.
 //
 // The check records itself, arms the next one and sends its request, then returns to the loop:
-// the reply (or its failure) arrives on the loop, and the decision follows on the same thread.
-// One request is in flight per agent at most; destroying the agent cancels it.
+// the reply (or its failure) arrives on the loop, is parsed and released on a short-lived thread
+// of its own (so even a reply of the size cap made of a million small values never stalls the
+// loop), and the decision follows on the loop's thread. One check is in flight per agent at
+// most; destroying the agent cancels it, and a reply still being parsed is then dropped.
 //
 // How odd settings read:
 // - "BrenvoInterval" uses the integer reading of its value (a number, or a text with a leading
@@ -76,8 +78,10 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace brenvo {
 
@@ -127,8 +131,8 @@ public:
     // after the decision and before any window shows. An empty function removes it. The
     // observer may destroy the agent; the check then ends without a window.
     void setOutcomeObserver(std::function<void(const CheckOutcome& outcome)> observer);
-    // True while a store request of this agent is in flight.
-    bool isChecking() const { return request_ != nullptr; }
+    // True while a check of this agent waits for its reply or reads it.
+    bool isChecking() const { return request_ != nullptr || replyBeingRead_.has_value(); }
     // Writes "Brenvo: " + text to the log when "BrenvoDebugMessages" reads true.
     void logMessage(std::string_view text);
     // Writes "Brenvo: " + text when "BrenvoDebugMessages" reads true or `Always` is set. The text
@@ -142,6 +146,9 @@ private:
     bool debugMessagesOn();
     void check(bool userInitiated);
     void replyArrived(platform::URLResponse response);
+    // The decision, on the loop, once the reply has been read elsewhere; `notes` are the debug
+    // lines the reading wrote.
+    void replyRead(check::ReleaseReading reading, std::vector<std::string> notes);
     // Hands `outcome` to the observer; false when the observer destroyed the agent.
     bool deliver(const CheckOutcome& outcome);
 
@@ -151,6 +158,8 @@ private:
     uint64_t idleReport_ = 0;
     // The store request in flight, if any.
     std::unique_ptr<platform::HttpRequest> request_;
+    // Held while the reply is read off the loop, so a manual clock waits for the decision.
+    std::optional<platform::RunLoop::PendingIO> replyBeingRead_;
     bool userInitiated_ = false;
     // A release window of this agent is open: a newer version found meanwhile opens no second.
     bool windowOpen_ = false;

@@ -85,8 +85,10 @@ std::string stringWithFormat(std::string_view format, const std::vector<std::str
     return out;
 }
 
-BrenvoReleaseInfo::BrenvoReleaseInfo(const JsonValue& releaseInfo, platform::Services& services)
-    : services_(services), record_(std::make_shared<const JsonValue>(releaseInfo)) {
+BrenvoReleaseInfo::BrenvoReleaseInfo(std::shared_ptr<const JsonValue> releaseInfo,
+                                     platform::Services& services)
+    : services_(services),
+      record_(releaseInfo ? std::move(releaseInfo) : std::make_shared<const JsonValue>()) {
     // Services that end before the window closes take the window with them.
     servicesEnded_ = services_.lifetime.whenEnded([this] { servicesEnded(); });
 }
@@ -97,7 +99,13 @@ BrenvoReleaseInfo& BrenvoReleaseInfo::initWithReleaseInfo(const JsonValue& relea
 
 BrenvoReleaseInfo& BrenvoReleaseInfo::initWithReleaseInfo(const JsonValue& releaseInfo,
                                                           platform::Services& services) {
-    auto* made = new BrenvoReleaseInfo(releaseInfo, services);
+    return initWithReleaseInfo(std::make_shared<const JsonValue>(releaseInfo), services);
+}
+
+BrenvoReleaseInfo&
+BrenvoReleaseInfo::initWithReleaseInfo(std::shared_ptr<const JsonValue> releaseInfo,
+                                       platform::Services& services) {
+    auto* made = new BrenvoReleaseInfo(std::move(releaseInfo), services);
     {
         std::lock_guard<std::mutex> hold(controllersLock());
         controllers().push_back(std::unique_ptr<BrenvoReleaseInfo>(made));

@@ -48,6 +48,9 @@ public:
                                                   platform::Services& services);
     // The same with platform::Services::shared().
     static BrenvoReleaseInfo& initWithReleaseInfo(const JsonValue& releaseInfo);
+    // The same, sharing `releaseInfo` instead of copying it (null stands for an empty record).
+    static BrenvoReleaseInfo& initWithReleaseInfo(std::shared_ptr<const JsonValue> releaseInfo,
+                                                  platform::Services& services);
 
     ~BrenvoReleaseInfo() override;
     BrenvoReleaseInfo(const BrenvoReleaseInfo&) = delete;
@@ -87,7 +90,7 @@ public:
     static std::size_t liveControllers();
 
 private:
-    BrenvoReleaseInfo(const JsonValue& releaseInfo, platform::Services& services);
+    BrenvoReleaseInfo(std::shared_ptr<const JsonValue> releaseInfo, platform::Services& services);
     void showReleaseWindow();
     void servicesEnded();
     std::string localized(std::string_view key);

@@ -1,8 +1,9 @@
-// The host's loop stays free whatever the network: a name server that never answers holds
-// neither the loop nor the agent's end. A host on the machine's clock ticks every 10 ms on its
-// loop while its agent checks.
+// The host's loop stays free whatever the network and the reply: a name server that never
+// answers, or a reply of the size cap made of many small values. A host on the machine's clock
+// ticks every 10 ms on its loop while its agent checks.
 #include "AgentHarness.h"
 
+#include "brenvo/BrenvoReleaseInfo.h"
 #include "support/SilentNameServer.h"
 
 #include <gtest/gtest.h>
@@ -88,6 +89,38 @@ TEST(AgentLoop, ANameServerThatNeverAnswersHoldsNothing) {
     });
     if (!why.empty())
         GTEST_SKIP() << why;
+}
+
+// A reply under the size cap made of a few hundred thousand small values is parsed and released
+// off the loop; the decision, and a window sharing the huge record, still come on it.
+TEST(AgentLoop, RepliesOfManySmallValuesNeverHoldTheLoop) {
+    std::string members = R"({"results":[{"version":"9.0")";
+    for (int i = 0; i < 300'000; ++i)
+        members += ",\"k" + std::to_string(i) + "\":1";
+    members += "}]}";
+    std::string elements = R"({"results":[{"version":"1.0"}],"padding":[0)";
+    for (int i = 1; i < 1'000'000; ++i)
+        elements += ",0";
+    elements += "]}";
+    const struct {
+        const char* name;
+        const std::string& reply;
+        CheckOutcome::Kind kind;
+    } rows[] = {
+        {"300,000 members in the record", members, CheckOutcome::Kind::UpdateAvailable},
+        {"1,000,000 elements beside it", elements, CheckOutcome::Kind::UpToDate},
+    };
+    for (const auto& row : rows) {
+        LoopbackServer server;
+        server.reply("/lookup", 200, row.reply);
+        platform::CurlHttpClient curl(platform::CurlHttpClient::Options{.maxTimeout = 5.0});
+        RealTimeHost host(curl, server.url("/lookup?id="));
+        Brenvo agent(host.services);
+        EXPECT_LT(host.check(agent), 250ms) << row.name;
+        ASSERT_TRUE(host.outcome) << row.name;
+        EXPECT_EQ(host.outcome->kind, row.kind) << row.name;
+        EXPECT_EQ(host.window.shown().size(), row.kind == CheckOutcome::Kind::UpdateAvailable);
+    }
 }
 
 } // namespace
