@@ -165,8 +165,19 @@ private:
             transfer.tooLarge_ = true;
             return 0; // anything but `length` makes libcurl stop with CURLE_WRITE_ERROR
         }
+        if (transfer.body_.capacity() == 0)
+            transfer.reserveAnnouncedLength();
         transfer.body_.insert(transfer.body_.end(), data, data + length);
         return length;
+    }
+
+    // Room for the whole body when its length is announced (up to the cap), so that a body of
+    // megabytes is not copied again and again as it grows on the loop.
+    void reserveAnnouncedLength() {
+        curl_off_t announced = -1;
+        if (curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
+            announced > 0)
+            body_.reserve(std::min(static_cast<size_t>(announced), cap_));
     }
 
     // libcurl says what to wait for on a socket; the loop watches it.
