@@ -174,9 +174,7 @@ void check(benchmark::State& state, const CheckCase& row) {
     test.writeInfoPlist(hostInfo(&server, row.debugMessages));
     writeDefaults(test);
     DiscardingLog log;
-    platform::Services services{test.mainBundle,    test.frameworkBundle, test.defaults, test.clock,
-                                test.runLoop,       test.center,          log,           http,
-                                test.systemVersion, test.workspace,       test.windows};
+    platform::Services services = test.servicesOn(test.clock, test.runLoop, log, http);
     // Closes each window on the loop's pass after it was shown, which arms the next check.
     test::ScriptedWindow window(platform::WindowAnswer::Close);
     window.registerWith(test.windows);
@@ -336,17 +334,7 @@ void responsiveness(benchmark::State& state, bool glib, Store store) {
         platform::SystemClock clock;
         platform::RunLoop loop(clock);
         DiscardingLog log;
-        platform::Services services{test.mainBundle,
-                                    test.frameworkBundle,
-                                    test.defaults,
-                                    clock,
-                                    loop,
-                                    test.center,
-                                    log,
-                                    curl,
-                                    test.systemVersion,
-                                    test.workspace,
-                                    test.windows};
+        platform::Services services = test.servicesOn(clock, loop, log, curl);
         double longest = 0;
         double outcomeAfter = 0;
         double destroy = 0;

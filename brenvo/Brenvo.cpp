@@ -255,7 +255,7 @@ void Brenvo::replyArrived(platform::URLResponse response) {
     std::weak_ptr<Brenvo*> self = self_;
     auto decideOnLoop = [self](const std::shared_ptr<ReplyRead>& read) {
         if (auto agent = self.lock())
-            (*agent)->replyRead(std::move(read->reading), std::move(read->notes));
+            (*agent)->replyRead(std::move(read->reading), read->notes);
     };
     // Still here when no thread can be had: the reply is then read on the loop rather than lost.
     auto reply = std::make_shared<platform::URLResponse>(std::move(response));
@@ -270,7 +270,7 @@ void Brenvo::replyArrived(platform::URLResponse response) {
     }
 }
 
-void Brenvo::replyRead(check::ReleaseReading reading, std::vector<std::string> notes) {
+void Brenvo::replyRead(check::ReleaseReading reading, const std::vector<std::string>& notes) {
     replyBeingRead_.reset();
     for (const std::string& line : notes)
         logMessage(line);

@@ -148,7 +148,7 @@ private:
     void replyArrived(platform::URLResponse response);
     // The decision, on the loop, once the reply has been read elsewhere; `notes` are the debug
     // lines the reading wrote.
-    void replyRead(check::ReleaseReading reading, std::vector<std::string> notes);
+    void replyRead(check::ReleaseReading reading, const std::vector<std::string>& notes);
     // Hands `outcome` to the observer; false when the observer destroyed the agent.
     bool deliver(const CheckOutcome& outcome);
 

@@ -43,17 +43,7 @@ struct RealTimeHost {
     TestServices test;
     platform::SystemClock clock;
     platform::RunLoop loop{clock};
-    platform::Services services{test.mainBundle,
-                                test.frameworkBundle,
-                                test.defaults,
-                                clock,
-                                loop,
-                                test.center,
-                                test.log,
-                                test.http,
-                                test.systemVersion,
-                                test.workspace,
-                                test.windows};
+    platform::Services services = test.servicesOn(clock, loop, test.log, test.http);
     ScriptedWindow window{platform::WindowAnswer::Close};
     std::optional<CheckOutcome> outcome;
 };

@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
     const std::string_view mode = argc > 1 ? argv[1] : "";
     if (mode == "rearm")
         return rearm();
-    const int agents = argc > 2 ? std::atoi(argv[2]) : 100;
+    const int agents = argc > 2 ? static_cast<int>(std::strtol(argv[2], nullptr, 10)) : 100;
     std::thread worker([agents] { churn(agents); });
     churn(agents);
     worker.join();
