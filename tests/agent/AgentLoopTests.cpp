@@ -50,7 +50,7 @@ struct RealTimeHost {
 
 // The check ends at the client's time-out with the loop free all along; an agent destroyed
 // during the lookup goes at once, and nothing of the lookups is left once they return.
-TEST(AgentLoop, ANameServerThatNeverAnswersHoldsNothing) {
+TEST(AgentLoop, ANameServerThatNeverAnswersHoldsNoLoopAndLeavesNoThread) {
     const std::string why = runWithSilentNameServer(3, [] {
         platform::CurlHttpClient curl(platform::CurlHttpClient::Options{.maxTimeout = 1.0});
         RealTimeHost host(curl, "http://store.invalid/lookup?id=");
@@ -83,7 +83,7 @@ TEST(AgentLoop, ANameServerThatNeverAnswersHoldsNothing) {
 
 // A reply under the size cap made of a few hundred thousand small values is parsed and released
 // off the loop; the decision, and a window sharing the huge record, still come on it.
-TEST(AgentLoop, RepliesOfManySmallValuesNeverHoldTheLoop) {
+TEST(AgentLoop, RepliesOfManySmallValuesAreReadOnAThreadOfTheirOwn) {
     std::string members = R"({"results":[{"version":"9.0")";
     for (int i = 0; i < 300'000; ++i)
         members += ",\"k" + std::to_string(i) + "\":1";

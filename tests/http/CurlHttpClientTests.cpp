@@ -386,7 +386,7 @@ TEST(CurlHttpClient, RequestsRunOnTheLoopAndDropCleanly) {
 // A name server that never answers holds neither the loop nor the request's end, whichever name
 // is looked up: the server's, a redirect's, the proxy's. A request whose lookup hangs is
 // destroyed at once, and once the lookups have returned nothing of them is left.
-TEST(CurlHttpClient, NameLookupsThatNeverReturnHoldNothing) {
+TEST(CurlHttpClient, NameLookupsThatNeverReturnHoldNoLoopAndLeaveNoThread) {
     LoopbackServer server;
     server.redirect("/away", "http://elsewhere.invalid/lookup");
     server.reply("/ok", 200, "fine");
