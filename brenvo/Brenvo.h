@@ -26,10 +26,11 @@
 // timer slot.
 //
 // The check records itself, arms the next one and sends its request, then returns to the loop:
-// the reply (or its failure) arrives on the loop, is parsed and released on a short-lived thread
-// of its own (so even a reply of the size cap made of a million small values never stalls the
-// loop), and the decision follows on the loop's thread. One check is in flight per agent at
-// most; destroying the agent cancels it, and a reply still being parsed is then dropped.
+// the reply (or its failure) arrives on the loop, is parsed on a short-lived thread of its own,
+// which also releases all of it but the release record (so even a reply of the size cap made of a
+// million small values never stalls the loop), and the decision follows on the loop's thread.
+// One check is in flight per agent at most; destroying the agent cancels it, and a reply still
+// being parsed is then dropped.
 //
 // How odd settings read:
 // - "BrenvoInterval" uses the integer reading of its value (a number, or a text with a leading
