@@ -35,9 +35,7 @@ struct RealTimeHost {
             loop.quit();
         });
         agent.checkForUpdates();
-        LoopTicker ticker(loop);
-        loop.runMode(platform::kDefaultRunLoopMode, 5s);
-        return ticker.longestGap();
+        return longestTickGap(loop, 5s);
     }
 
     TestServices test;
@@ -48,14 +46,12 @@ struct RealTimeHost {
     std::optional<CheckOutcome> outcome;
 };
 
-// The check ends at the client's time-out with the loop free all along; an agent destroyed
-// during the lookup goes at once, and nothing of the lookups is left once they return.
-TEST(AgentLoop, ANameServerThatNeverAnswersHoldsNoLoopAndLeavesNoThread) {
+// The check ends at the client's time-out with the host's thread free all along, and an agent
+// destroyed during the lookup goes at once (what the lookups leave is the client's test).
+TEST(AgentLoop, ANameServerThatNeverAnswersHoldsNeitherTheHostThreadNorTheAgentsEnd) {
     const std::string why = runWithSilentNameServer(3, [] {
         platform::CurlHttpClient curl(platform::CurlHttpClient::Options{.maxTimeout = 1.0});
         RealTimeHost host(curl, "http://store.invalid/lookup?id=");
-        const size_t threads = threadCount();
-        const size_t descriptors = descriptorCount();
         {
             Brenvo agent(host.services);
             const auto start = std::chrono::steady_clock::now();
@@ -73,9 +69,6 @@ TEST(AgentLoop, ANameServerThatNeverAnswersHoldsNoLoopAndLeavesNoThread) {
         const auto start = std::chrono::steady_clock::now();
         agent.reset();
         EXPECT_LT(std::chrono::steady_clock::now() - start, 250ms);
-        EXPECT_TRUE(eventually(
-            10s, [&] { return threadCount() <= threads && descriptorCount() <= descriptors; }))
-            << threadCount() << " threads, " << descriptorCount() << " descriptors";
     });
     if (!why.empty())
         GTEST_SKIP() << why;

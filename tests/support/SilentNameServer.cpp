@@ -84,46 +84,42 @@ std::string runWithSilentNameServer(int giveUpSeconds, const std::function<void(
     return why;
 }
 
-size_t threadCount() {
-    return entriesOf("/proc/self/task");
+ProcessCounts processCounts() {
+    return {entriesOf("/proc/self/task"), entriesOf("/proc/self/fd")};
 }
 
-size_t descriptorCount() {
-    return entriesOf("/proc/self/fd");
-}
-
-bool eventually(std::chrono::milliseconds limit, const std::function<bool()>& done) {
+bool backTo(const ProcessCounts& before, std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
+    while (true) {
+        const ProcessCounts now = processCounts();
+        if (now.threads <= before.threads && now.descriptors <= before.descriptors)
+            return true;
         if (std::chrono::steady_clock::now() >= end)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    return true;
 }
 
-LoopTicker::LoopTicker(platform::RunLoop& loop, std::chrono::milliseconds period)
-    : loop_(loop), period_(std::chrono::duration<double>(period).count()),
-      last_(std::chrono::steady_clock::now()) {
-    timer_ = platform::Timer::timerWithTimeInterval(period_, [this] { tick(); });
-    loop_.addTimer(timer_, platform::kDefaultRunLoopMode);
-}
-
-LoopTicker::~LoopTicker() {
-    timer_->invalidate();
-}
-
-void LoopTicker::tick() {
-    const auto now = std::chrono::steady_clock::now();
-    longest_ = std::max(longest_, now - last_);
-    last_ = now;
-    timer_ = platform::Timer::timerWithTimeInterval(period_, [this] { tick(); });
-    loop_.addTimer(timer_, platform::kDefaultRunLoopMode);
-}
-
-std::chrono::milliseconds LoopTicker::longestGap() const {
-    const auto sinceLast = std::chrono::steady_clock::now() - last_;
-    return std::chrono::duration_cast<std::chrono::milliseconds>(std::max(longest_, sinceLast));
+std::chrono::milliseconds longestTickGap(platform::RunLoop& loop, std::chrono::nanoseconds limit) {
+    auto last = std::chrono::steady_clock::now();
+    std::chrono::steady_clock::duration longest{};
+    const auto tick = [&] {
+        const auto now = std::chrono::steady_clock::now();
+        longest = std::max(longest, now - last);
+        last = now;
+    };
+    std::shared_ptr<platform::Timer> timer;
+    std::function<void()> again = [&] {
+        tick();
+        timer = platform::Timer::timerWithTimeInterval(0.01, again);
+        loop.addTimer(timer, platform::kDefaultRunLoopMode);
+    };
+    timer = platform::Timer::timerWithTimeInterval(0.01, again);
+    loop.addTimer(timer, platform::kDefaultRunLoopMode);
+    loop.runMode(platform::kDefaultRunLoopMode, limit);
+    tick();
+    timer->invalidate();
+    return std::chrono::duration_cast<std::chrono::milliseconds>(longest);
 }
 
 } // namespace brenvo::test

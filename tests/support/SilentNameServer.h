@@ -12,7 +12,6 @@
 #include <chrono>
 #include <cstddef>
 #include <functional>
-#include <memory>
 #include <string>
 
 namespace brenvo::test {
@@ -24,33 +23,17 @@ namespace brenvo::test {
 // text when the scenario ran, else why it could not (making the namespace needs root).
 std::string runWithSilentNameServer(int giveUpSeconds, const std::function<void()>& scenario);
 
-// The process's threads and open descriptors now.
-size_t threadCount();
-size_t descriptorCount();
-// Polls `done` every 10 ms until it holds or `limit` has passed; its last answer.
-bool eventually(std::chrono::milliseconds limit, const std::function<bool()>& done);
-
-// A timer that fires every `period` on `loop` while the object lives and keeps the longest time
-// between two of its ticks: how long the loop was kept from serving it, plus the period.
-class LoopTicker {
-public:
-    explicit LoopTicker(platform::RunLoop& loop,
-                        std::chrono::milliseconds period = std::chrono::milliseconds(10));
-    ~LoopTicker();
-    LoopTicker(const LoopTicker&) = delete;
-    LoopTicker& operator=(const LoopTicker&) = delete;
-
-    // The longest gap so far, the time since the last tick included: ask right after the loop
-    // ran.
-    std::chrono::milliseconds longestGap() const;
-
-private:
-    void tick();
-    platform::RunLoop& loop_;
-    double period_;
-    std::shared_ptr<platform::Timer> timer_;
-    std::chrono::steady_clock::time_point last_;
-    std::chrono::steady_clock::duration longest_{};
+// The process's threads and open descriptors.
+struct ProcessCounts {
+    size_t threads;
+    size_t descriptors;
 };
+ProcessCounts processCounts();
+// Waits up to `limit` until the process has no more threads and descriptors than `before`.
+bool backTo(const ProcessCounts& before, std::chrono::milliseconds limit);
+
+// Runs `loop` (runMode) for at most `limit`, or until quit(), with a timer firing on it every
+// 10 ms, and gives the longest time between two of its ticks, the end of the run included.
+std::chrono::milliseconds longestTickGap(platform::RunLoop& loop, std::chrono::nanoseconds limit);
 
 } // namespace brenvo::test
