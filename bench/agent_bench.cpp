@@ -10,11 +10,18 @@
 //                                "network_us" give both parts)
 //   Agent/BareGet                the same request to the same kind of server, with nothing around
 //                                it: what "network_us" is made of
-//   Agent/Responsiveness/<loop>  a host that ticks every 100 ms on its main loop (Brenvo's run
+//   Agent/Responsiveness/<loop>/<store>
+//                                a host that ticks every 10 ms on its main loop (Brenvo's run
 //                                loop, or GLib's with the agent's loop attached) while its agent
-//                                checks against a store that answers after 3 s: the time reported
-//                                is how much later than 100 ms the latest tick came (counter
-//                                "longest_stall_ms", the worst of the iterations)
+//                                checks: against a store that answers after 3 s (SlowStore), a
+//                                store whose name server never answers (SilentNameServer; needs
+//                                the right to make a mount namespace), or a reply under the cap
+//                                made of 300,000 members (ManyMembers) or 1,000,000 elements
+//                                (ManyElements). The time reported is how much later than 10 ms
+//                                the latest tick came (counter "longest_stall_ms", the worst of
+//                                the iterations); "outcome_s" is when the check's outcome came,
+//                                and "destroy_ms" how long destroying an agent took while its
+//                                name lookup hung.
 #include "brenvo/Brenvo.h"
 #include "brenvo/BrenvoKeys.h"
 #include "brenvo/platform/Services.h"
@@ -23,6 +30,7 @@
 
 #include "support/LoopbackServer.h"
 #include "support/ScriptedWindow.h"
+#include "support/SilentNameServer.h"
 #include "support/TestServices.h"
 
 #include <benchmark/benchmark.h>
@@ -37,8 +45,11 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace brenvo::bench {
 namespace {
@@ -163,9 +174,7 @@ void check(benchmark::State& state, const CheckCase& row) {
     test.writeInfoPlist(hostInfo(&server, row.debugMessages));
     writeDefaults(test);
     DiscardingLog log;
-    platform::Services services{test.mainBundle,    test.frameworkBundle, test.defaults, test.clock,
-                                test.runLoop,       test.center,          log,           http,
-                                test.systemVersion, test.workspace,       test.windows};
+    platform::Services services = test.servicesOn(test.clock, test.runLoop, log, http);
     // Closes each window on the loop's pass after it was shown, which arms the next check.
     test::ScriptedWindow window(platform::WindowAnswer::Close);
     window.registerWith(test.windows);
@@ -216,111 +225,162 @@ void bareGet(benchmark::State& state) {
     }
 }
 
-// The store answers after this long; the host ticks this often.
-constexpr auto kStoreDelay = std::chrono::seconds(3);
-constexpr auto kTick = std::chrono::milliseconds(100);
+// The host ticks this often on its main loop.
+constexpr auto kTick = std::chrono::milliseconds(10);
 
-void responsiveness(benchmark::State& state, bool glib) {
-    test::LoopbackServer server;
-    server.handle("/lookup", [](const test::LoopbackServer::Request&) {
-        std::this_thread::sleep_for(kStoreDelay);
-        return test::LoopbackServer::Reply{200, storeReply("1.9")};
-    });
-    platform::CurlHttpClient curl;
-    test::TestServices test(curl);
-    test.writeInfoPlist(hostInfo(&server, false));
-    // The host's own loop, on the machine's clock; never checked before, so the agent's first
-    // check comes at once.
-    platform::SystemClock clock;
-    platform::RunLoop loop(clock);
-    DiscardingLog log;
-    platform::Services services{test.mainBundle,
-                                test.frameworkBundle,
-                                test.defaults,
-                                clock,
-                                loop,
-                                test.center,
-                                log,
-                                curl,
-                                test.systemVersion,
-                                test.workspace,
-                                test.windows};
-    double longest = 0;
-    for (auto _ : state) {
-        Clock::time_point last = Clock::now();
-        double gap = 0;
-        bool replied = false;
-        auto tick = [&] {
-            const auto now = Clock::now();
-            gap = std::max(gap, std::chrono::duration<double>(now - last).count());
-            last = now;
-        };
-        // A check now, whatever an earlier iteration recorded.
-        Brenvo agent(services);
-        agent.checkForUpdates();
-        if (glib) {
-#ifdef BRENVO_BENCH_WITH_GLIB
-            GMainContext* context = g_main_context_new();
-            GMainLoop* main = g_main_loop_new(context, FALSE);
-            {
-                platform::GLibRunLoopSource source(loop, context);
-                agent.setOutcomeObserver([&](const CheckOutcome&) { replied = true; });
-                struct Ticker {
-                    std::function<void()> tick;
-                    bool* replied;
-                    GMainLoop* main;
-                    int after = 0;
-                } ticker{tick, &replied, main};
-                GSource* ticks = g_timeout_source_new(static_cast<guint>(kTick.count()));
-                g_source_set_callback(
-                    ticks,
-                    [](gpointer data) -> gboolean {
-                        auto& t = *static_cast<Ticker*>(data);
-                        t.tick();
-                        if (*t.replied && ++t.after == 3)
-                            g_main_loop_quit(t.main);
-                        return G_SOURCE_CONTINUE;
-                    },
-                    &ticker, nullptr);
-                g_source_attach(ticks, context);
-                last = Clock::now();
-                g_main_loop_run(main);
-                g_source_destroy(ticks);
-                g_source_unref(ticks);
-            }
-            g_main_loop_unref(main);
-            g_main_context_unref(context);
-#endif
-        } else {
-            agent.setOutcomeObserver([&](const CheckOutcome&) { replied = true; });
-            int after = 0;
-            std::function<void()> again;
-            again = [&] {
-                tick();
-                if (replied && ++after == 3) {
-                    loop.quit();
-                    return;
-                }
-                loop.addTimer(platform::Timer::timerWithTimeInterval(
-                                  std::chrono::duration<double>(kTick).count(), again),
-                              platform::kDefaultRunLoopMode);
-            };
-            loop.addTimer(platform::Timer::timerWithTimeInterval(
-                              std::chrono::duration<double>(kTick).count(), again),
-                          platform::kDefaultRunLoopMode);
-            last = Clock::now();
-            loop.run();
-        }
-        if (!replied) {
-            state.SkipWithError("the check never ended");
-            return;
-        }
-        // The ticks themselves are 100 ms apart; what the host loses is the rest.
-        const double stall = std::max(0.0, gap - std::chrono::duration<double>(kTick).count());
-        state.SetIterationTime(stall);
-        longest = std::max(longest, stall);
+// What the agent meets while the host ticks.
+enum class Store {
+    Slow,             // the store answers after 3 s
+    SilentNameServer, // the store's name is never resolved: the check ends at its 10 s time-out
+    ManyMembers,      // a release record of 300,000 members (3.5 MB)
+    ManyElements,     // an array of 1,000,000 elements beside the record (2 MB)
+};
+
+std::string bigReply(Store store) {
+    std::string reply;
+    if (store == Store::ManyMembers) {
+        reply = R"({"resultCount":1,"results":[{"version":"1.9")";
+        for (int i = 0; i < 300'000; ++i)
+            reply += ",\"k" + std::to_string(i) + "\":1";
+        reply += "}]}";
+    } else {
+        reply = R"({"resultCount":1,"results":[{"version":"1.9"}],"padding":[0)";
+        for (int i = 1; i < 1'000'000; ++i)
+            reply += ",0";
+        reply += "]}";
     }
-    state.counters["longest_stall_ms"] = longest * 1e3;
+    return reply;
+}
+
+// Runs `loop` from GLib's main loop (`glib`) or by itself until `done()` has held for three ticks,
+// with a tick every kTick; the longest time between two ticks.
+double tickUntil(platform::RunLoop& loop, bool glib, const std::function<bool()>& done) {
+    Clock::time_point last = Clock::now();
+    double gap = 0;
+    int after = 0;
+    // True once the host may stop.
+    auto tick = [&] {
+        const auto now = Clock::now();
+        gap = std::max(gap, std::chrono::duration<double>(now - last).count());
+        last = now;
+        return done() && ++after == 3;
+    };
+    if (glib) {
+#ifdef BRENVO_BENCH_WITH_GLIB
+        GMainContext* context = g_main_context_new();
+        GMainLoop* main = g_main_loop_new(context, FALSE);
+        {
+            platform::GLibRunLoopSource source(loop, context);
+            struct Ticker {
+                std::function<bool()> tick;
+                GMainLoop* main;
+            } ticker{tick, main};
+            GSource* ticks = g_timeout_source_new(static_cast<guint>(kTick.count()));
+            g_source_set_callback(
+                ticks,
+                [](gpointer data) -> gboolean {
+                    auto& t = *static_cast<Ticker*>(data);
+                    if (t.tick())
+                        g_main_loop_quit(t.main);
+                    return G_SOURCE_CONTINUE;
+                },
+                &ticker, nullptr);
+            g_source_attach(ticks, context);
+            last = Clock::now();
+            g_main_loop_run(main);
+            g_source_destroy(ticks);
+            g_source_unref(ticks);
+        }
+        g_main_loop_unref(main);
+        g_main_context_unref(context);
+#endif
+    } else {
+        const double seconds = std::chrono::duration<double>(kTick).count();
+        std::function<void()> again;
+        again = [&] {
+            if (tick()) {
+                loop.quit();
+                return;
+            }
+            loop.addTimer(platform::Timer::timerWithTimeInterval(seconds, again),
+                          platform::kDefaultRunLoopMode);
+        };
+        loop.addTimer(platform::Timer::timerWithTimeInterval(seconds, again),
+                      platform::kDefaultRunLoopMode);
+        last = Clock::now();
+        loop.run();
+    }
+    return gap;
+}
+
+void responsiveness(benchmark::State& state, bool glib, Store store) {
+    auto measure = [&] {
+        test::LoopbackServer server;
+        if (store == Store::Slow) {
+            server.handle("/lookup", [](const test::LoopbackServer::Request&) {
+                std::this_thread::sleep_for(std::chrono::seconds(3));
+                return test::LoopbackServer::Reply{200, storeReply("1.9")};
+            });
+        } else if (store != Store::SilentNameServer) {
+            server.reply("/lookup", 200, bigReply(store));
+        }
+        platform::CurlHttpClient curl;
+        test::TestServices test(curl);
+        PlistDictionary info = hostInfo(&server, false);
+        if (store == Store::SilentNameServer)
+            info[std::string(kBrenvoCastUrl)] = "https://store.invalid/lookup?id=";
+        test.writeInfoPlist(info);
+        // The host's own loop, on the machine's clock.
+        platform::SystemClock clock;
+        platform::RunLoop loop(clock);
+        DiscardingLog log;
+        platform::Services services = test.servicesOn(clock, loop, log, curl);
+        double longest = 0;
+        double outcomeAfter = 0;
+        double destroy = 0;
+        for (auto _ : state) {
+            std::optional<CheckOutcome> outcome;
+            // A check now, whatever an earlier iteration recorded.
+            const auto start = Clock::now();
+            Brenvo agent(services);
+            agent.setOutcomeObserver([&](const CheckOutcome& ended) {
+                outcome = ended;
+                outcomeAfter = std::max(outcomeAfter, secondsSince(start));
+            });
+            agent.checkForUpdates();
+            const double gap = tickUntil(loop, glib, [&] { return outcome.has_value(); });
+            if (!outcome || outcome->kind == CheckOutcome::Kind::NotConfigured) {
+                state.SkipWithError("the check never ended");
+                return;
+            }
+            // The ticks themselves are kTick apart; what the host loses is the rest.
+            const double stall = std::max(0.0, gap - std::chrono::duration<double>(kTick).count());
+            state.SetIterationTime(stall);
+            longest = std::max(longest, stall);
+
+            if (store == Store::SilentNameServer) {
+                // An agent destroyed while its lookup hangs.
+                auto doomed = std::make_unique<Brenvo>(services);
+                doomed->checkForUpdates();
+                loop.runMode(platform::kDefaultRunLoopMode, std::chrono::milliseconds(200));
+                const auto before = Clock::now();
+                doomed.reset();
+                destroy = std::max(destroy, secondsSince(before));
+            }
+        }
+        state.counters["longest_stall_ms"] = longest * 1e3;
+        state.counters["outcome_s"] = outcomeAfter;
+        if (store == Store::SilentNameServer)
+            state.counters["destroy_ms"] = destroy * 1e3;
+    };
+    if (store != Store::SilentNameServer) {
+        measure();
+        return;
+    }
+    // The system's resolver waits 30 s for the name server before it gives up.
+    const std::string why = test::runWithSilentNameServer(30, measure);
+    if (!why.empty())
+        state.SkipWithError(why.c_str());
 }
 
 const bool registered = [] {
@@ -333,18 +393,26 @@ const bool registered = [] {
             ->UseManualTime()
             ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("Agent/BareGet", bareGet)->Unit(benchmark::kMicrosecond);
-    benchmark::RegisterBenchmark("Agent/Responsiveness/RunLoop",
-                                 [](benchmark::State& state) { responsiveness(state, false); })
-        ->UseManualTime()
-        ->Iterations(3)
-        ->Unit(benchmark::kMillisecond);
+    const std::pair<const char*, Store> stores[] = {
+        {"SlowStore", Store::Slow},
+        {"SilentNameServer", Store::SilentNameServer},
+        {"ManyMembers", Store::ManyMembers},
+        {"ManyElements", Store::ManyElements},
+    };
+    std::vector<std::pair<const char*, bool>> loops = {{"RunLoop", false}};
 #ifdef BRENVO_BENCH_WITH_GLIB
-    benchmark::RegisterBenchmark("Agent/Responsiveness/GLib",
-                                 [](benchmark::State& state) { responsiveness(state, true); })
-        ->UseManualTime()
-        ->Iterations(3)
-        ->Unit(benchmark::kMillisecond);
+    loops.emplace_back("GLib", true);
 #endif
+    for (const auto& [loopName, glib] : loops)
+        for (const auto& [storeName, store] : stores)
+            benchmark::RegisterBenchmark(
+                (std::string("Agent/Responsiveness/") + loopName + "/" + storeName).c_str(),
+                [glib = glib, store = store](benchmark::State& state) {
+                    responsiveness(state, glib, store);
+                })
+                ->UseManualTime()
+                ->Iterations(3)
+                ->Unit(benchmark::kMillisecond);
     return true;
 }();
 

@@ -12,11 +12,14 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <system_error>
+#include <thread>
 #include <utility>
+#include <vector>
 
 namespace brenvo {
 
-std::shared_ptr<platform::Timer> bvMasCheckMasUpdateTimer;
+thread_local std::shared_ptr<platform::Timer> bvMasCheckMasUpdateTimer;
 
 namespace {
 
@@ -80,7 +83,7 @@ Brenvo::Brenvo(platform::Services& services)
     }
     services_.defaultCenter.addObserver(
         this, [this](const platform::Notification& note) { setTimerWithNotification(note); },
-        kBrenvoReleaseWindowClosed, nullptr);
+        kBrenvoReleaseWindowClosed, nullptr, services_.runLoop);
     observing_ = true;
     setTimer();
 }
@@ -98,6 +101,7 @@ Brenvo::~Brenvo() {
     if (timer_)
         timer_->invalidate();
     request_.reset();
+    replyBeingRead_.reset();
     self_.reset();
 }
 
@@ -200,7 +204,7 @@ void Brenvo::check(bool userInitiated) {
     setCurrentDateAsLastCheckDate();
     setTimer();
 
-    if (request_) {
+    if (isChecking()) {
         userInitiated_ = userInitiated_ || userInitiated;
         logMessage(kRequestRunning);
         return;
@@ -225,14 +229,55 @@ void Brenvo::check(bool userInitiated) {
         [this](platform::URLResponse response) { replyArrived(std::move(response)); });
 }
 
+namespace {
+
+// A reply read away from the loop, with the debug lines its reading wrote.
+struct ReplyRead {
+    check::ReleaseReading reading;
+    std::vector<std::string> notes;
+};
+
+std::shared_ptr<ReplyRead> readReplyNoting(platform::URLResponse response) {
+    auto read = std::make_shared<ReplyRead>();
+    read->reading = check::readReply(
+        std::move(response), [&read](std::string_view text) { read->notes.emplace_back(text); });
+    return read;
+}
+
+} // namespace
+
 void Brenvo::replyArrived(platform::URLResponse response) {
-    // The request is over; the next check may send another.
+    // The request is over. Parsing a reply of the size cap takes a few hundred milliseconds, and
+    // releasing it as long again: both happen on a thread of their own, which touches nothing of
+    // the agent, and the decision comes back to the loop. Until then the check is still running.
     const auto finished = std::move(request_);
+    replyBeingRead_.emplace(services_.runLoop);
+    std::weak_ptr<Brenvo*> self = self_;
+    auto decideOnLoop = [self](const std::shared_ptr<ReplyRead>& read) {
+        if (auto agent = self.lock())
+            (*agent)->replyRead(std::move(read->reading), read->notes);
+    };
+    // Still here when no thread can be had: the reply is then read on the loop rather than lost.
+    auto reply = std::make_shared<platform::URLResponse>(std::move(response));
+    try {
+        std::thread([reply, inbox = services_.runLoop.inbox(), decideOnLoop] {
+            auto read = readReplyNoting(std::move(*reply));
+            // A loop that is gone drops the reading here, on this thread.
+            inbox->perform([decideOnLoop, read] { decideOnLoop(read); });
+        }).detach();
+    } catch (const std::system_error&) {
+        decideOnLoop(readReplyNoting(std::move(*reply)));
+    }
+}
+
+void Brenvo::replyRead(check::ReleaseReading reading, const std::vector<std::string>& notes) {
+    replyBeingRead_.reset();
+    for (const std::string& line : notes)
+        logMessage(line);
     const check::Note note = [this](std::string_view text) { logMessage(text); };
 
     CheckOutcome outcome;
     outcome.userInitiated = std::exchange(userInitiated_, false);
-    check::ReleaseReading reading = check::readReply(std::move(response), note);
     outcome.release = reading.record;
     outcome.version = reading.version;
     if (reading.ending) {
@@ -282,7 +327,8 @@ void Brenvo::replyArrived(platform::URLResponse response) {
     if (!deliver(outcome))
         return;
     windowOpen_ = true;
-    BrenvoReleaseInfo::initWithReleaseInfo(*outcome.release, services);
+    // Shared, not copied: a record of the size cap takes tens of milliseconds to copy.
+    BrenvoReleaseInfo::initWithReleaseInfo(outcome.release, services);
 }
 
 bool Brenvo::deliver(const CheckOutcome& outcome) {

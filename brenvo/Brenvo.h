@@ -15,17 +15,22 @@
 //   agent.checkForUpdates();                          // from the menu item
 //
 // The agent works on the run loop of its services and on that thread only: with the default
-// services, the run loop of the thread that constructs it. Its settings come from the host's
-// Info.plist, looked up anew on every use: "BrenvoAppId" (required; without it the agent never
-// checks), "BrenvoInterval" (seconds, default 86400), "BrenvoCastUrl" (replaces the lookup URL up
-// to the identifier), "BrenvoDebugMessages", and "BrenvoMinimumReleaseAge" (seconds: a version
+// services, the run loop of the thread that constructs it. Agents on several threads may share
+// the default services; each hears "BrenvoReleaseWindowClosed" on its own thread, whichever
+// thread posted it. Its settings come from the host's Info.plist, looked up anew on every use:
+// "BrenvoAppId" (required; without it the agent never checks), "BrenvoInterval" (seconds,
+// default 86400), "BrenvoCastUrl" (replaces the lookup URL up to the identifier),
+// "BrenvoDebugMessages", and "BrenvoMinimumReleaseAge" (seconds: a version
 // is announced only that long after the record's "currentVersionReleaseDate"). Its state is the
 // date of the last check under "BrenvoLastCheck" in the user's defaults and the process-wide
 // timer slot.
 //
 // The check records itself, arms the next one and sends its request, then returns to the loop:
-// the reply (or its failure) arrives on the loop, and the decision follows on the same thread.
-// One request is in flight per agent at most; destroying the agent cancels it.
+// the reply (or its failure) arrives on the loop, is parsed on a short-lived thread of its own,
+// which also releases all of it but the release record (so even a reply of the size cap made of a
+// million small values never stalls the loop), and the decision follows on the loop's thread.
+// One check is in flight per agent at most; destroying the agent cancels it, and a reply still
+// being parsed is then dropped.
 //
 // How odd settings read:
 // - "BrenvoInterval" uses the integer reading of its value (a number, or a text with a leading
@@ -76,16 +81,19 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace brenvo {
 
-// The most recently armed check timer, shared by every agent of the process. It is never
-// cleared: after its timer has fired or been cancelled it still refers to that timer until the
-// next arming replaces it. Cancelling through it twice is harmless. Touch it only on the thread
-// that runs the agents' run loop.
-extern BRENVO_EXPORT std::shared_ptr<platform::Timer> bvMasCheckMasUpdateTimer;
+// The most recently armed check timer of the calling thread, shared by every agent of that
+// thread (a timer can only be cancelled on the thread whose loop holds it, so each thread has
+// its own slot). It is never cleared: after its timer has fired or been cancelled it still
+// refers to that timer until the next arming on the thread replaces it. Cancelling through it
+// twice is harmless.
+extern BRENVO_EXPORT thread_local std::shared_ptr<platform::Timer> bvMasCheckMasUpdateTimer;
 
 // The store lookup URL used when the host sets no "BrenvoCastUrl"; the identifier follows it.
 inline constexpr std::string_view kDefaultLookupUrlPrefix = "https://itunes.apple.com/lookup?id=";
@@ -126,8 +134,8 @@ public:
     // after the decision and before any window shows. An empty function removes it. The
     // observer may destroy the agent; the check then ends without a window.
     void setOutcomeObserver(std::function<void(const CheckOutcome& outcome)> observer);
-    // True while a store request of this agent is in flight.
-    bool isChecking() const { return request_ != nullptr; }
+    // True while a check of this agent waits for its reply or reads it.
+    bool isChecking() const { return request_ != nullptr || replyBeingRead_.has_value(); }
     // Writes "Brenvo: " + text to the log when "BrenvoDebugMessages" reads true.
     void logMessage(std::string_view text);
     // Writes "Brenvo: " + text when "BrenvoDebugMessages" reads true or `Always` is set. The text
@@ -141,6 +149,9 @@ private:
     bool debugMessagesOn();
     void check(bool userInitiated);
     void replyArrived(platform::URLResponse response);
+    // The decision, on the loop, once the reply has been read elsewhere; `notes` are the debug
+    // lines the reading wrote.
+    void replyRead(check::ReleaseReading reading, const std::vector<std::string>& notes);
     // Hands `outcome` to the observer; false when the observer destroyed the agent.
     bool deliver(const CheckOutcome& outcome);
 
@@ -150,6 +161,8 @@ private:
     uint64_t idleReport_ = 0;
     // The store request in flight, if any.
     std::unique_ptr<platform::HttpRequest> request_;
+    // Held while the reply is read off the loop, so a manual clock waits for the decision.
+    std::optional<platform::RunLoop::PendingIO> replyBeingRead_;
     bool userInitiated_ = false;
     // A release window of this agent is open: a newer version found meanwhile opens no second.
     bool windowOpen_ = false;

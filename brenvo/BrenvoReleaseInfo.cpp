@@ -5,11 +5,12 @@
 
 #include <algorithm>
 #include <array>
+#include <mutex>
 #include <vector>
 
 namespace brenvo {
 
-std::shared_ptr<const JsonValue> updateItem;
+thread_local std::shared_ptr<const JsonValue> updateItem;
 
 namespace {
 
@@ -83,19 +84,29 @@ std::optional<std::string_view> httpsHost(std::string_view url, std::string& why
 
 // The process-wide slot owning every controller from its creation until its window has closed.
 // It is never destroyed, so a window still open at exit is not torn down behind the toolkit.
+// Windows on several threads share it under its lock; each controller is used on its own thread.
 std::vector<std::unique_ptr<BrenvoReleaseInfo>>& controllers() {
     static auto* slot = new std::vector<std::unique_ptr<BrenvoReleaseInfo>>();
     return *slot;
 }
 
+std::mutex& controllersLock() {
+    static auto* lock = new std::mutex();
+    return *lock;
+}
+
 void destroyController(const BrenvoReleaseInfo* controller) {
-    auto& slot = controllers();
-    auto it = std::find_if(slot.begin(), slot.end(),
-                           [&](const auto& owned) { return owned.get() == controller; });
-    if (it == slot.end())
-        return;
-    std::unique_ptr<BrenvoReleaseInfo> doomed = std::move(*it);
-    slot.erase(it);
+    std::unique_ptr<BrenvoReleaseInfo> doomed;
+    {
+        std::lock_guard<std::mutex> hold(controllersLock());
+        auto& slot = controllers();
+        auto it = std::find_if(slot.begin(), slot.end(),
+                               [&](const auto& owned) { return owned.get() == controller; });
+        if (it == slot.end())
+            return;
+        doomed = std::move(*it);
+        slot.erase(it);
+    }
     doomed.reset(); // its destructor may reach the toolkit; the slot is consistent by now
 }
 
@@ -139,8 +150,10 @@ std::string stringWithFormat(std::string_view format, const std::vector<std::str
     return out;
 }
 
-BrenvoReleaseInfo::BrenvoReleaseInfo(const JsonValue& releaseInfo, platform::Services& services)
-    : services_(services), record_(std::make_shared<const JsonValue>(releaseInfo)) {
+BrenvoReleaseInfo::BrenvoReleaseInfo(std::shared_ptr<const JsonValue> releaseInfo,
+                                     platform::Services& services)
+    : services_(services),
+      record_(releaseInfo ? std::move(releaseInfo) : std::make_shared<const JsonValue>()) {
     // Services that end before the window closes take the window with them.
     servicesEnded_ = services_.lifetime.whenEnded([this] { servicesEnded(); });
 }
@@ -151,10 +164,18 @@ BrenvoReleaseInfo& BrenvoReleaseInfo::initWithReleaseInfo(const JsonValue& relea
 
 BrenvoReleaseInfo& BrenvoReleaseInfo::initWithReleaseInfo(const JsonValue& releaseInfo,
                                                           platform::Services& services) {
-    auto& slot = controllers();
-    slot.push_back(
-        std::unique_ptr<BrenvoReleaseInfo>(new BrenvoReleaseInfo(releaseInfo, services)));
-    BrenvoReleaseInfo& controller = *slot.back();
+    return initWithReleaseInfo(std::make_shared<const JsonValue>(releaseInfo), services);
+}
+
+BrenvoReleaseInfo&
+BrenvoReleaseInfo::initWithReleaseInfo(std::shared_ptr<const JsonValue> releaseInfo,
+                                       platform::Services& services) {
+    auto* made = new BrenvoReleaseInfo(std::move(releaseInfo), services);
+    {
+        std::lock_guard<std::mutex> hold(controllersLock());
+        controllers().push_back(std::unique_ptr<BrenvoReleaseInfo>(made));
+    }
+    BrenvoReleaseInfo& controller = *made;
     // The record is in place before any control of the window reads a text.
     updateItem = controller.record_;
     controller.showReleaseWindow();
@@ -299,6 +320,7 @@ std::optional<std::string> BrenvoReleaseInfo::appPage(std::optional<std::string>
 }
 
 std::size_t BrenvoReleaseInfo::liveControllers() {
+    std::lock_guard<std::mutex> hold(controllersLock());
     return controllers().size();
 }
 

@@ -34,10 +34,11 @@
 
 namespace brenvo {
 
-// The release record of the newest window that is open, or null when none is. Each controller
-// writes its own copy here before its window loads and clears it at destruction only while it
-// still holds that copy, so a second controller's record is never taken away.
-BRENVO_EXPORT extern std::shared_ptr<const JsonValue> updateItem;
+// The release record of the newest window that is open on the calling thread, or null when none
+// is (each thread that shows windows has its own slot). Each controller writes its own copy here
+// before its window loads and clears it at destruction only while it still holds that copy, so a
+// second controller's record is never taken away.
+BRENVO_EXPORT extern thread_local std::shared_ptr<const JsonValue> updateItem;
 
 class BRENVO_EXPORT BrenvoReleaseInfo final : public platform::ReleaseWindowOwner {
 public:
@@ -49,6 +50,9 @@ public:
                                                   platform::Services& services);
     // The same with platform::Services::shared().
     static BrenvoReleaseInfo& initWithReleaseInfo(const JsonValue& releaseInfo);
+    // The same, sharing `releaseInfo` instead of copying it (null stands for an empty record).
+    static BrenvoReleaseInfo& initWithReleaseInfo(std::shared_ptr<const JsonValue> releaseInfo,
+                                                  platform::Services& services);
 
     ~BrenvoReleaseInfo() override;
     BrenvoReleaseInfo(const BrenvoReleaseInfo&) = delete;
@@ -88,11 +92,12 @@ public:
     static std::optional<std::string> appPage(std::optional<std::string> trackViewUrl,
                                               std::optional<std::string> castUrl, std::string* why);
 
-    // Number of controllers in the process-wide slot (shown, or closed and not yet destroyed).
+    // Number of controllers in the process-wide slot (shown, or closed and not yet destroyed), of
+    // every thread.
     static std::size_t liveControllers();
 
 private:
-    BrenvoReleaseInfo(const JsonValue& releaseInfo, platform::Services& services);
+    BrenvoReleaseInfo(std::shared_ptr<const JsonValue> releaseInfo, platform::Services& services);
     void showReleaseWindow();
     void servicesEnded();
     std::string localized(std::string_view key);

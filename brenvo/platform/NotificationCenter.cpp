@@ -1,5 +1,10 @@
 #include "brenvo/platform/NotificationCenter.h"
 
+#include "brenvo/platform/RunLoop.h"
+
+#include <atomic>
+#include <mutex>
+#include <thread>
 #include <vector>
 
 namespace brenvo::platform {
@@ -11,14 +16,23 @@ struct Registration {
     std::function<void(const Notification&)> selector;
     std::string name;
     const void* object;
-    bool removed = false;
+    // Where the observer runs.
+    std::thread::id thread;
+    std::shared_ptr<RunLoopInbox> inbox;
+    std::atomic<bool> removed{false};
+
+    bool matches(std::string_view postedName, const void* postedObject) const {
+        return (name.empty() || name == postedName) &&
+               (object == nullptr || object == postedObject);
+    }
 };
 
 } // namespace
 
 struct NotificationCenter::Impl {
-    // Shared so that a post in progress keeps the registrations it started with alive, and sees
-    // their removal through `removed`.
+    std::mutex mutex;
+    // Shared so that a post in progress, and a notification on its way to another thread, keep
+    // the registrations they started with alive and see their removal through `removed`.
     std::vector<std::shared_ptr<Registration>> registrations;
 };
 
@@ -39,39 +53,60 @@ NotificationCenter& NotificationCenter::defaultCenter() {
 void NotificationCenter::addObserver(const void* observer,
                                      std::function<void(const Notification&)> selector,
                                      std::string_view name, const void* object) {
+    addObserver(observer, std::move(selector), name, object, RunLoop::currentRunLoop());
+}
+
+void NotificationCenter::addObserver(const void* observer,
+                                     std::function<void(const Notification&)> selector,
+                                     std::string_view name, const void* object, RunLoop& loop) {
     if (!selector) {
         return;
     }
-    impl_->registrations.push_back(std::make_shared<Registration>(
-        Registration{observer, std::move(selector), std::string(name), object}));
+    auto registration = std::make_shared<Registration>();
+    registration->observer = observer;
+    registration->selector = std::move(selector);
+    registration->name = std::string(name);
+    registration->object = object;
+    registration->thread = std::this_thread::get_id();
+    registration->inbox = loop.inbox();
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    impl_->registrations.push_back(std::move(registration));
 }
 
 void NotificationCenter::removeObserver(const void* observer) {
-    auto& list = impl_->registrations;
-    for (auto it = list.begin(); it != list.end();) {
-        if ((*it)->observer == observer) {
-            (*it)->removed = true;
-            it = list.erase(it);
-        } else {
-            ++it;
+    std::lock_guard<std::mutex> lock(impl_->mutex);
+    std::erase_if(impl_->registrations, [observer](const std::shared_ptr<Registration>& entry) {
+        if (entry->observer != observer) {
+            return false;
         }
-    }
+        entry->removed = true;
+        return true;
+    });
 }
 
 void NotificationCenter::postNotificationName(std::string_view name, const void* object) {
     const Notification notification{std::string(name), object};
-    const std::vector<std::shared_ptr<Registration>> snapshot = impl_->registrations;
+    std::vector<std::shared_ptr<Registration>> snapshot;
+    {
+        std::lock_guard<std::mutex> lock(impl_->mutex);
+        snapshot = impl_->registrations;
+    }
+    const std::thread::id poster = std::this_thread::get_id();
     for (const auto& registration : snapshot) {
-        if (registration->removed) {
+        if (registration->removed || !registration->matches(name, object)) {
             continue;
         }
-        if (!registration->name.empty() && registration->name != name) {
+        if (registration->thread == poster) {
+            registration->selector(notification);
             continue;
         }
-        if (registration->object != nullptr && registration->object != object) {
-            continue;
-        }
-        registration->selector(notification);
+        // The observer's own thread calls it, unless it was removed meanwhile; once its loop is
+        // gone there is nobody left to tell.
+        registration->inbox->perform([registration, notification] {
+            if (!registration->removed) {
+                registration->selector(notification);
+            }
+        });
     }
 }
 

@@ -87,18 +87,43 @@ struct RunLoop::Impl {
         std::shared_ptr<std::function<void(unsigned)>> callback;
     };
 
-    explicit Impl(Clock& c) : clock(c) {
+    explicit Impl(Clock& c)
+        : clock(c), wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+          inbox(new RunLoopInbox(wakeFd)) {
         timerFd = timerfd_create(CLOCK_BOOTTIME, TFD_CLOEXEC | TFD_NONBLOCK);
-        wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     }
 
     ~Impl() {
         if (timerFd >= 0) {
             ::close(timerFd);
         }
+        // Whoever still holds the inbox finds it closed; work it holds goes with the loop.
+        std::vector<std::function<void()>> dropped;
+        {
+            std::lock_guard<std::mutex> lock(inbox->mutex_);
+            inbox->wakeFd_ = -1;
+            dropped.swap(inbox->actions_);
+        }
         if (wakeFd >= 0) {
             ::close(wakeFd);
         }
+    }
+
+    // Runs the work other threads handed over so far, in the order it came.
+    void serveInbox() {
+        std::vector<std::function<void()>> actions;
+        {
+            std::lock_guard<std::mutex> lock(inbox->mutex_);
+            actions.swap(inbox->actions_);
+        }
+        for (auto& action : actions) {
+            action();
+        }
+    }
+
+    bool inboxHasWork() const {
+        std::lock_guard<std::mutex> lock(inbox->mutex_);
+        return !inbox->actions_.empty();
     }
 
     Clock& clock;
@@ -108,7 +133,9 @@ struct RunLoop::Impl {
     std::map<uint64_t, Watch> watches;
     uint64_t nextWatch = 1;
     int timerFd = -1;
+    // Written by quit() and the inbox from any thread; read and drained on the loop's thread.
     int wakeFd = -1;
+    std::shared_ptr<RunLoopInbox> inbox;
     std::atomic<bool> quitRequested{false};
     size_t pendingIO = 0;
     // Passes made, for the idle watchdog on another thread.
@@ -214,6 +241,7 @@ struct RunLoop::Impl {
         }
         if (wakeFd >= 0 && (fds[0].revents & POLLIN) != 0) {
             drain(wakeFd);
+            serveInbox();
         }
         for (size_t i = firstWatch; i < fds.size(); ++i) {
             if (fds[i].revents == 0) {
@@ -423,7 +451,7 @@ bool RunLoop::runMode(std::string_view mode, nanoseconds limit) {
         if (impl.quitRequested.load()) {
             continue;
         }
-        if (!impl.hasTimersIn(mode) && impl.watches.empty()) {
+        if (!impl.hasTimersIn(mode) && impl.watches.empty() && !impl.inboxHasWork()) {
             return false;
         }
         if (clock_.uptime() >= end) {
@@ -439,9 +467,35 @@ bool RunLoop::runMode(std::string_view mode, nanoseconds limit) {
 
 void RunLoop::quit() {
     impl_->quitRequested.store(true);
-    if (impl_->wakeFd >= 0) {
+    impl_->inbox->wake();
+}
+
+std::shared_ptr<RunLoopInbox> RunLoop::inbox() const {
+    return impl_->inbox;
+}
+
+void RunLoop::perform(std::function<void()> action) {
+    impl_->inbox->perform(std::move(action));
+}
+
+bool RunLoopInbox::perform(std::function<void()> action) {
+    if (!action) {
+        return true;
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (wakeFd_ < 0) {
+        return false;
+    }
+    actions_.push_back(std::move(action));
+    wake();
+    return true;
+}
+
+void RunLoopInbox::wake() {
+    // The descriptor stays open while the lock is held: the loop closes it under the same lock.
+    if (wakeFd_ >= 0) {
         const uint64_t one = 1;
-        [[maybe_unused]] const ssize_t written = ::write(impl_->wakeFd, &one, sizeof one);
+        [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
     }
 }
 
@@ -459,14 +513,15 @@ void RunLoop::dispatch() {
     impl_->passes.fetch_add(1, std::memory_order_relaxed);
     const uint64_t armedBefore = impl_->nextSequence;
     impl_->fireDue(kDefaultRunLoopMode, clock_.uptime(), armedBefore, false);
-    if (!impl_->watches.empty()) {
-        impl_->pollAndServe(nanoseconds::zero());
-    }
+    impl_->pollAndServe(nanoseconds::zero());
 }
 
 std::vector<RunLoop::Watched> RunLoop::watches() const {
     std::vector<Watched> watched;
-    watched.reserve(impl_->watches.size());
+    watched.reserve(impl_->watches.size() + 1);
+    if (impl_->wakeFd >= 0) {
+        watched.push_back({impl_->wakeFd, kReadable});
+    }
     for (const auto& [handle, watch] : impl_->watches) {
         watched.push_back({watch.fd, watch.events});
     }
@@ -475,8 +530,7 @@ std::vector<RunLoop::Watched> RunLoop::watches() const {
 
 std::vector<int> RunLoop::watchedDescriptors() const {
     std::vector<int> descriptors;
-    descriptors.reserve(impl_->watches.size());
-    for (const auto& [handle, watch] : impl_->watches) {
+    for (const Watched& watch : watches()) {
         descriptors.push_back(watch.fd);
     }
     return descriptors;

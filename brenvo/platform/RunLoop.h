@@ -7,6 +7,12 @@
 // Deadlines follow the clock's uptime(), which counts suspended time. A timer of delay 0 fires
 // on the loop's next pass, never inside addTimer(). Between deadlines the loop sleeps: it makes
 // no wake-ups of its own.
+//
+// A loop belongs to the thread that runs it. Other threads reach it only through quit() and its
+// inbox, which hands it work to run on its own thread:
+//
+//   auto inbox = RunLoop::currentRunLoop().inbox();       // on the loop's thread
+//   std::thread([inbox] { inbox->perform([] { done(); }); }).detach();
 #pragma once
 
 #include "brenvo/Export.h"
@@ -16,6 +22,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +33,24 @@ namespace brenvo::platform {
 inline constexpr std::string_view kDefaultRunLoopMode = "kCFRunLoopDefaultMode";
 
 class RunLoop;
+
+// Hands work to one run loop from any thread. It may be kept longer than its loop: once the loop
+// is gone, perform() drops the work and returns false.
+class BRENVO_EXPORT RunLoopInbox {
+public:
+    // Queues `action` to run on the loop's thread during its next pass, whatever mode it runs in,
+    // after the actions queued before it, and wakes the loop (or the GLib or Qt loop that drives
+    // it). False when the loop is gone; the action is then destroyed on the calling thread.
+    bool perform(std::function<void()> action);
+
+private:
+    friend class RunLoop;
+    explicit RunLoopInbox(int wakeFd) : wakeFd_(wakeFd) {}
+    void wake();
+    std::mutex mutex_;
+    std::vector<std::function<void()>> actions_;
+    int wakeFd_; // -1 once the loop is gone
+};
 
 // A one-shot timer. The run loop holds scheduled timers; callers keep a handle to cancel them.
 // invalidate() on a timer that has fired or was cancelled does nothing.
@@ -113,8 +138,13 @@ public:
     // wait for. Returns false when it stopped because nothing was left.
     bool runMode(std::string_view mode, std::chrono::nanoseconds limit);
     // Makes the innermost run()/runMode() return after the current callback. When no run is in
-    // progress, the next one returns at once. The only call that may come from another thread.
+    // progress, the next one returns at once. Safe from any thread.
     void quit();
+
+    // The loop's inbox, for work handed over from other threads; see RunLoopInbox.
+    std::shared_ptr<RunLoopInbox> inbox() const;
+    // The same as inbox()->perform(action), for a caller that knows the loop is alive.
+    void perform(std::function<void()> action);
 
     // For hosts that drive the loop from their own main loop (see platform/glib): the time until
     // the next deadline (zero when something is due, nullopt when no timer is pending), and one
@@ -123,7 +153,8 @@ public:
     void dispatch();
 
     // The descriptors currently watched, so a host loop can wake when one becomes ready and then
-    // call dispatch(), which serves them.
+    // call dispatch(), which serves them. The first is always the loop's own wake-up descriptor,
+    // through which its inbox and quit() reach it from other threads.
     struct Watched {
         int fd;
         unsigned events; // kReadable, kWritable or both; 0 for a paused watch

@@ -63,8 +63,11 @@ struct BRENVO_EXPORT Services {
     // The process-wide default services with the calling thread's current run loop: the
     // Info.plist next to the executable, defaults under the XDG config folder, the system clock,
     // libcurl, the terminal window when standard input and output are terminals, xdg-open. One
-    // set per thread and run loop, made on first use and never destroyed; the parts without a
-    // loop are shared by all. Which thread calls first binds nothing.
+    // set per thread and run loop, made on first use and never destroyed. The parts without a
+    // loop are shared by every thread and safe to share: the Info.plist, the defaults (one call
+    // at a time), the log, the notification centre, the HTTP client, the workspace and the
+    // window registry. Which thread calls first binds nothing; a thread's own loop ends with the
+    // thread, so its agents and windows end before it does.
     static Services& shared();
     // The log of the default services, without touching any run loop; a host may give it a sink.
     // Safe from any thread.

@@ -17,4 +17,24 @@ std::optional<std::string> UserDefaults::stringForKey(std::string_view key) {
     }
 }
 
+std::optional<PlistValue> LockedUserDefaults::objectForKey(std::string_view key) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return inner_.objectForKey(key);
+}
+
+void LockedUserDefaults::setObject(const PlistValue& value, std::string_view key) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    inner_.setObject(value, key);
+}
+
+void LockedUserDefaults::removeObjectForKey(std::string_view key) {
+    std::lock_guard<std::mutex> hold(mutex_);
+    inner_.removeObjectForKey(key);
+}
+
+bool LockedUserDefaults::synchronize() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return inner_.synchronize();
+}
+
 } // namespace brenvo::platform

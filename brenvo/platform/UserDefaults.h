@@ -4,6 +4,7 @@
 #include "brenvo/Export.h"
 #include "brenvo/platform/PropertyList.h"
 
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -26,6 +27,23 @@ public:
     // The text stored under `key`: a string as it is, a number in its decimal form; nullopt for
     // anything else.
     std::optional<std::string> stringForKey(std::string_view key);
+};
+
+// Another UserDefaults made safe to share between threads: one call at a time. The default
+// services share theirs this way between the agents of every thread.
+class BRENVO_EXPORT LockedUserDefaults final : public UserDefaults {
+public:
+    // `inner` must outlive this object and be used through it only.
+    explicit LockedUserDefaults(UserDefaults& inner) : inner_(inner) {}
+
+    std::optional<PlistValue> objectForKey(std::string_view key) override;
+    void setObject(const PlistValue& value, std::string_view key) override;
+    void removeObjectForKey(std::string_view key) override;
+    bool synchronize() override;
+
+private:
+    std::mutex mutex_;
+    UserDefaults& inner_;
 };
 
 } // namespace brenvo::platform

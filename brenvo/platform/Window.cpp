@@ -25,17 +25,23 @@ std::optional<std::string> shownReleaseDetails(ReleaseWindowOwner& owner) {
 }
 
 void WindowRegistry::registerWindow(std::string name, WindowFactory factory) {
-    if (factory)
-        factories_[std::move(name)].push_back(std::move(factory));
+    if (!factory)
+        return;
+    std::lock_guard<std::mutex> hold(mutex_);
+    factories_[std::move(name)].push_back(std::move(factory));
 }
 
 std::unique_ptr<Window> WindowRegistry::loadWindow(std::string_view name, ReleaseWindowOwner& owner,
                                                    RunLoop& loop) const {
-    auto it = factories_.find(name);
-    if (it == factories_.end())
-        return nullptr;
     // A factory may register further factories while it runs: work on a copy.
-    std::vector<WindowFactory> candidates = it->second;
+    std::vector<WindowFactory> candidates;
+    {
+        std::lock_guard<std::mutex> hold(mutex_);
+        auto it = factories_.find(name);
+        if (it == factories_.end())
+            return nullptr;
+        candidates = it->second;
+    }
     for (auto factory = candidates.rbegin(); factory != candidates.rend(); ++factory) {
         if (auto window = (*factory)(owner, loop))
             return window;
@@ -44,6 +50,7 @@ std::unique_ptr<Window> WindowRegistry::loadWindow(std::string_view name, Releas
 }
 
 void WindowRegistry::unregisterWindows(std::string_view name) {
+    std::lock_guard<std::mutex> hold(mutex_);
     if (auto it = factories_.find(name); it != factories_.end())
         factories_.erase(it);
 }

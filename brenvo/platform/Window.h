@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -72,7 +73,9 @@ using WindowFactory =
     std::function<std::unique_ptr<Window>(ReleaseWindowOwner& owner, RunLoop& loop)>;
 
 // Window factories by resource name. The last factory registered for a name wins; when it
-// returns nullptr (no display, toolkit missing) the previously registered one is tried.
+// returns nullptr (no display, toolkit missing) the previously registered one is tried. A
+// registry may be shared by threads (the default services' one is): a factory runs on the
+// thread of the window it makes, with no lock held.
 //
 //   registry.registerWindow("BrenvoReleaseInfo", [](ReleaseWindowOwner& owner, RunLoop& loop) {
 //       return std::make_unique<MyQtReleaseWindow>(owner, loop);
@@ -87,6 +90,7 @@ public:
     void unregisterWindows(std::string_view name);
 
 private:
+    mutable std::mutex mutex_;
     std::map<std::string, std::vector<WindowFactory>, std::less<>> factories_;
 };
 

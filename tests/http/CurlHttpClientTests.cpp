@@ -4,6 +4,7 @@
 #include "support/ListeningPort.h"
 #include "support/LoopbackServer.h"
 #include "support/RawServer.h"
+#include "support/SilentNameServer.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -398,10 +399,63 @@ TEST(CurlHttpClient, RequestsRunOnTheLoopAndDropCleanly) {
     EXPECT_EQ(server.requests().back(), "/silent");
     silent.reset();
     EXPECT_EQ(loop.pendingIO(), 0u);
-    EXPECT_TRUE(loop.watches().empty());
+    EXPECT_EQ(loop.watches().size(), 1u); // the loop's own wake-up descriptor
     loop.runMode(brenvo::platform::kDefaultRunLoopMode, 10s);
     EXPECT_EQ(completed.size(), 2u);
     server.stop();
+}
+
+// A name server that never answers holds neither the loop nor the request's end, whichever name
+// is looked up: the server's, a redirect's, the proxy's. A request whose lookup hangs is
+// destroyed at once, and once the lookups have returned nothing of them is left.
+TEST(CurlHttpClient, NameLookupsThatNeverReturnHoldNoLoopAndLeaveNoThread) {
+    LoopbackServer server;
+    server.redirect("/away", "http://elsewhere.invalid/lookup");
+    server.reply("/ok", 200, "fine");
+    const struct {
+        const char* name;
+        std::string url;
+        const char* proxy;
+    } rows[] = {
+        {"server", "http://store.invalid/lookup?id=7", nullptr},
+        {"redirect", server.url("/away"), nullptr},
+        {"proxy", "https://store.invalid/lookup?id=7", "http://proxy.invalid:3128"},
+    };
+    const std::string why = brenvo::test::runWithSilentNameServer(3, [&] {
+        brenvo::platform::SystemClock clock;
+        RunLoop loop(clock);
+        CurlHttpClient client(CurlHttpClient::Options{.maxTimeout = 1.0});
+        // What libcurl sets up once per process is in place before the counts are taken.
+        EXPECT_EQ(text(client.sendSynchronousRequest({server.url("/ok")})), "fine");
+        const brenvo::test::ProcessCounts before = brenvo::test::processCounts();
+        for (const auto& row : rows) {
+            std::optional<ScopedEnv> proxy;
+            if (row.proxy)
+                proxy.emplace("https_proxy", row.proxy);
+            std::optional<URLResponse> response;
+            const auto start = std::chrono::steady_clock::now();
+            auto request = client.startRequest({row.url}, loop, [&](URLResponse r) {
+                response = std::move(r);
+                loop.quit();
+            });
+            const auto gap = brenvo::test::longestTickGap(loop, 5s);
+            ASSERT_TRUE(response) << row.name;
+            EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms) << row.name;
+            EXPECT_TRUE(response->error.starts_with("Resolving timed out after "))
+                << row.name << ": " << response->error;
+            EXPECT_LT(gap, 250ms) << row.name;
+        }
+        auto hanging = client.startRequest({"http://store.invalid/"}, loop, [](URLResponse) {
+            ADD_FAILURE() << "a destroyed request completed";
+        });
+        loop.runMode(brenvo::platform::kDefaultRunLoopMode, 200ms);
+        const auto start = std::chrono::steady_clock::now();
+        hanging.reset();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 250ms);
+        EXPECT_TRUE(brenvo::test::backTo(before, 10s));
+    });
+    if (!why.empty())
+        GTEST_SKIP() << why;
 }
 
 } // namespace

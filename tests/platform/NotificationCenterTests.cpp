@@ -1,9 +1,11 @@
-// Synchronous notifications with observers that come and go during a post.
+// Notifications with observers that come and go during a post, and posts from other threads.
 #include "brenvo/platform/NotificationCenter.h"
+#include "brenvo/platform/RunLoop.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace brenvo::platform;
@@ -78,6 +80,32 @@ TEST(NotificationCenter, ObserversAddedOrRemovedDuringAPost) {
     calls.clear();
     center.postNotificationName("N", nullptr);
     EXPECT_EQ(calls, (std::vector<std::string>{"third", "late"}));
+}
+
+// An observer runs on the thread that registered it: a post from another thread reaches it
+// through its run loop, never on the poster's thread, and not at all once it has been removed.
+TEST(NotificationCenter, PostsFromOtherThreadsRunOnTheObserversThread) {
+    NotificationCenter center;
+    ManualClock clock;
+    RunLoop loop(clock);
+    std::vector<std::string> calls;
+    int kept = 0, removed = 0;
+    const auto observer = [&](const char* name) {
+        return [&calls, name, self = std::this_thread::get_id()](const Notification& n) {
+            EXPECT_EQ(std::this_thread::get_id(), self);
+            calls.push_back(name + (" " + n.name));
+        };
+    };
+    center.addObserver(&kept, observer("kept"), "Closed", nullptr, loop);
+    center.addObserver(&removed, observer("removed"), "Closed", nullptr, loop);
+    std::thread([&] { center.postNotificationName("Closed", nullptr); }).join();
+    EXPECT_TRUE(calls.empty());
+    center.removeObserver(&removed);
+    loop.dispatch();
+    EXPECT_EQ(calls, std::vector<std::string>{"kept Closed"});
+    // On the observer's own thread the post still delivers at once.
+    center.postNotificationName("Closed", nullptr);
+    EXPECT_EQ(calls.size(), 2u);
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <limits>
 #include <mutex>
+#include <poll.h>
 #include <string>
 #include <thread>
 #include <unistd.h>
@@ -257,6 +258,44 @@ TEST(RunLoop, WatchesRunOnReadableDescriptorsAndQuitWakesFromAnotherThread) {
     real.removeWatch(blocker);
     close(fds[0]);
     close(fds[1]);
+}
+
+// Work handed over from other threads runs on the loop's thread, in the order it came: it wakes
+// a loop asleep with no deadline, and a host loop that polls the loop's descriptors. Once the
+// loop is gone its inbox refuses work.
+TEST(RunLoop, InboxRunsWorkFromOtherThreadsOnTheLoopsThread) {
+    SystemClock clock;
+    std::shared_ptr<RunLoopInbox> inbox;
+    std::vector<int> order;
+    {
+        RunLoop loop(clock);
+        inbox = loop.inbox();
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        loop.watchReadable(fds[0], [] {}); // never readable: only the inbox wakes the loop
+        std::thread sender([&] {
+            for (int i = 0; i < 3; ++i)
+                EXPECT_TRUE(inbox->perform([&, i, sender = std::this_thread::get_id()] {
+                    EXPECT_NE(std::this_thread::get_id(), sender);
+                    order.push_back(i);
+                    if (i == 2)
+                        loop.quit();
+                }));
+        });
+        EXPECT_TRUE(loop.runMode(kDefaultRunLoopMode, std::chrono::nanoseconds::max()));
+        sender.join();
+        EXPECT_EQ(order, (std::vector<int>{0, 1, 2}));
+
+        // A host loop polls what the loop watches, the wake-up descriptor first.
+        std::thread([&] { inbox->perform([&] { order.push_back(3); }); }).join();
+        pollfd wake{loop.watchedDescriptors().front(), POLLIN, 0};
+        EXPECT_EQ(poll(&wake, 1, 0), 1);
+        loop.dispatch();
+        EXPECT_EQ(order.back(), 3);
+        close(fds[0]);
+        close(fds[1]);
+    }
+    EXPECT_FALSE(inbox->perform([] { ADD_FAILURE() << "ran after its loop was gone"; }));
 }
 
 TEST(RunLoop, RealClockSleepsUntilTheDeadline) {

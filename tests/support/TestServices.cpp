@@ -41,6 +41,14 @@ TestServices::TestServices(platform::HttpClient* given)
 
 TestServices::~TestServices() = default;
 
+platform::Services TestServices::servicesOn(platform::Clock& otherClock, platform::RunLoop& loop,
+                                            platform::Log& otherLog,
+                                            platform::HttpClient& otherHttp) {
+    return platform::Services{mainBundle,    frameworkBundle, defaults, otherClock,
+                              loop,          center,          otherLog, otherHttp,
+                              systemVersion, workspace,       windows};
+}
+
 std::filesystem::path TestServices::infoPlistPath() const {
     return dir / "App" / "Info.plist";
 }

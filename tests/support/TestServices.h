@@ -51,6 +51,11 @@ public:
     // The Info.plist file's current dictionary.
     platform::PlistDictionary info() const;
 
+    // The same files, windows and notification centre on another clock and run loop (a host's
+    // own loop on the machine's clock), with `log` and `http`.
+    platform::Services servicesOn(platform::Clock& otherClock, platform::RunLoop& loop,
+                                  platform::Log& otherLog, platform::HttpClient& otherHttp);
+
 private:
     explicit TestServices(platform::HttpClient* http);
     std::unique_ptr<platform::HttpClient> ownedHttp_;

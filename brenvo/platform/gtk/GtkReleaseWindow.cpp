@@ -230,6 +230,12 @@ private:
 };
 
 std::unique_ptr<Window> makeWindow(ReleaseWindowOwner& owner, RunLoop& loop, ParentRef parent) {
+    // GTK lives on the thread that runs the default main context: an agent of another thread,
+    // while that one runs it, gets no window.
+    GMainContext* gtkContext = g_main_context_default();
+    if (!g_main_context_acquire(gtkContext))
+        return nullptr;
+    g_main_context_release(gtkContext);
     if (!gtk_init_check(nullptr, nullptr))
         return nullptr;
     return std::make_unique<GtkReleaseWindow>(owner, loop, std::move(parent));

@@ -12,6 +12,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QThread>
 #include <QVBoxLayout>
 
 #include <string>
@@ -177,7 +178,9 @@ private:
 };
 
 bool canShowWindows() {
-    if (!qobject_cast<QApplication*>(QCoreApplication::instance()))
+    // Widgets live on the application's thread only: an agent of another thread gets none.
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance()) ||
+        QThread::currentThread() != QCoreApplication::instance()->thread())
         return false;
     const QString platform = QGuiApplication::platformName();
     return platform != "offscreen" && platform != "minimal";

@@ -126,6 +126,11 @@ private:
             configured =
                 curl_easy_setopt(easy_, CURLOPT_CAINFO, options.caBundle->c_str()) == CURLE_OK &&
                 curl_easy_setopt(easy_, CURLOPT_CAPATH, nullptr) == CURLE_OK;
+        // Names are looked up on libcurl's resolver threads. One that never returns (a name
+        // server that does not answer) must not hold the loop: at the time-out, and when the
+        // transfer is cancelled, libcurl leaves the thread to end by itself instead of joining
+        // it, and the thread frees what it holds once its lookup returns.
+        configured = configured && curl_easy_setopt(easy_, CURLOPT_QUICK_EXIT, 1L) == CURLE_OK;
         configured =
             configured &&
             curl_multi_setopt(multi_, CURLMOPT_SOCKETFUNCTION, &CurlTransfer::onSocket) ==
@@ -161,8 +166,19 @@ private:
             transfer.tooLarge_ = true;
             return 0; // anything but `length` makes libcurl stop with CURLE_WRITE_ERROR
         }
+        if (transfer.body_.capacity() == 0)
+            transfer.reserveAnnouncedLength();
         transfer.body_.insert(transfer.body_.end(), data, data + length);
         return length;
+    }
+
+    // Room for the whole body when its length is announced (up to the cap), so that a body of
+    // megabytes is not copied again and again as it grows on the loop.
+    void reserveAnnouncedLength() {
+        curl_off_t announced = -1;
+        if (curl_easy_getinfo(easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK &&
+            announced > 0)
+            body_.reserve(std::min(static_cast<size_t>(announced), cap_));
     }
 
     // libcurl says what to wait for on a socket; the loop watches it.

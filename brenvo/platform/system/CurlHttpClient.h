@@ -7,7 +7,10 @@
 // A request runs on the run loop it is started on: its sockets and its timer are descriptor
 // watches of that loop, so the loop (and a GLib or Qt loop that drives it) never waits for the
 // network, and no other thread runs anything of the caller's. One GET per request. The request's
-// time-out covers the whole transfer (name lookup, connection, TLS, redirects and body).
+// time-out covers the whole transfer (name lookup, connection, TLS, redirects and body). Names
+// (the server's, a redirect's, a proxy's) are looked up on libcurl's resolver threads, never on
+// the loop: a lookup that never returns ends the request at its time-out all the same, and
+// destroying the request does not wait for it; its thread and descriptor go once it returns.
 // Redirects are followed, at most five: from http to http or https, from https to https only.
 // Servers must speak TLS 1.2 or later, whatever the system's OpenSSL configuration allows.
 // Server certificates are checked against the system's CA store, or the bundle the options

@@ -122,10 +122,14 @@ std::optional<PlistDictionary> InfoPlistBundle::infoDictionary() const {
         const std::string version = path.string() + '\n' + std::to_string(info.st_size) + '\n' +
                                     std::to_string(info.st_mtim.tv_sec) + '.' +
                                     std::to_string(info.st_mtim.tv_nsec) + '\n' + why;
-        if (version != lastReported_) {
+        bool report = false;
+        {
+            std::lock_guard<std::mutex> hold(reportLock_);
+            report = version != lastReported_;
             lastReported_ = version;
-            log_.write(cannotReadInfoPlist(path, why));
         }
+        if (report)
+            log_.write(cannotReadInfoPlist(path, why));
         return std::nullopt;
     }
     return *root->asDictionary();

@@ -7,7 +7,8 @@
 // The Info.plist (XML or binary) is read again on every lookup, so edits take effect at once.
 // The resources folder, which holds the "<language>.lproj" folders of localised texts, is the
 // folder of the Info.plist, or its "Resources" subfolder when there is one (the bundle layout
-// "App/Info.plist" + "App/Resources/"), or the folder that the host names.
+// "App/Info.plist" + "App/Resources/"), or the folder that the host names. Safe to use from any
+// thread.
 #pragma once
 
 #include "brenvo/Export.h"
@@ -15,6 +16,7 @@
 #include "brenvo/platform/Log.h"
 
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -56,6 +58,7 @@ private:
     std::optional<PlistDictionary> fixedInfo_;
     bool searchNextToExecutable_ = false;
     Log& log_;
+    mutable std::mutex reportLock_;
     mutable std::string lastReported_;
 };
 

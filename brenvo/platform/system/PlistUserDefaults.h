@@ -44,6 +44,7 @@
 
 namespace brenvo::platform {
 
+// Used by one thread at a time; LockedUserDefaults shares one between threads.
 class BRENVO_EXPORT PlistUserDefaults final : public UserDefaults {
 public:
     PlistUserDefaults(std::filesystem::path file, Log& log);

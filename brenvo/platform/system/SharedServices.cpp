@@ -16,12 +16,14 @@ namespace brenvo::platform {
 
 namespace {
 
-// Everything but the run loop: one per process, whichever thread asks first.
+// Everything but the run loop: one per process, whichever thread asks first, and safe for the
+// agents of every thread to share.
 struct ProcessServices {
     SystemLog log;
     InfoPlistBundle mainBundle{log};
     FrameworkBundle frameworkBundle;
-    PlistUserDefaults defaults{PlistUserDefaults::defaultPath(mainBundle), log};
+    PlistUserDefaults file{PlistUserDefaults::defaultPath(mainBundle), log};
+    LockedUserDefaults defaults{file};
     SystemClock clock;
     CurlHttpClient http;
     // The system's version cannot be read here: the window then offers the store's web page.
