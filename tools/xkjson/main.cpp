@@ -20,6 +20,11 @@
 #include <string_view>
 #include <vector>
 
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 namespace {
 
 constexpr const char* kUsage =
@@ -188,6 +193,12 @@ int checkInput(const std::string& file, const Options& options) {
 } // namespace
 
 int main(int argc, char** argv) {
+#if defined(_WIN32)
+    // Bytes in and out as they are: no line ending changes a byte of the text or the messages.
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+#endif
     Options options;
     std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
