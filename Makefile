@@ -2,7 +2,7 @@
 # runs every test in the dev and asan builds, the threaded ones under ThreadSanitizer too, and
 # lints the tree; `make package` makes the Debian package. Each first installs the Debian
 # packages it needs (scripts/install-deps.sh).
-.PHONY: demo test package bench fuzz format lint clean
+.PHONY: demo test package bench fuzz format lint clean scalar cross windows-check libcxx
 
 JOBS ?= $(shell nproc)
 ARGS ?=
@@ -27,6 +27,7 @@ test:
 	cmake --preset tsan
 	cmake --build --preset tsan -j $(JOBS)
 	ctest --preset tsan
+	$(MAKE) --no-print-directory libcxx scalar cross windows-check
 
 package:
 	@./scripts/install-deps.sh --package
@@ -86,3 +87,36 @@ coverage:
 	    --txt build/coverage/coverage.txt --html-details build/coverage/html/index.html \
 	    --print-summary
 	cat build/coverage/coverage.txt
+
+# Beyond x86-64 Linux with GCC and libstdc++; make test runs them all.
+#   libcxx         clang++-14 with libc++: the library, the tools and their tests, without GTK
+#                  and Qt
+#   scalar         the portable form of every SIMD kernel, on this machine
+#   cross          Linux on s390x (big-endian) and aarch64, under qemu-user
+#   windows-check  Windows on x86-64 (MinGW-w64), under wine64 with a prefix in build/mingw/
+# The last three build the UTF and JSON layers, compareVersions, xkjson and their tests, run the
+# tests, then xkjson over every JSON input of the tree in every mode, which must give the bytes
+# and exit status of the dev build's xkjson (scripts/compare-xkjson.sh).
+
+# Configures and builds the preset $(1), then runs its tests (with $(2) before ctest).
+test-preset = cmake --preset $(1) && cmake --build --preset $(1) -j $(JOBS) && $(2) ctest --preset $(1)
+
+libcxx:
+	@./scripts/install-deps.sh --test
+	$(call test-preset,libcxx)
+
+.PHONY: native-xkjson
+native-xkjson:
+	@./scripts/install-deps.sh --test
+	cmake --preset dev >/dev/null
+	cmake --build --preset dev --target xkjson -j $(JOBS)
+
+scalar: native-xkjson
+	$(call test-preset,scalar)
+
+cross: native-xkjson
+	$(call test-preset,s390x)
+	$(call test-preset,aarch64)
+
+windows-check: native-xkjson
+	$(call test-preset,mingw,./scripts/wine.sh --prefix $(CURDIR)/build/mingw/wine --session)

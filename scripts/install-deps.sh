@@ -2,11 +2,14 @@
 # Installs the Debian packages that a task needs, skipping those already present. Uses sudo when
 # not run as root.
 #
-#   install-deps.sh [--demo] [--test] [--package] [--bench] [--lint] [--coverage]
+#   install-deps.sh [--demo] [--test] [--cross] [--package] [--bench] [--lint] [--coverage]
 #
 #   --demo      build the library and the brenvo tool (make demo); with a display (DISPLAY or
 #               WAYLAND_DISPLAY set) also GTK 3, so that the demo shows its window
-#   --test      everything the tests use (make test); the default
+#   --test      everything the tests use (make test), --cross included; the default
+#   --cross     the other machines, systems and standard library: cross compilers for s390x,
+#               aarch64 and Windows, qemu-user and wine64 to run their programs, GoogleTest's
+#               sources to build for them, clang with libc++
 #   --package   build the Debian package (make package)
 #   --bench     the benchmarks and the peer JSON libraries they measure (make bench)
 #   --lint      clang-tidy, over the test build
@@ -23,6 +26,8 @@ tests=(libgtest-dev libgmock-dev libssl-dev xvfb xauth xdotool clang-14 libclang
        # what pkg-config --static libcurl and gtk+-3.0 name, for the static host test
        libnghttp2-dev librtmp-dev libssh2-1-dev libpsl-dev libkrb5-dev libldap2-dev
        libsystemd-dev)
+cross=(build-essential cmake ninja-build clang-14 libc++-14-dev libc++abi-14-dev googletest
+       g++-s390x-linux-gnu g++-aarch64-linux-gnu qemu-user g++-mingw-w64-x86-64-posix wine64)
 package=(help2man dpkg-dev file)
 bench=(libgtest-dev libgmock-dev libbenchmark-dev rapidjson-dev nlohmann-json3-dev
        libjsoncpp-dev libboost-json1.81-dev libsimdjson-dev)
@@ -39,7 +44,8 @@ for profile in "$@"; do
             packages+=("${toolkits[@]}")
         fi
         ;;
-    --test) packages+=("${demo[@]}" "${toolkits[@]}" "${tests[@]}") ;;
+    --test) packages+=("${demo[@]}" "${toolkits[@]}" "${tests[@]}" "${cross[@]}") ;;
+    --cross) packages+=("${cross[@]}") ;;
     --package) packages+=("${demo[@]}" "${toolkits[@]}" "${package[@]}") ;;
     --bench) packages+=("${demo[@]}" "${bench[@]}") ;;
     --lint) packages+=("${demo[@]}" "${toolkits[@]}" "${tests[@]}" "${lint[@]}") ;;

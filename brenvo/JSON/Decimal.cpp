@@ -8,6 +8,13 @@
 #include <limits>
 #include <utility>
 
+// libc++ (before 20) has no from_chars for double.
+#if defined(_LIBCPP_VERSION) && !defined(__cpp_lib_to_chars)
+#define BRENVO_STRTOD_L
+#include <locale.h>
+#include <stdlib.h>
+#endif
+
 namespace brenvo {
 
 namespace {
@@ -160,6 +167,7 @@ double Decimal::doubleValue() const {
         }
     }
     const std::string text = stringValue();
+#if !defined(BRENVO_STRTOD_L)
     double value = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     (void)end;
@@ -171,6 +179,12 @@ double Decimal::doubleValue() const {
             value = -value;
     }
     return value;
+#else
+    // strtod in the C locale rounds the same way and, out of range, gives infinity or zero of
+    // the number's sign.
+    static const locale_t c = newlocale(LC_ALL_MASK, "C", locale_t{});
+    return strtod_l(text.c_str(), nullptr, c);
+#endif
 }
 
 std::optional<int64_t> Decimal::int64Value() const {

@@ -8,8 +8,12 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <unistd.h>
 
+#if defined(_WIN32)
+#include <process.h> // _getpid
+#else
+#include <unistd.h>
+#endif
 #if defined(__GLIBC__)
 #include <errno.h> // program_invocation_short_name
 #endif
@@ -38,13 +42,30 @@ const char* programName() {
 #endif
 }
 
+long long processId() {
+#if defined(_WIN32)
+    return _getpid();
+#else
+    return getpid();
+#endif
+}
+
+std::tm localTime(std::time_t seconds) {
+    std::tm local{};
+#if defined(_WIN32)
+    localtime_s(&local, &seconds);
+#else
+    localtime_r(&seconds, &local);
+#endif
+    return local;
+}
+
 void writeDefaultLine(std::string_view text) {
     using namespace std::chrono;
     const auto now = system_clock::now();
     const std::time_t seconds = system_clock::to_time_t(now);
     const auto millis = duration_cast<milliseconds>(now.time_since_epoch()).count() % 1000;
-    std::tm local{};
-    localtime_r(&seconds, &local);
+    const std::tm local = localTime(seconds);
     char stamp[32];
     const size_t stampLength = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
 
@@ -54,7 +75,7 @@ void writeDefaultLine(std::string_view text) {
     line += tail;
     line += programName();
     line += '[';
-    line += std::to_string(static_cast<long long>(getpid()));
+    line += std::to_string(processId());
     line += "] ";
     // The text holds text of the input (keys in messages): one line, nothing a terminal acts on.
     utf::appendPrintable(line, text);

@@ -134,11 +134,12 @@ public:
     friend bool operator==(const JsonString& a, std::u16string_view b) noexcept {
         return a.view() == b;
     }
+    // Unit order. (compare(), since not every standard library has <=> for string views.)
     friend std::strong_ordering operator<=>(const JsonString& a, const JsonString& b) noexcept {
-        return a.view() <=> b.view();
+        return a.view().compare(b.view()) <=> 0;
     }
     friend std::strong_ordering operator<=>(const JsonString& a, std::u16string_view b) noexcept {
-        return a.view() <=> b;
+        return a.view().compare(b) <=> 0;
     }
 
 private:

@@ -10,16 +10,13 @@
 // of UTF-16 becomes one U+FFFD (see Utf8.h). The strict forms give std::nullopt instead.
 #pragma once
 
+#include "brenvo/utf/Simd.h"
 #include "brenvo/utf/Utf8.h"
 
 #include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace brenvo::utf {
 
@@ -94,7 +91,7 @@ inline char* convertUtf16(const char16_t*& p, const char16_t* end, char* out) {
 // Writes the n ASCII bytes at `from` as UTF-16 units at `out`.
 inline void widenAscii(const char* from, std::size_t n, char16_t* out) {
     std::size_t i = 0;
-#if defined(__SSE2__)
+#if defined(BRENVO_SSE2)
     const __m128i zero = _mm_setzero_si128();
     for (; i + 16 <= n; i += 16) {
         const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i));

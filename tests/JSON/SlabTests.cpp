@@ -3,6 +3,7 @@
 #include "brenvo/JSON/JsonValue.h"
 #include "brenvo/JSON/XKJsonParser.h"
 #include "brenvo/JSON/detail/Slab.h"
+#include "support/Sanitizers.h"
 
 #include <gtest/gtest.h>
 
@@ -223,7 +224,7 @@ TEST(DocumentLifetime, TheNextDocumentFillsTheChunksOfAGoneOne) {
     }
 }
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(BRENVO_TEST_ASAN)
 // Freed blocks and the free tail of a chunk stay poisoned, so misuse is still reported.
 TEST(DocumentLifetimeDeathTest, MisuseOfParsedStorageIsReported) {
     const std::function<void()> misuses[] = {

@@ -96,6 +96,8 @@ done
 
 # A host must keep its own, later standard.
 printf 'static_assert(__cplusplus > 202002L, "the host asked for C++23");\n' >"$work/cxx23.cpp"
+cxx23=-std=c++23 # clang 14 knows it as c++2b
+"$cxx" -std=c++23 -fsyntax-only "$work/cxx23.cpp" 2>/dev/null || cxx23=-std=c++2b
 
 # Hosts of every part through CMake and pkg-config. `linkage` is shared or static.
 check_hosts() { # <prefix> <linkage>
@@ -158,7 +160,7 @@ check_hosts() { # <prefix> <linkage>
         libs=$("${pkgconfig[@]}" --libs "$module")
         [[ $cflags != *-std=* ]] || fail "$module forces a standard: $cflags"
         # shellcheck disable=SC2086
-        quiet "$cxx" $flags -std=c++23 $cflags "$source/tests/consumer/project/main.cpp" \
+        quiet "$cxx" $flags $cxx23 $cflags "$source/tests/consumer/project/main.cpp" \
             "$work/headers-$part.cpp" "$work/cxx23.cpp" -o "$work/pc-$module" \
             -Wl,--no-as-needed $libs -Wl,-rpath,"$libdir"
         expect_needed "$work/pc-$module" "$part" $needed

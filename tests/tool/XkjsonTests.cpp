@@ -15,16 +15,21 @@ struct Outcome {
     std::string err;
 };
 
+// Runs xkjson with `args` from within `dir`.
+Outcome xkjsonIn(const brenvo::test::TempDir& dir, const std::string& args) {
+    const std::string command =
+        "cd '" + dir.path().string() + "' && '" BRENVO_BIN_DIR "/xkjson' " + args + " >out 2>err";
+    const int status = std::system(command.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, dir.readFile("out").value_or(""),
+            dir.readFile("err").value_or("")};
+}
+
 // Runs xkjson on a file holding `input`, named `name`, from within its folder.
 Outcome xkjson(std::string_view input, const std::string& args = "",
                const std::string& name = "in.json") {
     brenvo::test::TempDir dir;
     dir.writeFile(name, input);
-    const std::string command = "cd '" + dir.path().string() + "' && '" BRENVO_BIN_DIR "/xkjson' " +
-                                args + " " + name + " >out 2>err";
-    const int status = std::system(command.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, dir.readFile("out").value_or(""),
-            dir.readFile("err").value_or("")};
+    return xkjsonIn(dir, args + " " + name);
 }
 
 // A message holds text of the input (a key): it is shown on one line, control characters
@@ -67,6 +72,35 @@ TEST(Xkjson, SaysWhereTheInputFailed) {
     EXPECT_EQ(fine.status, 0);
     EXPECT_EQ(fine.out, "[\n  1,\n  {\n    \"a\" : null\n  }\n]\n");
     EXPECT_EQ(fine.err, "");
+}
+
+// Several files are taken in turn, each as if given alone, whatever became of the one before;
+// the highest status is the exit status.
+TEST(Xkjson, TakesSeveralFilesInTurn) {
+    brenvo::test::TempDir dir;
+    dir.writeFile("good.json", "[1]");
+    dir.writeFile("bad.json", "[x]");
+    struct Case {
+        std::string files;
+        int status;
+        std::string out;
+        std::string errFirstLine;
+    };
+    const Case cases[] = {
+        {"good.json good.json", 0, "[1]\n[1]\n", ""},
+        {"bad.json good.json", 1, "[1]\n", "bad.json:1:2: Unrecognised leading character (byte 1)"},
+        {"good.json missing.json bad.json good.json", 2, "[1]\n[1]\n",
+         "xkjson: cannot open missing.json: No such file or directory"},
+    };
+    for (const Case& c : cases) {
+        const Outcome run = xkjsonIn(dir, c.files);
+        EXPECT_EQ(run.status, c.status) << c.files;
+        EXPECT_EQ(run.out, c.out) << c.files;
+        EXPECT_EQ(run.err.substr(0, run.err.find('\n')), c.errFirstLine) << c.files;
+    }
+    // A failure does not end the run: the bad file's trace follows the missing file's line.
+    EXPECT_NE(xkjsonIn(dir, "missing.json bad.json").err.find("\nbad.json:1:2: "),
+              std::string::npos);
 }
 
 } // namespace

@@ -1,14 +1,16 @@
 // xkjson: checks a JSON text with the strict parser and writes it back.
 //
-//   xkjson [--fragment] [--max-depth N] [--check] [--pretty] [--sort-keys] [FILE|-]
+//   xkjson [--fragment] [--max-depth N] [--check] [--pretty] [--sort-keys] [FILE|-]...
 //
 // Exit status: 0 the text parsed (and was written back), 1 it did not (standard error gets where
 // it failed, "FILE:LINE:COLUMN: message", then the error trace, one "code: message" line per
-// record, oldest first), 2 usage or I/O error.
+// record, oldest first), 2 usage or I/O error. Several files are taken in turn, each as if
+// given alone, and the highest of their statuses is the exit status.
 #include "brenvo/JSON/XKJsonParser.h"
 #include "brenvo/JSON/XKJsonWriter.h"
 #include "brenvo/utf/Printable.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -16,16 +18,24 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: xkjson [--fragment] [--max-depth N] [--check] [--pretty] [--sort-keys] [FILE|-]\n";
+    "usage: xkjson [--fragment] [--max-depth N] [--check] [--pretty] [--sort-keys] [FILE|-]...\n";
 
 constexpr const char* kHelp =
     "Parses a JSON text with the strict parser and writes it back.\n"
     "\n"
-    "Reads FILE as bytes, or standard input when FILE is missing or '-'.\n"
+    "Reads each FILE as bytes, or standard input when FILE is missing or '-'. Several\n"
+    "FILEs are taken in turn, each as if given alone; the highest of their exit\n"
+    "statuses is the exit status.\n"
     "\n"
     "  --fragment      accept any JSON value; without it the text must be an object\n"
     "                  or an array\n"
@@ -51,7 +61,6 @@ struct Options {
     bool pretty = false;
     bool sortKeys = false;
     uint64_t maxDepth = brenvo::XKJsonBase::kDefaultMaxDepth;
-    std::string file = "-";
 };
 
 int usageError(const std::string& message) {
@@ -160,11 +169,38 @@ int printValue(const brenvo::JsonValue& value, const Options& options) {
     return 0;
 }
 
+// Parses one input and writes it back. Returns its exit status.
+int checkInput(const std::string& file, const Options& options) {
+    std::string bytes;
+    if (!readInput(file, bytes))
+        return 2;
+
+    brenvo::XKJsonParser parser;
+    parser.setMaxDepth(options.maxDepth);
+    const std::string_view text(bytes);
+    const std::optional<brenvo::JsonValue> value =
+        options.fragment ? parser.fragmentWithString(text) : parser.objectWithString(text);
+    if (!value) {
+        printWhere(file, bytes, parser);
+        printTrace(parser);
+        return 1;
+    }
+    if (options.check)
+        return 0;
+    return printValue(*value, options);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+#if defined(_WIN32)
+    // Bytes in and out as they are: no line ending changes a byte of the text or the messages.
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+#endif
     Options options;
-    bool haveFile = false;
+    std::vector<std::string> files;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
         if (arg == "--version") {
@@ -199,28 +235,12 @@ int main(int argc, char** argv) {
         } else if (arg.size() > 1 && arg[0] == '-' && arg != "-") {
             return usageError("unknown option '" + std::string(arg) + "'");
         } else {
-            if (haveFile)
-                return usageError("only one FILE may be given");
-            options.file = std::string(arg);
-            haveFile = true;
+            files.emplace_back(arg);
         }
     }
 
-    std::string bytes;
-    if (!readInput(options.file, bytes))
-        return 2;
-
-    brenvo::XKJsonParser parser;
-    parser.setMaxDepth(options.maxDepth);
-    const std::string_view text(bytes);
-    const std::optional<brenvo::JsonValue> value =
-        options.fragment ? parser.fragmentWithString(text) : parser.objectWithString(text);
-    if (!value) {
-        printWhere(options.file, bytes, parser);
-        printTrace(parser);
-        return 1;
-    }
-    if (options.check)
-        return 0;
-    return printValue(*value, options);
+    int status = 0;
+    for (const std::string& file : files.empty() ? std::vector<std::string>{"-"} : files)
+        status = std::max(status, checkInput(file, options));
+    return status;
 }

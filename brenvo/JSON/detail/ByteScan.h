@@ -4,11 +4,9 @@
 // terminating zero.
 #pragma once
 
-#include <cstddef>
+#include "brenvo/utf/Simd.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include <cstddef>
 
 namespace brenvo::detail {
 
@@ -46,7 +44,7 @@ inline int hexValue(char c) {
 // quote, a backslash or below 0x20 (the terminating zero included). Clears `ascii` if the run
 // holds a byte of 0x80 or above.
 inline const char* findRunEnd(const char* p, bool& ascii) {
-#if defined(__SSE2__)
+#if defined(BRENVO_SSE2)
     const __m128i quote = _mm_set1_epi8('"');
     const __m128i backslash = _mm_set1_epi8('\\');
     const __m128i control = _mm_set1_epi8(0x1F);
@@ -83,7 +81,7 @@ inline const char* findRunEnd(const char* p, bool& ascii) {
 
 // Finds the first byte at or after p that is not whitespace (the terminating zero stops it).
 inline const char* skipWhitespaceRun(const char* p) {
-#if defined(__SSE2__)
+#if defined(BRENVO_SSE2)
     const __m128i space = _mm_set1_epi8(' ');
     const __m128i tab = _mm_set1_epi8('\t');
     const __m128i four = _mm_set1_epi8(4);

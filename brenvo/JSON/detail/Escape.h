@@ -3,6 +3,7 @@
 // text. Each writes into room its caller has reserved.
 #pragma once
 
+#include "brenvo/utf/Simd.h"
 #include "brenvo/utf/Utf8.h"
 
 #include <array>
@@ -10,10 +11,6 @@
 #include <cstdint>
 #include <cstring>
 #include <type_traits>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 // The writer's helpers are inlined into its loop, so that the cursor and the innermost frame
 // stay in registers: none of them may pass their address to a call that is not inlined.
@@ -62,7 +59,7 @@ template <class Char> Char* putEscape(Char* o, char16_t unit, char letter) {
     return o + 6;
 }
 
-#if defined(__SSE2__)
+#if defined(BRENVO_SSE2)
 // A mask with two bits set for each of the eight units that needs an escape; with `ascii`
 // also for each unit beyond ASCII.
 template <bool ascii> inline unsigned specialUnits(__m128i units) {
@@ -135,7 +132,7 @@ BRENVO_WRITER_INLINE void copyPlainBlocks(Char*& o, const char16_t*& p, const ch
 // UTF-16 form: units pass unchanged except those that need an escape. Writes [p, stop).
 inline char16_t* encodeUnits(char16_t* o, const char16_t*& p, const char16_t* stop) {
     for (;;) {
-#if defined(__SSE2__)
+#if defined(BRENVO_SSE2)
         copyPlainBlocks(o, p, stop);
 #endif
         // The unit the block scan stopped at, and the short tail, one at a time.
@@ -153,7 +150,7 @@ inline char16_t* encodeUnits(char16_t* o, const char16_t*& p, const char16_t* st
 // Writes [p, stop); a high surrogate just before `stop` may take its low half from [stop, end).
 inline char* encodeUnits(char* o, const char16_t*& p, const char16_t* stop, const char16_t* end) {
     for (;;) {
-#if defined(__SSE2__)
+#if defined(BRENVO_SSE2)
         copyPlainBlocks(o, p, stop);
 #endif
         // Units other than plain ASCII, and the short tail, one at a time; a run of them (text
@@ -168,8 +165,11 @@ inline char* encodeUnits(char* o, const char16_t*& p, const char16_t* stop, cons
                 if (letter != 0) {
                     o = putEscape(o, unit, letter);
                 } else {
+#if defined(BRENVO_SSE2)
+                    // Back to the block copy; without it, this loop is the copy.
                     if (stop - p >= 8)
                         break;
+#endif
                     *o++ = static_cast<char>(unit);
                 }
                 ++p;

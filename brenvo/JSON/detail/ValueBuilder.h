@@ -5,16 +5,13 @@
 
 #include "brenvo/JSON/JsonValue.h"
 #include "brenvo/JSON/detail/Slab.h"
+#include "brenvo/utf/Simd.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <new>
 #include <string_view>
-
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace brenvo::detail {
 
@@ -90,7 +87,7 @@ struct ValueBuilder {
     // Makes the empty string `s` the `n` ASCII bytes at `from`, widened to UTF-16. The bytes
     // from `from` up to `from + 16` must be readable (the parser's input is padded).
     static void setAscii(SlabArena& arena, JsonString& s, const char* from, std::size_t n) {
-#if defined(__SSE2__)
+#if defined(BRENVO_SSE2)
         const __m128i zero = _mm_setzero_si128();
         auto widen8 = [zero](const char* in, void* out) {
             const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in));

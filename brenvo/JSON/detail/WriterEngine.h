@@ -231,7 +231,7 @@ private:
     template <class StringObject>
     BRENVO_WRITER_INLINE Cursor<Char> putStringOf(Cursor<Char> c, const StringObject& object) {
         const std::u16string_view string(object);
-#if defined(__SSE2__)
+#if defined(BRENVO_SSE2)
         // A short string stored inside its object: its eight-unit block can be loaded whole
         // because those 16 bytes are the object's own; lanes past the string are ignored.
         const auto units = reinterpret_cast<std::uintptr_t>(string.data());
