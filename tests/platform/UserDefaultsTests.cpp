@@ -206,7 +206,8 @@ TEST(PlistUserDefaults, AValueTooLargeToReadBackIsRefused) {
     defaults.setObject(Date{1'800'000'000}, "BrenvoLastCheck");
     ASSERT_TRUE(defaults.synchronize());
     const auto refused = [&](std::string_view key) {
-        return "Brenvo: Did not save " + std::string(key) + " in the preferences file " + file.string() +
+        return "Brenvo: Did not save " + std::string(key) + " in the preferences file " +
+               file.string() +
                ": with it the file would be larger than 16777216 bytes, more than can be read "
                "back. It keeps its saved value.";
     };

@@ -62,8 +62,9 @@ std::string cannotMoveAside(const std::filesystem::path& file, std::string_view 
            "); nothing was saved.";
 }
 std::string tooLargeToReadBack(const std::filesystem::path& file, std::string_view key) {
-    return "Brenvo: Did not save " + utf::logField(key) + " in the preferences file " + file.string() +
-           ": with it the file would be larger than " + std::to_string(kMaxPropertyListFileSize) +
+    return "Brenvo: Did not save " + utf::logField(key) + " in the preferences file " +
+           file.string() + ": with it the file would be larger than " +
+           std::to_string(kMaxPropertyListFileSize) +
            " bytes, more than can be read back. It keeps its saved value.";
 }
 std::string noHomeFolder() {
