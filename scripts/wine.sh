@@ -49,8 +49,12 @@ fi
 if [[ -z $session ]]; then
     exec "$wine" "$@"
 fi
-# A command prompt that reads its commands from us keeps the session up until we close it.
-exec {keeper}> >("$wine" cmd.exe >/dev/null 2>&1)
+# A command prompt that reads its commands from us keeps the session up until we close it. The
+# session's services start before COMMAND runs anything, from a program whose output goes
+# nowhere: started by one of COMMAND's programs, they would hold its output open (ctest would
+# wait on a finished test until its time-out).
+exec {keeper}> >("$wine" cmd.exe >/dev/null 2>&1 </dev/null)
+"$wine" cmd.exe /c exit >/dev/null 2>&1 </dev/null
 status=0
 "$@" || status=$?
 exec {keeper}>&-
