@@ -233,6 +233,14 @@ TEST(XdgOpenWorkspace, StartsTheProgramDetachedWithTheURLAsItsOnlyArgument) {
     EXPECT_EQ(log.lines(), std::vector<std::string>{"Brenvo: Cannot open " + url + ": " +
                                                     (dir / "no-such-program").string() +
                                                     ": No such file or directory"});
+
+    // A URL of any length is cut at 1 KiB there.
+    log.clear();
+    EXPECT_FALSE(missing.openURL("https://example.org/" + std::string(5000, 'a')));
+    EXPECT_EQ(log.lines().at(0).rfind("Brenvo: Cannot open https://example.org/" +
+                                          std::string(1024 - 20, 'a') + "\u2026: ",
+                                      0),
+              0u);
 }
 
 } // namespace

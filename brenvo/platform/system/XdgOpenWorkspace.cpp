@@ -113,7 +113,7 @@ bool XdgOpenWorkspace::openURL(std::string_view url, DesktopUrlLauncher launcher
         why += (program.empty() ? std::string("no program") : program) + ": " + programWhy;
     }
     if (log != nullptr) {
-        log->write(utf::printable("Brenvo: Cannot open " + std::string(url) + ": " + why));
+        log->write(utf::printable("Brenvo: Cannot open " + utf::logField(url) + ": " + why));
     }
     return false;
 }
