@@ -6,6 +6,7 @@
 #include "brenvo/platform/glib/GLibRunLoop.h"
 #include "brenvo/platform/gtk/GtkHost.h"
 #include "brenvo/platform/gtk/GtkReleaseWindow.h"
+#include "support/Sanitizers.h"
 #include "support/ScriptedWindow.h"
 #include "support/TestServices.h"
 #include "support/Xvfb.h"
@@ -271,7 +272,11 @@ TEST_F(GtkReleaseWindowTest, LongNotesAreCutAndTheLoopKeepsTicking) {
     const gint64 until = g_get_monotonic_time() + 300'000;
     serveUntil([&] { return g_get_monotonic_time() > until; });
     g_source_remove(ticker);
+#ifndef BRENVO_TEST_ASAN
+    // Far above the real gap (bench/window_bench), far below the freeze of uncut notes. Under
+    // AddressSanitizer on a loaded machine no bound tells the two apart.
     EXPECT_LT(ticks.longest, 1'000'000);
+#endif
     std::vector<GtkWidget*> widgets;
     collect(GTK_WIDGET(window), widgets);
     const auto view = std::find_if(widgets.begin(), widgets.end(),

@@ -6,6 +6,7 @@
 #include "brenvo/BrenvoKeys.h"
 #include "brenvo/BrenvoReleaseInfo.h"
 #include "brenvo/platform/qt/QtHost.h"
+#include "support/Sanitizers.h"
 #include "support/ScopedLocale.h"
 #include "support/TestServices.h"
 
@@ -175,7 +176,11 @@ TEST_F(QtReleaseWindowTest, LongNotesAreCutAndTheLoopKeepsTicking) {
     ASSERT_TRUE(dialog);
     const qint64 shown = clock.elapsed();
     serveQtUntil([&] { return clock.elapsed() > shown + 300; });
+#ifndef BRENVO_TEST_ASAN
+    // Far above the real gap (bench/window_bench), far below the freeze of uncut notes. Under
+    // AddressSanitizer on a loaded machine no bound tells the two apart.
     EXPECT_LT(longest, 1000);
+#endif
     auto* shownNotes = dialog->findChild<QPlainTextEdit*>("BrenvoReleaseNotes");
     ASSERT_TRUE(shownNotes);
     EXPECT_EQ(text(shownNotes->toPlainText()),
