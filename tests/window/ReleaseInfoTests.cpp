@@ -89,7 +89,7 @@ TEST_F(ReleaseInfo, SkipWritesTheVersionBeforeTheNotice) {
             test_.defaults.setObject(platform::PlistValue(*c.earlier), brenvo::kBrenvoSkipVersion);
         ASSERT_TRUE(test_.defaults.synchronize());
         ScriptedWindow windows(WindowAnswer::Skip);
-        test_.windows.unregisterWindows(brenvo::kBrenvoReleaseInfoWindow);
+        test_.windows.unregisterWindows(platform::kReleaseInfoWindow);
         windows.registerWith(test_.windows);
         BrenvoReleaseInfo::initWithReleaseInfo(record(c.version), test_.services);
         runLoop();
@@ -306,15 +306,16 @@ TEST_F(ReleaseInfo, TextsFromTheHostsTableOrTheEnglishKeys) {
         else
             test_.removeInfo("CFBundleShortVersionString");
         ScriptedWindow windows(WindowAnswer::Close);
-        test_.windows.unregisterWindows(brenvo::kBrenvoReleaseInfoWindow);
+        test_.windows.unregisterWindows(platform::kReleaseInfoWindow);
         windows.registerWith(test_.windows);
         BrenvoReleaseInfo::initWithReleaseInfo(record(c.version), test_.services);
         runLoop();
         ASSERT_EQ(windows.shown().size(), 1u);
-        const auto& shown = windows.shown()[0];
+        const auto& shown = windows.shown()[0].texts;
         EXPECT_EQ((std::vector<std::optional<std::string>>{
                       shown.windowTitle, shown.titleText, shown.descriptionText, shown.releaseText,
-                      shown.releaseDetails, shown.buttonNow, shown.buttonSkip}),
+                      shown.releaseDetails, shown.buttonTitleUpdateNow.text,
+                      shown.buttonTitleUpdateSkip.text}),
                   c.texts);
     }
 }
@@ -473,21 +474,14 @@ TEST(WindowRegistry, NewestWorkingFactoryWinsThenTheTerminalAnswers) {
     EXPECT_EQ(test.workspace.openedURLs().size(), 1u);
     EXPECT_EQ(test.defaults.stringForKey(brenvo::kBrenvoSkipVersion), "4.2");
 
-    test.windows.unregisterWindows(brenvo::kBrenvoReleaseInfoWindow);
+    test.windows.unregisterWindows(platform::kReleaseInfoWindow);
     struct Owner final : platform::ReleaseWindowOwner {
-        std::string windowTitle() override { return {}; }
-        std::string titleText() override { return {}; }
-        std::string descriptionText() override { return {}; }
-        std::string releaseText() override { return {}; }
-        std::optional<std::string> releaseDetails() override { return {}; }
-        std::string ButtonTitleUpdateNow() override { return {}; }
-        std::string ButtonTitleUpdateSkip() override { return {}; }
         void awakeFromNib() override {}
         void doOpenMas() override {}
         void doSkip() override {}
         void windowWillClose() override {}
     } owner;
-    EXPECT_FALSE(test.windows.loadWindow(brenvo::kBrenvoReleaseInfoWindow, owner, test.runLoop));
+    EXPECT_FALSE(test.windows.loadWindow(platform::kReleaseInfoWindow, owner, test.runLoop));
     ::close(output[0]);
     ::close(output[1]);
 }
