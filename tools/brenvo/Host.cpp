@@ -32,6 +32,7 @@
 #include <QApplication>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -57,6 +58,13 @@ public:
         if (key == kBrenvoDebugMessages)
             return PlistValue(true);
         return inner_.objectForInfoDictionaryKey(key);
+    }
+    PlistDictionary
+    objectsForInfoDictionaryKeys(std::span<const std::string_view> keys) const override {
+        PlistDictionary found = inner_.objectsForInfoDictionaryKeys(keys);
+        if (std::find(keys.begin(), keys.end(), kBrenvoDebugMessages) != keys.end())
+            found.insert_or_assign(std::string(kBrenvoDebugMessages), PlistValue(true));
+        return found;
     }
     std::string localizedStringForKey(std::string_view key, std::string_view value,
                                       std::string_view table) const override {
