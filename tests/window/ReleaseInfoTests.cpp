@@ -336,6 +336,30 @@ TEST(StringWithFormat, FillsPlaceholdersOnly) {
         EXPECT_EQ(brenvo::stringWithFormat(c.format, c.arguments), c.expected) << c.format;
 }
 
+// Each button takes the first ASCII letter or digit the other has not taken; the toolkit's own
+// marker in a title stays literal; a title without a free letter gets its letter appended.
+TEST(ButtonTitles, MnemonicsTakeFreeLettersAndKeepMarkersLiteral) {
+    const struct {
+        const char *now, *skip;
+        char marker;
+        const char *nowLabel, *skipLabel;
+    } cases[] = {
+        {"Open App Store For Update", "Skip This Version", '_', "_Open App Store For Update",
+         "_Skip This Version"},
+        {"Open", "Oops, skip", '&', "&Open", "Oo&ps, skip"},
+        {"Save & Open", "Skip", '&', "&Save && Open", "S&kip"},
+        {"_under", "x", '_', "___under", "_x"},
+        {"アップデート", "スキップ", '_', "アップデート (_O)", "スキップ (_S)"},
+        {"アップデート", "Open later", '&', "アップデート (&O)", "O&pen later"},
+    };
+    for (const auto& c : cases) {
+        platform::ReleaseTexts texts;
+        texts.setButtonTitles(c.now, c.skip);
+        EXPECT_EQ(platform::withMnemonic(texts.buttonTitleUpdateNow, c.marker), c.nowLabel);
+        EXPECT_EQ(platform::withMnemonic(texts.buttonTitleUpdateSkip, c.marker), c.skipLabel);
+    }
+}
+
 // Standard input and output of the process replaced for one test.
 class RedirectedTerminal {
 public:
