@@ -74,18 +74,19 @@ Brenvo::Brenvo(platform::Services& services)
     detail::jsonLogBridgeInstalled();
     const auto shortVersion = infoText(services_.frameworkBundle, kCFBundleShortVersionString);
     const auto bundleVersion = infoText(services_.frameworkBundle, kCFBundleVersion);
-    logMessage("Brenvo Framework Version " + orAbsent(shortVersion) + " (" +
-               orAbsent(bundleVersion) + "). Debugging Messages are activated.");
+    const check::AgentSettings settings = check::readSettings(services_.mainBundle);
+    logDebug(settings, "Brenvo Framework Version " + orAbsent(shortVersion) + " (" +
+                           orAbsent(bundleVersion) + "). Debugging Messages are activated.");
 
-    if (!services_.mainBundle.objectForInfoDictionaryKey(kBrenvoAppId)) {
-        logMessage(kNoAppId, true);
+    if (!settings.appId) {
+        writeLine(kNoAppId);
         return;
     }
     services_.defaultCenter.addObserver(
         this, [this](const platform::Notification& note) { setTimerWithNotification(note); },
         kBrenvoReleaseWindowClosed, nullptr, services_.runLoop);
     observing_ = true;
-    setTimer();
+    arm(settings);
 }
 
 Brenvo::~Brenvo() {
@@ -112,18 +113,19 @@ void Brenvo::setTimerWithNotification(const platform::Notification&) {
 }
 
 void Brenvo::setTimer() {
-    int64_t interval = kDefaultCheckInterval;
-    if (auto value = services_.mainBundle.objectForInfoDictionaryKey(kBrenvoInterval)) {
-        if (auto reading = value->integerValue())
-            interval = *reading;
-        else
-            logMessage(kIntervalUnreadable);
-    }
+    arm(check::readSettings(services_.mainBundle));
+}
+
+void Brenvo::arm(const check::AgentSettings& settings) {
+    const auto note = [this, &settings](std::string_view text) { logDebug(settings, text); };
+    int64_t interval = settings.interval.value_or(kDefaultCheckInterval);
+    if (settings.intervalUnreadable)
+        note(kIntervalUnreadable);
     // However the setting reads, checks stay at least a minute apart.
     if (interval < kMinimumCheckInterval) {
-        logMessage("BrenvoInterval of " + std::to_string(interval) +
-                   " seconds is below the minimum. Using " + std::to_string(kMinimumCheckInterval) +
-                   " seconds.");
+        note("BrenvoInterval of " + std::to_string(interval) +
+             " seconds is below the minimum. Using " + std::to_string(kMinimumCheckInterval) +
+             " seconds.");
         interval = kMinimumCheckInterval;
     }
 
@@ -133,23 +135,23 @@ void Brenvo::setTimer() {
         if (last && std::isfinite(last->secondsSince1970)) {
             elapsed = truncateSeconds(services_.clock.date().timeIntervalSinceDate(*last));
         } else {
-            logMessage(kLastCheckNotDate);
+            note(kLastCheckNotDate);
         }
     }
     // A last check in the future (the clock was ahead, then corrected) counts as a check made
     // now: the wait is never longer than one interval.
     if (elapsed < 0) {
-        logMessage("BrenvoLastCheck lies " +
-                   std::to_string(elapsed == std::numeric_limits<int64_t>::min()
-                                      ? std::numeric_limits<int64_t>::max()
-                                      : -elapsed) +
-                   " seconds in the future. Counting it as a check made now.");
+        note("BrenvoLastCheck lies " +
+             std::to_string(elapsed == std::numeric_limits<int64_t>::min()
+                                ? std::numeric_limits<int64_t>::max()
+                                : -elapsed) +
+             " seconds in the future. Counting it as a check made now.");
         elapsed = 0;
     }
 
     const int64_t delay = elapsed < interval ? interval - elapsed : 0;
-    logMessage("Next Update Check in " + std::to_string(delay) + " seconds. Check Interval is " +
-               std::to_string(interval) + " seconds.");
+    note("Next Update Check in " + std::to_string(delay) + " seconds. Check Interval is " +
+         std::to_string(interval) + " seconds.");
 
     // An agent has one pending check: arming again replaces it.
     if (timer_)
@@ -166,7 +168,7 @@ void Brenvo::setTimer() {
     // happens, from a watchdog thread that writes this one line and nothing else.
     if (idleReport_)
         platform::RunLoop::cancelIdle(std::exchange(idleReport_, 0));
-    if (debugMessagesOn()) {
+    if (settings.debugMessages) {
         platform::Log& log = services_.log;
         idleReport_ = services_.runLoop.reportIfIdle(kIdleLoopGrace, [&log] {
             log.write(std::string(kLogPrefix) + std::string(kLoopNotRun));
@@ -202,31 +204,35 @@ void Brenvo::setOutcomeObserver(std::function<void(const CheckOutcome&)> observe
 
 void Brenvo::check(bool userInitiated) {
     setCurrentDateAsLastCheckDate();
-    setTimer();
+    // The one reading of the settings for this check, its arming and its decision.
+    auto settings =
+        std::make_shared<const check::AgentSettings>(check::readSettings(services_.mainBundle));
+    arm(*settings);
 
     if (isChecking()) {
         userInitiated_ = userInitiated_ || userInitiated;
-        logMessage(kRequestRunning);
+        logDebug(*settings, kRequestRunning);
         return;
     }
-    const auto appIdValue = services_.mainBundle.objectForInfoDictionaryKey(kBrenvoAppId);
-    if (!appIdValue) {
-        logMessage(kNoAppId, true);
+    if (!settings->appId) {
+        writeLine(kNoAppId);
         CheckOutcome outcome;
         outcome.userInitiated = userInitiated;
         deliver(outcome);
         return;
     }
-    const std::string appId = appIdValue->description();
-    const auto castUrl = infoText(services_.mainBundle, kBrenvoCastUrl);
-    const std::string url = (castUrl ? *castUrl : std::string(kDefaultLookupUrlPrefix)) + appId;
-    logMessage("Starting HTTP Request for MAS App ID " + utf::logField(appId) +
-               " using Request URL '" + utf::logField(url) + "'");
+    const std::string& appId = *settings->appId;
+    const std::string url =
+        (settings->castUrl ? *settings->castUrl : std::string(kDefaultLookupUrlPrefix)) + appId;
+    logDebug(*settings, "Starting HTTP Request for MAS App ID " + utf::logField(appId) +
+                            " using Request URL '" + utf::logField(url) + "'");
 
     userInitiated_ = userInitiated;
-    request_ = services_.http.startRequest(
-        platform::URLRequest{url, 0, kRequestTimeout}, services_.runLoop,
-        [this](platform::URLResponse response) { replyArrived(std::move(response)); });
+    request_ = services_.http.startRequest(platform::URLRequest{url, 0, kRequestTimeout},
+                                           services_.runLoop,
+                                           [this, settings](platform::URLResponse response) {
+                                               replyArrived(std::move(response), settings);
+                                           });
 }
 
 namespace {
@@ -246,16 +252,18 @@ std::shared_ptr<ReplyRead> readReplyNoting(platform::URLResponse response) {
 
 } // namespace
 
-void Brenvo::replyArrived(platform::URLResponse response) {
+void Brenvo::replyArrived(platform::URLResponse response,
+                          std::shared_ptr<const check::AgentSettings> settings) {
     // The request is over. Parsing a reply of the size cap takes a few hundred milliseconds, and
     // releasing it as long again: both happen on a thread of their own, which touches nothing of
     // the agent, and the decision comes back to the loop. Until then the check is still running.
     const auto finished = std::move(request_);
     replyBeingRead_.emplace(services_.runLoop);
     std::weak_ptr<Brenvo*> self = self_;
-    auto decideOnLoop = [self](const std::shared_ptr<ReplyRead>& read) {
+    auto decideOnLoop = [self,
+                         settings = std::move(settings)](const std::shared_ptr<ReplyRead>& read) {
         if (auto agent = self.lock())
-            (*agent)->replyRead(std::move(read->reading), read->notes);
+            (*agent)->replyRead(std::move(read->reading), read->notes, *settings);
     };
     // Still here when no thread can be had: the reply is then read on the loop rather than lost.
     auto reply = std::make_shared<platform::URLResponse>(std::move(response));
@@ -270,11 +278,12 @@ void Brenvo::replyArrived(platform::URLResponse response) {
     }
 }
 
-void Brenvo::replyRead(check::ReleaseReading reading, const std::vector<std::string>& notes) {
+void Brenvo::replyRead(check::ReleaseReading reading, const std::vector<std::string>& notes,
+                       const check::AgentSettings& settings) {
     replyBeingRead_.reset();
     for (const std::string& line : notes)
-        logMessage(line);
-    const check::Note note = [this](std::string_view text) { logMessage(text); };
+        logDebug(settings, line);
+    const check::Note note = [this, &settings](std::string_view text) { logDebug(settings, text); };
 
     CheckOutcome outcome;
     outcome.userInitiated = std::exchange(userInitiated_, false);
@@ -289,12 +298,11 @@ void Brenvo::replyRead(check::ReleaseReading reading, const std::vector<std::str
 
     check::DecisionInput input;
     input.storeVersion = reading.version;
-    input.appVersion = infoText(services_.mainBundle, kCFBundleShortVersionString);
+    input.appVersion = settings.appVersion;
     input.skippedVersion = services_.standardUserDefaults.stringForKey(kBrenvoSkipVersion);
     input.userInitiated = outcome.userInitiated;
     input.now = services_.clock.date();
-    if (auto age = services_.mainBundle.objectForInfoDictionaryKey(kBrenvoMinimumReleaseAge))
-        input.minimumReleaseAge = age->integerValue();
+    input.minimumReleaseAge = settings.minimumReleaseAge;
     if (reading.record) {
         const JsonRef record(*reading.record);
         input.releaseDate = record[kCurrentVersionReleaseDate].stringUtf8();
@@ -316,11 +324,11 @@ void Brenvo::replyRead(check::ReleaseReading reading, const std::vector<std::str
     }
 
     if (windowOpen_) {
-        logMessage(kWindowAlreadyOpen);
+        note(kWindowAlreadyOpen);
         deliver(outcome);
         return;
     }
-    logMessage(kShowWindow);
+    note(kShowWindow);
     if (timer_)
         timer_->invalidate();
     platform::Services& services = services_;
@@ -351,8 +359,16 @@ bool Brenvo::debugMessagesOn() {
 }
 
 void Brenvo::logMessage(std::string_view text, bool Always) {
-    if (!Always && !debugMessagesOn())
-        return;
+    if (Always || debugMessagesOn())
+        writeLine(text);
+}
+
+void Brenvo::logDebug(const check::AgentSettings& settings, std::string_view text) {
+    if (settings.debugMessages)
+        writeLine(text);
+}
+
+void Brenvo::writeLine(std::string_view text) {
     // The text may carry the store's words: one printable line, whatever log receives it.
     std::string line(kLogPrefix);
     utf::appendPrintable(line, text);

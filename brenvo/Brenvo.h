@@ -17,8 +17,9 @@
 // The agent works on the run loop of its services and on that thread only: with the default
 // services, the run loop of the thread that constructs it. Agents on several threads may share
 // the default services; each hears "BrenvoReleaseWindowClosed" on its own thread, whichever
-// thread posted it. Its settings come from the host's Info.plist, looked up anew on every use:
-// "BrenvoAppId" (required; without it the agent never checks), "BrenvoInterval" (seconds,
+// thread posted it. Its settings come from the host's Info.plist, read afresh, in one reading, at
+// start-up, at every arming and at every check (whose decision uses what the check read at its
+// start): "BrenvoAppId" (required; without it the agent never checks), "BrenvoInterval" (seconds,
 // default 86400), "BrenvoCastUrl" (replaces the lookup URL up to the identifier),
 // "BrenvoDebugMessages", and "BrenvoMinimumReleaseAge" (seconds: a version
 // is announced only that long after the record's "currentVersionReleaseDate"). Its state is the
@@ -147,11 +148,19 @@ private:
     // Expires with the agent; timers that outlive it find it expired and do nothing.
     std::shared_ptr<Brenvo*> self_;
     bool debugMessagesOn();
+    // Arms the check timer as setTimer() does, with `settings` read by the caller.
+    void arm(const check::AgentSettings& settings);
     void check(bool userInitiated);
-    void replyArrived(platform::URLResponse response);
+    void replyArrived(platform::URLResponse response,
+                      std::shared_ptr<const check::AgentSettings> settings);
     // The decision, on the loop, once the reply has been read elsewhere; `notes` are the debug
-    // lines the reading wrote.
-    void replyRead(check::ReleaseReading reading, const std::vector<std::string>& notes);
+    // lines the reading wrote, `settings` what the check read at its start.
+    void replyRead(check::ReleaseReading reading, const std::vector<std::string>& notes,
+                   const check::AgentSettings& settings);
+    // Writes "Brenvo: " + text when `settings` have debug messages on.
+    void logDebug(const check::AgentSettings& settings, std::string_view text);
+    // Writes "Brenvo: " + text, whatever the settings say.
+    void writeLine(std::string_view text);
     // Hands `outcome` to the observer; false when the observer destroyed the agent.
     bool deliver(const CheckOutcome& outcome);
 

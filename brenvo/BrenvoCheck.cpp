@@ -7,6 +7,7 @@
 #include "brenvo/platform/Text.h"
 #include "brenvo/utf/Printable.h"
 
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -85,6 +86,35 @@ std::string describeOutcome(const CheckOutcome& outcome) {
 }
 
 namespace check {
+
+AgentSettings readSettings(const platform::Bundle& mainBundle) {
+    static constexpr std::array<std::string_view, 6> kKeys = {
+        kBrenvoAppId,         kBrenvoCastUrl,           kBrenvoInterval,
+        kBrenvoDebugMessages, kBrenvoMinimumReleaseAge, kCFBundleShortVersionString};
+    const platform::PlistDictionary info = mainBundle.objectsForInfoDictionaryKeys(kKeys);
+    const auto value = [&info](std::string_view key) -> const platform::PlistValue* {
+        const auto found = info.find(key);
+        return found == info.end() ? nullptr : &found->second;
+    };
+    const auto text = [&value](std::string_view key) -> std::optional<std::string> {
+        if (const platform::PlistValue* found = value(key))
+            return found->description();
+        return std::nullopt;
+    };
+    AgentSettings settings;
+    settings.appId = text(kBrenvoAppId);
+    settings.castUrl = text(kBrenvoCastUrl);
+    if (const platform::PlistValue* interval = value(kBrenvoInterval)) {
+        settings.interval = interval->integerValue();
+        settings.intervalUnreadable = !settings.interval;
+    }
+    const platform::PlistValue* debug = value(kBrenvoDebugMessages);
+    settings.debugMessages = debug && debug->boolValue();
+    if (const platform::PlistValue* age = value(kBrenvoMinimumReleaseAge))
+        settings.minimumReleaseAge = age->integerValue();
+    settings.appVersion = text(kCFBundleShortVersionString);
+    return settings;
+}
 
 ReleaseReading readReply(platform::URLResponse response, const Note& note) {
     if (response.tooLarge) {

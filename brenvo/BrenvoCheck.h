@@ -4,16 +4,18 @@
 //       if (outcome.kind == brenvo::CheckOutcome::Kind::UpToDate) showUpToDate(*outcome.version);
 //   });
 //
-// The agent runs the steps in this order, each writing its debug lines as it goes: the settings
-// give the lookup URL; the request goes out on the run loop; the reply becomes a release record
-// (readReply: UTF-8, JSON, then the shape, each with an early return); and a decision is taken
-// from the store's version, the host's, the skipped one and the gates (decide). The steps after
-// the request take plain values and write their lines through a function, so each can be tried
-// alone.
+// The agent runs the steps in this order, each writing its debug lines as it goes: one reading of
+// the host's settings (readSettings) gives the schedule, the lookup URL and, once the reply is in,
+// the host's side of the decision; the request goes out on the run loop; the reply becomes a
+// release record (readReply: UTF-8, JSON, then the shape, each with an early return); and a
+// decision is taken from the store's version, the host's, the skipped one and the gates (decide).
+// The steps after the request take plain values and write their lines through a function, so each
+// can be tried alone.
 #pragma once
 
 #include "brenvo/Export.h"
 #include "brenvo/JSON/JsonValue.h"
+#include "brenvo/platform/Bundle.h"
 #include "brenvo/platform/HttpClient.h"
 #include "brenvo/platform/PropertyList.h"
 
@@ -58,6 +60,23 @@ namespace check {
 
 // Where a step writes its debug lines (the agent's logMessage()).
 using Note = std::function<void(std::string_view text)>;
+
+// The host's Info.plist as the agent uses it, from one reading: at start-up, at each arming, and
+// at each check, whose decision uses what the check read at its start.
+struct AgentSettings {
+    std::optional<std::string> appId;   // "BrenvoAppId" in its text form; any kind is present
+    std::optional<std::string> castUrl; // "BrenvoCastUrl" in its text form
+    // "BrenvoInterval"'s integer reading: nullopt when absent or without one (a date, an array),
+    // which `intervalUnreadable` tells apart.
+    std::optional<int64_t> interval;
+    bool intervalUnreadable = false;
+    bool debugMessages = false;               // "BrenvoDebugMessages"'s boolean reading
+    std::optional<int64_t> minimumReleaseAge; // "BrenvoMinimumReleaseAge"'s integer reading
+    std::optional<std::string> appVersion;    // "CFBundleShortVersionString" in its text form
+};
+
+// The settings from one reading of `mainBundle`'s Info.plist.
+BRENVO_EXPORT AgentSettings readSettings(const platform::Bundle& mainBundle);
 
 // What a reply gave.
 struct ReleaseReading {

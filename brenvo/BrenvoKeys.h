@@ -22,9 +22,9 @@ inline constexpr std::string_view kCFBundleExecutable = "CFBundleExecutable";
 inline constexpr std::string_view kBrenvoLastCheck = "BrenvoLastCheck";
 inline constexpr std::string_view kBrenvoSkipVersion = "BrenvoSkipVersion";
 
-// Notifications, windows and tables.
+// Notifications and tables. The release-info window's name, which the windows below the agent
+// register under as well, is platform::kReleaseInfoWindow (brenvo/platform/Window.h).
 inline constexpr std::string_view kBrenvoReleaseWindowClosed = "BrenvoReleaseWindowClosed";
-inline constexpr std::string_view kBrenvoReleaseInfoWindow = "BrenvoReleaseInfo";
 inline constexpr std::string_view kBrenvoStringsTable = "Brenvo";
 
 // Texts shared by the agent and its window: the prefix of every line they log, and how an absent

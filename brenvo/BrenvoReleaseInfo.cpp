@@ -207,14 +207,14 @@ void BrenvoReleaseInfo::servicesEnded() {
 
 void BrenvoReleaseInfo::showReleaseWindow() {
     releaseWindow_ =
-        services_.windows.loadWindow(kBrenvoReleaseInfoWindow, *this, services_.runLoop);
+        services_.windows.loadWindow(platform::kReleaseInfoWindow, *this, services_.runLoop);
     if (!releaseWindow_) {
         services_.log.write(std::string(kLogPrefix) +
                             "No release window could be shown; closing it at once.");
         windowWillClose();
         return;
     }
-    releaseWindow_->showWindow();
+    releaseWindow_->showWindow(releaseTexts());
 }
 
 void BrenvoReleaseInfo::awakeFromNib() {
@@ -384,6 +384,18 @@ std::string BrenvoReleaseInfo::ButtonTitleUpdateNow() {
 
 std::string BrenvoReleaseInfo::ButtonTitleUpdateSkip() {
     return localized("Skip This Version");
+}
+
+platform::ReleaseTexts BrenvoReleaseInfo::releaseTexts() {
+    platform::ReleaseTexts texts;
+    texts.windowTitle = windowTitle();
+    texts.titleText = titleText();
+    texts.descriptionText = descriptionText();
+    texts.releaseText = releaseText();
+    texts.releaseDetails = releaseDetails();
+    std::string now = ButtonTitleUpdateNow();
+    texts.setButtonTitles(std::move(now), ButtonTitleUpdateSkip());
+    return texts;
 }
 
 } // namespace brenvo

@@ -14,7 +14,8 @@
 // close without an answer, notification included). All calls happen on the thread that runs
 // `services.runLoop`.
 //
-// Texts are computed afresh on every call from the host's localisation table "Brenvo"
+// The window is handed its texts once, as it is shown (releaseTexts()). The accessors they come
+// from compute each text afresh on every call, from the host's localisation table "Brenvo"
 // (English keys as defaults). Formats fill "%@" with their arguments in order ("%1$@" picks one
 // by position, "%%" is a percent sign); a missing host name, host version or record version
 // shows as "(null)". A record version longer than 256 bytes is shown cut there with "…" and is
@@ -69,14 +70,16 @@ public:
     void doSkip() override;
     void doOpenMas() override;
 
-    // The window's texts.
-    std::string windowTitle() override;
-    std::string titleText() override;
-    std::string descriptionText() override;
-    std::string releaseText() override;
-    std::optional<std::string> releaseDetails() override;
-    std::string ButtonTitleUpdateNow() override;
-    std::string ButtonTitleUpdateSkip() override;
+    // The window's texts, each computed afresh.
+    std::string windowTitle();
+    std::string titleText();
+    std::string descriptionText();
+    std::string releaseText();
+    std::optional<std::string> releaseDetails();
+    std::string ButtonTitleUpdateNow();
+    std::string ButtonTitleUpdateSkip();
+    // All of them at once, as the window is shown with them: each accessor above called once.
+    platform::ReleaseTexts releaseTexts();
 
     // The store address opened for an operating-system version; nullopt (cannot be read) gives
     // the store's web page. Where the version cannot be read, "Open App Store For Update" opens

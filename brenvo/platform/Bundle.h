@@ -6,6 +6,7 @@
 #include "brenvo/platform/PropertyList.h"
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,19 @@ public:
     // The Info.plist value for `key`, or nullopt when the key is not there (or the Info.plist
     // cannot be read).
     virtual std::optional<PlistValue> objectForInfoDictionaryKey(std::string_view key) const = 0;
+
+    // The Info.plist values for `keys`, by key, from one reading; keys that are not there are
+    // left out. The default asks objectForInfoDictionaryKey() key by key; a bundle that reads a
+    // file reads it once.
+    virtual PlistDictionary
+    objectsForInfoDictionaryKeys(std::span<const std::string_view> keys) const {
+        PlistDictionary found;
+        for (const std::string_view key : keys) {
+            if (auto value = objectForInfoDictionaryKey(key))
+                found.emplace(key, std::move(*value));
+        }
+        return found;
+    }
 
     // The text for `key` in the strings table `table` of the user's language. A key missing
     // from the table gives `value` when it is not empty, else the key itself.

@@ -7,6 +7,27 @@
 
 namespace brenvo::platform {
 
+namespace {
+
+char lowerAscii(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// The byte offset of the first ASCII letter or digit of `label` whose lower case is not in
+// `taken`; nullopt when there is none.
+std::optional<size_t> mnemonicPosition(std::string_view label, std::string_view taken) {
+    for (size_t i = 0; i < label.size(); ++i) {
+        const char c = label[i];
+        const bool letter =
+            (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        if (letter && taken.find(lowerAscii(c)) == std::string_view::npos)
+            return i;
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
 std::optional<WindowAnswer> windowAnswerFromString(std::string_view text) {
     if (text == "open")
         return WindowAnswer::Open;
@@ -17,8 +38,8 @@ std::optional<WindowAnswer> windowAnswerFromString(std::string_view text) {
     return std::nullopt;
 }
 
-std::optional<std::string> shownReleaseDetails(ReleaseWindowOwner& owner) {
-    auto notes = owner.releaseDetails();
+std::optional<std::string> shownReleaseDetails(const ReleaseTexts& texts) {
+    auto notes = texts.releaseDetails;
     if (notes && notes->size() > kMaxShownReleaseNotes)
         notes = utf::shortened(*notes, kMaxShownReleaseNotes);
     return notes;
@@ -94,24 +115,42 @@ void registerDefaultWindows(WindowRegistry& registry, Log& log) {
     std::stable_sort(offers.begin(), offers.end(),
                      [](const auto& a, const auto& b) { return a.first < b.first; });
     for (auto& [rank, factory] : offers) {
-        registry.registerWindow("BrenvoReleaseInfo", [factory = std::move(factory), &log](
-                                                         ReleaseWindowOwner& owner, RunLoop& loop) {
-            return factory(owner, loop, log);
-        });
+        registry.registerWindow(
+            std::string(kReleaseInfoWindow),
+            [factory = std::move(factory), &log](ReleaseWindowOwner& owner, RunLoop& loop) {
+                return factory(owner, loop, log);
+            });
     }
 }
 
-std::optional<size_t> mnemonicPosition(std::string_view label, std::string_view taken) {
-    for (size_t i = 0; i < label.size(); ++i) {
-        char c = label[i];
-        bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
-        if (!letter)
-            continue;
-        char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-        if (taken.find(lower) == std::string_view::npos)
-            return i;
+std::string withMnemonic(const ButtonTitle& title, char marker) {
+    std::string out;
+    for (size_t i = 0; i < title.text.size(); ++i) {
+        if (title.mnemonic && i == *title.mnemonic)
+            out += marker;
+        out += title.text[i];
+        if (title.text[i] == marker)
+            out += marker;
     }
-    return std::nullopt;
+    if (!title.mnemonic)
+        out += std::string(" (") + marker + title.fallback + ")";
+    return out;
 }
+
+void ReleaseTexts::setButtonTitles(std::string now, std::string skip) {
+    std::string taken;
+    const auto give = [&taken](std::string text, char fallback) {
+        const std::optional<size_t> mnemonic = mnemonicPosition(text, taken);
+        ButtonTitle title{std::move(text), mnemonic, fallback};
+        taken += lowerAscii(title.mnemonic ? title.text[*title.mnemonic] : fallback);
+        return title;
+    };
+    buttonTitleUpdateNow = give(std::move(now), 'O');
+    buttonTitleUpdateSkip = give(std::move(skip), 'S');
+}
+
+void Window::activateApplication() {}
+void Window::center() {}
+void Window::makeKeyAndOrderFront() {}
 
 } // namespace brenvo::platform

@@ -1,5 +1,5 @@
-// Windows loaded by resource name. A window resource shows the texts of its owner (the window
-// controller) and reports the user's answer back to it. Hosts register their own factories
+// Windows loaded by resource name. A window resource shows the texts its owner (the window
+// controller) hands it and reports the user's answer back to it. Hosts register their own factories
 // (Qt, GTK 4, anything); Brenvo brings a terminal window and, in Brenvo::gtk3, a GTK 3 window.
 #pragma once
 
@@ -26,18 +26,38 @@ enum class WindowAnswer { Open, Skip, Close };
 // "open", "skip" or "close" (as the brenvo tool's --answer takes them); nullopt otherwise.
 BRENVO_EXPORT std::optional<WindowAnswer> windowAnswerFromString(std::string_view text);
 
-// The owner of a release-info window: supplies its texts and receives its events.
+// The name every release-info window registers under and is loaded by.
+inline constexpr std::string_view kReleaseInfoWindow = "BrenvoReleaseInfo";
+
+// A button's title and where its keyboard mnemonic goes.
+struct ButtonTitle {
+    std::string text;
+    // The byte offset in `text` of the mnemonic letter; nullopt when no letter is free (a title in
+    // Japanese, for one), where toolkits append `fallback` in parentheses, as "(S)".
+    std::optional<size_t> mnemonic;
+    char fallback = 0;
+};
+
+// `title` as a toolkit whose mnemonic marker is `marker` takes it ('_' in GTK, '&' in Qt): the
+// title's own markers doubled, a marker before the mnemonic letter, or " (<marker><fallback>)"
+// appended when there is none.
+BRENVO_EXPORT std::string withMnemonic(const ButtonTitle& title, char marker);
+
+// Everything a release-info window shows, computed once by its owner and handed to showWindow().
+struct BRENVO_EXPORT ReleaseTexts {
+    std::string windowTitle, titleText, descriptionText, releaseText;
+    std::optional<std::string> releaseDetails; // the release notes; nullopt when there are none
+    ButtonTitle buttonTitleUpdateNow, buttonTitleUpdateSkip;
+
+    // Sets the two button titles with their mnemonics: the first ASCII letter or digit of `now`,
+    // then the first of `skip` other than the one `now` took; 'O' and 'S' where none is free.
+    void setButtonTitles(std::string now, std::string skip);
+};
+
+// The owner of a release-info window: receives its events.
 class BRENVO_EXPORT ReleaseWindowOwner {
 public:
     virtual ~ReleaseWindowOwner();
-
-    virtual std::string windowTitle() = 0;
-    virtual std::string titleText() = 0;
-    virtual std::string descriptionText() = 0;
-    virtual std::string releaseText() = 0;
-    virtual std::optional<std::string> releaseDetails() = 0;
-    virtual std::string ButtonTitleUpdateNow() = 0;
-    virtual std::string ButtonTitleUpdateSkip() = 0;
 
     // Called once the window and its controls exist.
     virtual void awakeFromNib() = 0;
@@ -52,11 +72,14 @@ public:
 class BRENVO_EXPORT Window {
 public:
     virtual ~Window();
-    // Shows the window (loading its controls and calling the owner's awakeFromNib()).
-    virtual void showWindow() = 0;
-    virtual void activateApplication() = 0;
-    virtual void center() = 0;
-    virtual void makeKeyAndOrderFront() = 0;
+    // Shows the window with `texts` (loading its controls and calling the owner's
+    // awakeFromNib()).
+    virtual void showWindow(const ReleaseTexts& texts) = 0;
+    // Bring the application forward, place the window and put it in front. A window with no
+    // place or stacking of its own (a terminal, a notification) keeps these: they do nothing.
+    virtual void activateApplication();
+    virtual void center();
+    virtual void makeKeyAndOrderFront();
     // Closes the window; the owner's windowWillClose() runs once, however often this is called.
     virtual void close() = 0;
 };
@@ -65,9 +88,9 @@ public:
 // host's loop while a toolkit lays them out, and nobody reads that far.
 inline constexpr size_t kMaxShownReleaseNotes = size_t{64} * 1024;
 
-// The owner's release notes as every window of Brenvo shows them: cut at kMaxShownReleaseNotes
-// bytes on a character boundary, with "…" after the cut; nullopt when there are none.
-BRENVO_EXPORT std::optional<std::string> shownReleaseDetails(ReleaseWindowOwner& owner);
+// The release notes as every window of Brenvo shows them: cut at kMaxShownReleaseNotes bytes on a
+// character boundary, with "…" after the cut; nullopt when there are none.
+BRENVO_EXPORT std::optional<std::string> shownReleaseDetails(const ReleaseTexts& texts);
 
 using WindowFactory =
     std::function<std::unique_ptr<Window>(ReleaseWindowOwner& owner, RunLoop& loop)>;
@@ -77,7 +100,7 @@ using WindowFactory =
 // registry may be shared by threads (the default services' one is): a factory runs on the
 // thread of the window it makes, with no lock held.
 //
-//   registry.registerWindow("BrenvoReleaseInfo", [](ReleaseWindowOwner& owner, RunLoop& loop) {
+//   registry.registerWindow(kReleaseInfoWindow, [](ReleaseWindowOwner& owner, RunLoop& loop) {
 //       return std::make_unique<MyQtReleaseWindow>(owner, loop);
 //   });
 class BRENVO_EXPORT WindowRegistry {
@@ -97,7 +120,7 @@ private:
 // The windows Brenvo's optional libraries offer for hosts that register none of their own. Each
 // of Brenvo::glib (the desktop notification), Brenvo::gtk3 and Brenvo::qt6 (the toolkit windows)
 // offers its window when it is loaded; registerDefaultWindows() registers the offers under
-// "BrenvoReleaseInfo" in rank order, so the highest rank that can show a window is tried first
+// kReleaseInfoWindow in rank order, so the highest rank that can show a window is tried first
 // and the window registered before them (the terminal window) comes last. The windows report
 // their failures on `log`, which must outlive the registry.
 enum class DefaultWindowRank { Notification = 10, Gtk = 20, Qt = 21 };
@@ -105,11 +128,5 @@ using DefaultWindowFactory =
     std::function<std::unique_ptr<Window>(ReleaseWindowOwner& owner, RunLoop& loop, Log& log)>;
 BRENVO_EXPORT void offerDefaultWindow(DefaultWindowRank rank, DefaultWindowFactory factory);
 BRENVO_EXPORT void registerDefaultWindows(WindowRegistry& registry, Log& log);
-
-// Where a button label gets its keyboard mnemonic: the byte offset of the first ASCII letter or
-// digit whose lower case is not in `taken`; nullopt when there is none (a label in Japanese, for
-// one), where toolkits append a letter of their own in parentheses, as "(S)".
-BRENVO_EXPORT std::optional<size_t> mnemonicPosition(std::string_view label,
-                                                     std::string_view taken);
 
 } // namespace brenvo::platform

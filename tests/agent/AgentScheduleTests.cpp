@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <span>
 #include <string>
 
 namespace brenvo::test {
@@ -263,6 +264,68 @@ TEST(AgentSettings, IntegersPast64BitsSaturate) {
                                   "required.")
             << digits;
         EXPECT_TRUE(age.window.shown().empty()) << digits;
+    }
+}
+
+// The host's bundle, counting the readings of its Info.plist.
+class CountingBundle final : public platform::Bundle {
+public:
+    explicit CountingBundle(const platform::Bundle& inner) : inner_(inner) {}
+    std::optional<PlistValue> objectForInfoDictionaryKey(std::string_view key) const override {
+        ++readings;
+        return inner_.objectForInfoDictionaryKey(key);
+    }
+    PlistDictionary
+    objectsForInfoDictionaryKeys(std::span<const std::string_view> keys) const override {
+        ++readings;
+        return inner_.objectsForInfoDictionaryKeys(keys);
+    }
+    std::string localizedStringForKey(std::string_view key, std::string_view value,
+                                      std::string_view table) const override {
+        ++readings;
+        return inner_.localizedStringForKey(key, value, table);
+    }
+    mutable int readings = 0;
+
+private:
+    const platform::Bundle& inner_;
+};
+
+// Start-up, each arming and each check (its debug lines and decision included) read the Info.plist
+// once, whatever the check ends with.
+TEST(AgentSettings, OneInfoPlistReadingPerArmingAndPerCheck) {
+    const struct {
+        int status;
+        const char* reply;
+    } replies[] = {
+        {200, R"({"results":[{"version":"1.0"}]})"}, // up to date
+        {200, R"({"results":[{"version":"2.0"}]})"}, // skipped
+        {200, R"({"results":[]})"},                  // no release record
+        {404, ""},                                   // no reply
+    };
+    for (const auto& reply : replies) {
+        AgentWorld world(AgentSetup{.info = AgentWorld::host(),
+                                    .defaultsFile = PlistDictionary{{"BrenvoSkipVersion", "2.0"}}});
+        world.server.reply("/lookup", reply.status, reply.reply);
+        CountingBundle bundle(world.test.mainBundle);
+        platform::Services services{bundle,
+                                    world.test.frameworkBundle,
+                                    world.test.defaults,
+                                    world.clock,
+                                    world.loop,
+                                    world.center,
+                                    world.log,
+                                    world.http,
+                                    world.test.systemVersion,
+                                    world.test.workspace,
+                                    world.test.windows};
+        Brenvo agent(services);
+        EXPECT_EQ(bundle.readings, 1) << reply.reply;
+        world.advanceAndDispatch(0);
+        EXPECT_EQ(world.countLines(kStartingPrefix), 1u) << reply.reply;
+        EXPECT_EQ(bundle.readings, 2) << reply.reply;
+        world.center.postNotificationName(kBrenvoReleaseWindowClosed, nullptr);
+        EXPECT_EQ(bundle.readings, 3) << reply.reply;
     }
 }
 

@@ -29,17 +29,11 @@ public:
             record().destroyed = true;
     }
 
-    void showWindow() override {
+    void showWindow(const platform::ReleaseTexts& texts) override {
         if (index_)
             return;
         ScriptedWindow::Shown shown;
-        shown.windowTitle = owner_.windowTitle();
-        shown.titleText = owner_.titleText();
-        shown.descriptionText = owner_.descriptionText();
-        shown.releaseText = owner_.releaseText();
-        shown.releaseDetails = owner_.releaseDetails();
-        shown.buttonNow = owner_.ButtonTitleUpdateNow();
-        shown.buttonSkip = owner_.ButtonTitleUpdateSkip();
+        shown.texts = texts;
         state_->shown.push_back(std::move(shown));
         index_ = state_->shown.size() - 1;
         state_->open.push_back(this);
@@ -98,7 +92,7 @@ ScriptedWindow::ScriptedWindow(std::optional<WindowAnswer> answer)
 
 void ScriptedWindow::registerWith(platform::WindowRegistry& registry) {
     std::weak_ptr<State> weak = state_;
-    registry.registerWindow("BrenvoReleaseInfo",
+    registry.registerWindow(std::string(platform::kReleaseInfoWindow),
                             [weak](platform::ReleaseWindowOwner& owner,
                                    platform::RunLoop& loop) -> std::unique_ptr<platform::Window> {
                                 auto state = weak.lock();

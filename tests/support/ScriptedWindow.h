@@ -4,7 +4,7 @@
 //   brenvo::test::ScriptedWindow windows(WindowAnswer::Skip);
 //   windows.registerWith(services.windows);
 //   ... run the loop ...
-//   EXPECT_EQ(windows.shown().at(0).descriptionText, "Demo 2.0 is now available - ...");
+//   EXPECT_EQ(windows.shown().at(0).texts.descriptionText, "Demo 2.0 is now available - ...");
 #pragma once
 
 #include "brenvo/platform/Window.h"
@@ -21,9 +21,7 @@ class ScriptedWindow {
 public:
     // What one window showed and what happened to it.
     struct Shown {
-        std::string windowTitle, titleText, descriptionText, releaseText;
-        std::optional<std::string> releaseDetails;
-        std::string buttonNow, buttonSkip;
+        platform::ReleaseTexts texts;
         int awakenings = 0;     // awakeFromNib() calls made by the window
         int activations = 0;    // activateApplication()
         int centerings = 0;     // center()
@@ -36,7 +34,7 @@ public:
     // answer() or closeByWindowManager() is called.
     explicit ScriptedWindow(std::optional<platform::WindowAnswer> answer);
 
-    // Registers under "BrenvoReleaseInfo".
+    // Registers under platform::kReleaseInfoWindow.
     void registerWith(platform::WindowRegistry& registry);
     // Makes the factory give no window (as when there is no display).
     void setRefuse(bool refuse);

@@ -89,7 +89,7 @@ TEST_F(ReleaseInfo, SkipWritesTheVersionBeforeTheNotice) {
             test_.defaults.setObject(platform::PlistValue(*c.earlier), brenvo::kBrenvoSkipVersion);
         ASSERT_TRUE(test_.defaults.synchronize());
         ScriptedWindow windows(WindowAnswer::Skip);
-        test_.windows.unregisterWindows(brenvo::kBrenvoReleaseInfoWindow);
+        test_.windows.unregisterWindows(platform::kReleaseInfoWindow);
         windows.registerWith(test_.windows);
         BrenvoReleaseInfo::initWithReleaseInfo(record(c.version), test_.services);
         runLoop();
@@ -306,15 +306,16 @@ TEST_F(ReleaseInfo, TextsFromTheHostsTableOrTheEnglishKeys) {
         else
             test_.removeInfo("CFBundleShortVersionString");
         ScriptedWindow windows(WindowAnswer::Close);
-        test_.windows.unregisterWindows(brenvo::kBrenvoReleaseInfoWindow);
+        test_.windows.unregisterWindows(platform::kReleaseInfoWindow);
         windows.registerWith(test_.windows);
         BrenvoReleaseInfo::initWithReleaseInfo(record(c.version), test_.services);
         runLoop();
         ASSERT_EQ(windows.shown().size(), 1u);
-        const auto& shown = windows.shown()[0];
+        const auto& shown = windows.shown()[0].texts;
         EXPECT_EQ((std::vector<std::optional<std::string>>{
                       shown.windowTitle, shown.titleText, shown.descriptionText, shown.releaseText,
-                      shown.releaseDetails, shown.buttonNow, shown.buttonSkip}),
+                      shown.releaseDetails, shown.buttonTitleUpdateNow.text,
+                      shown.buttonTitleUpdateSkip.text}),
                   c.texts);
     }
 }
@@ -333,6 +334,30 @@ TEST(StringWithFormat, FillsPlaceholdersOnly) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(brenvo::stringWithFormat(c.format, c.arguments), c.expected) << c.format;
+}
+
+// Each button takes the first ASCII letter or digit the other has not taken; the toolkit's own
+// marker in a title stays literal; a title without a free letter gets its letter appended.
+TEST(ButtonTitles, MnemonicsTakeFreeLettersAndKeepMarkersLiteral) {
+    const struct {
+        const char *now, *skip;
+        char marker;
+        const char *nowLabel, *skipLabel;
+    } cases[] = {
+        {"Open App Store For Update", "Skip This Version", '_', "_Open App Store For Update",
+         "_Skip This Version"},
+        {"Open", "Oops, skip", '&', "&Open", "Oo&ps, skip"},
+        {"Save & Open", "Skip", '&', "&Save && Open", "S&kip"},
+        {"_under", "x", '_', "___under", "_x"},
+        {"アップデート", "スキップ", '_', "アップデート (_O)", "スキップ (_S)"},
+        {"アップデート", "Open later", '&', "アップデート (&O)", "O&pen later"},
+    };
+    for (const auto& c : cases) {
+        platform::ReleaseTexts texts;
+        texts.setButtonTitles(c.now, c.skip);
+        EXPECT_EQ(platform::withMnemonic(texts.buttonTitleUpdateNow, c.marker), c.nowLabel);
+        EXPECT_EQ(platform::withMnemonic(texts.buttonTitleUpdateSkip, c.marker), c.skipLabel);
+    }
 }
 
 // Standard input and output of the process replaced for one test.
@@ -473,21 +498,14 @@ TEST(WindowRegistry, NewestWorkingFactoryWinsThenTheTerminalAnswers) {
     EXPECT_EQ(test.workspace.openedURLs().size(), 1u);
     EXPECT_EQ(test.defaults.stringForKey(brenvo::kBrenvoSkipVersion), "4.2");
 
-    test.windows.unregisterWindows(brenvo::kBrenvoReleaseInfoWindow);
+    test.windows.unregisterWindows(platform::kReleaseInfoWindow);
     struct Owner final : platform::ReleaseWindowOwner {
-        std::string windowTitle() override { return {}; }
-        std::string titleText() override { return {}; }
-        std::string descriptionText() override { return {}; }
-        std::string releaseText() override { return {}; }
-        std::optional<std::string> releaseDetails() override { return {}; }
-        std::string ButtonTitleUpdateNow() override { return {}; }
-        std::string ButtonTitleUpdateSkip() override { return {}; }
         void awakeFromNib() override {}
         void doOpenMas() override {}
         void doSkip() override {}
         void windowWillClose() override {}
     } owner;
-    EXPECT_FALSE(test.windows.loadWindow(brenvo::kBrenvoReleaseInfoWindow, owner, test.runLoop));
+    EXPECT_FALSE(test.windows.loadWindow(platform::kReleaseInfoWindow, owner, test.runLoop));
     ::close(output[0]);
     ::close(output[1]);
 }

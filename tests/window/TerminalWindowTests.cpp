@@ -16,16 +16,21 @@ using namespace std::chrono_literals;
 
 namespace {
 
+// The texts the controller hands a window, English.
+ReleaseTexts demoTexts() {
+    ReleaseTexts texts;
+    texts.windowTitle = "Software Update";
+    texts.titleText = "A new Version of Demo is available!";
+    texts.descriptionText = "Demo 2.0 is now available - you have 1.0.";
+    texts.releaseText = "Release Notes:";
+    texts.releaseDetails = "- faster\n- safer";
+    texts.setButtonTitles("Open App Store For Update", "Skip This Version");
+    return texts;
+}
+
 // An owner that answers like the controller: both buttons close the window.
 class RecordingOwner final : public ReleaseWindowOwner {
 public:
-    std::string windowTitle() override { return "Software Update"; }
-    std::string titleText() override { return "A new Version of Demo is available!"; }
-    std::string descriptionText() override { return description; }
-    std::string releaseText() override { return "Release Notes:"; }
-    std::optional<std::string> releaseDetails() override { return notes; }
-    std::string ButtonTitleUpdateNow() override { return "Open App Store For Update"; }
-    std::string ButtonTitleUpdateSkip() override { return "Skip This Version"; }
     void awakeFromNib() override { events.push_back("awake"); }
     void doOpenMas() override {
         events.push_back("open");
@@ -37,8 +42,6 @@ public:
     }
     void windowWillClose() override { events.push_back("close"); }
 
-    std::string description = "Demo 2.0 is now available - you have 1.0.";
-    std::optional<std::string> notes = "- faster\n- safer";
     Window* window = nullptr;
     std::vector<std::string> events;
 };
@@ -80,6 +83,7 @@ struct ShownWindow {
     RunLoop loop{clock};
     Pipe input, output;
     RecordingOwner owner;
+    ReleaseTexts texts = demoTexts();
     std::unique_ptr<Window> window;
     explicit ShownWindow(std::optional<WindowAnswer> answer = std::nullopt, bool withInput = true) {
         window =
@@ -87,7 +91,7 @@ struct ShownWindow {
         EXPECT_TRUE(window);
         owner.window = window.get();
         if (window)
-            window->showWindow();
+            window->showWindow(texts);
     }
 };
 
@@ -144,10 +148,10 @@ TEST(TerminalWindow, PrintsEveryTextThenTheButtons) {
 TEST(TerminalWindow, ShowsTheStoresTextAsText) {
     ShownWindow w(WindowAnswer::Close, false);
     w.output.drain();
-    w.owner.description = "Demo 2.0\x1B]0;pwned\x07\r\b\b is now available\xE2\x80\xAE.";
-    w.owner.notes = "- faster\n\t- safer\x1B[2J\xC2\x9B"
-                    "31m";
-    EXPECT_EQ(releaseWindowText(w.owner),
+    w.texts.descriptionText = "Demo 2.0\x1B]0;pwned\x07\r\b\b is now available\xE2\x80\xAE.";
+    w.texts.releaseDetails = "- faster\n\t- safer\x1B[2J\xC2\x9B"
+                             "31m";
+    EXPECT_EQ(releaseWindowText(w.texts),
               "== Software Update ==\n\n"
               "A new Version of Demo is available!\n\n"
               "Demo 2.0\\x1B]0;pwned\\x07\\r\\x08\\x08 is now "
@@ -177,8 +181,8 @@ TEST(TerminalWindow, NotesStayInsideTheirRules) {
          "  +--------\n  | " + std::string(kMaxShownReleaseNotes, 'x') + "\u2026\n  +--------\n"},
     };
     for (const auto& c : cases) {
-        w.owner.notes = c.notes;
-        const std::string text = releaseWindowText(w.owner);
+        w.texts.releaseDetails = c.notes;
+        const std::string text = releaseWindowText(w.texts);
         const size_t heading =
             text.find("Release Notes:\n") + std::string("Release Notes:\n").size();
         EXPECT_EQ(text.substr(heading), c.shown + kMenu)

@@ -32,6 +32,7 @@
 #include <QApplication>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -57,6 +58,13 @@ public:
         if (key == kBrenvoDebugMessages)
             return PlistValue(true);
         return inner_.objectForInfoDictionaryKey(key);
+    }
+    PlistDictionary
+    objectsForInfoDictionaryKeys(std::span<const std::string_view> keys) const override {
+        PlistDictionary found = inner_.objectsForInfoDictionaryKeys(keys);
+        if (std::find(keys.begin(), keys.end(), kBrenvoDebugMessages) != keys.end())
+            found.insert_or_assign(std::string(kBrenvoDebugMessages), PlistValue(true));
+        return found;
     }
     std::string localizedStringForKey(std::string_view key, std::string_view value,
                                       std::string_view table) const override {
@@ -102,9 +110,9 @@ public:
         return inner_ != nullptr;
     }
 
-    void showWindow() override {
-        writeOut(releaseWindowText(owner_));
-        inner_->showWindow();
+    void showWindow(const ReleaseTexts& texts) override {
+        writeOut(releaseWindowText(texts));
+        inner_->showWindow(texts);
         if (closed_)
             return;
         timer_ = Timer::timerWithTimeInterval(delay_, [this] { give(); });
@@ -135,13 +143,6 @@ private:
         }
     }
 
-    std::string windowTitle() override { return owner_.windowTitle(); }
-    std::string titleText() override { return owner_.titleText(); }
-    std::string descriptionText() override { return owner_.descriptionText(); }
-    std::string releaseText() override { return owner_.releaseText(); }
-    std::optional<std::string> releaseDetails() override { return owner_.releaseDetails(); }
-    std::string ButtonTitleUpdateNow() override { return owner_.ButtonTitleUpdateNow(); }
-    std::string ButtonTitleUpdateSkip() override { return owner_.ButtonTitleUpdateSkip(); }
     void awakeFromNib() override { owner_.awakeFromNib(); }
     void doOpenMas() override { owner_.doOpenMas(); }
     void doSkip() override { owner_.doSkip(); }
@@ -165,13 +166,13 @@ private:
 void registerToolWindow(WindowRegistry& windows, const HostOptions& options,
                         InnerWindowMaker make) {
     if (!options.answer) {
-        windows.registerWindow(std::string(kBrenvoReleaseInfoWindow), std::move(make));
+        windows.registerWindow(std::string(kReleaseInfoWindow), std::move(make));
         return;
     }
     const WindowAnswer answer = *options.answer;
     const double delay = options.answerDelay;
     windows.registerWindow(
-        std::string(kBrenvoReleaseInfoWindow),
+        std::string(kReleaseInfoWindow),
         [answer, delay, make = std::move(make)](ReleaseWindowOwner& owner,
                                                 RunLoop& loop) -> std::unique_ptr<Window> {
             auto window = std::make_unique<AnsweringWindow>(owner, loop, answer, delay);

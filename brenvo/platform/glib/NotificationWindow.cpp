@@ -103,7 +103,7 @@ public:
         g_object_unref(cancellable_);
     }
 
-    void showWindow() override {
+    void showWindow(const ReleaseTexts& texts) override {
         if (shown_ || closed_)
             return;
         shown_ = true;
@@ -115,11 +115,10 @@ public:
                     connection_, kService, kInterface, member, kPath, nullptr,
                     G_DBUS_SIGNAL_FLAGS_NONE, onSignal, this, nullptr));
 
-            std::string body = owner_.descriptionText();
-            std::string notes = shownReleaseDetails(owner_).value_or(std::string());
+            std::string body = texts.descriptionText;
+            std::string notes = shownReleaseDetails(texts).value_or(std::string());
             if (!notes.empty())
-                body +=
-                    "\n\n" + owner_.releaseText() + "\n" + utf::shortened(notes, kMaxNotesBytes);
+                body += "\n\n" + texts.releaseText + "\n" + utf::shortened(notes, kMaxNotesBytes);
             body = dbusText(body);
             if (markup_)
                 body = markupEscaped(body);
@@ -127,16 +126,17 @@ public:
             GVariantBuilder actions;
             g_variant_builder_init(&actions, G_VARIANT_TYPE("as"));
             g_variant_builder_add(&actions, "s", kOpenAction);
-            g_variant_builder_add(&actions, "s", dbusText(owner_.ButtonTitleUpdateNow()).c_str());
+            g_variant_builder_add(&actions, "s", dbusText(texts.buttonTitleUpdateNow.text).c_str());
             g_variant_builder_add(&actions, "s", kSkipAction);
-            g_variant_builder_add(&actions, "s", dbusText(owner_.ButtonTitleUpdateSkip()).c_str());
+            g_variant_builder_add(&actions, "s",
+                                  dbusText(texts.buttonTitleUpdateSkip.text).c_str());
             GVariantBuilder hints;
             g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
             g_variant_builder_add(&hints, "{sv}", "urgency", g_variant_new_byte(1));
             // Stays until the user answers, where the service allows it.
-            GVariant* parameters = g_variant_new(
-                "(susssasa{sv}i)", dbusText(owner_.windowTitle()).c_str(), 0u, "",
-                dbusText(owner_.titleText()).c_str(), body.c_str(), &actions, &hints, 0);
+            GVariant* parameters =
+                g_variant_new("(susssasa{sv}i)", dbusText(texts.windowTitle).c_str(), 0u, "",
+                              dbusText(texts.titleText).c_str(), body.c_str(), &actions, &hints, 0);
             ++pendingCalls_;
             g_dbus_connection_call(connection_, kService, kPath, kInterface, "Notify", parameters,
                                    G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs,
@@ -144,11 +144,6 @@ public:
         }
         owner_.awakeFromNib();
     }
-
-    // A notification has no place or stacking of its own to set: the service decides.
-    void activateApplication() override {}
-    void center() override {}
-    void makeKeyAndOrderFront() override {}
 
     void close() override {
         if (closed_)
@@ -317,9 +312,10 @@ std::unique_ptr<Window> makeNotificationWindow(ReleaseWindowOwner& owner, RunLoo
 }
 
 void registerNotificationWindow(WindowRegistry& registry, Log& log) {
-    registry.registerWindow("BrenvoReleaseInfo", [&log](ReleaseWindowOwner& owner, RunLoop& loop) {
-        return makeNotificationWindow(owner, loop, log);
-    });
+    registry.registerWindow(std::string(kReleaseInfoWindow),
+                            [&log](ReleaseWindowOwner& owner, RunLoop& loop) {
+                                return makeNotificationWindow(owner, loop, log);
+                            });
 }
 
 } // namespace brenvo::platform

@@ -29,7 +29,7 @@ namespace brenvo::platform {
 BRENVO_EXPORT std::unique_ptr<Window> makeNotificationWindow(ReleaseWindowOwner& owner,
                                                              RunLoop& loop, Log& log);
 
-// Registers the notification window under "BrenvoReleaseInfo"; `log` must outlive `registry`.
+// Registers the notification window under kReleaseInfoWindow; `log` must outlive `registry`.
 BRENVO_EXPORT void registerNotificationWindow(WindowRegistry& registry, Log& log);
 
 } // namespace brenvo::platform

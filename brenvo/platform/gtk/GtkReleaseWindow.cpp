@@ -10,25 +10,6 @@
 namespace brenvo::platform {
 namespace {
 
-// `label` with a GTK mnemonic: its own underscores doubled, one placed before the first letter
-// not in `taken` (which then gets it), or " (_X)" appended with `fallback` when none is free.
-std::string withMnemonic(const std::string& label, std::string& taken, char fallback) {
-    std::optional<size_t> at = mnemonicPosition(label, taken);
-    std::string out;
-    for (size_t i = 0; i < label.size(); ++i) {
-        if (at && i == *at)
-            out += '_';
-        out += label[i];
-        if (label[i] == '_')
-            out += '_';
-    }
-    char key = at ? label[*at] : fallback;
-    if (!at)
-        out += std::string(" (_") + fallback + ")";
-    taken += static_cast<char>(g_ascii_tolower(key));
-    return out;
-}
-
 // A weak reference to the host's window that the release window is transient for.
 using ParentRef = std::shared_ptr<GWeakRef>;
 
@@ -60,14 +41,14 @@ public:
             pump_->refresh();
     }
 
-    void showWindow() override {
+    void showWindow(const ReleaseTexts& texts) override {
         if (window_ || closed_)
             return;
         // A host that runs Brenvo's loop rather than GLib's: the loop serves GTK's events.
         if (!GLibRunLoopSource::drives(loop_))
             pump_ = std::make_unique<GLibContextPump>(loop_, nullptr);
         window_ = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-        gtk_window_set_title(GTK_WINDOW(window_), owner_.windowTitle().c_str());
+        gtk_window_set_title(GTK_WINDOW(window_), texts.windowTitle.c_str());
         gtk_window_set_default_size(GTK_WINDOW(window_), 520, 380);
         gtk_container_set_border_width(GTK_CONTAINER(window_), 16);
         if (GtkWindow* parent = hostWindow()) {
@@ -82,13 +63,13 @@ public:
 
         GtkWidget* title = gtk_label_new(nullptr);
         char* markup = g_markup_printf_escaped("<span weight=\"bold\" size=\"large\">%s</span>",
-                                               owner_.titleText().c_str());
+                                               texts.titleText.c_str());
         gtk_label_set_markup(GTK_LABEL(title), markup);
         g_free(markup);
         addLabel(box, title);
 
-        addLabel(box, gtk_label_new(owner_.descriptionText().c_str()));
-        addLabel(box, gtk_label_new(owner_.releaseText().c_str()));
+        addLabel(box, gtk_label_new(texts.descriptionText.c_str()));
+        addLabel(box, gtk_label_new(texts.releaseText.c_str()));
 
         GtkWidget* scroller = gtk_scrolled_window_new(nullptr, nullptr);
         gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroller), GTK_POLICY_NEVER,
@@ -100,7 +81,7 @@ public:
         gtk_text_view_set_wrap_mode(GTK_TEXT_VIEW(notes), GTK_WRAP_WORD_CHAR);
         gtk_text_view_set_left_margin(GTK_TEXT_VIEW(notes), 6);
         gtk_text_view_set_right_margin(GTK_TEXT_VIEW(notes), 6);
-        std::string details = shownReleaseDetails(owner_).value_or(std::string());
+        std::string details = shownReleaseDetails(texts).value_or(std::string());
         // GTK takes UTF-8 only; anything else would be refused with a warning.
         if (!g_utf8_validate(details.data(), static_cast<gssize>(details.size()), nullptr)) {
             char* valid = g_utf8_make_valid(details.data(), static_cast<gssize>(details.size()));
@@ -116,11 +97,10 @@ public:
         GtkWidget* buttons = gtk_button_box_new(GTK_ORIENTATION_HORIZONTAL);
         gtk_button_box_set_layout(GTK_BUTTON_BOX(buttons), GTK_BUTTONBOX_END);
         gtk_box_set_spacing(GTK_BOX(buttons), 8);
-        std::string taken;
-        std::string open = withMnemonic(owner_.ButtonTitleUpdateNow(), taken, 'O');
-        std::string skip = withMnemonic(owner_.ButtonTitleUpdateSkip(), taken, 'S');
-        skipButton_ = gtk_button_new_with_mnemonic(skip.c_str());
-        openButton_ = gtk_button_new_with_mnemonic(open.c_str());
+        skipButton_ =
+            gtk_button_new_with_mnemonic(withMnemonic(texts.buttonTitleUpdateSkip, '_').c_str());
+        openButton_ =
+            gtk_button_new_with_mnemonic(withMnemonic(texts.buttonTitleUpdateNow, '_').c_str());
         gtk_widget_set_name(skipButton_, "BrenvoSkipButton");
         gtk_widget_set_name(openButton_, "BrenvoOpenButton");
         g_signal_connect(skipButton_, "clicked", G_CALLBACK(onSkip), this);
@@ -265,7 +245,7 @@ void registerGtkWindow(WindowRegistry& registry) {
 }
 
 void registerGtkWindow(WindowRegistry& registry, GtkWindow* parent) {
-    registry.registerWindow("BrenvoReleaseInfo",
+    registry.registerWindow(std::string(kReleaseInfoWindow),
                             [parent = parentRef(parent)](ReleaseWindowOwner& owner, RunLoop& loop) {
                                 return makeWindow(owner, loop, parent);
                             });

@@ -29,7 +29,7 @@ BRENVO_EXPORT std::unique_ptr<Window> makeGtkReleaseWindow(ReleaseWindowOwner& o
 BRENVO_EXPORT std::unique_ptr<Window> makeGtkReleaseWindow(ReleaseWindowOwner& owner, RunLoop& loop,
                                                            GtkWindow* parent);
 
-// Registers the GTK window under "BrenvoReleaseInfo", transient for `parent` while that window
+// Registers the GTK window under kReleaseInfoWindow, transient for `parent` while that window
 // exists. Where GTK cannot start, its factory gives nullptr and the window registered before it
 // is used instead.
 BRENVO_EXPORT void registerGtkWindow(WindowRegistry& registry);

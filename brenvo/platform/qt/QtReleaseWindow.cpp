@@ -24,25 +24,6 @@ QString qtText(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-// `label` with a Qt mnemonic: its own ampersands doubled, one placed before the first letter not
-// in `taken` (which then gets it), or " (&X)" appended with `fallback` when none is free.
-QString withMnemonic(const std::string& label, std::string& taken, char fallback) {
-    std::optional<size_t> at = mnemonicPosition(label, taken);
-    std::string out;
-    for (size_t i = 0; i < label.size(); ++i) {
-        if (at && i == *at)
-            out += '&';
-        out += label[i];
-        if (label[i] == '&')
-            out += '&';
-    }
-    char key = at ? label[*at] : fallback;
-    if (!at)
-        out += std::string(" (&") + fallback + ")";
-    taken += static_cast<char>(key >= 'A' && key <= 'Z' ? key - 'A' + 'a' : key);
-    return qtText(out);
-}
-
 QLabel* addLabel(QVBoxLayout* layout, const std::string& text) {
     auto* label = new QLabel(qtText(text));
     label->setTextFormat(Qt::PlainText);
@@ -65,43 +46,42 @@ public:
         }
     }
 
-    void showWindow() override {
+    void showWindow(const ReleaseTexts& texts) override {
         if (dialog_ || closed_)
             return;
         dialog_ = new QDialog(parent_.data());
         QDialog* dialog = dialog_.data();
         dialog->setObjectName("BrenvoReleaseWindow");
-        dialog->setWindowTitle(qtText(owner_.windowTitle()));
+        dialog->setWindowTitle(qtText(texts.windowTitle));
         dialog->resize(520, 380);
 
         auto* layout = new QVBoxLayout(dialog);
         layout->setContentsMargins(16, 16, 16, 16);
         layout->setSpacing(10);
-        QLabel* title = addLabel(layout, owner_.titleText());
+        QLabel* title = addLabel(layout, texts.titleText);
         QFont bold = title->font();
         bold.setBold(true);
         bold.setPointSizeF(bold.pointSizeF() * 1.2);
         title->setFont(bold);
-        addLabel(layout, owner_.descriptionText());
-        addLabel(layout, owner_.releaseText());
+        addLabel(layout, texts.descriptionText);
+        addLabel(layout, texts.releaseText);
 
         auto* notes = new QPlainTextEdit(dialog);
         notes->setObjectName("BrenvoReleaseNotes");
         notes->setReadOnly(true);
         notes->setLineWrapMode(QPlainTextEdit::WidgetWidth);
         notes->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-        notes->setPlainText(qtText(shownReleaseDetails(owner_).value_or(std::string())));
+        notes->setPlainText(qtText(shownReleaseDetails(texts).value_or(std::string())));
         layout->addWidget(notes, 1);
 
-        std::string taken;
-        QString open = withMnemonic(owner_.ButtonTitleUpdateNow(), taken, 'O');
-        QString skip = withMnemonic(owner_.ButtonTitleUpdateSkip(), taken, 'S');
         auto* buttons = new QHBoxLayout();
         buttons->setSpacing(8);
         buttons->addStretch(1);
-        skipButton_ = new QPushButton(skip, dialog);
+        skipButton_ =
+            new QPushButton(qtText(withMnemonic(texts.buttonTitleUpdateSkip, '&')), dialog);
         skipButton_->setObjectName("BrenvoSkipButton");
-        openButton_ = new QPushButton(open, dialog);
+        openButton_ =
+            new QPushButton(qtText(withMnemonic(texts.buttonTitleUpdateNow, '&')), dialog);
         openButton_->setObjectName("BrenvoOpenButton");
         openButton_->setDefault(true);
         buttons->addWidget(skipButton_);
@@ -124,8 +104,8 @@ public:
         owner_.awakeFromNib();
     }
 
-    // Qt activates the dialog as makeKeyAndOrderFront() shows it.
-    void activateApplication() override {}
+    // Qt activates the dialog as makeKeyAndOrderFront() shows it: activateApplication() is
+    // Window's, which does nothing.
 
     // Centred on the host's window when it names one, else on its screen.
     void center() override {
@@ -220,10 +200,11 @@ void registerQtWindow(WindowRegistry& registry) {
 }
 
 void registerQtWindow(WindowRegistry& registry, QWidget* parent) {
-    registry.registerWindow("BrenvoReleaseInfo", [parent = QPointer<QWidget>(parent)](
-                                                     ReleaseWindowOwner& owner, RunLoop&) {
-        return makeWindow(owner, parent);
-    });
+    registry.registerWindow(
+        std::string(kReleaseInfoWindow),
+        [parent = QPointer<QWidget>(parent)](ReleaseWindowOwner& owner, RunLoop&) {
+            return makeWindow(owner, parent);
+        });
 }
 
 } // namespace brenvo::platform

@@ -26,7 +26,7 @@ BRENVO_EXPORT std::unique_ptr<Window> makeQtReleaseWindow(ReleaseWindowOwner& ow
 BRENVO_EXPORT std::unique_ptr<Window> makeQtReleaseWindow(ReleaseWindowOwner& owner, RunLoop& loop,
                                                           QWidget* parent);
 
-// Registers the Qt window under "BrenvoReleaseInfo", with `parent` as its parent while that
+// Registers the Qt window under kReleaseInfoWindow, with `parent` as its parent while that
 // widget exists. Where the factory gives nullptr the window registered before it is used.
 BRENVO_EXPORT void registerQtWindow(WindowRegistry& registry);
 BRENVO_EXPORT void registerQtWindow(WindowRegistry& registry, QWidget* parent);

@@ -147,6 +147,21 @@ std::optional<PlistValue> InfoPlistBundle::objectForInfoDictionaryKey(std::strin
     return found->second;
 }
 
+PlistDictionary
+InfoPlistBundle::objectsForInfoDictionaryKeys(std::span<const std::string_view> keys) const {
+    PlistDictionary found;
+    const auto info = infoDictionary();
+    if (!info) {
+        return found;
+    }
+    for (const std::string_view key : keys) {
+        if (const auto value = info->find(key); value != info->end()) {
+            found.emplace(value->first, value->second);
+        }
+    }
+    return found;
+}
+
 std::string InfoPlistBundle::localizedStringForKey(std::string_view key, std::string_view value,
                                                    std::string_view table) const {
     // The languages the host declares beside its ".lproj" folders; the framework's translations

@@ -38,6 +38,8 @@ public:
     InfoPlistBundle(PlistDictionary info, std::filesystem::path resources, Log& log);
 
     std::optional<PlistValue> objectForInfoDictionaryKey(std::string_view key) const override;
+    PlistDictionary
+    objectsForInfoDictionaryKeys(std::span<const std::string_view> keys) const override;
     std::string localizedStringForKey(std::string_view key, std::string_view value,
                                       std::string_view table) const override;
 

@@ -50,11 +50,11 @@ public:
 
     ~TerminalWindow() override { stopWaiting(); }
 
-    void showWindow() override {
+    void showWindow(const ReleaseTexts& texts) override {
         if (shown_ || closed_)
             return;
         shown_ = true;
-        std::string text = releaseWindowText(owner_);
+        std::string text = releaseWindowText(texts);
         text += "  [anything else] Close\n";
         writeAll(options_.outputFd, text);
         owner_.awakeFromNib();
@@ -72,11 +72,6 @@ public:
             watch_ = loop_.watchReadable(options_.inputFd, [this] { readAnswer(); });
         }
     }
-
-    // A terminal has no application to activate and no placement.
-    void activateApplication() override {}
-    void center() override {}
-    void makeKeyAndOrderFront() override {}
 
     void close() override {
         if (closed_)
@@ -152,15 +147,15 @@ private:
 
 } // namespace
 
-std::string releaseWindowText(ReleaseWindowOwner& owner) {
+std::string releaseWindowText(const ReleaseTexts& texts) {
     // Every text may carry the store's words or the host's: each is one printable line, and only
     // the release notes keep their line breaks and tabs. The notes stand between two rules, each
     // of their lines behind a gutter, so that nothing in them can pass for the window's own lines.
     auto line = [](std::string_view text) { return utf::printable(text); };
-    std::string text = "== " + line(owner.windowTitle()) + " ==\n\n" + line(owner.titleText()) +
-                       "\n\n" + line(owner.descriptionText()) + "\n\n" + line(owner.releaseText()) +
+    std::string text = "== " + line(texts.windowTitle) + " ==\n\n" + line(texts.titleText) +
+                       "\n\n" + line(texts.descriptionText) + "\n\n" + line(texts.releaseText) +
                        "\n";
-    if (auto notes = shownReleaseDetails(owner)) {
+    if (auto notes = shownReleaseDetails(texts)) {
         constexpr std::string_view kRule = "  +--------\n";
         constexpr std::string_view kGutter = "  | ";
         text += kRule;
@@ -178,8 +173,8 @@ std::string releaseWindowText(ReleaseWindowOwner& owner) {
         }
         text += kRule;
     }
-    text += "\n  [o] " + line(owner.ButtonTitleUpdateNow()) + "\n";
-    text += "  [s] " + line(owner.ButtonTitleUpdateSkip()) + "\n";
+    text += "\n  [o] " + line(texts.buttonTitleUpdateNow.text) + "\n";
+    text += "  [s] " + line(texts.buttonTitleUpdateSkip.text) + "\n";
     return text;
 }
 
@@ -198,7 +193,7 @@ void registerTerminalWindow(WindowRegistry& registry) {
 }
 
 void registerTerminalWindow(WindowRegistry& registry, const TerminalWindowOptions& options) {
-    registry.registerWindow("BrenvoReleaseInfo",
+    registry.registerWindow(std::string(kReleaseInfoWindow),
                             [options](ReleaseWindowOwner& owner, RunLoop& loop) {
                                 return makeTerminalWindow(owner, loop, options);
                             });

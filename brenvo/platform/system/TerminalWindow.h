@@ -1,4 +1,4 @@
-// The release-info window on a terminal: prints the texts of its owner and reads the user's
+// The release-info window on a terminal: prints the texts it is shown with and reads the user's
 // answer as one line (o: open the store, s: skip this version, anything else or end of input:
 // close). Control characters in the texts are printed as visible escapes; the release notes keep
 // their line breaks. The answer is read through the run loop, so timers keep firing while it waits,
@@ -34,14 +34,14 @@ struct TerminalWindowOptions {
 // The window's texts as the terminal shows them: title, title text, description, the release
 // notes under their heading (between two rules of "  +--------", each line behind "  | ", cut
 // as shownReleaseDetails() says), and the two buttons as "[o]" and "[s]" choices.
-BRENVO_EXPORT std::string releaseWindowText(ReleaseWindowOwner& owner);
+BRENVO_EXPORT std::string releaseWindowText(const ReleaseTexts& texts);
 
 // A terminal window for `owner`; nullptr when the output (or, when reading, the input) is not
 // an open file descriptor.
 BRENVO_EXPORT std::unique_ptr<Window> makeTerminalWindow(ReleaseWindowOwner& owner, RunLoop& loop,
                                                          const TerminalWindowOptions& options);
 
-// Registers the terminal window under "BrenvoReleaseInfo".
+// Registers the terminal window under kReleaseInfoWindow.
 BRENVO_EXPORT void registerTerminalWindow(WindowRegistry& registry);
 BRENVO_EXPORT void registerTerminalWindow(WindowRegistry& registry,
                                           const TerminalWindowOptions& options);
