@@ -1,7 +1,7 @@
 // The system log's line format and destinations (syslog included), and the detached xdg-open
 // launcher.
 #include "brenvo/platform/Log.h"
-#include "brenvo/platform/system/XdgOpenWorkspace.h"
+#include "brenvo/platform/linux/XdgOpenWorkspace.h"
 #include "support/CapturingLog.h"
 #include "support/TempDir.h"
 
