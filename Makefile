@@ -2,7 +2,7 @@
 # runs every test in the dev and asan builds, the threaded ones under ThreadSanitizer too, and
 # lints the tree; `make package` makes the Debian package. Each first installs the Debian
 # packages it needs (scripts/install-deps.sh).
-.PHONY: demo test package bench fuzz format lint clean scalar cross windows-check libcxx
+.PHONY: demo test package bench fuzz format lint clean scalar cross windows-check libcxx posix
 
 JOBS ?= $(shell nproc)
 ARGS ?=
@@ -27,7 +27,7 @@ test:
 	cmake --preset tsan
 	cmake --build --preset tsan -j $(JOBS)
 	ctest --preset tsan
-	$(MAKE) --no-print-directory libcxx scalar cross windows-check
+	$(MAKE) --no-print-directory posix libcxx scalar cross windows-check
 
 package:
 	@./scripts/install-deps.sh --package
@@ -89,6 +89,8 @@ coverage:
 	cat build/coverage/coverage.txt
 
 # Beyond x86-64 Linux with GCC and libstdc++; make test runs them all.
+#   posix          the run loop's portable POSIX wait (poll, a self-pipe) instead of Linux's:
+#                  the platform, HTTP and agent tests
 #   libcxx         clang++-14 with libc++: the library, the tools and their tests, without GTK
 #                  and Qt
 #   scalar         the portable form of every SIMD kernel, on this machine
@@ -104,6 +106,10 @@ test-preset = cmake --preset $(1) && cmake --build --preset $(1) -j $(JOBS) && $
 libcxx:
 	@./scripts/install-deps.sh --test
 	$(call test-preset,libcxx)
+
+posix:
+	@./scripts/install-deps.sh --test
+	$(call test-preset,posix)
 
 .PHONY: native-xkjson
 native-xkjson:

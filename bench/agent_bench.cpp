@@ -25,8 +25,8 @@
 #include "brenvo/Brenvo.h"
 #include "brenvo/BrenvoKeys.h"
 #include "brenvo/platform/Services.h"
-#include "brenvo/platform/system/CurlHttpClient.h"
-#include "brenvo/platform/system/PlistFile.h"
+#include "brenvo/platform/linux/CurlHttpClient.h"
+#include "brenvo/platform/linux/PlistFile.h"
 
 #include "support/LoopbackServer.h"
 #include "support/ScriptedWindow.h"

@@ -15,7 +15,7 @@
 #include "brenvo/BrenvoKeys.h"
 #include "brenvo/BrenvoReleaseInfo.h"
 #include "brenvo/platform/Services.h"
-#include "brenvo/platform/system/CurlHttpClient.h"
+#include "brenvo/platform/linux/CurlHttpClient.h"
 
 #include "support/LoopbackServer.h"
 #include "support/TestServices.h"

@@ -181,6 +181,9 @@ foreach(entry ${brenvo_known_components})
     string(APPEND BRENVO_COMPONENT_DESCRIPTIONS "set(_Brenvo_${name}_description \"${description}\")\n")
     list(APPEND brenvo_component_excludes REGEX "/brenvo/${folder}$" EXCLUDE)
 endforeach()
+# What a system implements for the platform library is built into it, never seen by hosts.
+list(APPEND brenvo_component_excludes
+    REGEX "/brenvo/platform/(posix|detail/(System|IdleWatchdog)\\.h)$" EXCLUDE)
 install(DIRECTORY brenvo/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/brenvo COMPONENT Development
     FILES_MATCHING PATTERN "*.h" ${brenvo_component_excludes})
 

@@ -1,7 +1,7 @@
 // Fuzzes the property-list reader (XML and binary): any bytes give a value or a reason, never a
 // crash; a value read can be described, read as integer and boolean, and written back in the
 // binary form, which reads back as the same value.
-#include "brenvo/platform/system/PlistFile.h"
+#include "brenvo/platform/linux/PlistFile.h"
 
 #include <cmath>
 #include <cstddef>

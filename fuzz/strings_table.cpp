@@ -1,7 +1,7 @@
 // Fuzzes the .strings reader: any bytes give entries or an error, never a crash, and every
 // entry it gives is valid UTF-8.
 #include "brenvo/JSON/JsonValue.h"
-#include "brenvo/platform/system/StringsTable.h"
+#include "brenvo/platform/linux/StringsTable.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,34 +1,24 @@
 #include "brenvo/platform/Clock.h"
 
+#include "brenvo/platform/detail/System.h"
+
 #include <cmath>
-#include <ctime>
 
 namespace brenvo::platform {
-
-namespace {
-
-std::chrono::nanoseconds readClock(clockid_t id) {
-    struct timespec now {};
-    if (clock_gettime(id, &now) != 0) {
-        clock_gettime(CLOCK_MONOTONIC, &now);
-    }
-    return std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
-}
-
-} // namespace
 
 bool Clock::advanceToUptime(std::chrono::nanoseconds) {
     return false;
 }
 
 Date SystemClock::date() {
-    struct timespec now {};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return Date{static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9};
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    const auto seconds = std::chrono::floor<std::chrono::seconds>(now);
+    const auto nanos = std::chrono::duration_cast<std::chrono::nanoseconds>(now - seconds);
+    return Date{static_cast<double>(seconds.count()) + static_cast<double>(nanos.count()) / 1e9};
 }
 
 std::chrono::nanoseconds SystemClock::uptime() {
-    return readClock(CLOCK_BOOTTIME);
+    return detail::EventWait::uptime();
 }
 
 void ManualClock::advance(double seconds) {

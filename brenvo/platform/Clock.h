@@ -26,7 +26,9 @@ public:
     virtual bool advanceToUptime(std::chrono::nanoseconds deadline);
 };
 
-// The machine's clocks: CLOCK_REALTIME and CLOCK_BOOTTIME.
+// The machine's clocks: the system's wall clock, and for uptime the clock the run loop's wait
+// counts in (on Linux CLOCK_BOOTTIME, which counts suspended time; with the portable POSIX wait
+// CLOCK_MONOTONIC).
 class BRENVO_EXPORT SystemClock final : public Clock {
 public:
     Date date() override;

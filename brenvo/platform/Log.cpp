@@ -2,54 +2,30 @@
 
 #include "brenvo/utf/Printable.h"
 
-#include <cerrno>
+#include "brenvo/platform/detail/System.h"
+
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
 #include <string>
-#include <syslog.h>
-#include <unistd.h>
 
 namespace brenvo::platform {
 
-namespace {
-
-std::string processName() {
-    // glibc keeps the last component of argv[0].
-    if (program_invocation_short_name != nullptr && *program_invocation_short_name != '\0') {
-        return program_invocation_short_name;
-    }
-    return "unknown";
-}
-
-void writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return;
-        }
-        bytes.remove_prefix(static_cast<size_t>(written));
-    }
-}
-
-} // namespace
-
 std::string formatLogLine(std::string_view text) {
-    struct timespec now {};
-    clock_gettime(CLOCK_REALTIME, &now);
-    struct tm local {};
-    localtime_r(&now.tv_sec, &local);
+    const auto now = std::chrono::system_clock::now().time_since_epoch();
+    const auto seconds = std::chrono::floor<std::chrono::seconds>(now);
+    const std::tm local = detail::localTime(static_cast<std::time_t>(seconds.count()));
     char stamp[64];
-    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03ld ", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-                  static_cast<long>(now.tv_nsec / 1'000'000));
+    std::snprintf(
+        stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03ld ", local.tm_year + 1900,
+        local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+        static_cast<long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(now - seconds).count()));
     std::string line = stamp;
-    line += processName();
+    line += detail::processName();
     line += '[';
-    line += std::to_string(static_cast<long>(getpid()));
+    line += std::to_string(detail::processId());
     line += "] ";
     utf::appendPrintable(line, text);
     return line;
@@ -85,13 +61,7 @@ void SystemLog::write(std::string_view text) {
         (*sink)(line);
         return;
     }
-    // One write per line, so lines of several threads never interleave.
-    writeAll(STDERR_FILENO, line + '\n');
-    // The facility goes with each line and openlog() is never called, so the host's own
-    // settings (its name, options and default facility) stay as the host made them. The text
-    // goes in as an argument, never as the format.
-    const std::string message = utf::printable(text);
-    syslog(LOG_USER | LOG_NOTICE, "%s", message.c_str());
+    detail::writeSystemLog(line, utf::printable(text));
 }
 
 } // namespace brenvo::platform

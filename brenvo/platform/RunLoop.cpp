@@ -1,18 +1,13 @@
 #include "brenvo/platform/RunLoop.h"
 
+#include "brenvo/platform/detail/IdleWatchdog.h"
+#include "brenvo/platform/detail/System.h"
+
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
-#include <climits>
 #include <cmath>
-#include <condition_variable>
 #include <map>
 #include <mutex>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/timerfd.h>
-#include <thread>
-#include <unistd.h>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -48,17 +43,8 @@ nanoseconds addSaturating(nanoseconds a, nanoseconds b) {
     return a + b;
 }
 
-// Drops the idle reports of a loop that goes away (defined with the watchdog below).
-void forgetIdleReports(const std::atomic<uint64_t>* passes);
-
 // How long a loop waits for pending I/O before it looks at its timers again.
 constexpr nanoseconds kPendingIOStep = std::chrono::milliseconds(100);
-
-void drain(int fd) {
-    uint64_t count = 0;
-    while (::read(fd, &count, sizeof count) > 0) {
-    }
-}
 
 } // namespace
 
@@ -87,26 +73,16 @@ struct RunLoop::Impl {
         std::shared_ptr<std::function<void(unsigned)>> callback;
     };
 
+    // An inbox reaches the loop only through a wake-up descriptor.
     explicit Impl(Clock& c)
-        : clock(c), wakeFd(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
-          inbox(new RunLoopInbox(wakeFd)) {
-        timerFd = timerfd_create(CLOCK_BOOTTIME, TFD_CLOEXEC | TFD_NONBLOCK);
-    }
+        : clock(c), inbox(new RunLoopInbox(events.wakeDescriptor() >= 0 ? &events : nullptr)) {}
 
     ~Impl() {
-        if (timerFd >= 0) {
-            ::close(timerFd);
-        }
         // Whoever still holds the inbox finds it closed; work it holds goes with the loop.
         std::vector<std::function<void()>> dropped;
-        {
-            std::lock_guard<std::mutex> lock(inbox->mutex_);
-            inbox->wakeFd_ = -1;
-            dropped.swap(inbox->actions_);
-        }
-        if (wakeFd >= 0) {
-            ::close(wakeFd);
-        }
+        std::lock_guard<std::mutex> lock(inbox->mutex_);
+        inbox->wait_ = nullptr;
+        dropped.swap(inbox->actions_);
     }
 
     // Runs the work other threads handed over so far, in the order it came.
@@ -132,9 +108,8 @@ struct RunLoop::Impl {
     uint64_t nextSequence = 1;
     std::map<uint64_t, Watch> watches;
     uint64_t nextWatch = 1;
-    int timerFd = -1;
-    // Written by quit() and the inbox from any thread; read and drained on the loop's thread.
-    int wakeFd = -1;
+    // Woken by quit() and the inbox from any thread.
+    detail::EventWait events;
     std::shared_ptr<RunLoopInbox> inbox;
     std::atomic<bool> quitRequested{false};
     size_t pendingIO = 0;
@@ -189,79 +164,41 @@ struct RunLoop::Impl {
         }
     }
 
-    // Polls the wake-up descriptor, the timer descriptor (when `sleepFor` is set and positive)
-    // and the watched descriptors, waiting at most `timeout` (nullopt: without limit), then runs
-    // the callbacks of the ready watches. True when anything was ready.
+    // Waits at most `timeout` (nullopt: without limit) for the wake-up and the watched
+    // descriptors, then serves the inbox and the ready watches. True when anything was ready.
     bool pollAndServe(std::optional<nanoseconds> timeout) {
-        std::vector<pollfd> fds;
+        std::vector<detail::EventWait::Item> items;
         std::vector<uint64_t> handles;
-        fds.reserve(watches.size() + 2);
-        if (wakeFd >= 0) {
-            fds.push_back({wakeFd, POLLIN, 0});
-        }
-        int pollTimeout = -1;
-        bool usingTimerFd = false;
-        if (timeout) {
-            if (*timeout <= nanoseconds::zero()) {
-                pollTimeout = 0;
-            } else if (timerFd >= 0) {
-                struct itimerspec due {};
-                const auto total = timeout->count();
-                due.it_value.tv_sec = static_cast<time_t>(total / 1'000'000'000);
-                due.it_value.tv_nsec = static_cast<long>(total % 1'000'000'000);
-                if (timerfd_settime(timerFd, 0, &due, nullptr) == 0) {
-                    usingTimerFd = true;
-                    fds.push_back({timerFd, POLLIN, 0});
-                }
-            }
-            if (*timeout > nanoseconds::zero() && !usingTimerFd) {
-                const auto millis = (timeout->count() + 999'999) / 1'000'000;
-                pollTimeout = static_cast<int>(std::min<int64_t>(millis, INT_MAX));
-            }
-        }
-        const size_t firstWatch = fds.size();
+        items.reserve(watches.size());
+        handles.reserve(watches.size());
         for (const auto& [handle, watch] : watches) {
-            if (watch.events == 0) {
-                continue;
+            if (watch.events != 0) {
+                items.push_back({watch.fd, watch.events});
+                handles.push_back(handle);
             }
-            const short wanted =
-                static_cast<short>(((watch.events & kReadable) != 0 ? POLLIN : 0) |
-                                   ((watch.events & kWritable) != 0 ? POLLOUT : 0));
-            fds.push_back({watch.fd, wanted, 0});
-            handles.push_back(handle);
         }
-        int ready = ::poll(fds.data(), fds.size(), pollTimeout);
-        if (usingTimerFd) {
-            const struct itimerspec off {};
-            timerfd_settime(timerFd, 0, &off, nullptr);
-            drain(timerFd);
-        }
-        if (ready <= 0) {
+        const detail::EventWait::Result result = events.wait(items, timeout);
+        if (!result.anyReady) {
             return false;
         }
-        if (wakeFd >= 0 && (fds[0].revents & POLLIN) != 0) {
-            drain(wakeFd);
+        if (result.woken) {
             serveInbox();
         }
-        for (size_t i = firstWatch; i < fds.size(); ++i) {
-            if (fds[i].revents == 0) {
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (items[i].ready == 0) {
                 continue;
             }
-            const auto found = watches.find(handles[i - firstWatch]);
+            const auto found = watches.find(handles[i]);
             if (found == watches.end()) {
                 continue; // removed by an earlier callback of this pass
             }
             const auto callback = found->second.callback;
-            const short revents = fds[i].revents;
-            if ((revents & POLLNVAL) != 0) {
+            if (items[i].closed) {
                 // The descriptor was closed under the watch: report once, then drop it so the
                 // loop does not spin on it.
                 watches.erase(found);
             }
-            const unsigned what = ((revents & POLLIN) != 0 ? kReadable : 0) |
-                                  ((revents & POLLOUT) != 0 ? kWritable : 0) |
-                                  ((revents & (POLLERR | POLLHUP | POLLNVAL)) != 0 ? kError : 0);
-            (*callback)(what);
+            (*callback)(items[i].ready);
             if (quitRequested.load()) {
                 break;
             }
@@ -297,7 +234,7 @@ RunLoop::~RunLoop() {
     if (tCurrentLoop == this) {
         tCurrentLoop = nullptr;
     }
-    forgetIdleReports(&impl_->passes);
+    detail::forgetIdleReports(impl_->passes);
     for (auto& [key, entry] : impl_->queue) {
         entry.timer->loop_ = nullptr;
         entry.timer->valid_ = false;
@@ -483,7 +420,7 @@ bool RunLoopInbox::perform(std::function<void()> action) {
         return true;
     }
     std::lock_guard<std::mutex> lock(mutex_);
-    if (wakeFd_ < 0) {
+    if (wait_ == nullptr) {
         return false;
     }
     actions_.push_back(std::move(action));
@@ -492,10 +429,9 @@ bool RunLoopInbox::perform(std::function<void()> action) {
 }
 
 void RunLoopInbox::wake() {
-    // The descriptor stays open while the lock is held: the loop closes it under the same lock.
-    if (wakeFd_ >= 0) {
-        const uint64_t one = 1;
-        [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
+    // The wait stays while the lock is held: the loop lets go of it under the same lock.
+    if (wait_ != nullptr) {
+        wait_->wake();
     }
 }
 
@@ -519,8 +455,8 @@ void RunLoop::dispatch() {
 std::vector<RunLoop::Watched> RunLoop::watches() const {
     std::vector<Watched> watched;
     watched.reserve(impl_->watches.size() + 1);
-    if (impl_->wakeFd >= 0) {
-        watched.push_back({impl_->wakeFd, kReadable});
+    if (const int wake = impl_->events.wakeDescriptor(); wake >= 0) {
+        watched.push_back({wake, kReadable});
     }
     for (const auto& [handle, watch] : impl_->watches) {
         watched.push_back({watch.fd, watch.events});
@@ -540,83 +476,12 @@ size_t RunLoop::pendingTimers() const {
     return impl_->queue.size();
 }
 
-namespace {
-
-// One thread for every idle report of the process, started with the first and never stopped.
-// Reports run with the lock held, so cancelIdle() returning means none is running.
-struct IdleWatchdog {
-    struct Entry {
-        std::chrono::steady_clock::time_point due;
-        const std::atomic<uint64_t>* passes;
-        uint64_t passesThen;
-        std::function<void()> report;
-    };
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::map<uint64_t, Entry> entries;
-    uint64_t next = 1;
-    bool started = false;
-
-    static IdleWatchdog& instance() {
-        static auto* const watchdog = new IdleWatchdog();
-        return *watchdog;
-    }
-
-    void run() {
-        std::unique_lock<std::mutex> lock(mutex);
-        while (true) {
-            if (entries.empty()) {
-                changed.wait(lock);
-                continue;
-            }
-            auto soonest = entries.begin();
-            for (auto it = entries.begin(); it != entries.end(); ++it)
-                if (it->second.due < soonest->second.due)
-                    soonest = it;
-            // A copy: the entry may go while the thread waits.
-            const auto due = soonest->second.due;
-            if (std::chrono::steady_clock::now() < due) {
-                changed.wait_until(lock, due);
-                continue;
-            }
-            Entry entry = std::move(soonest->second);
-            entries.erase(soonest);
-            if (entry.passes->load(std::memory_order_relaxed) == entry.passesThen && entry.report)
-                entry.report();
-        }
-    }
-};
-
-void forgetIdleReports(const std::atomic<uint64_t>* passes) {
-    IdleWatchdog& watchdog = IdleWatchdog::instance();
-    std::lock_guard<std::mutex> lock(watchdog.mutex);
-    std::erase_if(watchdog.entries,
-                  [passes](const auto& entry) { return entry.second.passes == passes; });
-}
-
-} // namespace
-
 uint64_t RunLoop::reportIfIdle(nanoseconds grace, std::function<void()> report) {
-    IdleWatchdog& watchdog = IdleWatchdog::instance();
-    std::lock_guard<std::mutex> lock(watchdog.mutex);
-    if (!watchdog.started) {
-        watchdog.started = true;
-        std::thread([&watchdog] { watchdog.run(); }).detach();
-    }
-    const uint64_t handle = watchdog.next++;
-    watchdog.entries.emplace(
-        handle, IdleWatchdog::Entry{
-                    std::chrono::steady_clock::now() +
-                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(grace),
-                    &impl_->passes, impl_->passes.load(), std::move(report)});
-    watchdog.changed.notify_all();
-    return handle;
+    return detail::reportIfIdle(impl_->passes, grace, std::move(report));
 }
 
 void RunLoop::cancelIdle(uint64_t handle) {
-    IdleWatchdog& watchdog = IdleWatchdog::instance();
-    std::lock_guard<std::mutex> lock(watchdog.mutex);
-    watchdog.entries.erase(handle);
+    detail::cancelIdleReport(handle);
 }
 
 } // namespace brenvo::platform

@@ -4,9 +4,9 @@
 //   RunLoop::currentRunLoop().addTimer(timer, kDefaultRunLoopMode);
 //   RunLoop::currentRunLoop().run();
 //
-// Deadlines follow the clock's uptime(), which counts suspended time. A timer of delay 0 fires
-// on the loop's next pass, never inside addTimer(). Between deadlines the loop sleeps: it makes
-// no wake-ups of its own.
+// Deadlines follow the clock's uptime(), which counts suspended time where the system's clock
+// can (SystemClock). A timer of delay 0 fires on the loop's next pass, never inside addTimer().
+// Between deadlines the loop sleeps: it makes no wake-ups of its own.
 //
 // A loop belongs to the thread that runs it. Other threads reach it only through quit() and its
 // inbox, which hands it work to run on its own thread:
@@ -28,6 +28,10 @@
 #include <string_view>
 #include <vector>
 
+namespace brenvo::detail {
+class EventWait;
+}
+
 namespace brenvo::platform {
 
 inline constexpr std::string_view kDefaultRunLoopMode = "kCFRunLoopDefaultMode";
@@ -45,11 +49,11 @@ public:
 
 private:
     friend class RunLoop;
-    explicit RunLoopInbox(int wakeFd) : wakeFd_(wakeFd) {}
+    explicit RunLoopInbox(detail::EventWait* wait) : wait_(wait) {}
     void wake();
     std::mutex mutex_;
     std::vector<std::function<void()>> actions_;
-    int wakeFd_; // -1 once the loop is gone
+    detail::EventWait* wait_; // the loop's, nullptr once the loop is gone
 };
 
 // A one-shot timer. The run loop holds scheduled timers; callers keep a handle to cancel them.

@@ -3,7 +3,7 @@
 // binds nothing, and agents on two threads share the default services safely, each hearing
 // notifications on its own thread.
 #include "brenvo/platform/PropertyList.h"
-#include "brenvo/platform/system/PlistFile.h"
+#include "brenvo/platform/linux/PlistFile.h"
 #include "support/LoopbackServer.h"
 #include "support/TempDir.h"
 

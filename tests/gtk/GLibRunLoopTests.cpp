@@ -1,7 +1,7 @@
 // The GLib adapter: Brenvo's timers fire from a GLib main context, and GIO opens URLs.
 #include "brenvo/platform/glib/GLibRunLoop.h"
-#include "brenvo/platform/system/CurlHttpClient.h"
-#include "brenvo/platform/system/XdgOpenWorkspace.h"
+#include "brenvo/platform/linux/CurlHttpClient.h"
+#include "brenvo/platform/linux/XdgOpenWorkspace.h"
 #include "support/CapturingLog.h"
 #include "support/LoopbackServer.h"
 

@@ -1,6 +1,6 @@
 // The libcurl client against a real server on the loopback interface.
 #include "brenvo/platform/RunLoop.h"
-#include "brenvo/platform/system/CurlHttpClient.h"
+#include "brenvo/platform/linux/CurlHttpClient.h"
 #include "support/ListeningPort.h"
 #include "support/LoopbackServer.h"
 #include "support/RawServer.h"

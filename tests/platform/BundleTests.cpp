@@ -1,8 +1,8 @@
 // Info.plist bundles on real files (read anew on every lookup), their resources folder and
 // localised texts, and the framework's own bundle.
-#include "brenvo/platform/system/FrameworkBundle.h"
-#include "brenvo/platform/system/InfoPlistBundle.h"
-#include "brenvo/platform/system/PlistFile.h"
+#include "brenvo/platform/linux/FrameworkBundle.h"
+#include "brenvo/platform/linux/InfoPlistBundle.h"
+#include "brenvo/platform/linux/PlistFile.h"
 #include "support/CapturingLog.h"
 #include "support/TempDir.h"
 

@@ -1,9 +1,9 @@
 // The framework's translations of the window's texts, used behind the host's own tables and only
 // for languages the host is localised into.
-#include "brenvo/platform/system/FrameworkBundle.h"
-#include "brenvo/platform/system/InfoPlistBundle.h"
-#include "brenvo/platform/system/PlistFile.h"
-#include "brenvo/platform/system/StringsTable.h"
+#include "brenvo/platform/linux/FrameworkBundle.h"
+#include "brenvo/platform/linux/InfoPlistBundle.h"
+#include "brenvo/platform/linux/PlistFile.h"
+#include "brenvo/platform/linux/StringsTable.h"
 #include "support/CapturingLog.h"
 #include "support/ScopedLocale.h"
 #include "support/TempDir.h"

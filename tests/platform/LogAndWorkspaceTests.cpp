@@ -1,14 +1,18 @@
 // The system log's line format and destinations (syslog included), and the detached xdg-open
 // launcher.
 #include "brenvo/platform/Log.h"
-#include "brenvo/platform/system/XdgOpenWorkspace.h"
+#include "brenvo/platform/linux/XdgOpenWorkspace.h"
 #include "support/CapturingLog.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <functional>
 #include <regex>
@@ -54,6 +58,36 @@ TEST(SystemLog, LinesCarryStampNameAndPidAndThePrintableText) {
         EXPECT_EQ(pid, std::to_string(getpid()));
         EXPECT_EQ(written, shown);
     }
+}
+
+// The stamp is the local time at which the line was made, in the zone TZ names.
+TEST(SystemLog, StampIsTheLocalTimeOfTheLine) {
+    const char* const zone = std::getenv("TZ");
+    const std::string savedZone = zone != nullptr ? zone : "";
+    setenv("TZ", "<+0545>-5:45", 1);
+    tzset();
+    const auto stampOf = [](std::chrono::system_clock::time_point at) {
+        const std::time_t seconds = std::chrono::system_clock::to_time_t(at);
+        std::tm local{};
+        localtime_r(&seconds, &local);
+        char stamp[40];
+        const size_t length = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+        const auto millis =
+            std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count() %
+            1000;
+        std::snprintf(stamp + length, sizeof stamp - length, ".%03d", static_cast<int>(millis));
+        return std::string(stamp);
+    };
+    const std::string earliest = stampOf(std::chrono::system_clock::now());
+    const std::string stamp = formatLogLine("x").substr(0, 23);
+    const std::string latest = stampOf(std::chrono::system_clock::now());
+    if (zone != nullptr)
+        setenv("TZ", savedZone.c_str(), 1);
+    else
+        unsetenv("TZ");
+    tzset();
+    EXPECT_LE(earliest, stamp);
+    EXPECT_LE(stamp, latest);
 }
 
 TEST(SystemLog, WritesToTheSinkOrElseToStandardError) {

@@ -1,6 +1,6 @@
 // Readings of property-list values and their text forms, and plist files in both formats.
 #include "brenvo/platform/PropertyList.h"
-#include "brenvo/platform/system/PlistFile.h"
+#include "brenvo/platform/linux/PlistFile.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -296,6 +297,25 @@ TEST(RunLoop, InboxRunsWorkFromOtherThreadsOnTheLoopsThread) {
         close(fds[1]);
     }
     EXPECT_FALSE(inbox->perform([] { ADD_FAILURE() << "ran after its loop was gone"; }));
+}
+
+// Handing work over never blocks the sender, however much comes before the loop looks; one pass
+// runs all of it, in order, and leaves the wake-up descriptor quiet for the host loops that poll
+// it.
+TEST(RunLoop, InboxTakesAnyAmountOfWorkBeforeTheLoopLooks) {
+    Loop l;
+    constexpr int kActions = 100'000;
+    std::vector<int> order;
+    const auto inbox = l.loop.inbox();
+    std::thread([&] {
+        for (int i = 0; i < kActions; ++i)
+            inbox->perform([&order, i] { order.push_back(i); });
+    }).join();
+    l.loop.dispatch();
+    ASSERT_EQ(order.size(), size_t{kActions});
+    EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
+    pollfd wake{l.loop.watchedDescriptors().front(), POLLIN, 0};
+    EXPECT_EQ(poll(&wake, 1, 0), 0);
 }
 
 TEST(RunLoop, RealClockSleepsUntilTheDeadline) {

@@ -2,8 +2,8 @@
 // killed with SIGKILL at random moments. Whatever a child was told had been saved must still be
 // in the file, the file must always parse, and a killed save's temporary file must not outlive
 // the next save. The random seed is printed with any failure.
-#include "brenvo/platform/system/PlistFile.h"
-#include "brenvo/platform/system/PlistUserDefaults.h"
+#include "brenvo/platform/linux/PlistFile.h"
+#include "brenvo/platform/linux/PlistUserDefaults.h"
 #include "support/CapturingLog.h"
 #include "support/TempDir.h"
 

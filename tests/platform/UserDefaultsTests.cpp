@@ -1,7 +1,7 @@
 // The plist defaults store on real files: merging between writers, damaged files, failing
 // system calls (each call of a save made to fail in turn), and two processes at once.
-#include "brenvo/platform/system/PlistFile.h"
-#include "brenvo/platform/system/PlistUserDefaults.h"
+#include "brenvo/platform/linux/PlistFile.h"
+#include "brenvo/platform/linux/PlistUserDefaults.h"
 #include "support/CapturingLog.h"
 #include "support/TempDir.h"
 

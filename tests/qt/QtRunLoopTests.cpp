@@ -2,8 +2,8 @@
 // with QT_NO_GLIB=1, on Qt's own.
 #include "QtTestApp.h"
 
+#include "brenvo/platform/linux/CurlHttpClient.h"
 #include "brenvo/platform/qt/QtRunLoop.h"
-#include "brenvo/platform/system/CurlHttpClient.h"
 #include "support/LoopbackServer.h"
 
 #include <QAbstractEventDispatcher>

@@ -8,7 +8,7 @@
 #pragma once
 
 #include "brenvo/platform/Window.h"
-#include "brenvo/platform/system/TerminalWindow.h"
+#include "brenvo/platform/linux/TerminalWindow.h"
 
 #include <memory>
 #include <optional>

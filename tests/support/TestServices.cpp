@@ -1,7 +1,7 @@
 #include "support/TestServices.h"
 
-#include "brenvo/platform/system/CurlHttpClient.h"
-#include "brenvo/platform/system/PlistFile.h"
+#include "brenvo/platform/linux/CurlHttpClient.h"
+#include "brenvo/platform/linux/PlistFile.h"
 
 #include <stdexcept>
 

@@ -10,9 +10,9 @@
 #pragma once
 
 #include "brenvo/platform/Services.h"
-#include "brenvo/platform/system/FrameworkBundle.h"
-#include "brenvo/platform/system/InfoPlistBundle.h"
-#include "brenvo/platform/system/PlistUserDefaults.h"
+#include "brenvo/platform/linux/FrameworkBundle.h"
+#include "brenvo/platform/linux/InfoPlistBundle.h"
+#include "brenvo/platform/linux/PlistUserDefaults.h"
 #include "support/CapturingLog.h"
 #include "support/RecordingWorkspace.h"
 #include "support/TempDir.h"

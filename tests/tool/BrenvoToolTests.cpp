@@ -1,6 +1,6 @@
 // The brenvo tool as a user runs it: separate processes, a real store, real preference files.
 #include "brenvo/platform/PropertyList.h"
-#include "brenvo/platform/system/PlistFile.h"
+#include "brenvo/platform/linux/PlistFile.h"
 #include "support/LoopbackServer.h"
 #include "support/TempDir.h"
 

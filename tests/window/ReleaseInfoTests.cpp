@@ -3,7 +3,7 @@
 #include "brenvo/Brenvo.h"
 #include "brenvo/BrenvoKeys.h"
 #include "brenvo/BrenvoReleaseInfo.h"
-#include "brenvo/platform/system/TerminalWindow.h"
+#include "brenvo/platform/linux/TerminalWindow.h"
 #include "support/ScopedLocale.h"
 #include "support/ScriptedWindow.h"
 #include "support/TestServices.h"

@@ -1,6 +1,6 @@
 // The .strings reader and the lookup of localised texts by the user's languages.
 #include "brenvo/platform/Log.h"
-#include "brenvo/platform/system/StringsTable.h"
+#include "brenvo/platform/linux/StringsTable.h"
 #include "support/CapturingLog.h"
 #include "support/ScopedLocale.h"
 #include "support/TempDir.h"

@@ -1,7 +1,7 @@
 // The terminal window: what it prints and how it reads the answer through the run loop.
 #include "brenvo/platform/Clock.h"
 #include "brenvo/platform/RunLoop.h"
-#include "brenvo/platform/system/TerminalWindow.h"
+#include "brenvo/platform/linux/TerminalWindow.h"
 
 #include <gtest/gtest.h>
 

@@ -8,9 +8,9 @@
 #include "brenvo/BrenvoKeys.h"
 #include "brenvo/BrenvoReleaseInfo.h"
 #include "brenvo/platform/Log.h"
-#include "brenvo/platform/system/InfoPlistBundle.h"
-#include "brenvo/platform/system/PlistFile.h"
-#include "brenvo/platform/system/PlistUserDefaults.h"
+#include "brenvo/platform/linux/InfoPlistBundle.h"
+#include "brenvo/platform/linux/PlistFile.h"
+#include "brenvo/platform/linux/PlistUserDefaults.h"
 
 #include <charconv>
 #include <cstdio>

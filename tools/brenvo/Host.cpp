@@ -8,12 +8,12 @@
 #include "brenvo/platform/Log.h"
 #include "brenvo/platform/NotificationCenter.h"
 #include "brenvo/platform/RunLoop.h"
-#include "brenvo/platform/system/CurlHttpClient.h"
-#include "brenvo/platform/system/FrameworkBundle.h"
-#include "brenvo/platform/system/InfoPlistBundle.h"
-#include "brenvo/platform/system/PlistUserDefaults.h"
-#include "brenvo/platform/system/TerminalWindow.h"
-#include "brenvo/platform/system/XdgOpenWorkspace.h"
+#include "brenvo/platform/linux/CurlHttpClient.h"
+#include "brenvo/platform/linux/FrameworkBundle.h"
+#include "brenvo/platform/linux/InfoPlistBundle.h"
+#include "brenvo/platform/linux/PlistUserDefaults.h"
+#include "brenvo/platform/linux/TerminalWindow.h"
+#include "brenvo/platform/linux/XdgOpenWorkspace.h"
 #include "brenvo/utf/Printable.h"
 
 #ifdef BRENVO_TOOL_WITH_GLIB

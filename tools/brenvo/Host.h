@@ -7,7 +7,7 @@
 #include "brenvo/Brenvo.h"
 #include "brenvo/platform/Services.h"
 #include "brenvo/platform/SystemVersion.h"
-#include "brenvo/platform/system/TerminalWindow.h"
+#include "brenvo/platform/linux/TerminalWindow.h"
 
 #include <filesystem>
 #include <functional>

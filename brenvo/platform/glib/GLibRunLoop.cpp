@@ -1,7 +1,7 @@
 #include "brenvo/platform/glib/GLibRunLoop.h"
 
 #include "brenvo/platform/detail/HostLoops.h"
-#include "brenvo/platform/system/XdgOpenWorkspace.h"
+#include "brenvo/platform/linux/XdgOpenWorkspace.h"
 
 #include <gio/gio.h>
 #include <glib.h>

@@ -1,8 +1,8 @@
 // A host whose Info.plist lives elsewhere gives the agent services that read it there.
 #include "brenvo/Brenvo.h"
 #include "brenvo/platform/RunLoop.h"
-#include "brenvo/platform/system/InfoPlistBundle.h"
-#include "brenvo/platform/system/PlistUserDefaults.h"
+#include "brenvo/platform/linux/InfoPlistBundle.h"
+#include "brenvo/platform/linux/PlistUserDefaults.h"
 
 int main() {
     using namespace brenvo::platform;

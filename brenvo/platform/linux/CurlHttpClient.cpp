@@ -1,4 +1,4 @@
-#include "brenvo/platform/system/CurlHttpClient.h"
+#include "brenvo/platform/linux/CurlHttpClient.h"
 
 #include "brenvo/platform/RunLoop.h"
 

@@ -1,4 +1,4 @@
-#include "brenvo/platform/system/TerminalWindow.h"
+#include "brenvo/platform/linux/TerminalWindow.h"
 
 #include "brenvo/platform/RunLoop.h"
 #include "brenvo/utf/Printable.h"

@@ -1,6 +1,6 @@
-#include "brenvo/platform/system/FrameworkBundle.h"
+#include "brenvo/platform/linux/FrameworkBundle.h"
 
-#include "brenvo/platform/system/StringsTable.h"
+#include "brenvo/platform/linux/StringsTable.h"
 
 #include <dlfcn.h>
 #include <system_error>

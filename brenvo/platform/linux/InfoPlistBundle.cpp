@@ -1,8 +1,8 @@
-#include "brenvo/platform/system/InfoPlistBundle.h"
+#include "brenvo/platform/linux/InfoPlistBundle.h"
 
-#include "brenvo/platform/system/FrameworkBundle.h"
-#include "brenvo/platform/system/PlistFile.h"
-#include "brenvo/platform/system/StringsTable.h"
+#include "brenvo/platform/linux/FrameworkBundle.h"
+#include "brenvo/platform/linux/PlistFile.h"
+#include "brenvo/platform/linux/StringsTable.h"
 
 #include <climits>
 #include <sys/stat.h>

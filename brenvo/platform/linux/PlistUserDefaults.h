@@ -34,7 +34,7 @@
 #include "brenvo/platform/Bundle.h"
 #include "brenvo/platform/Log.h"
 #include "brenvo/platform/UserDefaults.h"
-#include "brenvo/platform/system/FileOps.h"
+#include "brenvo/platform/linux/FileOps.h"
 
 #include <filesystem>
 #include <optional>

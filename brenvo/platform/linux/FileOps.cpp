@@ -1,4 +1,4 @@
-#include "brenvo/platform/system/FileOps.h"
+#include "brenvo/platform/linux/FileOps.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "brenvo/platform/system/XdgOpenWorkspace.h"
+#include "brenvo/platform/linux/XdgOpenWorkspace.h"
 
 #include "brenvo/utf/Printable.h"
 

@@ -1,12 +1,12 @@
 // The process-wide default services behind the argument-less constructors of the agent and the
 // release window controller.
 #include "brenvo/platform/Services.h"
-#include "brenvo/platform/system/CurlHttpClient.h"
-#include "brenvo/platform/system/FrameworkBundle.h"
-#include "brenvo/platform/system/InfoPlistBundle.h"
-#include "brenvo/platform/system/PlistUserDefaults.h"
-#include "brenvo/platform/system/TerminalWindow.h"
-#include "brenvo/platform/system/XdgOpenWorkspace.h"
+#include "brenvo/platform/linux/CurlHttpClient.h"
+#include "brenvo/platform/linux/FrameworkBundle.h"
+#include "brenvo/platform/linux/InfoPlistBundle.h"
+#include "brenvo/platform/linux/PlistUserDefaults.h"
+#include "brenvo/platform/linux/TerminalWindow.h"
+#include "brenvo/platform/linux/XdgOpenWorkspace.h"
 
 #include <memory>
 #include <mutex>

@@ -1,6 +1,6 @@
-#include "brenvo/platform/system/PlistUserDefaults.h"
+#include "brenvo/platform/linux/PlistUserDefaults.h"
 
-#include "brenvo/platform/system/PlistFile.h"
+#include "brenvo/platform/linux/PlistFile.h"
 #include "brenvo/utf/Printable.h"
 
 #include <algorithm>

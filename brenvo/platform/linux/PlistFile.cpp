@@ -1,4 +1,4 @@
-#include "brenvo/platform/system/PlistFile.h"
+#include "brenvo/platform/linux/PlistFile.h"
 
 #include <plist/plist.h>
 

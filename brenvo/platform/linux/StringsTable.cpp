@@ -1,4 +1,4 @@
-#include "brenvo/platform/system/StringsTable.h"
+#include "brenvo/platform/linux/StringsTable.h"
 
 #include "brenvo/platform/Log.h"
 #include "brenvo/platform/Text.h"
