@@ -1,9 +1,11 @@
 // The update agent: start-up, schedule, logging and the store lookup.
 #include "brenvo/Brenvo.h"
 
+#include "brenvo/BrenvoCheck.h"
 #include "brenvo/BrenvoKeys.h"
 #include "brenvo/BrenvoReleaseInfo.h"
 #include "brenvo/JsonLogBridge.h"
+#include "brenvo/platform/Services.h"
 #include "brenvo/utf/Printable.h"
 
 #include <chrono>
@@ -20,6 +22,11 @@
 namespace brenvo {
 
 thread_local std::shared_ptr<platform::Timer> bvMasCheckMasUpdateTimer;
+
+struct Brenvo::ReplyBeingRead {
+    explicit ReplyBeingRead(platform::RunLoop& loop) : pending(loop) {}
+    platform::RunLoop::PendingIO pending;
+};
 
 namespace {
 
@@ -258,7 +265,7 @@ void Brenvo::replyArrived(platform::URLResponse response,
     // releasing it as long again: both happen on a thread of their own, which touches nothing of
     // the agent, and the decision comes back to the loop. Until then the check is still running.
     const auto finished = std::move(request_);
-    replyBeingRead_.emplace(services_.runLoop);
+    replyBeingRead_ = std::make_unique<ReplyBeingRead>(services_.runLoop);
     std::weak_ptr<Brenvo*> self = self_;
     auto decideOnLoop = [self,
                          settings = std::move(settings)](const std::shared_ptr<ReplyRead>& read) {
@@ -287,8 +294,9 @@ void Brenvo::replyRead(check::ReleaseReading reading, const std::vector<std::str
 
     CheckOutcome outcome;
     outcome.userInitiated = std::exchange(userInitiated_, false);
-    outcome.release = reading.record;
-    outcome.version = reading.version;
+    outcome.release = reading.release;
+    if (reading.release)
+        outcome.version = reading.release->version;
     if (reading.ending) {
         outcome.kind = *reading.ending;
         outcome.reason = std::move(reading.reason);
@@ -297,24 +305,19 @@ void Brenvo::replyRead(check::ReleaseReading reading, const std::vector<std::str
     }
 
     check::DecisionInput input;
-    input.storeVersion = reading.version;
+    input.release = reading.release;
     input.appVersion = settings.appVersion;
     input.skippedVersion = services_.standardUserDefaults.stringForKey(kBrenvoSkipVersion);
     input.userInitiated = outcome.userInitiated;
     input.now = services_.clock.date();
     input.minimumReleaseAge = settings.minimumReleaseAge;
-    if (reading.record) {
-        const JsonRef record(*reading.record);
-        input.releaseDate = record[kCurrentVersionReleaseDate].stringUtf8();
-        input.minimumOsVersion = record[kMinimumOsVersion].stringUtf8();
-    }
     if (auto system = services_.systemVersion.systemVersion())
         input.systemVersion = std::to_string(system->major) + "." + std::to_string(system->minor) +
                               "." + std::to_string(system->bugFix);
     const check::Decision decision = check::decide(input, note);
     outcome.kind = decision.kind;
     outcome.gate = decision.gate;
-    if (outcome.kind == CheckOutcome::Kind::UpToDate && !reading.version) {
+    if (outcome.kind == CheckOutcome::Kind::UpToDate && !outcome.version) {
         outcome.kind = CheckOutcome::Kind::UnusableReply;
         outcome.reason = std::move(reading.reason);
     }

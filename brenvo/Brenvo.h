@@ -74,20 +74,30 @@
 // announced. Without "BrenvoAppId" at check time the always-message is written and nothing sent.
 #pragma once
 
-#include "brenvo/BrenvoCheck.h"
+#include "brenvo/CheckOutcome.h"
 #include "brenvo/Export.h"
-#include "brenvo/platform/NotificationCenter.h"
-#include "brenvo/platform/RunLoop.h"
-#include "brenvo/platform/Services.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace brenvo {
+
+namespace platform {
+class HttpRequest;
+struct Notification;
+struct Services;
+class Timer;
+struct URLResponse;
+} // namespace platform
+
+namespace check {
+struct AgentSettings;
+struct ReleaseReading;
+} // namespace check
 
 // The most recently armed check timer of the calling thread, shared by every agent of that
 // thread (a timer can only be cancelled on the thread whose loop holds it, so each thread has
@@ -136,7 +146,7 @@ public:
     // observer may destroy the agent; the check then ends without a window.
     void setOutcomeObserver(std::function<void(const CheckOutcome& outcome)> observer);
     // True while a check of this agent waits for its reply or reads it.
-    bool isChecking() const { return request_ != nullptr || replyBeingRead_.has_value(); }
+    bool isChecking() const { return request_ != nullptr || replyBeingRead_ != nullptr; }
     // Writes "Brenvo: " + text to the log when "BrenvoDebugMessages" reads true.
     void logMessage(std::string_view text);
     // Writes "Brenvo: " + text when "BrenvoDebugMessages" reads true or `Always` is set. The text
@@ -171,7 +181,8 @@ private:
     // The store request in flight, if any.
     std::unique_ptr<platform::HttpRequest> request_;
     // Held while the reply is read off the loop, so a manual clock waits for the decision.
-    std::optional<platform::RunLoop::PendingIO> replyBeingRead_;
+    struct ReplyBeingRead;
+    std::unique_ptr<ReplyBeingRead> replyBeingRead_;
     bool userInitiated_ = false;
     // A release window of this agent is open: a newer version found meanwhile opens no second.
     bool windowOpen_ = false;

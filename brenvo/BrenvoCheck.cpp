@@ -5,8 +5,10 @@
 #include "brenvo/JSON/XKJSON.h"
 #include "brenvo/compareVersions.h"
 #include "brenvo/platform/Text.h"
+#include "brenvo/platform/Window.h"
 #include "brenvo/utf/Printable.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <limits>
@@ -48,6 +50,13 @@ check::ReleaseReading ending(Kind kind, std::string reason) {
     return reading;
 }
 
+// `text` in UTF-8 as far as its first `limit` + 1 UTF-16 units: the whole text when that is at most
+// `limit` bytes, otherwise more. No unit takes less than one byte, so nothing past that is needed
+// to tell, or to cut the text at `limit` bytes.
+std::string textStart(const JsonString& text, size_t limit) {
+    return toUtf8(text.view().substr(0, std::min(text.size(), limit + 1)));
+}
+
 // Whole seconds, truncated toward zero and clamped to the 64-bit range.
 int64_t wholeSeconds(double seconds) {
     if (std::isnan(seconds))
@@ -83,6 +92,33 @@ std::string describeOutcome(const CheckOutcome& outcome) {
         break;
     }
     return "not-configured";
+}
+
+StoreRelease readStoreRelease(std::shared_ptr<const JsonValue> record) {
+    StoreRelease release;
+    release.record = record ? std::move(record) : std::make_shared<const JsonValue>();
+    const JsonRef fields(*release.record);
+    if (const JsonValue* version = fields[std::string_view("version")].get()) {
+        if (const JsonString* text = version->asString()) {
+            std::string start = textStart(*text, kMaxVersionLength);
+            if (start.size() > kMaxVersionLength) {
+                release.versionFault = StoreRelease::VersionFault::TooLong;
+                release.shownVersion = utf::shortened(start, kMaxVersionLength);
+            } else {
+                release.version = start;
+                release.shownVersion = std::move(start);
+            }
+        } else {
+            release.versionFault = StoreRelease::VersionFault::NotText;
+        }
+    }
+    if (const JsonString* notes = fields[std::string_view("releaseNotes")].asString())
+        release.releaseNotes = utf::shortened(textStart(*notes, platform::kMaxShownReleaseNotes),
+                                              platform::kMaxShownReleaseNotes);
+    release.releaseDate = fields[kCurrentVersionReleaseDate].stringUtf8();
+    release.minimumOsVersion = fields[kMinimumOsVersion].stringUtf8();
+    release.page = fields[kTrackViewUrl].stringUtf8();
+    return release;
 }
 
 namespace check {
@@ -176,45 +212,44 @@ ReleaseReading readReply(platform::URLResponse response, const Note& note) {
         return ending(Kind::UnusableReply, "\"results\"[0] is not an object");
     }
     // The record is kept; the rest of the reply goes with it.
-    auto record = std::make_shared<const JsonValue>(std::move(list->front()));
+    auto release = std::make_shared<const StoreRelease>(
+        readStoreRelease(std::make_shared<const JsonValue>(std::move(list->front()))));
     reply.reset();
-    if (const JsonValue* version = record->asObject()->find(u"version")) {
-        const JsonString* text = version->asString();
-        if (text == nullptr) {
-            note(kReplyVersionNotText);
-            return ending(Kind::UnusableReply, "\"version\" is not a text");
-        }
-        // No UTF-16 unit takes less than one byte of UTF-8: a long text is refused unconverted.
-        std::string utf8 = text->size() <= kMaxVersionLength ? toUtf8(*text) : std::string();
-        if (text->size() > kMaxVersionLength || utf8.size() > kMaxVersionLength) {
-            note(kReplyVersionTooLong);
-            return ending(Kind::UnusableReply, "\"version\" is longer than " +
-                                                   std::to_string(kMaxVersionLength) + " bytes");
-        }
-        reading.version = std::move(utf8);
-    } else {
-        reading.reason = "the release record has no \"version\"";
+    switch (release->versionFault) {
+    case StoreRelease::VersionFault::NotText:
+        note(kReplyVersionNotText);
+        return ending(Kind::UnusableReply, "\"version\" is not a text");
+    case StoreRelease::VersionFault::TooLong:
+        note(kReplyVersionTooLong);
+        return ending(Kind::UnusableReply,
+                      "\"version\" is longer than " + std::to_string(kMaxVersionLength) + " bytes");
+    case StoreRelease::VersionFault::None:
+        break;
     }
-    reading.record = std::move(record);
+    if (!release->version)
+        reading.reason = "the release record has no \"version\"";
+    reading.release = std::move(release);
     return reading;
 }
 
 Decision decide(const DecisionInput& in, const Note& note) {
+    static const StoreRelease kNoRelease;
+    const StoreRelease& release = in.release ? *in.release : kNoRelease;
     const int order = compareVersions(
-        in.storeVersion ? std::optional<std::string_view>(*in.storeVersion) : std::nullopt,
+        release.version ? std::optional<std::string_view>(*release.version) : std::nullopt,
         in.appVersion ? std::optional<std::string_view>(*in.appVersion) : std::nullopt);
     // Without a store version there is nothing to announce, whatever the app version reads.
-    if (order != 1 || !in.storeVersion) {
+    if (order != 1 || !release.version) {
         note("No new Version available. App Version: " + orAbsent(in.appVersion) +
-             ", MAS Version: " + orAbsent(in.storeVersion));
+             ", MAS Version: " + orAbsent(release.version));
         return {Kind::UpToDate};
     }
-    const std::string version = utf::logField(*in.storeVersion);
+    const std::string version = utf::logField(*release.version);
     note("New Version " + version + " found!");
 
     // Compared in the form the defaults file holds, so that a version it cannot hold whole stays
     // skipped once skipped.
-    if (in.skippedVersion && *in.skippedVersion == platform::storableText(*in.storeVersion)) {
+    if (in.skippedVersion && *in.skippedVersion == platform::storableText(*release.version)) {
         if (!in.userInitiated) {
             note("Version " + version + " already skipped by user. No notification.");
             return {Kind::Skipped};
@@ -224,7 +259,7 @@ Decision decide(const DecisionInput& in, const Note& note) {
 
     if (in.minimumReleaseAge && *in.minimumReleaseAge > 0) {
         const auto released =
-            in.releaseDate ? platform::dateFromISO8601(*in.releaseDate) : std::nullopt;
+            release.releaseDate ? platform::dateFromISO8601(*release.releaseDate) : std::nullopt;
         if (!released) {
             note("The release date of version " + version + " cannot be read. " +
                  std::string(kBrenvoMinimumReleaseAge) + " does not hold it back.");
@@ -239,11 +274,11 @@ Decision decide(const DecisionInput& in, const Note& note) {
             }
         }
     }
-    if (in.minimumOsVersion && in.systemVersion &&
+    if (release.minimumOsVersion && in.systemVersion &&
         compareVersions(std::optional<std::string_view>(*in.systemVersion),
-                        std::optional<std::string_view>(*in.minimumOsVersion)) == -1) {
+                        std::optional<std::string_view>(*release.minimumOsVersion)) == -1) {
         note("Version " + version + " held back by its " + std::string(kMinimumOsVersion) +
-             ": it needs system version " + utf::logField(*in.minimumOsVersion) +
+             ": it needs system version " + utf::logField(*release.minimumOsVersion) +
              ", this system has " + *in.systemVersion + ".");
         return {Kind::HeldBack, CheckOutcome::Gate::MinimumOsVersion};
     }

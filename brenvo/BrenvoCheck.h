@@ -1,8 +1,5 @@
-// One check, step by step, and how it ended.
-//
-//   agent.setOutcomeObserver([](const brenvo::CheckOutcome& outcome) {
-//       if (outcome.kind == brenvo::CheckOutcome::Kind::UpToDate) showUpToDate(*outcome.version);
-//   });
+// One check, step by step. Hosts need none of this: the agent (brenvo/Brenvo.h) runs the steps
+// and hands over how the check ended (brenvo/CheckOutcome.h).
 //
 // The agent runs the steps in this order, each writing its debug lines as it goes: one reading of
 // the host's settings (readSettings) gives the schedule, the lookup URL and, once the reply is in,
@@ -13,8 +10,9 @@
 // can be tried alone.
 #pragma once
 
+#include "brenvo/CheckOutcome.h"
 #include "brenvo/Export.h"
-#include "brenvo/JSON/JsonValue.h"
+#include "brenvo/StoreRelease.h"
 #include "brenvo/platform/Bundle.h"
 #include "brenvo/platform/HttpClient.h"
 #include "brenvo/platform/PropertyList.h"
@@ -27,34 +25,6 @@
 #include <string_view>
 
 namespace brenvo {
-
-// How one check ended: exactly one per check, scheduled or started by the host, delivered on the
-// agent's thread after the decision and before any window shows.
-struct BRENVO_EXPORT CheckOutcome {
-    enum class Kind {
-        UpdateAvailable, // newer and announced: the release window follows
-        UpToDate,        // the store's version is not newer than the host's
-        Skipped,         // newer, but the user chose to skip exactly this version
-        HeldBack,        // newer, but a gate holds it back (see gate)
-        NoReply,         // nothing usable arrived (see reason)
-        UnusableReply,   // a reply arrived that gives no store version (see reason)
-        NotConfigured,   // the host's Info.plist has no "BrenvoAppId"
-    };
-    enum class Gate { None, MinimumReleaseAge, MinimumOsVersion };
-
-    Kind kind = Kind::NotConfigured;
-    std::optional<std::string> version;       // the store's version, when the reply had one
-    std::shared_ptr<const JsonValue> release; // the release record, when the reply had one
-    Gate gate = Gate::None;                   // for HeldBack
-    std::string reason;                       // for NoReply and UnusableReply
-    bool userInitiated = false;               // started by Brenvo::checkForUpdates()
-};
-
-// The outcome in the words `brenvo check` prints: "update-available 2.0", "up-to-date 1.0",
-// "skipped 2.0", "held-back minimum-release-age 2.0", "held-back minimum-os-version 2.0",
-// "no-reply <reason>", "unusable-reply <reason>", "not-configured". Texts from the reply are
-// shown printable, on one line.
-BRENVO_EXPORT std::string describeOutcome(const CheckOutcome& outcome);
 
 namespace check {
 
@@ -85,8 +55,7 @@ struct ReleaseReading {
     // outcome is then UnusableReply with `reason`, after the decision's not-newer line).
     std::optional<CheckOutcome::Kind> ending;
     std::string reason;
-    std::shared_ptr<const JsonValue> record; // "results"[0]
-    std::optional<std::string> version;      // its "version"
+    std::shared_ptr<const StoreRelease> release; // "results"[0], when the reply has one
 };
 
 // The reply as a release record, with the debug lines of every way it can fail.
@@ -94,16 +63,15 @@ BRENVO_EXPORT ReleaseReading readReply(platform::URLResponse response, const Not
 
 // Everything the decision depends on, read by the agent beforehand.
 struct DecisionInput {
-    std::optional<std::string> storeVersion;
+    // The store's side: its version, and for the gates the release date and minimum system.
+    std::shared_ptr<const StoreRelease> release;
     std::optional<std::string> appVersion;
     std::optional<std::string> skippedVersion; // as stored in the defaults
     bool userInitiated = false;                // a user who asked sees a skipped version again
-    // The gates: "BrenvoMinimumReleaseAge" with the record's "currentVersionReleaseDate" and the
-    // clock; the record's "minimumOsVersion" with the system's version.
+    // The gates: "BrenvoMinimumReleaseAge" with the record's release date and the clock; the
+    // record's minimum system version with the system's version.
     std::optional<int64_t> minimumReleaseAge; // seconds
-    std::optional<std::string> releaseDate;   // ISO 8601
     platform::Date now;
-    std::optional<std::string> minimumOsVersion;
     std::optional<std::string> systemVersion; // "major.minor.bugFix", when it can be read
 };
 

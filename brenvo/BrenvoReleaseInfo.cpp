@@ -23,12 +23,6 @@ constexpr std::array<std::string_view, 2> kStoreWebHosts = {"apps.apple.com", "i
 // The longest "trackViewUrl" that is opened.
 constexpr size_t kLongestPage = 2048;
 
-// `text` in UTF-8 as a window shows it: cut at `limit` bytes on a character boundary with "…". No
-// UTF-16 unit takes less than one byte of UTF-8, so no unit past the first limit + 1 is converted.
-std::string shownText(const JsonString& text, size_t limit) {
-    return utf::shortened(toUtf8(text.view().substr(0, std::min(text.size(), limit + 1))), limit);
-}
-
 char lowerAscii(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
 }
@@ -150,10 +144,11 @@ std::string stringWithFormat(std::string_view format, const std::vector<std::str
     return out;
 }
 
-BrenvoReleaseInfo::BrenvoReleaseInfo(std::shared_ptr<const JsonValue> releaseInfo,
+BrenvoReleaseInfo::BrenvoReleaseInfo(std::shared_ptr<const StoreRelease> release,
                                      platform::Services& services)
     : services_(services),
-      record_(releaseInfo ? std::move(releaseInfo) : std::make_shared<const JsonValue>()) {
+      release_(release ? std::move(release)
+                       : std::make_shared<const StoreRelease>(readStoreRelease(nullptr))) {
     // Services that end before the window closes take the window with them.
     servicesEnded_ = services_.lifetime.whenEnded([this] { servicesEnded(); });
 }
@@ -164,27 +159,29 @@ BrenvoReleaseInfo& BrenvoReleaseInfo::initWithReleaseInfo(const JsonValue& relea
 
 BrenvoReleaseInfo& BrenvoReleaseInfo::initWithReleaseInfo(const JsonValue& releaseInfo,
                                                           platform::Services& services) {
-    return initWithReleaseInfo(std::make_shared<const JsonValue>(releaseInfo), services);
+    return initWithReleaseInfo(std::make_shared<const StoreRelease>(readStoreRelease(
+                                   std::make_shared<const JsonValue>(releaseInfo))),
+                               services);
 }
 
 BrenvoReleaseInfo&
-BrenvoReleaseInfo::initWithReleaseInfo(std::shared_ptr<const JsonValue> releaseInfo,
+BrenvoReleaseInfo::initWithReleaseInfo(std::shared_ptr<const StoreRelease> release,
                                        platform::Services& services) {
-    auto* made = new BrenvoReleaseInfo(std::move(releaseInfo), services);
+    auto* made = new BrenvoReleaseInfo(std::move(release), services);
     {
         std::lock_guard<std::mutex> hold(controllersLock());
         controllers().push_back(std::unique_ptr<BrenvoReleaseInfo>(made));
     }
     BrenvoReleaseInfo& controller = *made;
     // The record is in place before any control of the window reads a text.
-    updateItem = controller.record_;
+    updateItem = controller.release_->record;
     controller.showReleaseWindow();
     return controller;
 }
 
 BrenvoReleaseInfo::~BrenvoReleaseInfo() {
     // Only this controller's own copy is released; a newer controller's record stays.
-    if (updateItem == record_)
+    if (updateItem == release_->record)
         updateItem.reset();
     if (destroyTimer_)
         destroyTimer_->invalidate();
@@ -241,13 +238,12 @@ void BrenvoReleaseInfo::doSkip() {
         return;
     // Without a version text there is nothing to skip; an earlier skipped version stays. The
     // version is stored in the form the defaults file holds, which the check compares with.
-    auto version = JsonRef(*record_)[std::string_view("version")].stringUtf8();
-    if (version && version->size() > kMaxVersionLength) {
+    if (release_->versionFault == StoreRelease::VersionFault::TooLong) {
         logDebug("A version longer than " + std::to_string(kMaxVersionLength) +
                  " bytes is not remembered as skipped.");
-    } else if (version) {
+    } else if (release_->version) {
         services_.standardUserDefaults.setObject(
-            platform::PlistValue(platform::storableText(*version)), kBrenvoSkipVersion);
+            platform::PlistValue(platform::storableText(*release_->version)), kBrenvoSkipVersion);
         services_.standardUserDefaults.synchronize();
     }
     if (releaseWindow_)
@@ -262,7 +258,7 @@ void BrenvoReleaseInfo::doOpenMas() {
     // nearest thing, when the record names one over https.
     std::optional<std::string> page;
     if (!system) {
-        const auto trackViewUrl = JsonRef(*record_)[kTrackViewUrl].stringUtf8();
+        const std::optional<std::string>& trackViewUrl = release_->page;
         std::optional<std::string> castUrl;
         if (auto value = services_.mainBundle.objectForInfoDictionaryKey(kBrenvoCastUrl))
             castUrl = value->description();
@@ -338,8 +334,7 @@ std::string BrenvoReleaseInfo::hostValue(std::string_view key) {
 }
 
 std::string BrenvoReleaseInfo::recordVersion() {
-    const JsonString* version = JsonRef(*record_)[std::string_view("version")].asString();
-    return version ? shownText(*version, kMaxVersionLength) : std::string(kAbsentText);
+    return release_->shownVersion.value_or(std::string(kAbsentText));
 }
 
 void BrenvoReleaseInfo::logDebug(std::string_view text) {
@@ -372,10 +367,7 @@ std::string BrenvoReleaseInfo::releaseText() {
 }
 
 std::optional<std::string> BrenvoReleaseInfo::releaseDetails() {
-    const JsonString* notes = JsonRef(*record_)[std::string_view("releaseNotes")].asString();
-    if (notes == nullptr)
-        return std::nullopt;
-    return shownText(*notes, platform::kMaxShownReleaseNotes);
+    return release_->releaseNotes;
 }
 
 std::string BrenvoReleaseInfo::ButtonTitleUpdateNow() {

@@ -25,6 +25,7 @@
 
 #include "brenvo/Export.h"
 #include "brenvo/JSON/JsonValue.h"
+#include "brenvo/StoreRelease.h"
 #include "brenvo/platform/Services.h"
 #include "brenvo/platform/Window.h"
 
@@ -43,16 +44,16 @@ BRENVO_EXPORT extern thread_local std::shared_ptr<const JsonValue> updateItem;
 
 class BRENVO_EXPORT BrenvoReleaseInfo final : public platform::ReleaseWindowOwner {
 public:
-    // Creates a controller for `releaseInfo` (copied), loads its window from the services'
-    // window registry and shows it. When no window can be shown at all this is logged and the
-    // controller closes at once, so the notification still comes. The reference stays valid
+    // Creates a controller for the release record `releaseInfo` (copied), loads its window from the
+    // services' window registry and shows it. When no window can be shown at all this is logged and
+    // the controller closes at once, so the notification still comes. The reference stays valid
     // until the run loop's next pass after the window closed.
     static BrenvoReleaseInfo& initWithReleaseInfo(const JsonValue& releaseInfo,
                                                   platform::Services& services);
     // The same with platform::Services::shared().
     static BrenvoReleaseInfo& initWithReleaseInfo(const JsonValue& releaseInfo);
-    // The same, sharing `releaseInfo` instead of copying it (null stands for an empty record).
-    static BrenvoReleaseInfo& initWithReleaseInfo(std::shared_ptr<const JsonValue> releaseInfo,
+    // The same for a record already read, shared rather than copied (null: an empty record).
+    static BrenvoReleaseInfo& initWithReleaseInfo(std::shared_ptr<const StoreRelease> release,
                                                   platform::Services& services);
 
     ~BrenvoReleaseInfo() override;
@@ -61,8 +62,9 @@ public:
 
     // The window, once loaded; nullptr when none could be shown.
     platform::Window* releaseWindow() const { return releaseWindow_.get(); }
-    // This controller's copy of the release record.
-    const JsonValue& releaseInfo() const { return *record_; }
+    // This controller's release record, and its fields as read.
+    const JsonValue& releaseInfo() const { return *release_->record; }
+    const StoreRelease& release() const { return *release_; }
 
     // Window events: activate, centre and front; the two buttons; the close.
     void awakeFromNib() override;
@@ -100,7 +102,7 @@ public:
     static std::size_t liveControllers();
 
 private:
-    BrenvoReleaseInfo(std::shared_ptr<const JsonValue> releaseInfo, platform::Services& services);
+    BrenvoReleaseInfo(std::shared_ptr<const StoreRelease> release, platform::Services& services);
     void showReleaseWindow();
     void servicesEnded();
     std::string localized(std::string_view key);
@@ -110,7 +112,7 @@ private:
     void logDebug(std::string_view text);
 
     platform::Services& services_;
-    std::shared_ptr<const JsonValue> record_;
+    std::shared_ptr<const StoreRelease> release_;
     std::unique_ptr<platform::Window> releaseWindow_;
     std::shared_ptr<platform::Timer> destroyTimer_;
     uint64_t servicesEnded_ = 0;

@@ -63,7 +63,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     static const std::optional<std::string> kAppVersions[] = {std::nullopt, "1.0", "2.0", "10.9.3"};
     check::DecisionInput input;
-    input.storeVersion = reading.version;
+    input.release = reading.release;
+    const std::optional<std::string> storeVersion =
+        reading.release ? reading.release->version : std::nullopt;
     input.appVersion = kAppVersions[(control >> 1) & 3];
     switch ((control >> 3) & 3) {
     case 0:
@@ -72,7 +74,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         input.skippedVersion = "2.0";
         break;
     case 2:
-        input.skippedVersion = reading.version;
+        input.skippedVersion = storeVersion;
         break;
     case 3:
         input.skippedVersion = "\xEF\xBF\xBD";
@@ -82,11 +84,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     input.now = brenvo::platform::Date{1'800'000'000.0};
     if (control & 0x20)
         input.minimumReleaseAge = 86400;
-    if (reading.record) {
-        const brenvo::JsonRef record(*reading.record);
-        input.releaseDate = record["currentVersionReleaseDate"].stringUtf8();
-        input.minimumOsVersion = record["minimumOsVersion"].stringUtf8();
-    }
     if (control & 0x40)
         input.systemVersion = "13.4.1";
 
@@ -94,15 +91,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const bool newer = decision.kind == CheckOutcome::Kind::UpdateAvailable ||
                        decision.kind == CheckOutcome::Kind::Skipped ||
                        decision.kind == CheckOutcome::Kind::HeldBack;
-    require(!newer || input.storeVersion.has_value());
+    require(!newer || storeVersion.has_value());
     require((decision.kind == CheckOutcome::Kind::HeldBack) ==
             (decision.gate != CheckOutcome::Gate::None));
 
     CheckOutcome outcome;
     outcome.kind = decision.kind;
     outcome.gate = decision.gate;
-    outcome.version = input.storeVersion;
-    outcome.release = reading.record;
+    outcome.version = storeVersion;
+    outcome.release = reading.release;
     outcome.reason = reading.reason;
     require(printableLine(brenvo::describeOutcome(outcome)));
     return 0;

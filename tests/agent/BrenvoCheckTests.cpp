@@ -2,6 +2,9 @@
 // gates. No network, no files: plain values in, lines and an outcome out.
 #include "brenvo/BrenvoCheck.h"
 
+#include "brenvo/JSON/XKJSON.h"
+#include "brenvo/platform/Window.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -159,11 +162,37 @@ TEST(CheckSteps, ReadReplyEndsEachShapeWithItsLine) {
         EXPECT_EQ(lines, c.lines) << c.name;
         EXPECT_EQ(reading.ending, c.ending) << c.name;
         EXPECT_EQ(reading.reason, c.reason) << c.name;
-        EXPECT_EQ(reading.version, c.version) << c.name;
-        EXPECT_EQ(reading.record != nullptr,
+        EXPECT_EQ(reading.release ? reading.release->version : std::nullopt, c.version) << c.name;
+        EXPECT_EQ(reading.release != nullptr,
                   c.version.has_value() || c.reason.starts_with("the release"))
             << c.name;
     }
+}
+
+// The record's fields as the decision and the window take them: read once, texts only, long ones
+// cut as a window shows them.
+TEST(CheckSteps, StoreReleaseReadsEachFieldOnce) {
+    const std::string longNotes = repeated("\u00E9", 40'000); // 80,000 bytes of UTF-8
+    const std::string record =
+        R"({"version":")" + std::string(300, '7') + R"(","releaseNotes":")" + longNotes +
+        R"(","currentVersionReleaseDate":"2026-01-02T03:04:05Z",)"
+        R"("minimumOsVersion":12,"trackViewUrl":"https://apps.apple.com/x"})";
+    const StoreRelease release = readStoreRelease(
+        std::make_shared<const JsonValue>(*XKJSON().objectWithString(record, nullptr)));
+    EXPECT_FALSE(release.version);
+    EXPECT_EQ(release.versionFault, StoreRelease::VersionFault::TooLong);
+    EXPECT_EQ(release.shownVersion, std::string(256, '7') + "\u2026");
+    ASSERT_TRUE(release.releaseNotes); // 32,768 characters of two bytes, then "…"
+    EXPECT_EQ(release.releaseNotes->size(), platform::kMaxShownReleaseNotes + 3);
+    EXPECT_TRUE(release.releaseNotes->ends_with("\u00E9\u2026"));
+    EXPECT_EQ(release.releaseDate, "2026-01-02T03:04:05Z");
+    EXPECT_FALSE(release.minimumOsVersion); // a number is no text
+    EXPECT_EQ(release.page, "https://apps.apple.com/x");
+
+    const StoreRelease empty = readStoreRelease(nullptr);
+    ASSERT_TRUE(empty.record);
+    EXPECT_FALSE(empty.version || empty.shownVersion || empty.releaseNotes || empty.page);
+    EXPECT_EQ(empty.versionFault, StoreRelease::VersionFault::None);
 }
 
 struct DecisionCase {
@@ -175,9 +204,11 @@ struct DecisionCase {
 };
 
 DecisionInput versions(std::optional<std::string> store, std::optional<std::string> app,
-                       std::optional<std::string> skipped = std::nullopt) {
+                       std::optional<std::string> skipped = std::nullopt,
+                       StoreRelease release = {}) {
     DecisionInput input;
-    input.storeVersion = std::move(store);
+    release.version = std::move(store);
+    input.release = std::make_shared<const StoreRelease>(std::move(release));
     input.appVersion = std::move(app);
     input.skippedVersion = std::move(skipped);
     input.now = platform::Date{1'800'000'000.0}; // 2027-01-15T08:00:00Z
@@ -185,15 +216,17 @@ DecisionInput versions(std::optional<std::string> store, std::optional<std::stri
 }
 
 DecisionInput aged(std::optional<std::string> date, int64_t minimum) {
-    DecisionInput input = versions("2.0", "1.9");
-    input.releaseDate = std::move(date);
+    StoreRelease release;
+    release.releaseDate = std::move(date);
+    DecisionInput input = versions("2.0", "1.9", std::nullopt, std::move(release));
     input.minimumReleaseAge = minimum;
     return input;
 }
 
 DecisionInput needing(std::string minimum, std::optional<std::string> system) {
-    DecisionInput input = versions("2.0", "1.9");
-    input.minimumOsVersion = std::move(minimum);
+    StoreRelease release;
+    release.minimumOsVersion = std::move(minimum);
+    DecisionInput input = versions("2.0", "1.9", std::nullopt, std::move(release));
     input.systemVersion = std::move(system);
     return input;
 }

@@ -1,6 +1,7 @@
 // A host whose Info.plist lives elsewhere gives the agent services that read it there.
 #include "brenvo/Brenvo.h"
 #include "brenvo/platform/RunLoop.h"
+#include "brenvo/platform/Services.h"
 #include "brenvo/platform/linux/InfoPlistBundle.h"
 #include "brenvo/platform/linux/PlistUserDefaults.h"
 

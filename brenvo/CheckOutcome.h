@@ -1,0 +1,44 @@
+// How one check ended: exactly one per check, scheduled or started by the host, delivered on the
+// agent's thread after the decision and before any window shows.
+//
+//   agent.setOutcomeObserver([](const brenvo::CheckOutcome& outcome) {
+//       if (outcome.kind == brenvo::CheckOutcome::Kind::UpToDate) showUpToDate(*outcome.version);
+//   });
+#pragma once
+
+#include "brenvo/Export.h"
+#include "brenvo/StoreRelease.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace brenvo {
+
+struct BRENVO_EXPORT CheckOutcome {
+    enum class Kind {
+        UpdateAvailable, // newer and announced: the release window follows
+        UpToDate,        // the store's version is not newer than the host's
+        Skipped,         // newer, but the user chose to skip exactly this version
+        HeldBack,        // newer, but a gate holds it back (see gate)
+        NoReply,         // nothing usable arrived (see reason)
+        UnusableReply,   // a reply arrived that gives no store version (see reason)
+        NotConfigured,   // the host's Info.plist has no "BrenvoAppId"
+    };
+    enum class Gate { None, MinimumReleaseAge, MinimumOsVersion };
+
+    Kind kind = Kind::NotConfigured;
+    std::optional<std::string> version;          // the store's version, when the reply had one
+    std::shared_ptr<const StoreRelease> release; // the release record, when the reply had one
+    Gate gate = Gate::None;                      // for HeldBack
+    std::string reason;                          // for NoReply and UnusableReply
+    bool userInitiated = false;                  // started by Brenvo::checkForUpdates()
+};
+
+// The outcome in the words `brenvo check` prints: "update-available 2.0", "up-to-date 1.0",
+// "skipped 2.0", "held-back minimum-release-age 2.0", "held-back minimum-os-version 2.0",
+// "no-reply <reason>", "unusable-reply <reason>", "not-configured". Texts from the reply are
+// shown printable, on one line.
+BRENVO_EXPORT std::string describeOutcome(const CheckOutcome& outcome);
+
+} // namespace brenvo
