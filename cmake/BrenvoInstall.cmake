@@ -5,7 +5,9 @@
 # The core (Brenvo::brenvo with Brenvo::json, Brenvo::system, Brenvo::platform and Brenvo::utf,
 # pkg-config module "brenvo") is always installed. Every further library in `brenvo_installed_targets` is an
 # optional component named by its EXPORT_NAME: find_package(Brenvo COMPONENTS gtk3), its own
-# export file BrenvoComponent-<name>.cmake, its own brenvo-<name>.pc and its own header folder.
+# export file BrenvoComponent-<name>.cmake, its own brenvo-<name>.pc and its own headers.
+# Every library installs the headers it lists with brenvo_add_headers() (CMakeLists.txt), and no
+# others.
 # A library says what it takes from the system with these target properties (all optional):
 #
 #   BRENVO_FIND_DEPENDENCIES          what every host needs (a public header includes it)
@@ -17,12 +19,11 @@
 #   BRENVO_PKGCONFIG_REQUIRES_PRIVATE pkg-config modules it links
 #   BRENVO_PKGCONFIG_LIBS_PRIVATE     further flags for static linking ("-pthread")
 #
-# The components Brenvo knows, whether built here or not: name, header folder under brenvo/, and
-# what it is. Headers of a component that was not built are not installed.
+# The components Brenvo knows, whether built here or not: name and what it is.
 set(brenvo_known_components
-    "glib|platform/glib|the GLib main-loop adapter and GIO URL opener (needs GLib's development files)"
-    "gtk3|platform/gtk|the GTK 3 release window (needs GTK 3's development files)"
-    "qt6|platform/qt|the Qt 6 release window (needs Qt 6's development files)")
+    "glib|the GLib main-loop adapter and GIO URL opener (needs GLib's development files)"
+    "gtk3|the GTK 3 release window (needs GTK 3's development files)"
+    "qt6|the Qt 6 release window (needs Qt 6's development files)")
 
 set(brenvo_core_targets brenvo_utf brenvo_json brenvo_platform brenvo_system brenvo_core)
 set(brenvo_cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/Brenvo)
@@ -160,32 +161,45 @@ endif()
 install(TARGETS ${brenvo_core_targets} EXPORT BrenvoTargets
     LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime NAMELINK_COMPONENT Development
     ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
-    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime
+    FILE_SET HEADERS DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT Development)
 install(EXPORT BrenvoTargets NAMESPACE Brenvo:: FILE BrenvoTargets.cmake
     DESTINATION ${brenvo_cmake_dir} COMPONENT Development)
 brenvo_dependencies_code(BRENVO_CORE_DEPENDENCIES TRUE ${brenvo_core_targets})
 brenvo_install_pkgconfig(brenvo "${PROJECT_DESCRIPTION}" brenvo_core brenvo_system brenvo_platform
     brenvo_json brenvo_utf)
 
-# The core's headers: every header under brenvo/ but those of the optional components.
-set(brenvo_component_excludes "")
+# The components' names and descriptions, for the package configuration file.
 set(BRENVO_KNOWN_COMPONENTS "")
 foreach(entry ${brenvo_known_components})
     string(REPLACE "|" ";" fields "${entry}")
     list(GET fields 0 name)
-    list(GET fields 1 folder)
-    list(GET fields 2 description)
-    set(brenvo_component_folder_${name} ${folder})
+    list(GET fields 1 description)
+    set(brenvo_component_known_${name} TRUE)
     string(REGEX REPLACE " \\(.*\\)$" "" brenvo_component_summary_${name} "${description}")
     list(APPEND BRENVO_KNOWN_COMPONENTS ${name})
     string(APPEND BRENVO_COMPONENT_DESCRIPTIONS "set(_Brenvo_${name}_description \"${description}\")\n")
-    list(APPEND brenvo_component_excludes REGEX "/brenvo/${folder}$" EXCLUDE)
 endforeach()
-# What a system implements for the platform library is built into it, never seen by hosts.
-list(APPEND brenvo_component_excludes
-    REGEX "/brenvo/platform/(posix|detail/(System|IdleWatchdog)\\.h)$" EXCLUDE)
-install(DIRECTORY brenvo/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/brenvo COMPONENT Development
-    FILES_MATCHING PATTERN "*.h" ${brenvo_component_excludes})
+
+# An installed header that includes one of Brenvo's headers that is not installed would break
+# every host that includes it: list the missing one with brenvo_add_headers().
+set(brenvo_installed_headers "")
+foreach(target ${brenvo_installed_targets})
+    get_target_property(headers ${target} HEADER_SET)
+    list(APPEND brenvo_installed_headers ${headers})
+endforeach()
+foreach(header ${brenvo_installed_headers})
+    file(STRINGS ${header} includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]brenvo/")
+    foreach(line ${includes})
+        string(REGEX REPLACE ".*[\"<](brenvo/[^\">]*)[\">].*" "${PROJECT_SOURCE_DIR}/\\1" included
+            "${line}")
+        if(NOT included IN_LIST brenvo_installed_headers)
+            file(RELATIVE_PATH name ${PROJECT_SOURCE_DIR} ${header})
+            file(RELATIVE_PATH missing ${PROJECT_SOURCE_DIR} ${included})
+            message(FATAL_ERROR "${name} is installed but includes ${missing}, which is not")
+        endif()
+    endforeach()
+endforeach()
 
 # The optional components, in build order (a component's own links come before it).
 set(brenvo_built_components "")
@@ -195,7 +209,7 @@ foreach(target ${brenvo_installed_targets})
         continue()
     endif()
     get_target_property(name ${target} EXPORT_NAME)
-    if(NOT DEFINED brenvo_component_folder_${name})
+    if(NOT brenvo_component_known_${name})
         message(FATAL_ERROR "${target}: add its component \"${name}\" to brenvo_known_components")
     endif()
     list(APPEND brenvo_built_components ${name})
@@ -203,12 +217,10 @@ foreach(target ${brenvo_installed_targets})
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Runtime
             NAMELINK_COMPONENT Development
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT Development
-        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime)
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT Runtime
+        FILE_SET HEADERS DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT Development)
     install(EXPORT BrenvoTargets-${name} NAMESPACE Brenvo:: FILE BrenvoComponent-${name}.cmake
         DESTINATION ${brenvo_cmake_dir} COMPONENT Development)
-    install(DIRECTORY brenvo/${brenvo_component_folder_${name}}/
-        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/brenvo/${brenvo_component_folder_${name}}
-        COMPONENT Development FILES_MATCHING PATTERN "*.h")
     brenvo_install_pkgconfig(brenvo-${name}
         "${PROJECT_NAME}: ${brenvo_component_summary_${name}}" ${target})
 

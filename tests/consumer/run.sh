@@ -7,7 +7,7 @@
 #   each other (run paths relative to $ORIGIN), the manual pages and bash completions are in
 #   place, and hosts build and run against it through find_package(Brenvo) (the README's
 #   example, a C++23 host, every component, missing components) and through every pkg-config
-#   file.
+#   file, and every installed header compiles alone against the installed tree.
 # run.sh static <build dir> <source dir> <c++ compiler>
 #   Builds Brenvo as static libraries from the source tree, without GTK, installs it, and builds
 #   and runs the same hosts against it (pkg-config with --static); the GTK component and its
@@ -51,6 +51,61 @@ write_headers_source() { # <prefix> <component or "core"> <file>
         fi
     } >"$file"
     grep -q '#include' "$file" || fail "no installed headers for $part"
+}
+
+# Every installed header compiles alone (first in an empty file), from the installed tree only,
+# with the flags its pkg-config module gives: none is broken or needs a header that is not
+# installed.
+# One line of headers.list: "<header>\t<cflags>". -H names every header read, and Brenvo's must
+# all come from $include.
+compile_alone() {
+    local header cflags out
+    IFS=$'\t' read -r header cflags <<<"$1"
+    # shellcheck disable=SC2086
+    # From an empty folder, as a quoted include looks in the current one first.
+    out=$(cd "$empty" && printf '#include "%s"\n' "$header" |
+        "$cxx" $flags -std=c++20 $cflags -H -fsyntax-only -x c++ - 2>&1) || {
+        printf '%s does not compile alone:\n%s\n' "$header" "$out" >&2
+        return 255
+    }
+    local read
+    read=$(sed -n 's|^\.\+ \(.*/brenvo/.*\)|\1|p' <<<"$out" | xargs -r -d '\n' realpath --)
+    if [[ -n $read ]] && grep -vF "$include/" <<<"$read"; then
+        echo "$header reads the headers above from outside $include" >&2
+        return 255
+    fi
+}
+
+check_headers_alone() { # <prefix>
+    local prefix=$1 include
+    include=$(realpath "$1/include")
+    local part module
+    local -A module_cflags
+    for part in core "${!component_folder[@]}"; do
+        module=brenvo
+        [[ $part != core ]] && module=brenvo-$part
+        pkg-config --exists "$module" && module_cflags[$part]=$(pkg-config --cflags "$module")
+    done
+    # One line per header: the header, then the flags of its part.
+    (cd "$include" && find brenvo -name '*.h' | LC_ALL=C sort) | while read -r header; do
+        part=core
+        for folder in "${!component_folder[@]}"; do
+            [[ $header == brenvo/${component_folder[$folder]}/* ]] && part=$folder
+        done
+        [[ -v module_cflags[$part] ]] || fail "$header is installed without its pkg-config module"
+        printf '%s\t%s\n' "$header" "${module_cflags[$part]}"
+    done >"$work/headers.list"
+    local count
+    count=$(wc -l <"$work/headers.list")
+    [[ $count -gt 0 ]] || fail "no headers installed in $include"
+    local empty=$work/empty
+    mkdir -p "$empty"
+    export cxx flags include empty
+    export -f compile_alone
+    # shellcheck disable=SC2016
+    xargs -P 2 -d '\n' -n 1 bash -c 'compile_alone "$1"' compile <"$work/headers.list" ||
+        fail "installed headers that do not compile alone"
+    echo "installed headers: $count compile alone"
 }
 
 # The host has no Info.plist, so the agent must say it cannot check, and end.
@@ -269,6 +324,8 @@ grep -q "Debugging Messages are activated." <<<"$output" ||
 echo "Info.plist: found in <exe dir>/../share/<exe name>/"
 
 export PKG_CONFIG_PATH="$libdir/pkgconfig"
+check_headers_alone "$prefix"
+
 # shellcheck disable=SC2046,SC2086
 quiet "$cxx" $flags -std=c++20 $(pkg-config --cflags brenvo) \
     "$source/tests/consumer/project/elsewhere.cpp" -o "$work/elsewhere" \

@@ -20,15 +20,15 @@
 #include "brenvo/platform/glib/NotificationWindow.h"
 #endif
 #ifdef BRENVO_TOOL_WITH_GTK
-#include "brenvo/platform/glib/GLibRunLoop.h"
+#include "brenvo/platform/gtk/GtkHost.h"
 #include "brenvo/platform/gtk/GtkReleaseWindow.h"
 #include <glib-unix.h>
 #include <glib.h>
 #include <gtk/gtk.h>
 #endif
 #ifdef BRENVO_TOOL_WITH_QT
+#include "brenvo/platform/qt/QtHost.h"
 #include "brenvo/platform/qt/QtReleaseWindow.h"
-#include "brenvo/platform/qt/QtRunLoop.h"
 #include <QApplication>
 #endif
 
@@ -245,11 +245,7 @@ struct Host::Impl {
     size_t windowsBeforeClose = 0;
 #ifdef BRENVO_TOOL_WITH_GTK
     GMainLoop* mainLoop = nullptr;
-    std::unique_ptr<GLibRunLoopSource> loopSource;
     guint signalSource = 0;
-#endif
-#ifdef BRENVO_TOOL_WITH_QT
-    std::unique_ptr<QtRunLoopSource> qtSource;
 #endif
 };
 
@@ -279,12 +275,14 @@ Host::Host(HostOptions options) : impl_(std::make_unique<Impl>(std::move(options
                                         (std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY")));
     if (wantGtk && gtkCanStart()) {
         impl.gtk = true;
-        registerToolWindow(impl.windows, impl.options,
-                           [](ReleaseWindowOwner& owner, RunLoop& loop) {
-                               return makeGtkReleaseWindow(owner, loop);
-                           });
+        // The toolkit's window and loop as any host gets them; answering by itself on top.
+        attachGtkHost(impl.services, nullptr);
+        if (impl.options.answer)
+            registerToolWindow(impl.windows, impl.options,
+                               [](ReleaseWindowOwner& owner, RunLoop& loop) {
+                                   return makeGtkReleaseWindow(owner, loop);
+                               });
         impl.mainLoop = g_main_loop_new(nullptr, FALSE);
-        impl.loopSource = std::make_unique<GLibRunLoopSource>(impl.loop);
         impl.signalSource = g_unix_fd_add(
             impl.signals.fd(), G_IO_IN,
             [](gint, GIOCondition, gpointer data) -> gboolean {
@@ -305,11 +303,13 @@ Host::Host(HostOptions options) : impl_(std::make_unique<Impl>(std::move(options
 #ifdef BRENVO_TOOL_WITH_QT
     if (choice == WindowChoice::Qt && qtApplication()) {
         impl.qt = true;
-        registerToolWindow(impl.windows, impl.options,
-                           [](ReleaseWindowOwner& owner, RunLoop& loop) {
-                               return makeQtReleaseWindow(owner, loop);
-                           });
-        impl.qtSource = std::make_unique<QtRunLoopSource>(impl.loop);
+        // The toolkit's window and loop as any host gets them; answering by itself on top.
+        attachQtHost(impl.services, nullptr);
+        if (impl.options.answer)
+            registerToolWindow(impl.windows, impl.options,
+                               [](ReleaseWindowOwner& owner, RunLoop& loop) {
+                                   return makeQtReleaseWindow(owner, loop);
+                               });
     } else if (choice == WindowChoice::Qt) {
         std::fprintf(stderr, "brenvo: Qt cannot start here; using the terminal window.\n");
     }
@@ -357,12 +357,14 @@ Host::~Host() {
 #ifdef BRENVO_TOOL_WITH_GTK
     if (impl_->signalSource)
         g_source_remove(impl_->signalSource);
-    impl_->loopSource.reset();
+    if (impl_->gtk)
+        detachGtkHost(impl_->services);
     if (impl_->mainLoop)
         g_main_loop_unref(impl_->mainLoop);
 #endif
 #ifdef BRENVO_TOOL_WITH_QT
-    impl_->qtSource.reset();
+    if (impl_->qt)
+        detachQtHost(impl_->services);
 #endif
 }
 

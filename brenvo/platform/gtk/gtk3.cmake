@@ -14,6 +14,7 @@ if(GTK3_FOUND AND TARGET brenvo_glib)
     set_target_properties(brenvo_gtk3 PROPERTIES
         BRENVO_FIND_DEPENDENCIES_PRIVATE "pkg-config GTK3 gtk+-3.0"
         BRENVO_PKGCONFIG_REQUIRES_PRIVATE "gtk+-3.0")
+    brenvo_add_headers(brenvo_gtk3 platform/gtk/GtkHost.h platform/gtk/GtkReleaseWindow.h)
     list(APPEND brenvo_installed_targets brenvo_gtk3)
     set(BRENVO_HAVE_GTK3 ON)
 endif()

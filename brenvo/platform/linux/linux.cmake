@@ -24,3 +24,7 @@ set_target_properties(brenvo_system PROPERTIES
     BRENVO_FIND_DEPENDENCIES_PRIVATE "CURL;pkg-config PLIST libplist-2.0;Threads"
     BRENVO_PKGCONFIG_REQUIRES_PRIVATE "libcurl libplist-2.0"
     BRENVO_PKGCONFIG_LIBS_PRIVATE "-pthread")
+# What hosts construct or call themselves: services read from a place of their choosing, the
+# terminal window.
+brenvo_add_headers(brenvo_system platform/linux/FileOps.h platform/linux/InfoPlistBundle.h
+    platform/linux/PlistUserDefaults.h platform/linux/TerminalWindow.h)

@@ -19,6 +19,8 @@ if(Qt6Widgets_FOUND)
     if(TARGET brenvo_glib)
         target_link_libraries(brenvo_qt6 PUBLIC brenvo_glib)
     endif()
+    brenvo_add_headers(brenvo_qt6 platform/qt/QtHost.h platform/qt/QtReleaseWindow.h
+        platform/qt/QtRunLoop.h)
     list(APPEND brenvo_installed_targets brenvo_qt6)
     set(BRENVO_HAVE_QT6 ON)
 endif()
