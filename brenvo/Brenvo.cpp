@@ -229,8 +229,8 @@ void Brenvo::check(bool userInitiated) {
         return;
     }
     const std::string& appId = *settings->appId;
-    const std::string url =
-        (settings->castUrl ? *settings->castUrl : std::string(kDefaultLookupUrlPrefix)) + appId;
+    const std::string url = check::lookupUrl(
+        *settings, [this, &settings](std::string_view text) { logDebug(*settings, text); });
     logDebug(*settings, "Starting HTTP Request for MAS App ID " + utf::logField(appId) +
                             " using Request URL '" + utf::logField(url) + "'");
 

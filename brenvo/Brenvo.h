@@ -21,7 +21,9 @@
 // start-up, at every arming and at every check (whose decision uses what the check read at its
 // start): "BrenvoAppId" (required; without it the agent never checks), "BrenvoInterval" (seconds,
 // default 86400), "BrenvoCastUrl" (replaces the lookup URL up to the identifier),
-// "BrenvoDebugMessages", and "BrenvoMinimumReleaseAge" (seconds: a version
+// "BrenvoCountry" (two ASCII letters, any case: the default lookup URL ends in "&country=xx",
+// lower-cased; any other value is left out with a debug line, and a "BrenvoCastUrl" is never
+// changed), "BrenvoDebugMessages", and "BrenvoMinimumReleaseAge" (seconds: a version
 // is announced only that long after the record's "currentVersionReleaseDate"). Its state is the
 // date of the last check under "BrenvoLastCheck" in the user's defaults and the process-wide
 // timer slot.

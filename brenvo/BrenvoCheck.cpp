@@ -1,6 +1,7 @@
 // The check's steps after the request: the reply as a release record, and the decision.
 #include "brenvo/BrenvoCheck.h"
 
+#include "brenvo/Brenvo.h"
 #include "brenvo/BrenvoKeys.h"
 #include "brenvo/JSON/XKJSON.h"
 #include "brenvo/compareVersions.h"
@@ -124,9 +125,13 @@ StoreRelease readStoreRelease(std::shared_ptr<const JsonValue> record) {
 namespace check {
 
 AgentSettings readSettings(const platform::Bundle& mainBundle) {
-    static constexpr std::array<std::string_view, 6> kKeys = {
-        kBrenvoAppId,         kBrenvoCastUrl,           kBrenvoInterval,
-        kBrenvoDebugMessages, kBrenvoMinimumReleaseAge, kCFBundleShortVersionString};
+    static constexpr std::array<std::string_view, 7> kKeys = {kBrenvoAppId,
+                                                              kBrenvoCastUrl,
+                                                              kBrenvoCountry,
+                                                              kBrenvoInterval,
+                                                              kBrenvoDebugMessages,
+                                                              kBrenvoMinimumReleaseAge,
+                                                              kCFBundleShortVersionString};
     const platform::PlistDictionary info = mainBundle.objectsForInfoDictionaryKeys(kKeys);
     const auto value = [&info](std::string_view key) -> const platform::PlistValue* {
         const auto found = info.find(key);
@@ -140,6 +145,7 @@ AgentSettings readSettings(const platform::Bundle& mainBundle) {
     AgentSettings settings;
     settings.appId = text(kBrenvoAppId);
     settings.castUrl = text(kBrenvoCastUrl);
+    settings.country = text(kBrenvoCountry);
     if (const platform::PlistValue* interval = value(kBrenvoInterval)) {
         settings.interval = interval->integerValue();
         settings.intervalUnreadable = !settings.interval;
@@ -150,6 +156,25 @@ AgentSettings readSettings(const platform::Bundle& mainBundle) {
         settings.minimumReleaseAge = age->integerValue();
     settings.appVersion = text(kCFBundleShortVersionString);
     return settings;
+}
+
+std::string lookupUrl(const AgentSettings& settings, const Note& note) {
+    if (settings.castUrl)
+        return *settings.castUrl + *settings.appId;
+    std::string url = std::string(kDefaultLookupUrlPrefix) + *settings.appId;
+    if (!settings.country)
+        return url;
+    const std::string& country = *settings.country;
+    const auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    if (country.size() != 2 || !letter(country[0]) || !letter(country[1])) {
+        note(std::string(kBrenvoCountry) + " " + utf::logField(country) +
+             " is not two ASCII letters. Looking up without a country.");
+        return url;
+    }
+    url += "&country=";
+    for (const char c : country)
+        url += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return url;
 }
 
 ReleaseReading readReply(platform::URLResponse response, const Note& note) {

@@ -12,6 +12,7 @@ inline constexpr std::string_view kBrenvoAppId = "BrenvoAppId";
 inline constexpr std::string_view kBrenvoInterval = "BrenvoInterval";
 inline constexpr std::string_view kBrenvoDebugMessages = "BrenvoDebugMessages";
 inline constexpr std::string_view kBrenvoCastUrl = "BrenvoCastUrl";
+inline constexpr std::string_view kBrenvoCountry = "BrenvoCountry";
 inline constexpr std::string_view kCFBundleShortVersionString = "CFBundleShortVersionString";
 inline constexpr std::string_view kCFBundleVersion = "CFBundleVersion";
 inline constexpr std::string_view kCFBundleName = "CFBundleName";

@@ -353,29 +353,6 @@ TEST(AgentStartUp, StaysInertWithoutAnIdentifier) {
     EXPECT_EQ(world.log.lines(), (std::vector<std::string>{bannerLine(), kNoAppIdLine}));
 }
 
-// Any value counts as present, and its text form goes into the request.
-TEST(AgentStartUp, TakesAnyIdentifierValueAsPresent) {
-    const std::pair<PlistValue, std::string> ids[] = {
-        {"", ""},
-        {"123456", "123456"},
-        {PlistValue(987), "987"},
-        {PlistValue(false), "0"},
-        {PlistValue(PlistArray{}), PlistValue(PlistArray{}).description()},
-    };
-    for (const auto& [id, text] : ids) {
-        SCOPED_TRACE(text);
-        PlistDictionary info = AgentWorld::host();
-        info[std::string(kBrenvoAppId)] = id;
-        AgentWorld world(AgentSetup{.info = info});
-        world.server.reply("/lookup", 200, "");
-        Brenvo agent(*world.services);
-        EXPECT_EQ(world.lastLine(), scheduleLine(0, 86400));
-        world.advanceAndDispatch(0);
-        EXPECT_TRUE(world.log.contains("Brenvo: Starting HTTP Request for MAS App ID " + text +
-                                       " using Request URL '" + world.castUrl() + text + "'"));
-    }
-}
-
 TEST(AgentSchedule, WindowClosedFromAnySenderRecordsAndArmsAFullInterval) {
     int sender = 0;
     const void* senders[] = {nullptr, &sender};
