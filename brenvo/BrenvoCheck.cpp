@@ -89,6 +89,8 @@ std::string describeOutcome(const CheckOutcome& outcome) {
         return "no-reply " + utf::printable(outcome.reason);
     case Kind::UnusableReply:
         return "unusable-reply " + utf::printable(outcome.reason);
+    case Kind::RateLimited:
+        return "rate-limited " + std::to_string(outcome.retryAfter.value_or(outcome.nextCheckIn));
     case Kind::NotConfigured:
         break;
     }
@@ -175,6 +177,46 @@ std::string lookupUrl(const AgentSettings& settings, const Note& note) {
     for (const char c : country)
         url += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
     return url;
+}
+
+bool isRateLimited(const platform::URLResponse& response) {
+    return response.status == 429 || response.status == 503;
+}
+
+std::optional<int64_t> readRetryAfter(const platform::URLResponse& response, platform::Date now,
+                                      const Note& note) {
+    const std::string limited =
+        "The store limits requests (HTTP status " + std::to_string(response.status) + ")";
+    std::string_view header = response.retryAfter;
+    const auto space = [](char c) { return c == ' ' || c == '\t'; };
+    while (!header.empty() && space(header.front()))
+        header.remove_prefix(1);
+    while (!header.empty() && space(header.back()))
+        header.remove_suffix(1);
+    if (header.empty()) {
+        note(limited + " and names no wait.");
+        return std::nullopt;
+    }
+    std::optional<int64_t> wait;
+    if (std::all_of(header.begin(), header.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        // Delta-seconds; any number of digits saturates at the longest wait.
+        int64_t seconds = 0;
+        for (const char c : header)
+            seconds = std::min<int64_t>(seconds * 10 + (c - '0'), kMaximumRetryAfter + 1);
+        wait = seconds;
+    } else if (const auto date = platform::dateFromHttpDate(header)) {
+        const double ahead = date->timeIntervalSinceDate(now);
+        wait = std::isnan(ahead) ? 0
+                                 : static_cast<int64_t>(std::ceil(std::clamp(
+                                       ahead, 0.0, static_cast<double>(kMaximumRetryAfter))));
+    }
+    if (!wait) {
+        note(limited + " with a Retry-After that cannot be read: " + utf::logField(header) + ".");
+        return std::nullopt;
+    }
+    wait = std::min<int64_t>(*wait, kMaximumRetryAfter);
+    note(limited + " and asks to wait " + std::to_string(*wait) + " seconds.");
+    return wait;
 }
 
 ReleaseReading readReply(platform::URLResponse response, const Note& note) {

@@ -3,10 +3,10 @@
 //
 // The agent runs the steps in this order, each writing its debug lines as it goes: one reading of
 // the host's settings (readSettings) gives the schedule, the lookup URL (lookupUrl) and, once the
-// reply is in, the host's side of the decision; the request goes out on the run loop; the reply
-// becomes a release record (readReply: UTF-8, JSON, then the shape, each with an early return);
-// and a decision is taken from the store's version, the host's, the skipped one and the gates
-// (decide).
+// reply is in, the host's side of the decision; the request goes out on the run loop; a reply with
+// status 429 or 503 ends the check as a rate limit (isRateLimited, readRetryAfter); any other
+// becomes a release record (readReply: UTF-8, JSON, then the shape, each with an early return); and
+// a decision is taken from the store's version, the host's, the skipped one and the gates (decide).
 // The steps after the request take plain values and write their lines through a function, so each
 // can be tried alone.
 #pragma once
@@ -55,6 +55,15 @@ BRENVO_EXPORT AgentSettings readSettings(const platform::Bundle& mainBundle);
 // "BrenvoCountry" of two ASCII letters, lower-cased. Any other country is left out with a debug
 // line. `settings.appId` must be present.
 BRENVO_EXPORT std::string lookupUrl(const AgentSettings& settings, const Note& note);
+
+// A reply that asks for fewer requests: status 429 or 503, whatever its body.
+BRENVO_EXPORT bool isRateLimited(const platform::URLResponse& response);
+
+// The wait a rate-limited reply asks for, with its debug line: "Retry-After" in seconds or as an
+// HTTP date after `now`, clamped to 0 through kMaximumRetryAfter; nullopt when the reply has none
+// or one that cannot be read.
+BRENVO_EXPORT std::optional<int64_t> readRetryAfter(const platform::URLResponse& response,
+                                                    platform::Date now, const Note& note);
 
 // What a reply gave.
 struct ReleaseReading {
