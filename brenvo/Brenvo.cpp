@@ -8,6 +8,7 @@
 #include "brenvo/platform/Services.h"
 #include "brenvo/utf/Printable.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -49,6 +50,8 @@ constexpr std::string_view kLoopNotRun =
     "loop).";
 // How long an armed check waits for somebody to run its loop before that line is written.
 constexpr auto kIdleLoopGrace = std::chrono::minutes(1);
+constexpr std::string_view kInsideStoreWait =
+    "The store asked for no request yet. The scheduled check is not sent.";
 constexpr std::string_view kWindowAlreadyOpen =
     "The release info window is already open. No second one is shown.";
 
@@ -123,7 +126,7 @@ void Brenvo::setTimer() {
     arm(check::readSettings(services_.mainBundle));
 }
 
-void Brenvo::arm(const check::AgentSettings& settings) {
+int64_t Brenvo::arm(const check::AgentSettings& settings) {
     const auto note = [this, &settings](std::string_view text) { logDebug(settings, text); };
     int64_t interval = settings.interval.value_or(kDefaultCheckInterval);
     if (settings.intervalUnreadable)
@@ -156,7 +159,16 @@ void Brenvo::arm(const check::AgentSettings& settings) {
         elapsed = 0;
     }
 
-    const int64_t delay = elapsed < interval ? interval - elapsed : 0;
+    int64_t delay = elapsed < interval ? interval - elapsed : 0;
+    // The store's wait, when it ends later; never more than its longest, whatever the clock did.
+    if (storeWaitEnds_) {
+        const double left = *storeWaitEnds_ - services_.clock.date().secondsSince1970;
+        if (left > 0)
+            delay = std::max(delay, static_cast<int64_t>(std::ceil(
+                                        std::min(left, static_cast<double>(kMaximumRetryAfter)))));
+        else
+            storeWaitEnds_.reset();
+    }
     note("Next Update Check in " + std::to_string(delay) + " seconds. Check Interval is " +
          std::to_string(interval) + " seconds.");
 
@@ -181,6 +193,7 @@ void Brenvo::arm(const check::AgentSettings& settings) {
             log.write(std::string(kLogPrefix) + std::string(kLoopNotRun));
         });
     }
+    return delay;
 }
 
 void Brenvo::setCurrentDateAsLastCheckDate() {
@@ -210,6 +223,14 @@ void Brenvo::setOutcomeObserver(std::function<void(const CheckOutcome&)> observe
 }
 
 void Brenvo::check(bool userInitiated) {
+    // A scheduled check inside the store's wait is not sent: the next one comes at its end.
+    if (!userInitiated && storeWaitEnds_ &&
+        services_.clock.date().secondsSince1970 < *storeWaitEnds_) {
+        const check::AgentSettings settings = check::readSettings(services_.mainBundle);
+        logDebug(settings, kInsideStoreWait);
+        arm(settings);
+        return;
+    }
     setCurrentDateAsLastCheckDate();
     // The one reading of the settings for this check, its arming and its decision.
     auto settings =
@@ -229,8 +250,8 @@ void Brenvo::check(bool userInitiated) {
         return;
     }
     const std::string& appId = *settings->appId;
-    const std::string url =
-        (settings->castUrl ? *settings->castUrl : std::string(kDefaultLookupUrlPrefix)) + appId;
+    const std::string url = check::lookupUrl(
+        *settings, [this, &settings](std::string_view text) { logDebug(*settings, text); });
     logDebug(*settings, "Starting HTTP Request for MAS App ID " + utf::logField(appId) +
                             " using Request URL '" + utf::logField(url) + "'");
 
@@ -265,6 +286,13 @@ void Brenvo::replyArrived(platform::URLResponse response,
     // releasing it as long again: both happen on a thread of their own, which touches nothing of
     // the agent, and the decision comes back to the loop. Until then the check is still running.
     const auto finished = std::move(request_);
+    if (check::isRateLimited(response)) {
+        rateLimited(response, *settings);
+        return;
+    }
+    // Any other reply from the store ends its wait.
+    if (response.status != 0 && std::exchange(storeWaitEnds_, std::nullopt))
+        arm(*settings);
     replyBeingRead_ = std::make_unique<ReplyBeingRead>(services_.runLoop);
     std::weak_ptr<Brenvo*> self = self_;
     auto decideOnLoop = [self,
@@ -283,6 +311,21 @@ void Brenvo::replyArrived(platform::URLResponse response,
     } catch (const std::system_error&) {
         decideOnLoop(readReplyNoting(std::move(*reply)));
     }
+}
+
+void Brenvo::rateLimited(const platform::URLResponse& response,
+                         const check::AgentSettings& settings) {
+    const platform::Date now = services_.clock.date();
+    CheckOutcome outcome;
+    outcome.kind = CheckOutcome::Kind::RateLimited;
+    outcome.userInitiated = std::exchange(userInitiated_, false);
+    outcome.retryAfter = check::readRetryAfter(
+        response, now, [this, &settings](std::string_view text) { logDebug(settings, text); });
+    storeWaitEnds_.reset();
+    if (outcome.retryAfter)
+        storeWaitEnds_ = now.secondsSince1970 + static_cast<double>(*outcome.retryAfter);
+    outcome.nextCheckIn = arm(settings);
+    deliver(outcome);
 }
 
 void Brenvo::replyRead(check::ReleaseReading reading, const std::vector<std::string>& notes,

@@ -21,10 +21,12 @@
 // start-up, at every arming and at every check (whose decision uses what the check read at its
 // start): "BrenvoAppId" (required; without it the agent never checks), "BrenvoInterval" (seconds,
 // default 86400), "BrenvoCastUrl" (replaces the lookup URL up to the identifier),
-// "BrenvoDebugMessages", and "BrenvoMinimumReleaseAge" (seconds: a version
+// "BrenvoCountry" (two ASCII letters, any case: the default lookup URL ends in "&country=xx",
+// lower-cased; any other value is left out with a debug line, and a "BrenvoCastUrl" is never
+// changed), "BrenvoDebugMessages", and "BrenvoMinimumReleaseAge" (seconds: a version
 // is announced only that long after the record's "currentVersionReleaseDate"). Its state is the
-// date of the last check under "BrenvoLastCheck" in the user's defaults and the process-wide
-// timer slot.
+// date of the last check under "BrenvoLastCheck" in the user's defaults, the process-wide timer
+// slot, and in memory only the end of a wait the store asked for.
 //
 // The check records itself, arms the next one and sends its request, then returns to the loop:
 // the reply (or its failure) arrives on the loop, is parsed on a short-lived thread of its own,
@@ -71,7 +73,13 @@
 //   "Reply not usable: ..." / "Reply holds no release record: ..."  (a reply of another shape,
 //   or a "version" longer than 256 bytes, which is never stored, compared or shown)
 // A reply without "results" or without "version" has an absent store version and is never
-// announced. Without "BrenvoAppId" at check time the always-message is written and nothing sent.
+// announced. A reply of status 429 or 503 is a rate limit whatever its body (every other status
+// leaves the body to decide): the check ends RateLimited with the debug line "The store limits
+// requests (HTTP status <status>) ...", and its "Retry-After" (seconds or an HTTP date, at most 7
+// days) delays the next scheduled check beyond the interval when it is longer. A scheduled check
+// inside that wait is not sent ("The store asked for no request yet. ..."), and the next one is
+// armed for its end; checkForUpdates() is sent all the same, and any other reply of the store ends
+// the wait. Without "BrenvoAppId" at check time the always-message is written and nothing sent.
 #pragma once
 
 #include "brenvo/CheckOutcome.h"
@@ -80,6 +88,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -158,8 +167,11 @@ private:
     // Expires with the agent; timers that outlive it find it expired and do nothing.
     std::shared_ptr<Brenvo*> self_;
     bool debugMessagesOn();
-    // Arms the check timer as setTimer() does, with `settings` read by the caller.
-    void arm(const check::AgentSettings& settings);
+    // Arms the check timer as setTimer() does, with `settings` read by the caller, and never
+    // before the store's wait ends; returns the delay in seconds.
+    int64_t arm(const check::AgentSettings& settings);
+    // Ends a check whose reply asked for fewer requests: keeps the store's wait and re-arms.
+    void rateLimited(const platform::URLResponse& response, const check::AgentSettings& settings);
     void check(bool userInitiated);
     void replyArrived(platform::URLResponse response,
                       std::shared_ptr<const check::AgentSettings> settings);
@@ -184,6 +196,10 @@ private:
     struct ReplyBeingRead;
     std::unique_ptr<ReplyBeingRead> replyBeingRead_;
     bool userInitiated_ = false;
+    // Until then (seconds since 1970 on the services' clock) the store asked for no request
+    // ("Retry-After"): no scheduled check is sent. Kept for the agent's life only; the latest
+    // reply with a status replaces it.
+    std::optional<double> storeWaitEnds_;
     // A release window of this agent is open: a newer version found meanwhile opens no second.
     bool windowOpen_ = false;
     std::function<void(const CheckOutcome&)> observer_;

@@ -1,6 +1,7 @@
 // The check's steps after the request: the reply as a release record, and the decision.
 #include "brenvo/BrenvoCheck.h"
 
+#include "brenvo/Brenvo.h"
 #include "brenvo/BrenvoKeys.h"
 #include "brenvo/JSON/XKJSON.h"
 #include "brenvo/compareVersions.h"
@@ -88,6 +89,8 @@ std::string describeOutcome(const CheckOutcome& outcome) {
         return "no-reply " + utf::printable(outcome.reason);
     case Kind::UnusableReply:
         return "unusable-reply " + utf::printable(outcome.reason);
+    case Kind::RateLimited:
+        return "rate-limited " + std::to_string(outcome.retryAfter.value_or(outcome.nextCheckIn));
     case Kind::NotConfigured:
         break;
     }
@@ -124,9 +127,13 @@ StoreRelease readStoreRelease(std::shared_ptr<const JsonValue> record) {
 namespace check {
 
 AgentSettings readSettings(const platform::Bundle& mainBundle) {
-    static constexpr std::array<std::string_view, 6> kKeys = {
-        kBrenvoAppId,         kBrenvoCastUrl,           kBrenvoInterval,
-        kBrenvoDebugMessages, kBrenvoMinimumReleaseAge, kCFBundleShortVersionString};
+    static constexpr std::array<std::string_view, 7> kKeys = {kBrenvoAppId,
+                                                              kBrenvoCastUrl,
+                                                              kBrenvoCountry,
+                                                              kBrenvoInterval,
+                                                              kBrenvoDebugMessages,
+                                                              kBrenvoMinimumReleaseAge,
+                                                              kCFBundleShortVersionString};
     const platform::PlistDictionary info = mainBundle.objectsForInfoDictionaryKeys(kKeys);
     const auto value = [&info](std::string_view key) -> const platform::PlistValue* {
         const auto found = info.find(key);
@@ -140,6 +147,7 @@ AgentSettings readSettings(const platform::Bundle& mainBundle) {
     AgentSettings settings;
     settings.appId = text(kBrenvoAppId);
     settings.castUrl = text(kBrenvoCastUrl);
+    settings.country = text(kBrenvoCountry);
     if (const platform::PlistValue* interval = value(kBrenvoInterval)) {
         settings.interval = interval->integerValue();
         settings.intervalUnreadable = !settings.interval;
@@ -150,6 +158,65 @@ AgentSettings readSettings(const platform::Bundle& mainBundle) {
         settings.minimumReleaseAge = age->integerValue();
     settings.appVersion = text(kCFBundleShortVersionString);
     return settings;
+}
+
+std::string lookupUrl(const AgentSettings& settings, const Note& note) {
+    if (settings.castUrl)
+        return *settings.castUrl + *settings.appId;
+    std::string url = std::string(kDefaultLookupUrlPrefix) + *settings.appId;
+    if (!settings.country)
+        return url;
+    const std::string& country = *settings.country;
+    const auto letter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    if (country.size() != 2 || !letter(country[0]) || !letter(country[1])) {
+        note(std::string(kBrenvoCountry) + " " + utf::logField(country) +
+             " is not two ASCII letters. Looking up without a country.");
+        return url;
+    }
+    url += "&country=";
+    for (const char c : country)
+        url += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return url;
+}
+
+bool isRateLimited(const platform::URLResponse& response) {
+    return response.status == 429 || response.status == 503;
+}
+
+std::optional<int64_t> readRetryAfter(const platform::URLResponse& response, platform::Date now,
+                                      const Note& note) {
+    const std::string limited =
+        "The store limits requests (HTTP status " + std::to_string(response.status) + ")";
+    std::string_view header = response.retryAfter;
+    const auto space = [](char c) { return c == ' ' || c == '\t'; };
+    while (!header.empty() && space(header.front()))
+        header.remove_prefix(1);
+    while (!header.empty() && space(header.back()))
+        header.remove_suffix(1);
+    if (header.empty()) {
+        note(limited + " and names no wait.");
+        return std::nullopt;
+    }
+    std::optional<int64_t> wait;
+    if (std::all_of(header.begin(), header.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        // Delta-seconds; any number of digits saturates at the longest wait.
+        int64_t seconds = 0;
+        for (const char c : header)
+            seconds = std::min<int64_t>(seconds * 10 + (c - '0'), kMaximumRetryAfter + 1);
+        wait = seconds;
+    } else if (const auto date = platform::dateFromHttpDate(header)) {
+        const double ahead = date->timeIntervalSinceDate(now);
+        wait = std::isnan(ahead) ? 0
+                                 : static_cast<int64_t>(std::ceil(std::clamp(
+                                       ahead, 0.0, static_cast<double>(kMaximumRetryAfter))));
+    }
+    if (!wait) {
+        note(limited + " with a Retry-After that cannot be read: " + utf::logField(header) + ".");
+        return std::nullopt;
+    }
+    wait = std::min<int64_t>(*wait, kMaximumRetryAfter);
+    note(limited + " and asks to wait " + std::to_string(*wait) + " seconds.");
+    return wait;
 }
 
 ReleaseReading readReply(platform::URLResponse response, const Note& note) {

@@ -2,10 +2,11 @@
 // and hands over how the check ended (brenvo/CheckOutcome.h).
 //
 // The agent runs the steps in this order, each writing its debug lines as it goes: one reading of
-// the host's settings (readSettings) gives the schedule, the lookup URL and, once the reply is in,
-// the host's side of the decision; the request goes out on the run loop; the reply becomes a
-// release record (readReply: UTF-8, JSON, then the shape, each with an early return); and a
-// decision is taken from the store's version, the host's, the skipped one and the gates (decide).
+// the host's settings (readSettings) gives the schedule, the lookup URL (lookupUrl) and, once the
+// reply is in, the host's side of the decision; the request goes out on the run loop; a reply with
+// status 429 or 503 ends the check as a rate limit (isRateLimited, readRetryAfter); any other
+// becomes a release record (readReply: UTF-8, JSON, then the shape, each with an early return); and
+// a decision is taken from the store's version, the host's, the skipped one and the gates (decide).
 // The steps after the request take plain values and write their lines through a function, so each
 // can be tried alone.
 #pragma once
@@ -36,6 +37,7 @@ using Note = std::function<void(std::string_view text)>;
 struct AgentSettings {
     std::optional<std::string> appId;   // "BrenvoAppId" in its text form; any kind is present
     std::optional<std::string> castUrl; // "BrenvoCastUrl" in its text form
+    std::optional<std::string> country; // "BrenvoCountry" in its text form
     // "BrenvoInterval"'s integer reading: nullopt when absent or without one (a date, an array),
     // which `intervalUnreadable` tells apart.
     std::optional<int64_t> interval;
@@ -47,6 +49,21 @@ struct AgentSettings {
 
 // The settings from one reading of `mainBundle`'s Info.plist.
 BRENVO_EXPORT AgentSettings readSettings(const platform::Bundle& mainBundle);
+
+// The URL a check asks: "BrenvoCastUrl" exactly as the host wrote it, or kDefaultLookupUrlPrefix
+// (brenvo/Brenvo.h), followed by the identifier; the default one then ends in "&country=xx" for a
+// "BrenvoCountry" of two ASCII letters, lower-cased. Any other country is left out with a debug
+// line. `settings.appId` must be present.
+BRENVO_EXPORT std::string lookupUrl(const AgentSettings& settings, const Note& note);
+
+// A reply that asks for fewer requests: status 429 or 503, whatever its body.
+BRENVO_EXPORT bool isRateLimited(const platform::URLResponse& response);
+
+// The wait a rate-limited reply asks for, with its debug line: "Retry-After" in seconds or as an
+// HTTP date after `now`, clamped to 0 through kMaximumRetryAfter; nullopt when the reply has none
+// or one that cannot be read.
+BRENVO_EXPORT std::optional<int64_t> readRetryAfter(const platform::URLResponse& response,
+                                                    platform::Date now, const Note& note);
 
 // What a reply gave.
 struct ReleaseReading {

@@ -12,6 +12,7 @@ inline constexpr std::string_view kBrenvoAppId = "BrenvoAppId";
 inline constexpr std::string_view kBrenvoInterval = "BrenvoInterval";
 inline constexpr std::string_view kBrenvoDebugMessages = "BrenvoDebugMessages";
 inline constexpr std::string_view kBrenvoCastUrl = "BrenvoCastUrl";
+inline constexpr std::string_view kBrenvoCountry = "BrenvoCountry";
 inline constexpr std::string_view kCFBundleShortVersionString = "CFBundleShortVersionString";
 inline constexpr std::string_view kCFBundleVersion = "CFBundleVersion";
 inline constexpr std::string_view kCFBundleName = "CFBundleName";
@@ -42,6 +43,8 @@ inline constexpr std::string_view kTrackViewUrl = "trackViewUrl";
 inline constexpr long long kDefaultCheckInterval = 86400; // one day, in seconds
 inline constexpr long long kMinimumCheckInterval = 60;    // whatever "BrenvoInterval" says
 inline constexpr double kRequestTimeout = 10.0;           // seconds, whole transfer
+// The longest wait a store's "Retry-After" imposes: a store cannot switch the agent off.
+inline constexpr long long kMaximumRetryAfter = 7 * 86400;
 
 // The longest store version, in bytes of UTF-8: a reply with a longer one is unusable, and
 // nothing longer is stored, compared or shown.

@@ -9,6 +9,7 @@
 #include "brenvo/Export.h"
 #include "brenvo/StoreRelease.h"
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -24,6 +25,7 @@ struct BRENVO_EXPORT CheckOutcome {
         NoReply,         // nothing usable arrived (see reason)
         UnusableReply,   // a reply arrived that gives no store version (see reason)
         NotConfigured,   // the host's Info.plist has no "BrenvoAppId"
+        RateLimited,     // the store answered 429 or 503, whatever the body (see retryAfter)
     };
     enum class Gate { None, MinimumReleaseAge, MinimumOsVersion };
 
@@ -33,12 +35,17 @@ struct BRENVO_EXPORT CheckOutcome {
     Gate gate = Gate::None;                      // for HeldBack
     std::string reason;                          // for NoReply and UnusableReply
     bool userInitiated = false;                  // started by Brenvo::checkForUpdates()
+    // For RateLimited: the wait the store's "Retry-After" asked for, in seconds (0 to 7 days),
+    // when it had a readable one; and the seconds until the next scheduled check.
+    std::optional<int64_t> retryAfter;
+    int64_t nextCheckIn = 0;
 };
 
 // The outcome in the words `brenvo check` prints: "update-available 2.0", "up-to-date 1.0",
 // "skipped 2.0", "held-back minimum-release-age 2.0", "held-back minimum-os-version 2.0",
-// "no-reply <reason>", "unusable-reply <reason>", "not-configured". Texts from the reply are
-// shown printable, on one line.
+// "no-reply <reason>", "unusable-reply <reason>", "not-configured", "rate-limited <seconds>" (the
+// store's wait, or without one the seconds until the next scheduled check). Texts from the reply
+// are shown printable, on one line.
 BRENVO_EXPORT std::string describeOutcome(const CheckOutcome& outcome);
 
 } // namespace brenvo

@@ -19,8 +19,11 @@ URLResponse HttpClient::sendSynchronousRequest(const URLRequest& request) {
     });
     while (!response) {
         // A request leaves something on the loop until it completes.
-        if (!loop.runMode(kDefaultRunLoopMode, std::chrono::hours(1)) && !response)
-            return URLResponse{{}, false, "the request stopped without an answer"};
+        if (!loop.runMode(kDefaultRunLoopMode, std::chrono::hours(1)) && !response) {
+            URLResponse none;
+            none.error = "the request stopped without an answer";
+            return none;
+        }
     }
     return std::move(*response);
 }

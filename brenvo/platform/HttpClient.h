@@ -1,4 +1,5 @@
-// One HTTP GET, asynchronous on a run loop: the body bytes, or nothing and why.
+// One HTTP GET, asynchronous on a run loop: the body bytes, or nothing and why, with the status
+// and the "Retry-After" header of whatever response arrived.
 //
 //   auto request = http.startRequest({url}, loop, [](platform::URLResponse response) {
 //       if (!response.body.empty()) ...            // on the loop's thread, later
@@ -29,6 +30,10 @@ struct URLResponse {
     std::vector<uint8_t> body; // empty when nothing arrived
     bool tooLarge = false;     // the body passed the size cap and was dropped
     std::string error;         // why nothing arrived, for diagnostics; empty on success
+    // The status of the last response (after redirects), 0 when none arrived, and its
+    // "Retry-After" header as sent, empty when it had none.
+    int status = 0;
+    std::string retryAfter;
 };
 
 // A request in flight. Destroying it cancels the request: its completion is never called, and

@@ -3,6 +3,7 @@
 #include "brenvo/utf/Utf8.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -365,6 +366,76 @@ std::optional<Date> dateFromISO8601(std::string_view text) {
     const int64_t seconds = daysFromCivil(*year, *month, *day) * 86400 + int64_t{*hour} * 3600 +
                             int64_t{*minute} * 60 + *second;
     return Date{static_cast<double>(seconds - offset) + fraction};
+}
+
+std::optional<Date> dateFromHttpDate(std::string_view text) {
+    static constexpr std::array<std::string_view, 7> kDays = {"Mon", "Tue", "Wed", "Thu",
+                                                              "Fri", "Sat", "Sun"};
+    static constexpr std::array<std::string_view, 7> kLongDays = {
+        "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday"};
+    static constexpr std::array<std::string_view, 12> kMonths = {
+        "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    size_t at = 0;
+    // One of `words` at the cursor: its index, or nullopt.
+    auto word = [&](const auto& words) -> std::optional<unsigned> {
+        for (unsigned i = 0; i < words.size(); ++i) {
+            if (text.substr(at).starts_with(words[i])) {
+                at += words[i].size();
+                return i;
+            }
+        }
+        return std::nullopt;
+    };
+    // `width` digits at the cursor (a leading space stands for a zero when `padded`).
+    auto digits = [&](size_t width, bool padded = false) -> std::optional<unsigned> {
+        if (text.size() - at < width)
+            return std::nullopt;
+        unsigned value = 0;
+        for (size_t i = 0; i < width; ++i) {
+            const char c = text[at + i];
+            if (padded && i + 1 < width && c == ' ' && value == 0)
+                continue;
+            if (c < '0' || c > '9')
+                return std::nullopt;
+            value = value * 10 + static_cast<unsigned>(c - '0');
+        }
+        at += width;
+        return value;
+    };
+    auto literal = [&](std::string_view expected) {
+        if (!text.substr(at).starts_with(expected))
+            return false;
+        at += expected.size();
+        return true;
+    };
+    std::optional<unsigned> year, month, day, hour, minute, second;
+    auto time = [&] {
+        return (hour = digits(2)) && literal(":") && (minute = digits(2)) && literal(":") &&
+               (second = digits(2));
+    };
+    bool read = false;
+    if (word(kLongDays)) { // Sunday, 06-Nov-94 08:49:37 GMT
+        read = literal(", ") && (day = digits(2)) && literal("-") && (month = word(kMonths)) &&
+               literal("-") && (year = digits(2)) && literal(" ") && time() && literal(" GMT");
+        if (read)
+            *year += *year >= 70 ? 1900 : 2000;
+    } else if (word(kDays)) {
+        if (literal(", ")) // Sun, 06 Nov 1994 08:49:37 GMT
+            read = (day = digits(2)) && literal(" ") && (month = word(kMonths)) && literal(" ") &&
+                   (year = digits(4)) && literal(" ") && time() && literal(" GMT");
+        else // Sun Nov  6 08:49:37 1994
+            read = literal(" ") && (month = word(kMonths)) && literal(" ") &&
+                   (day = digits(2, true)) && literal(" ") && time() && literal(" ") &&
+                   (year = digits(4));
+    }
+    if (!read || at != text.size())
+        return std::nullopt;
+    *month += 1;
+    if (*day < 1 || *day > daysInMonth(*year, *month) || *hour > 23 || *minute > 59 || *second > 60)
+        return std::nullopt;
+    const int64_t seconds = daysFromCivil(*year, *month, *day) * 86400 + int64_t{*hour} * 3600 +
+                            int64_t{*minute} * 60 + *second;
+    return Date{static_cast<double>(seconds)};
 }
 
 std::string iso8601FromDate(Date date) {

@@ -92,6 +92,10 @@ private:
 // The date an ISO 8601 text names: "2026-10-02T23:28:05Z", with an optional fraction of a second
 // and "Z" or an offset such as "+02:00" (no suffix: UTC); nullopt for anything else.
 BRENVO_EXPORT std::optional<Date> dateFromISO8601(std::string_view text);
+// The date an HTTP date names: "Sun, 06 Nov 1994 08:49:37 GMT", or one of the two obsolete forms
+// "Sunday, 06-Nov-94 08:49:37 GMT" (years 70 to 99 are 19xx, the others 20xx) and
+// "Sun Nov  6 08:49:37 1994"; nullopt for anything else. The weekday is not checked.
+BRENVO_EXPORT std::optional<Date> dateFromHttpDate(std::string_view text);
 // Whole seconds of `date` as "2026-10-02T23:28:05Z", clamped to the years 1 to 9999.
 BRENVO_EXPORT std::string iso8601FromDate(Date date);
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 
 namespace brenvo::test {
@@ -295,22 +296,61 @@ TEST_P(Fault, EndsCleanlyWithTheNextCheckScheduled) {
 INSTANTIATE_TEST_SUITE_P(Agent, Fault, ::testing::ValuesIn(faultCases()),
                          [](const auto& p) { return std::string(p.param.name); });
 
-// "BrenvoCastUrl" is used exactly as written, the identifier right after it.
-TEST(AgentCheck, CastUrlPrefixesTheIdentifierExactly) {
-    const std::pair<std::string, std::string> prefixes[] = {
-        {"/lookup?id=", "/lookup?id=123456"},
-        {"/v2/apps/", "/v2/apps/123456"},
-        {"/lookup?country=de&id=", "/lookup?country=de&id=123456"},
-        {"/lookup?id=000", "/lookup?id=000123456"},
+// The query the store receives: "BrenvoCastUrl" exactly as written with the identifier's text form
+// (any kind counts as present) right after it, or the default lookup URL (served here by the
+// loopback store) with a country of two ASCII letters, lower-cased; any other country is left out
+// with a line.
+TEST(AgentCheck, LookupQueryIsTheCastUrlOrTheDefaultWithItsCountry) {
+    const struct {
+        std::optional<std::string> castPrefix; // nullopt: the default lookup URL
+        std::optional<PlistValue> country;
+        std::string target;
+        bool ignored = false; // the country is left out with a line
+        PlistValue appId = "123456";
+    } rows[] = {
+        {"/lookup?id=", std::nullopt, "/lookup?id=123456"},
+        {"/v2/apps/", std::nullopt, "/v2/apps/123456"},
+        {"/lookup?id=000", "de", "/lookup?id=000123456"},
+        {"/lookup?country=DE&id=", "fr", "/lookup?country=DE&id=123456"},
+        {"/lookup?id=", std::nullopt, "/lookup?id=987", false, PlistValue(987)},
+        {"/lookup?id=", std::nullopt, "/lookup?id=0", false, PlistValue(false)},
+        {"/lookup?id=", std::nullopt, "/lookup?id=", false, ""},
+        {std::nullopt, std::nullopt, "/lookup?id=123456"},
+        {std::nullopt, "de", "/lookup?id=123456&country=de"},
+        {std::nullopt, "Gb", "/lookup?id=123456&country=gb"},
+        {std::nullopt, "deu", "/lookup?id=123456", true},
+        {std::nullopt, "d1", "/lookup?id=123456", true},
+        {std::nullopt, "\xc3\xa9s", "/lookup?id=123456", true},
+        {std::nullopt, PlistValue(49), "/lookup?id=123456", true},
+        {std::nullopt, "", "/lookup?id=123456", true},
     };
-    for (const auto& [prefix, target] : prefixes) {
-        AgentWorld world(AgentSetup{.info = AgentWorld::host()});
-        world.setInfo(kBrenvoCastUrl, PlistValue(world.server.url(prefix)));
-        world.server.reply(target.substr(0, target.find('?')), 200, reply("1.0"));
+    for (const auto& row : rows) {
+        const std::string name = row.country ? row.country->description() : "(none)";
+        SCOPED_TRACE(row.target + " " + name);
+        AgentWorld world(AgentSetup{.info = AgentWorld::host({{"BrenvoAppId", row.appId}}),
+                                    .castToLoopback = false});
+        world.http.storeStandIn = world.server.url("/lookup?id=");
+        if (row.castPrefix)
+            world.setInfo(kBrenvoCastUrl, PlistValue(world.server.url(*row.castPrefix)));
+        world.setInfo(kBrenvoCountry, row.country);
+        world.server.reply(row.target.substr(0, row.target.find('?')), 200, reply("1.0"));
         Brenvo agent(*world.services);
         world.advanceAndDispatch(0);
-        EXPECT_EQ(world.server.requests(), std::vector<std::string>{target});
+        EXPECT_EQ(world.server.requests(), std::vector<std::string>{row.target});
+        // The default is the store's own lookup service over HTTPS, with a 10-second time-out.
+        ASSERT_EQ(world.http.requests.size(), 1u);
+        const std::string& url = world.http.requests[0].url;
+        EXPECT_EQ(url, row.castPrefix ? world.server.url(row.target)
+                                      : std::string(kDefaultLookupUrlPrefix) +
+                                            row.target.substr(row.target.find('=') + 1));
+        EXPECT_EQ(world.http.requests[0].timeoutInterval, 10.0);
+        EXPECT_TRUE(world.log.contains("Brenvo: Starting HTTP Request for MAS App ID " +
+                                       row.appId.description() + " using Request URL '" + url +
+                                       "'"));
         EXPECT_EQ(world.lastLine(), notNewerLine("1.9", "1.0"));
+        EXPECT_EQ(world.countLines("Brenvo: BrenvoCountry " + name +
+                                   " is not two ASCII letters. Looking up without a country."),
+                  row.ignored ? 1u : 0u);
     }
 }
 
@@ -335,25 +375,6 @@ TEST(AgentCheck, CastUrlOfAnotherSchemeReadsNothing) {
         EXPECT_FALSE(port.connected()) << file;
         expectScheduledAgain(world);
     }
-}
-
-// Without "BrenvoCastUrl" the store's own lookup service is asked, over HTTPS, with the
-// request's own 10-second time-out. Kept off the network: nothing arrives.
-TEST(AgentCheck, DefaultEndpointIsTheStoreOverHttps) {
-    AgentWorld world(AgentSetup{.info = AgentWorld::host(), .castToLoopback = false});
-    world.http.forward = false;
-    Brenvo agent(*world.services);
-    world.advanceAndDispatch(0);
-    const std::string url = "https://itunes.apple.com/lookup?id=123456";
-    EXPECT_TRUE(world.log.contains("Brenvo: Starting HTTP Request for MAS App ID 123456 using "
-                                   "Request URL '" +
-                                   url + "'"));
-    ASSERT_EQ(world.http.requests.size(), 1u);
-    EXPECT_EQ(world.http.requests[0].url, url);
-    EXPECT_EQ(world.http.requests[0].cachePolicy, 0);
-    EXPECT_EQ(world.http.requests[0].timeoutInterval, 10.0);
-    EXPECT_EQ(world.lastLine(), kNoResponseLine);
-    expectScheduledAgain(world);
 }
 
 // The whole round: shown, skipped by the user, then no longer announced; a different newer

@@ -39,11 +39,17 @@ public:
         requests.push_back(request);
         if (!forward) // nothing arrives: an empty URL fails on the loop's next pass
             return inner_.startRequest(platform::URLRequest{}, loop, std::move(completion));
-        return inner_.startRequest(request, loop, std::move(completion));
+        platform::URLRequest sent = request;
+        if (!storeStandIn.empty() && sent.url.starts_with(kDefaultLookupUrlPrefix))
+            sent.url = storeStandIn + sent.url.substr(kDefaultLookupUrlPrefix.size());
+        return inner_.startRequest(sent, loop, std::move(completion));
     }
     std::vector<platform::URLRequest> requests;
     // False keeps requests off the network: nothing arrives.
     bool forward = true;
+    // When set, requests for the store's default lookup URL go here instead, with the
+    // identifier and the rest of the query as they were.
+    std::string storeStandIn;
 
 private:
     platform::HttpClient& inner_;

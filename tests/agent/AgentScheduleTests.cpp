@@ -302,6 +302,7 @@ TEST(AgentSettings, OneInfoPlistReadingPerArmingAndPerCheck) {
         {200, R"({"results":[{"version":"2.0"}]})"}, // skipped
         {200, R"({"results":[]})"},                  // no release record
         {404, ""},                                   // no reply
+        {429, ""},                                   // rate limited
     };
     for (const auto& reply : replies) {
         AgentWorld world(AgentSetup{.info = AgentWorld::host(),
@@ -351,29 +352,6 @@ TEST(AgentStartUp, StaysInertWithoutAnIdentifier) {
     EXPECT_EQ(world.loop.pendingTimers(), 0u);
     EXPECT_FALSE(world.storedDefault(kBrenvoLastCheck));
     EXPECT_EQ(world.log.lines(), (std::vector<std::string>{bannerLine(), kNoAppIdLine}));
-}
-
-// Any value counts as present, and its text form goes into the request.
-TEST(AgentStartUp, TakesAnyIdentifierValueAsPresent) {
-    const std::pair<PlistValue, std::string> ids[] = {
-        {"", ""},
-        {"123456", "123456"},
-        {PlistValue(987), "987"},
-        {PlistValue(false), "0"},
-        {PlistValue(PlistArray{}), PlistValue(PlistArray{}).description()},
-    };
-    for (const auto& [id, text] : ids) {
-        SCOPED_TRACE(text);
-        PlistDictionary info = AgentWorld::host();
-        info[std::string(kBrenvoAppId)] = id;
-        AgentWorld world(AgentSetup{.info = info});
-        world.server.reply("/lookup", 200, "");
-        Brenvo agent(*world.services);
-        EXPECT_EQ(world.lastLine(), scheduleLine(0, 86400));
-        world.advanceAndDispatch(0);
-        EXPECT_TRUE(world.log.contains("Brenvo: Starting HTTP Request for MAS App ID " + text +
-                                       " using Request URL '" + world.castUrl() + text + "'"));
-    }
 }
 
 TEST(AgentSchedule, WindowClosedFromAnySenderRecordsAndArmsAFullInterval) {
@@ -479,6 +457,102 @@ TEST(AgentStartUp, StartsOverAnUnusablePreferencesFile) {
         }
         EXPECT_TRUE(kept) << "the unusable file was not kept aside";
     }
+}
+
+// A reply of status 429 or 503 is a rate limit whatever its body: the next scheduled check waits
+// for the later of the interval (60 s here) and the store's "Retry-After", at most 7 days.
+struct RateLimitCase {
+    const char* name;
+    int status;
+    std::optional<std::string> retryAfter;
+    std::optional<int64_t> asked; // the outcome's retryAfter
+    int64_t next;                 // seconds to the next request
+};
+
+const RateLimitCase kRateLimits[] = {
+    {"Seconds", 429, "120", 120, 120},
+    {"SecondsWithinTheInterval", 429, " 30 ", 30, 60},
+    {"HttpDate", 429, "Fri, 15 Jan 2027 08:05:00 GMT", 300, 300},
+    {"ObsoleteDate", 503, "Friday, 15-Jan-27 08:05:00 GMT", 300, 300},
+    {"AsctimeDate", 429, "Fri Jan 15 08:05:00 2027", 300, 300},
+    {"DateInThePast", 429, "Thu, 01 Jan 2026 00:00:00 GMT", 0, 60},
+    {"ServiceUnavailable", 503, std::nullopt, std::nullopt, 60},
+    {"NoHeader", 429, std::nullopt, std::nullopt, 60},
+    {"TenYears", 429, "315360000", 604800, 604800},
+    {"PastAnyInteger", 429, "99999999999999999999999999999", 604800, 604800},
+    {"Unreadable", 429, "in a while", std::nullopt, 60},
+    {"ImpossibleDate", 429, "Fri, 30 Feb 2027 08:05:00 GMT", std::nullopt, 60},
+};
+
+class RateLimit : public ::testing::TestWithParam<RateLimitCase> {};
+
+TEST_P(RateLimit, WaitsForTheLaterOfTheIntervalAndTheStore) {
+    const RateLimitCase& row = GetParam();
+    AgentWorld world(AgentSetup{.info = AgentWorld::host({{"BrenvoInterval", 60}})});
+    int served = 0;
+    world.server.handle("/lookup", [&row, &served](const LoopbackServer::Request&) {
+        LoopbackServer::Reply reply{200, R"({"results":[{"version":"1.0"}]})"};
+        if (served++ == 0) {
+            reply = {row.status, R"({"results":[{"version":"2.0"}]})"};
+            if (row.retryAfter)
+                reply.headers = {{"Retry-After", *row.retryAfter}};
+        }
+        return reply;
+    });
+    Brenvo agent(*world.services);
+    std::vector<CheckOutcome> outcomes;
+    agent.setOutcomeObserver([&](const CheckOutcome& outcome) { outcomes.push_back(outcome); });
+
+    world.advanceAndDispatch(0);
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].kind, CheckOutcome::Kind::RateLimited);
+    EXPECT_EQ(outcomes[0].retryAfter, row.asked);
+    EXPECT_EQ(describeOutcome(outcomes[0]),
+              "rate-limited " + std::to_string(row.asked.value_or(row.next)));
+    EXPECT_EQ(world.countLines("Brenvo: The store limits requests (HTTP status " +
+                               std::to_string(row.status) + ")"),
+              1u);
+    EXPECT_TRUE(world.window.shown().empty());
+    EXPECT_EQ(world.nextTimeout(), static_cast<double>(row.next));
+
+    world.advanceAndDispatch(static_cast<double>(row.next) - 0.5);
+    EXPECT_EQ(world.server.requests().size(), 1u);
+    world.advanceAndDispatch(0.5);
+    EXPECT_EQ(world.server.requests().size(), 2u);
+    ASSERT_EQ(outcomes.size(), 2u);
+    EXPECT_EQ(outcomes[1].kind, CheckOutcome::Kind::UpToDate);
+}
+
+INSTANTIATE_TEST_SUITE_P(Agent, RateLimit, ::testing::ValuesIn(kRateLimits),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+// Inside the store's wait a scheduled check is not sent and waits for its end; the user who asks
+// is answered, and that reply ends the wait.
+TEST(AgentSchedule, TheUserIsAnsweredDuringTheStoresWait) {
+    AgentWorld world(AgentSetup{.info = AgentWorld::host({{"BrenvoInterval", 60}})});
+    int served = 0;
+    world.server.handle("/lookup", [&served](const LoopbackServer::Request&) {
+        if (served++ == 0)
+            return LoopbackServer::Reply{429, "", "text/plain", {{"Retry-After", "600"}}};
+        return LoopbackServer::Reply{200, R"({"results":[{"version":"1.0"}]})"};
+    });
+    Brenvo agent(*world.services);
+    world.advanceAndDispatch(0);
+    world.advanceAndDispatch(100);
+    agent.bvMasCheckMasUpdates();
+    world.settle();
+    EXPECT_EQ(world.server.requests().size(), 1u);
+    EXPECT_EQ(world.countLines("Brenvo: The store asked for no request yet."), 1u);
+    EXPECT_EQ(world.nextTimeout(), 500.0);
+
+    std::vector<CheckOutcome> outcomes;
+    agent.setOutcomeObserver([&](const CheckOutcome& outcome) { outcomes.push_back(outcome); });
+    agent.checkForUpdates();
+    world.settle();
+    EXPECT_EQ(world.server.requests().size(), 2u);
+    ASSERT_EQ(outcomes.size(), 1u);
+    EXPECT_EQ(outcomes[0].kind, CheckOutcome::Kind::UpToDate);
+    EXPECT_EQ(world.nextTimeout(), 60.0);
 }
 
 } // namespace

@@ -196,6 +196,8 @@ void LoopbackServer::handle(std::string path, std::function<Reply(const Request&
         mine.target = request.target.empty() ? request.path : request.target;
         Reply reply = handler(mine);
         response.status = reply.status;
+        for (const auto& [name, value] : reply.headers)
+            response.set_header(name, value);
         response.set_content(reply.body, reply.contentType);
     });
 }

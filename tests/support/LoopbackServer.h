@@ -23,6 +23,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace brenvo::test {
@@ -42,6 +43,7 @@ public:
         int status = 200;
         std::string body;
         std::string contentType = "application/json";
+        std::vector<std::pair<std::string, std::string>> headers = {}; // sent as they are
     };
 
     enum class Framing { Chunked, CloseDelimited };

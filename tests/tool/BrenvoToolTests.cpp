@@ -264,6 +264,25 @@ TEST_F(ToolTest, AnswersOpenAndCloseAndNamesTheOutcome) {
     EXPECT_EQ(store.stop(), 128 + SIGTERM);
 }
 
+// A store that limits requests: the last line names the wait it asked for, whatever the body.
+TEST_F(ToolTest, CheckNamesTheStoresRateLimit) {
+    using Server = brenvo::test::LoopbackServer;
+    Server server;
+    server.handle("/lookup", [](const Server::Request&) {
+        return Server::Reply{429,
+                             R"({"results":[{"version":"9.0"}]})",
+                             "application/json",
+                             {{"Retry-After", "120"}}};
+    });
+    std::string plist = writeInfoPlist({{"CFBundleShortVersionString", PlistValue("1.0")},
+                                        {"BrenvoAppId", PlistValue("1")},
+                                        {"BrenvoCastUrl", PlistValue(server.url("/lookup?id="))}});
+    Result result = runTool({"check", "--info-plist", plist, "--defaults", defaults(), "--window",
+                             "terminal", "--answer", "close"});
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_TRUE(("\n" + result.out).ends_with("\noutcome: rate-limited 120\n")) << result.out;
+}
+
 TEST_F(ToolTest, CheckWithoutAppIdStopsAfterTheMessage) {
     std::string plist = writeInfoPlist({{"CFBundleShortVersionString", PlistValue("1.0")},
                                         {"BrenvoDebugMessages", PlistValue(false)}});

@@ -69,6 +69,7 @@ on standard output names how the check ended:
   outcome: no-reply REASON
   outcome: unusable-reply REASON
   outcome: not-configured
+  outcome: rate-limited SECONDS   (the store's Retry-After, or the wait until the next check)
 Exit status: 0 when the check ran, 1 when it could not run (no "BrenvoAppId", an unreadable
 Info.plist), 2 for a usage error.
 )";

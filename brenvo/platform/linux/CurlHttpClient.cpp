@@ -249,7 +249,21 @@ private:
         } else {
             response.body = std::move(body_);
         }
+        readStatus(response);
         complete(std::move(response));
+    }
+
+    // The status and "Retry-After" of the last response libcurl received, if any.
+    void readStatus(URLResponse& response) const {
+        long status = 0;
+        if (curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status > 0 &&
+            status < 1000)
+            response.status = static_cast<int>(status);
+        curl_header* header = nullptr;
+        if (response.status != 0 &&
+            curl_easy_header(easy_, "Retry-After", 0, CURLH_HEADER, -1, &header) == CURLHE_OK &&
+            header != nullptr && header->value != nullptr)
+            response.retryAfter = header->value;
     }
 
     // Leaves nothing on the loop, then calls the completion as the very last thing: it may
