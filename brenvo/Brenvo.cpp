@@ -52,6 +52,8 @@ constexpr std::string_view kLoopNotRun =
 constexpr auto kIdleLoopGrace = std::chrono::minutes(1);
 constexpr std::string_view kInsideStoreWait =
     "The store asked for no request yet. The scheduled check is not sent.";
+constexpr std::string_view kAutomaticChecksOff =
+    "Automatic update checks are off. No check is scheduled.";
 constexpr std::string_view kWindowAlreadyOpen =
     "The release info window is already open. No second one is shown.";
 
@@ -128,6 +130,14 @@ void Brenvo::setTimer() {
 
 int64_t Brenvo::arm(const check::AgentSettings& settings) {
     const auto note = [this, &settings](std::string_view text) { logDebug(settings, text); };
+    if (!automaticChecksOn(settings)) {
+        note(kAutomaticChecksOff);
+        if (timer_)
+            timer_->invalidate();
+        if (idleReport_)
+            platform::RunLoop::cancelIdle(std::exchange(idleReport_, 0));
+        return 0;
+    }
     int64_t interval = settings.interval.value_or(kDefaultCheckInterval);
     if (settings.intervalUnreadable)
         note(kIntervalUnreadable);
@@ -178,7 +188,7 @@ int64_t Brenvo::arm(const check::AgentSettings& settings) {
     std::weak_ptr<Brenvo*> self = self_;
     timer_ = platform::Timer::timerWithTimeInterval(static_cast<double>(delay), [self] {
         if (auto agent = self.lock())
-            (*agent)->bvMasCheckMasUpdates();
+            (*agent)->check(false, true);
     });
     bvMasCheckMasUpdateTimer = timer_;
     services_.runLoop.addTimer(timer_, platform::kDefaultRunLoopMode);
@@ -203,7 +213,26 @@ void Brenvo::setCurrentDateAsLastCheckDate() {
 }
 
 void Brenvo::bvMasCheckMasUpdates() {
-    check(false);
+    check(false, false);
+}
+
+bool Brenvo::automaticChecksOn(const check::AgentSettings& settings) {
+    if (auto stored = services_.standardUserDefaults.objectForKey(kBrenvoAutomaticChecks))
+        return stored->boolValue();
+    return settings.automaticChecks.value_or(true);
+}
+
+bool Brenvo::automaticallyChecksForUpdates() {
+    return automaticChecksOn(check::readSettings(services_.mainBundle));
+}
+
+void Brenvo::setAutomaticallyChecksForUpdates(bool automaticallyChecks) {
+    services_.standardUserDefaults.setObject(platform::PlistValue(automaticallyChecks),
+                                             kBrenvoAutomaticChecks);
+    services_.standardUserDefaults.synchronize();
+    // An agent without an identifier stays inert; any other arms or disarms as at start-up.
+    if (observing_)
+        setTimer();
 }
 
 void Brenvo::checkForUpdates() {
@@ -215,26 +244,46 @@ void Brenvo::checkForUpdates() {
         deliver(outcome);
         return;
     }
-    check(true);
+    check(true, false);
 }
 
 void Brenvo::setOutcomeObserver(std::function<void(const CheckOutcome&)> observer) {
     observer_ = std::move(observer);
 }
 
-void Brenvo::check(bool userInitiated) {
-    // A scheduled check inside the store's wait is not sent: the next one comes at its end.
-    if (!userInitiated && storeWaitEnds_ &&
-        services_.clock.date().secondsSince1970 < *storeWaitEnds_) {
-        const check::AgentSettings settings = check::readSettings(services_.mainBundle);
-        logDebug(settings, kInsideStoreWait);
-        arm(settings);
-        return;
-    }
-    setCurrentDateAsLastCheckDate();
+void Brenvo::check(bool userInitiated, bool fromTimer) {
     // The one reading of the settings for this check, its arming and its decision.
     auto settings =
         std::make_shared<const check::AgentSettings>(check::readSettings(services_.mainBundle));
+    // The user's switch may have been turned off elsewhere (another process) since the arming.
+    if (fromTimer && !automaticChecksOn(*settings)) {
+        arm(*settings);
+        return;
+    }
+    // A scheduled check inside the store's wait is not sent: the next one comes at its end.
+    if (!userInitiated && storeWaitEnds_ &&
+        services_.clock.date().secondsSince1970 < *storeWaitEnds_) {
+        logDebug(*settings, kInsideStoreWait);
+        arm(*settings);
+        return;
+    }
+    // Switched off, or left to a package manager: nothing is sent. A scheduled check still counts
+    // as made, so the schedule keeps its pace; a user's check changes nothing.
+    if (settings->appId) {
+        const auto held = check::restraint(
+            *settings, userInitiated,
+            [this, &settings](std::string_view text) { logDebug(*settings, text); },
+            [this](std::string_view text) { writeLine(text); });
+        if (held) {
+            if (!userInitiated) {
+                setCurrentDateAsLastCheckDate();
+                arm(*settings);
+            }
+            deliver(*held);
+            return;
+        }
+    }
+    setCurrentDateAsLastCheckDate();
     arm(*settings);
 
     if (isChecking()) {

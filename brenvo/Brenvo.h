@@ -23,10 +23,27 @@
 // default 86400), "BrenvoCastUrl" (replaces the lookup URL up to the identifier),
 // "BrenvoCountry" (two ASCII letters, any case: the default lookup URL ends in "&country=xx",
 // lower-cased; any other value is left out with a debug line, and a "BrenvoCastUrl" is never
-// changed), "BrenvoDebugMessages", and "BrenvoMinimumReleaseAge" (seconds: a version
-// is announced only that long after the record's "currentVersionReleaseDate"). Its state is the
-// date of the last check under "BrenvoLastCheck" in the user's defaults, the process-wide timer
-// slot, and in memory only the end of a wait the store asked for.
+// changed), "BrenvoDebugMessages", "BrenvoMinimumReleaseAge" (seconds: a version
+// is announced only that long after the record's "currentVersionReleaseDate"),
+// "BrenvoAutomaticChecks" (the default of the user's switch below) and "BrenvoWhenPackaged"
+// ("announce" checks under a package manager as anywhere else). Its state is the date of the last
+// check under "BrenvoLastCheck" in the user's defaults, the user's switch under
+// "BrenvoAutomaticChecks" there, the process-wide timer slot, and in memory only the end of a
+// wait the store asked for.
+//
+// Switches, read afresh at every check:
+// - The user's (setAutomaticallyChecksForUpdates()): off, no check is scheduled; the host's own
+//   calls still check.
+// - The administrator's: "brenvo/policy.conf" in the first folder of $XDG_CONFIG_DIRS (default
+//   /etc/xdg) that has one, in the key-file format of desktop entries, "Enabled=false" in the
+//   group named by "CFBundleIdentifier", else in "[Checks]"; or BRENVO_DISABLE=1 for one run.
+//   Either way no request of any kind is sent, and the check ends Disabled. A policy file that
+//   cannot be read or parsed disables nothing and says why in a line the log always gets.
+// - A package manager's: inside Flatpak ("/.flatpak-info", or FLATPAK_ID) or Snap (SNAP and
+//   SNAP_NAME) a scheduled check is not sent and ends Managed, unless "BrenvoWhenPackaged" is
+//   "announce"; checkForUpdates() is sent all the same.
+// A scheduled check that a switch stops still counts as made ("BrenvoLastCheck"), so the schedule
+// keeps its pace; a stopped checkForUpdates() records nothing.
 //
 // The check records itself, arms the next one and sends its request, then returns to the loop:
 // the reply (or its failure) arrives on the loop, is parsed on a short-lived thread of its own,
@@ -138,7 +155,8 @@ public:
     // for a full interval. The notification's contents are not read.
     void setTimerWithNotification(const platform::Notification& notification);
     // Arms the one-shot check timer for the rest of the interval since the last check (0 when
-    // never checked) and stores it in bvMasCheckMasUpdateTimer.
+    // never checked) and stores it in bvMasCheckMasUpdateTimer; with automatic checks off, arms
+    // nothing and cancels the pending check.
     void setTimer();
     // Stores the current date under "BrenvoLastCheck" and writes the defaults out at once.
     void setCurrentDateAsLastCheckDate();
@@ -150,6 +168,13 @@ public:
     // user skipped earlier is shown again. While a request is in flight it starts no second one;
     // the running check's outcome then counts as the user's.
     void checkForUpdates();
+    // The user's switch for scheduled checks, kept under "BrenvoAutomaticChecks" in the user's
+    // defaults; without a stored value, the Info.plist's "BrenvoAutomaticChecks", else on. Off,
+    // no check is armed or sent by the schedule, while checkForUpdates() and
+    // bvMasCheckMasUpdates() still check; turning it on arms the next check from the last one, as
+    // at start-up.
+    bool automaticallyChecksForUpdates();
+    void setAutomaticallyChecksForUpdates(bool automaticallyChecks);
     // Calls `observer` with the outcome of every check, scheduled or not, on the agent's thread
     // after the decision and before any window shows. An empty function removes it. The
     // observer may destroy the agent; the check then ends without a window.
@@ -167,12 +192,16 @@ private:
     // Expires with the agent; timers that outlive it find it expired and do nothing.
     std::shared_ptr<Brenvo*> self_;
     bool debugMessagesOn();
+    // The user's switch, with `settings` read by the caller.
+    bool automaticChecksOn(const check::AgentSettings& settings);
     // Arms the check timer as setTimer() does, with `settings` read by the caller, and never
-    // before the store's wait ends; returns the delay in seconds.
+    // before the store's wait ends; returns the delay in seconds. With the user's switch off it
+    // cancels the pending check instead and returns 0.
     int64_t arm(const check::AgentSettings& settings);
     // Ends a check whose reply asked for fewer requests: keeps the store's wait and re-arms.
     void rateLimited(const platform::URLResponse& response, const check::AgentSettings& settings);
-    void check(bool userInitiated);
+    // `fromTimer`: the schedule's own check, which the user's switch can stop.
+    void check(bool userInitiated, bool fromTimer);
     void replyArrived(platform::URLResponse response,
                       std::shared_ptr<const check::AgentSettings> settings);
     // The decision, on the loop, once the reply has been read elsewhere; `notes` are the debug

@@ -7,6 +7,7 @@
 #include "brenvo/compareVersions.h"
 #include "brenvo/platform/Text.h"
 #include "brenvo/platform/Window.h"
+#include "brenvo/platform/linux/UpdatePolicy.h"
 #include "brenvo/utf/Printable.h"
 
 #include <algorithm>
@@ -32,6 +33,10 @@ constexpr std::string_view kReplyRecordNotObject =
     "Reply not usable: \"results\"[0] is not an object. No decision this time.";
 constexpr std::string_view kReplyVersionNotText =
     "Reply not usable: \"version\" of the release record is not a text. No decision this time.";
+constexpr std::string_view kDisabledByEnvironment =
+    "Update checks are disabled by BRENVO_DISABLE. No request is sent.";
+constexpr std::string_view kWhenPackagedUnknown =
+    "BrenvoWhenPackaged is not \"announce\". The package manager brings the updates.";
 constexpr std::string_view kReplyNotUtf8 = "Reply is not UTF-8 text.";
 constexpr std::string_view kReplyNotJson = "Reply is not a JSON object or array.";
 const std::string kReplyVersionTooLong = "Reply not usable: \"version\" of the release record is "
@@ -91,6 +96,12 @@ std::string describeOutcome(const CheckOutcome& outcome) {
         return "unusable-reply " + utf::printable(outcome.reason);
     case Kind::RateLimited:
         return "rate-limited " + std::to_string(outcome.retryAfter.value_or(outcome.nextCheckIn));
+    case Kind::Disabled:
+        return outcome.disabledBy == CheckOutcome::DisabledBy::Environment ? "disabled environment"
+                                                                           : "disabled policy";
+    case Kind::Managed:
+        return outcome.packageManager == CheckOutcome::PackageManager::Snap ? "managed snap"
+                                                                            : "managed flatpak";
     case Kind::NotConfigured:
         break;
     }
@@ -127,13 +138,16 @@ StoreRelease readStoreRelease(std::shared_ptr<const JsonValue> record) {
 namespace check {
 
 AgentSettings readSettings(const platform::Bundle& mainBundle) {
-    static constexpr std::array<std::string_view, 7> kKeys = {kBrenvoAppId,
-                                                              kBrenvoCastUrl,
-                                                              kBrenvoCountry,
-                                                              kBrenvoInterval,
-                                                              kBrenvoDebugMessages,
-                                                              kBrenvoMinimumReleaseAge,
-                                                              kCFBundleShortVersionString};
+    static constexpr std::array<std::string_view, 10> kKeys = {kBrenvoAppId,
+                                                               kBrenvoCastUrl,
+                                                               kBrenvoCountry,
+                                                               kBrenvoInterval,
+                                                               kBrenvoDebugMessages,
+                                                               kBrenvoMinimumReleaseAge,
+                                                               kCFBundleShortVersionString,
+                                                               kCFBundleIdentifier,
+                                                               kBrenvoAutomaticChecks,
+                                                               kBrenvoWhenPackaged};
     const platform::PlistDictionary info = mainBundle.objectsForInfoDictionaryKeys(kKeys);
     const auto value = [&info](std::string_view key) -> const platform::PlistValue* {
         const auto found = info.find(key);
@@ -157,7 +171,48 @@ AgentSettings readSettings(const platform::Bundle& mainBundle) {
     if (const platform::PlistValue* age = value(kBrenvoMinimumReleaseAge))
         settings.minimumReleaseAge = age->integerValue();
     settings.appVersion = text(kCFBundleShortVersionString);
+    settings.bundleIdentifier = text(kCFBundleIdentifier);
+    if (const platform::PlistValue* automatic = value(kBrenvoAutomaticChecks))
+        settings.automaticChecks = automatic->boolValue();
+    settings.whenPackaged = text(kBrenvoWhenPackaged);
     return settings;
+}
+
+std::optional<CheckOutcome> restraint(const AgentSettings& settings, bool userInitiated,
+                                      const Note& note, const Note& warn) {
+    CheckOutcome outcome;
+    outcome.userInitiated = userInitiated;
+    if (platform::disabledByEnvironment()) {
+        note(kDisabledByEnvironment);
+        outcome.kind = Kind::Disabled;
+        outcome.disabledBy = CheckOutcome::DisabledBy::Environment;
+        return outcome;
+    }
+    const platform::UpdatePolicy policy = platform::readUpdatePolicy(settings.bundleIdentifier);
+    if (policy.fault)
+        warn("The update policy " + utf::logField(policy.path) + " " + *policy.fault +
+             ". It disables nothing.");
+    if (!policy.enabled) {
+        note("Update checks are disabled by the policy in " + utf::logField(policy.path) +
+             ". No request is sent.");
+        outcome.kind = Kind::Disabled;
+        outcome.disabledBy = CheckOutcome::DisabledBy::Policy;
+        return outcome;
+    }
+    if (userInitiated || settings.whenPackaged == kAnnounce)
+        return std::nullopt;
+    const platform::PackageManager manager = platform::packageManager();
+    if (manager == platform::PackageManager::None)
+        return std::nullopt;
+    if (settings.whenPackaged)
+        note(kWhenPackagedUnknown);
+    const bool snap = manager == platform::PackageManager::Snap;
+    note(std::string("Installed by ") + (snap ? "Snap" : "Flatpak") +
+         ", which brings the application's updates. The scheduled check is not sent.");
+    outcome.kind = Kind::Managed;
+    outcome.packageManager =
+        snap ? CheckOutcome::PackageManager::Snap : CheckOutcome::PackageManager::Flatpak;
+    return outcome;
 }
 
 std::string lookupUrl(const AgentSettings& settings, const Note& note) {

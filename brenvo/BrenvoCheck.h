@@ -3,12 +3,13 @@
 //
 // The agent runs the steps in this order, each writing its debug lines as it goes: one reading of
 // the host's settings (readSettings) gives the schedule, the lookup URL (lookupUrl) and, once the
-// reply is in, the host's side of the decision; the request goes out on the run loop; a reply with
-// status 429 or 503 ends the check as a rate limit (isRateLimited, readRetryAfter); any other
-// becomes a release record (readReply: UTF-8, JSON, then the shape, each with an early return); and
-// a decision is taken from the store's version, the host's, the skipped one and the gates (decide).
-// The steps after the request take plain values and write their lines through a function, so each
-// can be tried alone.
+// reply is in, the host's side of the decision; the switches of the administrator, the environment
+// and a package manager may stop the check before it asks (restraint); the request goes out on the
+// run loop; a reply with status 429 or 503 ends the check as a rate limit (isRateLimited,
+// readRetryAfter); any other becomes a release record (readReply: UTF-8, JSON, then the shape, each
+// with an early return); and a decision is taken from the store's version, the host's, the skipped
+// one and the gates (decide). The steps after the request take plain values and write their lines
+// through a function, so each can be tried alone.
 #pragma once
 
 #include "brenvo/CheckOutcome.h"
@@ -42,9 +43,13 @@ struct AgentSettings {
     // which `intervalUnreadable` tells apart.
     std::optional<int64_t> interval;
     bool intervalUnreadable = false;
-    bool debugMessages = false;               // "BrenvoDebugMessages"'s boolean reading
-    std::optional<int64_t> minimumReleaseAge; // "BrenvoMinimumReleaseAge"'s integer reading
-    std::optional<std::string> appVersion;    // "CFBundleShortVersionString" in its text form
+    bool debugMessages = false;                  // "BrenvoDebugMessages"'s boolean reading
+    std::optional<int64_t> minimumReleaseAge;    // "BrenvoMinimumReleaseAge"'s integer reading
+    std::optional<std::string> appVersion;       // "CFBundleShortVersionString" in its text form
+    std::optional<std::string> bundleIdentifier; // "CFBundleIdentifier" in its text form
+    // "BrenvoAutomaticChecks"'s boolean reading: the default of the user's switch.
+    std::optional<bool> automaticChecks;
+    std::optional<std::string> whenPackaged; // "BrenvoWhenPackaged" in its text form
 };
 
 // The settings from one reading of `mainBundle`'s Info.plist.
@@ -55,6 +60,14 @@ BRENVO_EXPORT AgentSettings readSettings(const platform::Bundle& mainBundle);
 // "BrenvoCountry" of two ASCII letters, lower-cased. Any other country is left out with a debug
 // line. `settings.appId` must be present.
 BRENVO_EXPORT std::string lookupUrl(const AgentSettings& settings, const Note& note);
+
+// Why a check must not reach the store, with its debug lines: BRENVO_DISABLE, then the
+// administrator's policy for `settings.bundleIdentifier` (brenvo/platform/linux/UpdatePolicy.h; a
+// policy file that cannot be used disables nothing and says why through `warn`), then, for a
+// scheduled check, a package manager unless "BrenvoWhenPackaged" is "announce". nullopt lets the
+// check go on; otherwise an outcome of kind Disabled or Managed.
+BRENVO_EXPORT std::optional<CheckOutcome>
+restraint(const AgentSettings& settings, bool userInitiated, const Note& note, const Note& warn);
 
 // A reply that asks for fewer requests: status 429 or 503, whatever its body.
 BRENVO_EXPORT bool isRateLimited(const platform::URLResponse& response);

@@ -13,6 +13,9 @@ inline constexpr std::string_view kBrenvoInterval = "BrenvoInterval";
 inline constexpr std::string_view kBrenvoDebugMessages = "BrenvoDebugMessages";
 inline constexpr std::string_view kBrenvoCastUrl = "BrenvoCastUrl";
 inline constexpr std::string_view kBrenvoCountry = "BrenvoCountry";
+// Under a package manager: "announce" checks as anywhere else; otherwise no scheduled request.
+inline constexpr std::string_view kBrenvoWhenPackaged = "BrenvoWhenPackaged";
+inline constexpr std::string_view kAnnounce = "announce";
 inline constexpr std::string_view kCFBundleShortVersionString = "CFBundleShortVersionString";
 inline constexpr std::string_view kCFBundleVersion = "CFBundleVersion";
 inline constexpr std::string_view kCFBundleName = "CFBundleName";
@@ -22,6 +25,9 @@ inline constexpr std::string_view kCFBundleExecutable = "CFBundleExecutable";
 // Keys of the user's defaults.
 inline constexpr std::string_view kBrenvoLastCheck = "BrenvoLastCheck";
 inline constexpr std::string_view kBrenvoSkipVersion = "BrenvoSkipVersion";
+// The user's switch for scheduled checks; the host's Info.plist may give its default under the
+// same key.
+inline constexpr std::string_view kBrenvoAutomaticChecks = "BrenvoAutomaticChecks";
 
 // Notifications and tables. The release-info window's name, which the windows below the agent
 // register under as well, is platform::kReleaseInfoWindow (brenvo/platform/Window.h).

@@ -26,8 +26,14 @@ struct BRENVO_EXPORT CheckOutcome {
         UnusableReply,   // a reply arrived that gives no store version (see reason)
         NotConfigured,   // the host's Info.plist has no "BrenvoAppId"
         RateLimited,     // the store answered 429 or 503, whatever the body (see retryAfter)
+        Disabled,        // switched off by the administrator or for this run (see disabledBy)
+        Managed,         // a package manager brings the updates (see packageManager)
     };
     enum class Gate { None, MinimumReleaseAge, MinimumOsVersion };
+    // What switched checks off: the policy file "brenvo/policy.conf" under $XDG_CONFIG_DIRS, or
+    // BRENVO_DISABLE in the environment.
+    enum class DisabledBy { None, Policy, Environment };
+    enum class PackageManager { None, Flatpak, Snap };
 
     Kind kind = Kind::NotConfigured;
     std::optional<std::string> version;          // the store's version, when the reply had one
@@ -39,12 +45,15 @@ struct BRENVO_EXPORT CheckOutcome {
     // when it had a readable one; and the seconds until the next scheduled check.
     std::optional<int64_t> retryAfter;
     int64_t nextCheckIn = 0;
+    DisabledBy disabledBy = DisabledBy::None;             // for Disabled
+    PackageManager packageManager = PackageManager::None; // for Managed
 };
 
 // The outcome in the words `brenvo check` prints: "update-available 2.0", "up-to-date 1.0",
 // "skipped 2.0", "held-back minimum-release-age 2.0", "held-back minimum-os-version 2.0",
 // "no-reply <reason>", "unusable-reply <reason>", "not-configured", "rate-limited <seconds>" (the
-// store's wait, or without one the seconds until the next scheduled check). Texts from the reply
+// store's wait, or without one the seconds until the next scheduled check), "disabled policy",
+// "disabled environment", "managed flatpak", "managed snap". Texts from the reply
 // are shown printable, on one line.
 BRENVO_EXPORT std::string describeOutcome(const CheckOutcome& outcome);
 

@@ -2,6 +2,7 @@
 #include "brenvo/platform/PropertyList.h"
 #include "brenvo/platform/linux/PlistFile.h"
 #include "support/LoopbackServer.h"
+#include "support/ScopedEnvironment.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <map>
 #include <poll.h>
 #include <spawn.h>
 #include <string>
@@ -281,6 +283,41 @@ TEST_F(ToolTest, CheckNamesTheStoresRateLimit) {
                              "terminal", "--answer", "close"});
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_TRUE(("\n" + result.out).ends_with("\noutcome: rate-limited 120\n")) << result.out;
+}
+
+// The switches of the environment: nothing reaches the store, and the last line says why.
+TEST_F(ToolTest, CheckNamesWhatKeepsItFromTheStore) {
+    using Server = brenvo::test::LoopbackServer;
+    Server server;
+    server.handle("/lookup", [](const Server::Request&) {
+        return Server::Reply{200, R"({"results":[{"version":"1.0"}]})"};
+    });
+    std::string plist = writeInfoPlist({{"CFBundleShortVersionString", PlistValue("1.0")},
+                                        {"BrenvoAppId", PlistValue("1")},
+                                        {"BrenvoCastUrl", PlistValue(server.url("/lookup?id="))}});
+    const struct {
+        std::map<std::string, std::string> environment;
+        bool user;
+        const char* outcome;
+        size_t requests;
+    } rows[] = {
+        {{{"BRENVO_DISABLE", "1"}}, false, "disabled environment", 0},
+        {{{"BRENVO_DISABLE", "1"}}, true, "disabled environment", 0},
+        {{{"SNAP", "/snap/app/1"}, {"SNAP_NAME", "app"}}, false, "managed snap", 0},
+        {{{"SNAP", "/snap/app/1"}, {"SNAP_NAME", "app"}}, true, "up-to-date 1.0", 1},
+    };
+    for (const auto& row : rows) {
+        brenvo::test::ScopedEnvironment scoped(brenvo::test::switchVariables(), row.environment);
+        std::vector<std::string> args = {"check", "--info-plist", plist, "--defaults", defaults()};
+        if (row.user)
+            args.emplace_back("--user");
+        const size_t before = server.requests().size();
+        Result result = runTool(args);
+        EXPECT_EQ(result.status, 0) << result.err;
+        EXPECT_TRUE(("\n" + result.out).ends_with("\noutcome: " + std::string(row.outcome) + "\n"))
+            << result.out;
+        EXPECT_EQ(server.requests().size() - before, row.requests);
+    }
 }
 
 TEST_F(ToolTest, CheckWithoutAppIdStopsAfterTheMessage) {

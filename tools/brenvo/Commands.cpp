@@ -70,6 +70,8 @@ on standard output names how the check ended:
   outcome: unusable-reply REASON
   outcome: not-configured
   outcome: rate-limited SECONDS   (the store's Retry-After, or the wait until the next check)
+  outcome: disabled policy|environment   (brenvo/policy.conf or BRENVO_DISABLE: nothing sent)
+  outcome: managed flatpak|snap   (the package manager brings updates; --user checks anyway)
 Exit status: 0 when the check ran, 1 when it could not run (no "BrenvoAppId", an unreadable
 Info.plist), 2 for a usage error.
 )";
