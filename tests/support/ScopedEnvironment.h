@@ -12,8 +12,9 @@ namespace brenvo::test {
 
 class ScopedEnvironment {
 public:
-    ScopedEnvironment(std::vector<std::string> names,
-                      const std::map<std::string, std::string>& values)
+    using Values = std::map<std::string, std::string>;
+
+    ScopedEnvironment(std::vector<std::string> names, const Values& values)
         : names_(std::move(names)) {
         for (const std::string& name : names_) {
             if (const char* old = std::getenv(name.c_str()))
