@@ -283,7 +283,7 @@ while IFS='|' read -r words expected; do
     got=$(completion $words "")
     [[ $got == "$expected" ]] || fail "completing \"$words\": got \"$got\", expected \"$expected\""
 done <<'EOF'
-brenvo|--help --version check compare demo run serve-store 
+brenvo|--help --version check compare demo make-lookup run serve-store 
 brenvo check --answer|close open skip 
 brenvo run --window|gtk notification qt terminal 
 xkjson --max-depth|
@@ -296,7 +296,7 @@ options_in_help() { # <tool> [command]
     { "$prefix/bin/$1" "${@:2}" --help | grep -oE -- '--[a-z][a-z-]*'; echo --help; } |
         LC_ALL=C sort -u | tr '\n' ' '
 }
-for command in demo check run serve-store compare; do
+for command in demo check run serve-store make-lookup compare; do
     [[ $(completion brenvo "$command" --) == "$(options_in_help brenvo "$command")" ]] ||
         fail "completion of brenvo $command: $(completion brenvo "$command" --)"
 done

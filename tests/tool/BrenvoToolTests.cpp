@@ -358,6 +358,82 @@ TEST_F(ToolTest, RunEndsOnSignalsAfterTheAgentHasShutDown) {
     EXPECT_EQ(store.stop(), 128 + SIGTERM);
 }
 
+// A lookup file the tool makes, served as it is, gives the check the outcome its fields call
+// for; standard output gets the same text as -o FILE.
+TEST_F(ToolTest, MadeLookupFileGivesTheOutcome) {
+    dir_.writeFile("notes.txt", "Faster.\nSmaller.");
+    const std::string file = (dir_ / "lookup.json").string();
+    const std::string notes = (dir_ / "notes.txt").string();
+    const std::vector<std::string> make = {"make-lookup",
+                                           "--version",
+                                           "2.0",
+                                           "--notes",
+                                           notes,
+                                           "--page",
+                                           "https://example.org/app/",
+                                           "--release-date",
+                                           "2026-12-01T09:00:00+01:00"};
+    struct Row {
+        std::vector<std::string> extra; // more options for make-lookup
+        const char* appVersion;
+        const char* outcome;
+    };
+    for (const Row& row :
+         {Row{{}, "1.0", "update-available 2.0"}, Row{{}, "2.0", "up-to-date 2.0"},
+          Row{{"--minimum-os", "11.0"}, "1.0", "held-back minimum-os-version 2.0"}}) {
+        std::vector<std::string> args = make;
+        args.insert(args.end(), row.extra.begin(), row.extra.end());
+        Result printed = runTool(args);
+        args.insert(args.end(), {"-o", file});
+        Result written = runTool(args);
+        ASSERT_EQ(written.status, 0) << written.err;
+        EXPECT_EQ(written.out, "");
+        EXPECT_TRUE(contains(written.err, "note: the page is opened only when")) << written.err;
+        EXPECT_EQ(printed.out, dir_.readFile("lookup.json"));
+
+        Store store({"--reply", file});
+        std::string plist =
+            writeInfoPlist({{"CFBundleShortVersionString", PlistValue(row.appVersion)},
+                            {"BrenvoAppId", PlistValue(5)},
+                            {"BrenvoCastUrl", PlistValue(store.castUrl)}});
+        Result result = runTool({"check", "--info-plist", plist, "--os-version", "10.15.7",
+                                 "--answer", "close", "--window", "terminal"});
+        ASSERT_EQ(result.status, 0) << result.err;
+        EXPECT_TRUE(("\n" + result.out).ends_with("\noutcome: " + std::string(row.outcome) + "\n"))
+            << result.out;
+        EXPECT_EQ(contains(result.out, "  | Faster.\n  | Smaller.\n"),
+                  std::string(row.outcome).starts_with("update-available"))
+            << result.out;
+        EXPECT_EQ(store.stop(), 128 + SIGTERM);
+    }
+}
+
+// What the agent would not read, or a bad option, is refused and leaves -o FILE as it was.
+TEST_F(ToolTest, MakeLookupRefusals) {
+    dir_.writeFile("lookup.json", "old");
+    dir_.writeFile("latin1.txt", "caf\xe9");
+    const std::string file = (dir_ / "lookup.json").string();
+    struct Row {
+        std::vector<std::string> args;
+        int status;
+        const char* message;
+    };
+    for (const Row& row :
+         {Row{{"--version", std::string(257, '9')}, 1, "\"version\" is longer than 256 bytes"},
+          Row{{"--version", ""}, 1, "an empty version is never newer"},
+          Row{{"--version", "1", "--release-date", "2026-13-01"}, 2, "ISO 8601"},
+          Row{{"--version", "1", "--page", "http://example.org/"}, 2, "not an https URL"},
+          Row{{"--version", "1", "--notes", (dir_ / "latin1.txt").string()}, 1, "not UTF-8"},
+          Row{{"--notes", "x"}, 2, "--version V is required"}}) {
+        std::vector<std::string> args = {"make-lookup", "-o", file};
+        args.insert(args.end(), row.args.begin(), row.args.end());
+        Result result = runTool(args);
+        EXPECT_EQ(result.status, row.status) << row.message;
+        EXPECT_TRUE(contains(result.err, row.message)) << result.err;
+        EXPECT_EQ(dir_.readFile("lookup.json"), "old");
+    }
+}
+
 TEST(Tool, ServeStoreRefusesATakenPort) {
     Store first({"--version", "1.0"});
     const std::string prefix = "http://127.0.0.1:";
@@ -425,7 +501,7 @@ TEST(Tool, UsageErrorsExitWithTwo) {
 }
 
 TEST(Tool, EveryCommandHasHelp) {
-    for (std::string command : {"demo", "check", "run", "serve-store", "compare"}) {
+    for (std::string command : {"demo", "check", "run", "serve-store", "make-lookup", "compare"}) {
         Result result = runTool({command, "--help"});
         EXPECT_EQ(result.status, 0) << command;
         EXPECT_EQ(result.out.rfind("usage: brenvo " + command, 0), 0u) << result.out;

@@ -12,11 +12,16 @@ std::optional<std::string> Arguments::value(const std::string& name) const {
 std::optional<Arguments> parseArguments(const std::vector<std::string>& args,
                                         const std::set<std::string>& valueOptions,
                                         const std::set<std::string>& flagOptions,
+                                        const std::map<char, std::string>& shortNames,
                                         std::string& error) {
     Arguments parsed;
     bool optionsEnded = false;
     for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& word = args[i];
+        std::string word = args[i];
+        if (auto shortName =
+                word.size() == 2 && word[0] == '-' ? shortNames.find(word[1]) : shortNames.end();
+            !optionsEnded && shortName != shortNames.end())
+            word = "--" + shortName->second;
         if (optionsEnded || word.size() < 2 || word[0] != '-' || (word[1] != '-' && word != "-h")) {
             parsed.positional.push_back(word);
             continue;

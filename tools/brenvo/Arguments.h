@@ -19,11 +19,12 @@ struct Arguments {
 };
 
 // Parses `args` (the words after the command). `valueOptions` and `flagOptions` name the
-// options the command takes. Nullopt with `error` set for an unknown option, a missing value or
-// an option given twice.
+// options the command takes; `shortNames` maps a letter to the option "-<letter>" stands for.
+// Nullopt with `error` set for an unknown option, a missing value or an option given twice.
 std::optional<Arguments> parseArguments(const std::vector<std::string>& args,
                                         const std::set<std::string>& valueOptions,
                                         const std::set<std::string>& flagOptions,
+                                        const std::map<char, std::string>& shortNames,
                                         std::string& error);
 
 } // namespace brenvo::tool

@@ -123,10 +123,6 @@ void say(const std::string& text) {
     std::fflush(stdout);
 }
 
-void complain(const std::string& command, const std::string& text) {
-    std::fprintf(stderr, "brenvo %s: %s\n", command.c_str(), text.c_str());
-}
-
 // `path` made absolute, so the log and the file operations do not depend on the folder.
 fs::path absolutePath(const fs::path& path) {
     std::error_code error;
@@ -215,6 +211,10 @@ int usageError(const std::string& command, const std::string& message) {
     std::fprintf(stderr, "brenvo %s: %s\nRun \"brenvo %s --help\" for its options.\n",
                  command.c_str(), message.c_str(), command.c_str());
     return 2;
+}
+
+void complain(const std::string& command, const std::string& text) {
+    std::fprintf(stderr, "brenvo %s: %s\n", command.c_str(), text.c_str());
 }
 
 int runCheck(const Arguments& arguments) {

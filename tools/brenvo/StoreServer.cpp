@@ -17,38 +17,50 @@
 
 namespace brenvo::tool {
 
-std::string lookupReply(const StoreRelease& release, const std::string& appId) {
-    const bool numeric = !appId.empty() && appId.size() <= 18 &&
-                         appId.find_first_not_of("0123456789") == std::string::npos;
-    const JsonValue trackId = numeric ? JsonValue(std::stoll(appId)) : JsonValue(appId);
-    const JsonValue record = JsonValue::object({
-        {"kind", "mac-software"},
-        {"trackId", trackId},
-        {"trackName", release.trackName},
-        {"bundleId", release.bundleId},
-        {"version", release.version},
-        {"releaseNotes", release.releaseNotes},
-        {"currentVersionReleaseDate", release.releaseDate},
-        {"releaseDate", "2024-03-14T08:00:00Z"},
-        {"trackViewUrl", "https://apps.apple.com/app/id" + appId + "?mt=12"},
-        {"sellerName", "Example Software"},
-        {"artistName", "Example Software"},
-        {"primaryGenreName", "Productivity"},
-        {"genres", JsonValue::array({"Productivity", "Utilities"})},
-        {"minimumOsVersion", "10.13"},
-        {"fileSizeBytes", "18234880"},
-        {"formattedPrice", "Free"},
-        {"price", 0},
-        {"currency", "USD"},
-        {"averageUserRating", 4.5},
-        {"userRatingCount", 128},
-        {"languageCodesISO2A", JsonValue::array({"EN", "DE", "FR"})},
-        {"isVppDeviceBasedLicensingEnabled", true},
-    });
+std::string lookupReply(const StoreRelease& release, const std::optional<std::string>& appId) {
+    JsonObject record;
+    const auto setUnlessEmpty = [&record](std::string_view key, const std::string& text) {
+        if (!text.empty())
+            record.set(key, JsonValue(text));
+    };
+    if (appId) {
+        const bool numeric = !appId->empty() && appId->size() <= 18 &&
+                             appId->find_first_not_of("0123456789") == std::string::npos;
+        record.set("kind", JsonValue("mac-software"));
+        record.set("trackId", numeric ? JsonValue(std::stoll(*appId)) : JsonValue(*appId));
+        record.set("trackName", JsonValue(release.trackName));
+        record.set("bundleId", JsonValue(release.bundleId));
+    }
+    record.set("version", JsonValue(release.version));
+    setUnlessEmpty("releaseNotes", release.releaseNotes);
+    setUnlessEmpty("currentVersionReleaseDate", release.releaseDate);
+    setUnlessEmpty("minimumOsVersion", release.minimumOsVersion);
+    if (release.page)
+        record.set("trackViewUrl", JsonValue(*release.page));
+    else if (appId)
+        record.set("trackViewUrl", JsonValue("https://apps.apple.com/app/id" + *appId + "?mt=12"));
+    if (appId) {
+        // Fields the agent never reads, there to make the reply look like the real service's.
+        for (const auto& [key, value] : std::initializer_list<std::pair<const char*, JsonValue>>{
+                 {"releaseDate", "2024-03-14T08:00:00Z"},
+                 {"sellerName", "Example Software"},
+                 {"artistName", "Example Software"},
+                 {"primaryGenreName", "Productivity"},
+                 {"genres", JsonValue::array({"Productivity", "Utilities"})},
+                 {"fileSizeBytes", "18234880"},
+                 {"formattedPrice", "Free"},
+                 {"price", 0},
+                 {"currency", "USD"},
+                 {"averageUserRating", 4.5},
+                 {"userRatingCount", 128},
+                 {"languageCodesISO2A", JsonValue::array({"EN", "DE", "FR"})},
+                 {"isVppDeviceBasedLicensingEnabled", true}})
+            record.set(std::string_view(key), value);
+    }
     XKJsonWriter writer;
     writer.setHumanReadable(true);
-    const JsonValue reply =
-        JsonValue::object({{"resultCount", 1}, {"results", JsonValue::array({record})}});
+    const JsonValue reply = JsonValue::object(
+        {{"resultCount", 1}, {"results", JsonValue::array({JsonValue(std::move(record))})}});
     return writer.utf8StringWithObject(reply).value_or("{}") + "\n";
 }
 

@@ -14,10 +14,14 @@ struct StoreRelease {
     std::string trackName = "Sample App";
     std::string bundleId = "org.example.sample";
     std::string releaseDate = "2026-11-30T08:00:00Z";
+    std::string minimumOsVersion = "10.13";
+    std::optional<std::string> page; // "trackViewUrl"; nullopt: the store's page of the id
 };
 
 // The lookup reply for `release` and the identifier `appId`, as the real service shapes it.
-std::string lookupReply(const StoreRelease& release, const std::string& appId);
+// Without `appId`, the reply an application serves itself from a file for every identifier:
+// only the fields the agent reads, those of `release` that are empty or unset left out.
+std::string lookupReply(const StoreRelease& release, const std::optional<std::string>& appId);
 
 class StoreServer {
 public:

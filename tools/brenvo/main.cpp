@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,7 @@ Commands:
   check         run one update check for an application, as the application would
   run           run the update agent for an application until interrupted
   serve-store   answer store lookups on 127.0.0.1 with a version of your choosing
+  make-lookup   write the lookup file an application can publish on its own web site
   compare       compare two version strings
 
 Run "brenvo <command> --help" for the options of a command.
@@ -56,6 +58,7 @@ struct Command {
     std::set<std::string> flagOptions;
     const char* help;
     std::function<int(const Arguments&)> run;
+    std::map<char, std::string> shortNames = {};
 };
 
 int run(int argc, char** argv) {
@@ -73,6 +76,12 @@ int run(int argc, char** argv) {
          {},
          kServeStoreHelp,
          runServeStore},
+        {"make-lookup",
+         {"version", "notes", "page", "minimum-os", "release-date", "output"},
+         {},
+         kMakeLookupHelp,
+         runMakeLookup,
+         {{'o', "output"}}},
         {"compare", {}, {}, kCompareHelp, runCompare},
     };
 
@@ -93,8 +102,9 @@ int run(int argc, char** argv) {
         if (name != command.name)
             continue;
         std::string error;
-        auto arguments = parseArguments(std::vector<std::string>(argv + 2, argv + argc),
-                                        command.valueOptions, command.flagOptions, error);
+        auto arguments =
+            parseArguments(std::vector<std::string>(argv + 2, argv + argc), command.valueOptions,
+                           command.flagOptions, command.shortNames, error);
         if (!arguments)
             return usageError(command.name, error);
         if (arguments->help) {
