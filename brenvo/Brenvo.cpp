@@ -9,6 +9,7 @@
 #include "brenvo/utf/Printable.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -54,6 +55,13 @@ constexpr std::string_view kInsideStoreWait =
     "The store asked for no request yet. The scheduled check is not sent.";
 constexpr std::string_view kAutomaticChecksOff =
     "Automatic update checks are off. No check is scheduled.";
+constexpr std::string_view kWaitingForNetwork =
+    "No network is available. The scheduled check waits for the network.";
+constexpr std::string_view kNetworkBack = "The network is back.";
+// How long a network that came back gets to settle before the check that waited for it.
+constexpr int64_t kNetworkSettleSeconds = 5;
+// The waits before each retry of a scheduled check that the network failed, in seconds.
+constexpr std::array<int64_t, 3> kNetworkRetryWaits = {5 * 60, 30 * 60, 2 * 60 * 60};
 constexpr std::string_view kWindowAlreadyOpen =
     "The release info window is already open. No second one is shown.";
 
@@ -98,6 +106,13 @@ Brenvo::Brenvo(platform::Services& services)
         this, [this](const platform::Notification& note) { setTimerWithNotification(note); },
         kBrenvoReleaseWindowClosed, nullptr, services_.runLoop);
     observing_ = true;
+    if (services_.networkMonitor) {
+        std::weak_ptr<Brenvo*> self = self_;
+        networkWatch_ = services_.networkMonitor->watch(services_.runLoop, [self](bool available) {
+            if (auto agent = self.lock())
+                (*agent)->networkChanged(available);
+        });
+    }
     arm(settings);
 }
 
@@ -113,6 +128,7 @@ Brenvo::~Brenvo() {
     // armed by another agent keeps that agent's schedule.
     if (timer_)
         timer_->invalidate();
+    networkWatch_.reset();
     request_.reset();
     replyBeingRead_.reset();
     self_.reset();
@@ -128,7 +144,7 @@ void Brenvo::setTimer() {
     arm(check::readSettings(services_.mainBundle));
 }
 
-int64_t Brenvo::arm(const check::AgentSettings& settings) {
+int64_t Brenvo::arm(const check::AgentSettings& settings, int64_t atLeast) {
     const auto note = [this, &settings](std::string_view text) { logDebug(settings, text); };
     if (!automaticChecksOn(settings)) {
         note(kAutomaticChecksOff);
@@ -138,6 +154,27 @@ int64_t Brenvo::arm(const check::AgentSettings& settings) {
             platform::RunLoop::cancelIdle(std::exchange(idleReport_, 0));
         return 0;
     }
+    const NextCheck next = regularDelay(settings, note);
+    const int64_t delay = std::max(next.delay, atLeast);
+    note("Next Update Check in " + std::to_string(delay) + " seconds. Check Interval is " +
+         std::to_string(next.interval) + " seconds.");
+    armTimer(delay, false);
+
+    // A host that forgot to run the loop (or to hook it up to its own) hears why nothing ever
+    // happens, from a watchdog thread that writes this one line and nothing else.
+    if (idleReport_)
+        platform::RunLoop::cancelIdle(std::exchange(idleReport_, 0));
+    if (settings.debugMessages) {
+        platform::Log& log = services_.log;
+        idleReport_ = services_.runLoop.reportIfIdle(kIdleLoopGrace, [&log] {
+            log.write(std::string(kLogPrefix) + std::string(kLoopNotRun));
+        });
+    }
+    return delay;
+}
+
+Brenvo::NextCheck Brenvo::regularDelay(const check::AgentSettings& settings,
+                                       const std::function<void(std::string_view)>& note) {
     int64_t interval = settings.interval.value_or(kDefaultCheckInterval);
     if (settings.intervalUnreadable)
         note(kIntervalUnreadable);
@@ -179,31 +216,47 @@ int64_t Brenvo::arm(const check::AgentSettings& settings) {
         else
             storeWaitEnds_.reset();
     }
-    note("Next Update Check in " + std::to_string(delay) + " seconds. Check Interval is " +
-         std::to_string(interval) + " seconds.");
+    return {delay, interval};
+}
 
+void Brenvo::armTimer(int64_t delay, bool retry) {
     // An agent has one pending check: arming again replaces it.
     if (timer_)
         timer_->invalidate();
     std::weak_ptr<Brenvo*> self = self_;
-    timer_ = platform::Timer::timerWithTimeInterval(static_cast<double>(delay), [self] {
+    timer_ = platform::Timer::timerWithTimeInterval(static_cast<double>(delay), [self, retry] {
         if (auto agent = self.lock())
-            (*agent)->check(false, true);
+            (*agent)->check(false, true, retry);
     });
     bvMasCheckMasUpdateTimer = timer_;
     services_.runLoop.addTimer(timer_, platform::kDefaultRunLoopMode);
+}
 
-    // A host that forgot to run the loop (or to hook it up to its own) hears why nothing ever
-    // happens, from a watchdog thread that writes this one line and nothing else.
-    if (idleReport_)
-        platform::RunLoop::cancelIdle(std::exchange(idleReport_, 0));
-    if (settings.debugMessages) {
-        platform::Log& log = services_.log;
-        idleReport_ = services_.runLoop.reportIfIdle(kIdleLoopGrace, [&log] {
-            log.write(std::string(kLogPrefix) + std::string(kLoopNotRun));
-        });
+void Brenvo::retryAfterNetworkFailure(const check::AgentSettings& settings) {
+    // Retries are not recorded, so the regular check keeps its place after them.
+    const int64_t regular = regularDelay(settings, [](std::string_view) {}).delay;
+    if (networkRetries_ < kNetworkRetryWaits.size() &&
+        kNetworkRetryWaits[networkRetries_] < regular) {
+        const int64_t wait = kNetworkRetryWaits[networkRetries_++];
+        logDebug(settings,
+                 "The network failed. Trying again in " + std::to_string(wait) + " seconds.");
+        armTimer(wait, true);
+        return;
     }
-    return delay;
+    networkRetries_ = 0;
+}
+
+void Brenvo::networkChanged(bool available) {
+    if (!available || !waitingForNetwork_)
+        return;
+    const WaitingForNetwork waiting = *std::exchange(waitingForNetwork_, std::nullopt);
+    const check::AgentSettings settings = check::readSettings(services_.mainBundle);
+    logDebug(settings, kNetworkBack);
+    if (waiting.retry) {
+        armTimer(kNetworkSettleSeconds, true);
+        return;
+    }
+    arm(settings, kNetworkSettleSeconds);
 }
 
 void Brenvo::setCurrentDateAsLastCheckDate() {
@@ -251,7 +304,7 @@ void Brenvo::setOutcomeObserver(std::function<void(const CheckOutcome&)> observe
     observer_ = std::move(observer);
 }
 
-void Brenvo::check(bool userInitiated, bool fromTimer) {
+void Brenvo::check(bool userInitiated, bool fromTimer, bool retry) {
     // The one reading of the settings for this check, its arming and its decision.
     auto settings =
         std::make_shared<const check::AgentSettings>(check::readSettings(services_.mainBundle));
@@ -276,14 +329,28 @@ void Brenvo::check(bool userInitiated, bool fromTimer) {
             [this](std::string_view text) { writeLine(text); });
         if (held) {
             if (!userInitiated) {
-                setCurrentDateAsLastCheckDate();
+                if (!retry)
+                    setCurrentDateAsLastCheckDate();
                 arm(*settings);
             }
             deliver(*held);
             return;
         }
     }
-    setCurrentDateAsLastCheckDate();
+    // Offline, as the system knows: the scheduled check waits for the network, unspent.
+    if (!userInitiated && settings->appId && services_.networkMonitor &&
+        !services_.networkMonitor->networkAvailable() &&
+        check::needsNetwork(check::lookupUrl(*settings, [](std::string_view) {}))) {
+        logDebug(*settings, kWaitingForNetwork);
+        if (timer_)
+            timer_->invalidate();
+        waitingForNetwork_ = WaitingForNetwork{retry};
+        return;
+    }
+    if (userInitiated)
+        networkRetries_ = 0;
+    if (!retry)
+        setCurrentDateAsLastCheckDate();
     arm(*settings);
 
     if (isChecking()) {
@@ -336,18 +403,20 @@ void Brenvo::replyArrived(platform::URLResponse response,
     // the agent, and the decision comes back to the loop. Until then the check is still running.
     const auto finished = std::move(request_);
     if (check::isRateLimited(response)) {
+        networkRetries_ = 0;
         rateLimited(response, *settings);
         return;
     }
+    const bool networkFailed = response.networkFailed;
     // Any other reply from the store ends its wait.
     if (response.status != 0 && std::exchange(storeWaitEnds_, std::nullopt))
         arm(*settings);
     replyBeingRead_ = std::make_unique<ReplyBeingRead>(services_.runLoop);
     std::weak_ptr<Brenvo*> self = self_;
-    auto decideOnLoop = [self,
-                         settings = std::move(settings)](const std::shared_ptr<ReplyRead>& read) {
+    auto decideOnLoop = [self, settings = std::move(settings),
+                         networkFailed](const std::shared_ptr<ReplyRead>& read) {
         if (auto agent = self.lock())
-            (*agent)->replyRead(std::move(read->reading), read->notes, *settings);
+            (*agent)->replyRead(std::move(read->reading), read->notes, *settings, networkFailed);
     };
     // Still here when no thread can be had: the reply is then read on the loop rather than lost.
     auto reply = std::make_shared<platform::URLResponse>(std::move(response));
@@ -378,10 +447,15 @@ void Brenvo::rateLimited(const platform::URLResponse& response,
 }
 
 void Brenvo::replyRead(check::ReleaseReading reading, const std::vector<std::string>& notes,
-                       const check::AgentSettings& settings) {
+                       const check::AgentSettings& settings, bool networkFailed) {
     replyBeingRead_.reset();
     for (const std::string& line : notes)
         logDebug(settings, line);
+    // A scheduled check the network failed is tried again soon; any response ends the retries.
+    if (networkFailed && !userInitiated_)
+        retryAfterNetworkFailure(settings);
+    else
+        networkRetries_ = 0;
     const check::Note note = [this, &settings](std::string_view text) { logDebug(settings, text); };
 
     CheckOutcome outcome;

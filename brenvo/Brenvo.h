@@ -97,6 +97,19 @@
 // inside that wait is not sent ("The store asked for no request yet. ..."), and the next one is
 // armed for its end; checkForUpdates() is sent all the same, and any other reply of the store ends
 // the wait. Without "BrenvoAppId" at check time the always-message is written and nothing sent.
+//
+// Offline, a scheduled check is not spent:
+// - With a network monitor (Services::networkMonitor; GTK and Qt hosts on GLib have GLib's), a
+//   scheduled check that falls due while the system knows of no network, for a lookup URL off
+//   this machine, is neither recorded nor sent ("No network is available. The scheduled check
+//   waits for the network."); when the monitor reports the network back, the check follows after
+//   5 seconds for the network to settle, and never sooner than the interval since the last
+//   recorded check allows.
+// - A scheduled check whose request the network failed (no route, the name not resolved, the
+//   connection refused or timed out, with no response of any kind) is tried again after 5
+//   minutes, then 30 minutes, then 2 hours ("The network failed. Trying again in <n> seconds."),
+//   never beyond the next regular check. The retries are not recorded as checks, so the
+//   schedule keeps its pace; any response, and any check the user starts, ends them.
 #pragma once
 
 #include "brenvo/CheckOutcome.h"
@@ -114,6 +127,7 @@ namespace brenvo {
 
 namespace platform {
 class HttpRequest;
+class NetworkWatch;
 struct Notification;
 struct Services;
 class Timer;
@@ -197,17 +211,35 @@ private:
     // Arms the check timer as setTimer() does, with `settings` read by the caller, and never
     // before the store's wait ends; returns the delay in seconds. With the user's switch off it
     // cancels the pending check instead and returns 0.
-    int64_t arm(const check::AgentSettings& settings);
+    int64_t arm(const check::AgentSettings& settings, int64_t atLeast = 0);
+    // The seconds until the next regular check, from the last one recorded and the store's wait,
+    // and the interval it used; `note` hears why an odd setting reads as it does.
+    struct NextCheck {
+        int64_t delay;
+        int64_t interval;
+    };
+    NextCheck regularDelay(const check::AgentSettings& settings,
+                           const std::function<void(std::string_view)>& note);
+    // Replaces the agent's pending check with one in `delay` seconds; `retry` marks a check that
+    // tries again after the network failed.
+    void armTimer(int64_t delay, bool retry);
+    // After a scheduled check that the network failed: the next step of the retries, unless the
+    // regular check comes first.
+    void retryAfterNetworkFailure(const check::AgentSettings& settings);
+    // The monitor's word: with the network back, a check that waits for it is armed.
+    void networkChanged(bool available);
     // Ends a check whose reply asked for fewer requests: keeps the store's wait and re-arms.
     void rateLimited(const platform::URLResponse& response, const check::AgentSettings& settings);
-    // `fromTimer`: the schedule's own check, which the user's switch can stop.
-    void check(bool userInitiated, bool fromTimer);
+    // `fromTimer`: the schedule's own check, which the user's switch can stop; `retry`: a check
+    // that tries again after the network failed, and is not recorded.
+    void check(bool userInitiated, bool fromTimer, bool retry = false);
     void replyArrived(platform::URLResponse response,
                       std::shared_ptr<const check::AgentSettings> settings);
     // The decision, on the loop, once the reply has been read elsewhere; `notes` are the debug
-    // lines the reading wrote, `settings` what the check read at its start.
+    // lines the reading wrote, `settings` what the check read at its start; `networkFailed`: no
+    // response arrived because the network failed.
     void replyRead(check::ReleaseReading reading, const std::vector<std::string>& notes,
-                   const check::AgentSettings& settings);
+                   const check::AgentSettings& settings, bool networkFailed);
     // Writes "Brenvo: " + text when `settings` have debug messages on.
     void logDebug(const check::AgentSettings& settings, std::string_view text);
     // Writes "Brenvo: " + text, whatever the settings say.
@@ -225,6 +257,14 @@ private:
     struct ReplyBeingRead;
     std::unique_ptr<ReplyBeingRead> replyBeingRead_;
     bool userInitiated_ = false;
+    // Network failures of scheduled checks in a row, which pick the next retry's wait.
+    size_t networkRetries_ = 0;
+    // Set while a scheduled check waits for the network; `retry` as for check().
+    struct WaitingForNetwork {
+        bool retry = false;
+    };
+    std::optional<WaitingForNetwork> waitingForNetwork_;
+    std::unique_ptr<platform::NetworkWatch> networkWatch_;
     // Until then (seconds since 1970 on the services' clock) the store asked for no request
     // ("Retry-After"): no scheduled check is sent. Kept for the agent's life only; the latest
     // reply with a status replaces it.

@@ -234,6 +234,42 @@ std::string lookupUrl(const AgentSettings& settings, const Note& note) {
     return url;
 }
 
+bool needsNetwork(std::string_view url) {
+    const size_t scheme = url.find("://");
+    if (scheme == std::string_view::npos)
+        return true;
+    std::string_view host = url.substr(scheme + 3);
+    host = host.substr(0, host.find_first_of("/?#"));
+    if (const size_t at = host.rfind('@'); at != std::string_view::npos)
+        host.remove_prefix(at + 1);
+    if (host.starts_with("[::1]"))
+        return !(host.size() == 5 || host[5] == ':');
+    host = host.substr(0, host.find(':'));
+    std::string lower(host);
+    for (char& c : lower)
+        c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    if (lower == "localhost" || lower == "localhost.")
+        return false;
+    // Dotted IPv4 in 127.0.0.0/8: four numbers of digits only.
+    if (!lower.starts_with("127."))
+        return true;
+    int parts = 0;
+    size_t digits = 0;
+    for (const char c : lower) {
+        if (c == '.') {
+            if (digits == 0 || digits > 3)
+                return true;
+            ++parts;
+            digits = 0;
+        } else if (c >= '0' && c <= '9') {
+            ++digits;
+        } else {
+            return true;
+        }
+    }
+    return parts != 3 || digits == 0 || digits > 3;
+}
+
 bool isRateLimited(const platform::URLResponse& response) {
     return response.status == 429 || response.status == 503;
 }

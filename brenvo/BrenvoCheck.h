@@ -61,6 +61,10 @@ BRENVO_EXPORT AgentSettings readSettings(const platform::Bundle& mainBundle);
 // line. `settings.appId` must be present.
 BRENVO_EXPORT std::string lookupUrl(const AgentSettings& settings, const Note& note);
 
+// False when `url` names this machine ("localhost", 127.0.0.0/8, "[::1]"), which answers
+// without any network; true for every other URL, readable or not.
+BRENVO_EXPORT bool needsNetwork(std::string_view url);
+
 // Why a check must not reach the store, with its debug lines: BRENVO_DISABLE, then the
 // administrator's policy for `settings.bundleIdentifier` (brenvo/platform/linux/UpdatePolicy.h; a
 // policy file that cannot be used disables nothing and says why through `warn`), then, for a

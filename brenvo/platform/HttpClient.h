@@ -30,6 +30,9 @@ struct URLResponse {
     std::vector<uint8_t> body; // empty when nothing arrived
     bool tooLarge = false;     // the body passed the size cap and was dropped
     std::string error;         // why nothing arrived, for diagnostics; empty on success
+    // Nothing arrived because the network failed: no route, the name not resolved, the
+    // connection refused or timed out without any response.
+    bool networkFailed = false;
     // The status of the last response (after redirects), 0 when none arrived, and its
     // "Retry-After" header as sent, empty when it had none.
     int status = 0;

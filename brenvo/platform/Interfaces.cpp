@@ -3,6 +3,7 @@
 #include "brenvo/platform/Clock.h"
 #include "brenvo/platform/HttpClient.h"
 #include "brenvo/platform/Log.h"
+#include "brenvo/platform/NetworkMonitor.h"
 #include "brenvo/platform/SystemVersion.h"
 #include "brenvo/platform/UserDefaults.h"
 #include "brenvo/platform/Window.h"
@@ -17,6 +18,8 @@ Log::~Log() = default;
 SystemVersion::~SystemVersion() = default;
 Workspace::~Workspace() = default;
 HttpClient::~HttpClient() = default;
+NetworkMonitor::~NetworkMonitor() = default;
+NetworkWatch::~NetworkWatch() = default;
 ReleaseWindowOwner::~ReleaseWindowOwner() = default;
 Window::~Window() = default;
 

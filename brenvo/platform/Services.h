@@ -9,6 +9,7 @@
 #include "brenvo/platform/Clock.h"
 #include "brenvo/platform/HttpClient.h"
 #include "brenvo/platform/Log.h"
+#include "brenvo/platform/NetworkMonitor.h"
 #include "brenvo/platform/NotificationCenter.h"
 #include "brenvo/platform/RunLoop.h"
 #include "brenvo/platform/SystemVersion.h"
@@ -59,6 +60,10 @@ struct BRENVO_EXPORT Services {
     Workspace& workspace;
     WindowRegistry& windows;
     ServicesLifetime lifetime{};
+    // The system's word on the network, when the host's loop can hear it (attachGtkHost and
+    // attachQtHost set GLib's); without one, a scheduled check that the network failed is tried
+    // again a few times instead.
+    NetworkMonitor* networkMonitor = nullptr;
 
     // The process-wide default services with the calling thread's current run loop: the
     // Info.plist next to the executable, defaults under the XDG config folder, the system clock,

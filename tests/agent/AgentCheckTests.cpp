@@ -20,6 +20,7 @@ using platform::PlistValue;
 using platform::WindowAnswer;
 
 const std::string kNoResponseLine = "Brenvo: No response for HTTP Request (Reponse Length is 0).";
+const std::string kRetryLine = "Brenvo: The network failed. Trying again in 300 seconds.";
 const std::string kSkippedLine = "Brenvo: Version 2.0 already skipped by user. No notification.";
 const std::string kShowLine = "Brenvo: Show release info window. Check Timer stopped until user "
                               "responds to release info window.";
@@ -36,9 +37,10 @@ std::string reply(std::string_view version) {
 
 // The state every check leaves when it decided nothing should be shown: the next check one
 // interval after this one started, the check's date recorded, nothing else written.
-void expectScheduledAgain(AgentWorld& world) {
+// `next`: a check the network failed is tried again after 5 minutes.
+void expectScheduledAgain(AgentWorld& world, double next = 86400.0) {
     EXPECT_EQ(world.loop.pendingTimers(), 1u);
-    EXPECT_EQ(world.nextTimeout(), 86400.0);
+    EXPECT_EQ(world.nextTimeout(), next);
     ASSERT_TRUE(bvMasCheckMasUpdateTimer);
     EXPECT_TRUE(bvMasCheckMasUpdateTimer->isValid());
     EXPECT_TRUE(world.lastCheckIsNow());
@@ -230,16 +232,15 @@ TEST_P(Decision, EndsWithItsLineAndLeavesTheSchedule) {
 INSTANTIATE_TEST_SUITE_P(Agent, Decision, ::testing::ValuesIn(kDecisions),
                          [](const auto& p) { return std::string(p.param.name); });
 
-// Replies of a shape the check cannot decide on, and transfers that fail: each ends the check
-// with its own line and leaves the next check one interval away.
 // Transfers that fail, on a real loopback server: each ends the check with its own line, the
-// NoReply outcome and the next check one interval away. (Replies of a shape the check cannot
-// decide on are tabled in BrenvoCheckTests.cpp.)
+// NoReply outcome and the next check one interval away, or a retry when no response arrived at
+// all. (Replies of a shape the check cannot decide on are tabled in BrenvoCheckTests.cpp.)
 struct FaultCase {
     const char* name;
     std::function<void(LoopbackServer&)> serve;
     std::vector<std::string> tail;
     double clientTimeout = 3.0;
+    double next = 86400.0;
 };
 
 std::ostream& operator<<(std::ostream& out, const FaultCase& row) {
@@ -250,8 +251,12 @@ std::vector<FaultCase> faultCases() {
     using S = LoopbackServer&;
     return {
         // A stopped server's port refuses the connection.
-        {"ConnectionRefused", [](S s) { s.stop(); }, {kNoResponseLine}},
-        {"NeverAnswers", [](S s) { s.neverAnswer("/lookup"); }, {kNoResponseLine}, 1.0},
+        {"ConnectionRefused", [](S s) { s.stop(); }, {kNoResponseLine, kRetryLine}, 3.0, 300},
+        {"NeverAnswers",
+         [](S s) { s.neverAnswer("/lookup"); },
+         {kNoResponseLine, kRetryLine},
+         1.0,
+         300},
         {"OneBytePerSecond",
          [](S s) { s.slowBody("/lookup", reply("9.0")); },
          {kNoResponseLine},
@@ -289,7 +294,7 @@ TEST_P(Fault, EndsCleanlyWithTheNextCheckScheduled) {
     const std::vector<std::string> tail(world.log.lines().end() - row.tail.size(),
                                         world.log.lines().end());
     EXPECT_EQ(tail, row.tail);
-    expectScheduledAgain(world);
+    expectScheduledAgain(world, row.next);
     world.server.stop();
 }
 
@@ -441,8 +446,9 @@ TEST(AgentCheck, ASilentServerNeverHoldsTheLoop) {
     EXPECT_GE(waited, 9.5);
     EXPECT_LT(waited, 30.0);
     EXPECT_FALSE(agent.isChecking());
-    EXPECT_EQ(world.lastLine(), kNoResponseLine);
-    expectScheduledAgain(world);
+    EXPECT_EQ(world.countLines(kNoResponseLine), 1u);
+    EXPECT_EQ(world.lastLine(), kRetryLine);
+    expectScheduledAgain(world, 300.0);
     world.server.stop();
 }
 

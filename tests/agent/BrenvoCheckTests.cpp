@@ -346,5 +346,22 @@ TEST(CheckSteps, OutcomesInTheToolsWords) {
         EXPECT_EQ(describeOutcome(value), words);
 }
 
+TEST(CheckSteps, OnlyLookupsOffThisMachineNeedTheNetwork) {
+    const std::pair<const char*, bool> cases[] = {
+        {"http://127.0.0.1:8080/lookup?id=", false},
+        {"https://LocalHost/x", false},
+        {"http://user@127.1.2.3?id=1", false},
+        {"http://[::1]:99/", false},
+        {"https://itunes.apple.com/lookup?id=1", true},
+        {"http://127.0.0.1.example.com/", true},
+        {"http://127.0.0.1000/", true},
+        {"http://[::1]x/", true},
+        {"http://localhost@example.com/", true},
+        {"not a url", true},
+    };
+    for (const auto& [url, needs] : cases)
+        EXPECT_EQ(needsNetwork(url), needs) << url;
+}
+
 } // namespace
 } // namespace brenvo::check

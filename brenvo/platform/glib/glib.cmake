@@ -7,6 +7,7 @@ if(GLIB_FOUND)
     set_target_properties(brenvo_glib PROPERTIES
         BRENVO_FIND_DEPENDENCIES_PRIVATE "pkg-config GLIB glib-2.0 gio-2.0"
         BRENVO_PKGCONFIG_REQUIRES_PRIVATE "glib-2.0 gio-2.0")
-    brenvo_add_headers(brenvo_glib platform/glib/GLibRunLoop.h platform/glib/NotificationWindow.h)
+    brenvo_add_headers(brenvo_glib platform/glib/GioNetworkMonitor.h platform/glib/GLibRunLoop.h
+        platform/glib/NotificationWindow.h)
     list(APPEND brenvo_installed_targets brenvo_glib)
 endif()

@@ -2,6 +2,7 @@
 
 #include "brenvo/platform/detail/HostLoops.h"
 #include "brenvo/platform/glib/GLibRunLoop.h"
+#include "brenvo/platform/glib/GioNetworkMonitor.h"
 #include "brenvo/platform/gtk/GtkReleaseWindow.h"
 
 namespace brenvo::platform {
@@ -11,6 +12,9 @@ using Sources = detail::AttachedSources<GLibRunLoopSource>;
 void attachGtkHost(Services& services, GtkWindow* parent) {
     Sources::attach(services.runLoop);
     registerGtkWindow(services.windows, parent);
+    // GTK's loop runs the default main context, where GLib's monitor reports from.
+    if (!services.networkMonitor)
+        services.networkMonitor = &GioNetworkMonitor::shared();
 }
 
 void attachGtkHost(GtkWindow* parent) {

@@ -22,7 +22,8 @@ namespace brenvo::platform {
 
 // Runs `services.runLoop` from the calling thread's default GLib main context (once, however
 // often this is called) and registers the GTK window in `services.windows`, transient for
-// `parent` when given; the newest call's parent counts. Call it on the thread that runs GTK.
+// `parent` when given; the newest call's parent counts. Without a network monitor in `services`
+// it sets GLib's (GioNetworkMonitor). Call it on the thread that runs GTK.
 BRENVO_EXPORT void attachGtkHost(Services& services, GtkWindow* parent);
 // The same for Services::shared().
 BRENVO_EXPORT void attachGtkHost(GtkWindow* parent);

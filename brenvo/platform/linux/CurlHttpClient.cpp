@@ -250,7 +250,13 @@ private:
             response.body = std::move(body_);
         }
         readStatus(response);
+        response.networkFailed = response.status == 0 && isNetworkFailure(code);
         complete(std::move(response));
+    }
+
+    static bool isNetworkFailure(CURLcode code) {
+        return code == CURLE_COULDNT_RESOLVE_HOST || code == CURLE_COULDNT_RESOLVE_PROXY ||
+               code == CURLE_COULDNT_CONNECT || code == CURLE_OPERATION_TIMEDOUT;
     }
 
     // The status and "Retry-After" of the last response libcurl received, if any.

@@ -21,7 +21,8 @@ namespace brenvo::platform {
 
 // Runs `services.runLoop` from the calling thread's Qt event loop (once, however often this is
 // called; a QApplication must exist) and registers the Qt window in `services.windows`, a child
-// of `parent` when given; the newest call's parent counts. Call it on the GUI thread.
+// of `parent` when given; the newest call's parent counts. On GLib's dispatcher, without a network
+// monitor in `services`, it sets GLib's (GioNetworkMonitor). Call it on the GUI thread.
 BRENVO_EXPORT void attachQtHost(Services& services, QWidget* parent);
 // The same for Services::shared().
 BRENVO_EXPORT void attachQtHost(QWidget* parent);

@@ -18,6 +18,7 @@ if(Qt6Widgets_FOUND)
         BRENVO_PKGCONFIG_REQUIRES "Qt6Widgets")
     if(TARGET brenvo_glib)
         target_link_libraries(brenvo_qt6 PUBLIC brenvo_glib)
+        target_compile_definitions(brenvo_qt6 PRIVATE BRENVO_QT_WITH_GLIB)
     endif()
     brenvo_add_headers(brenvo_qt6 platform/qt/QtHost.h platform/qt/QtReleaseWindow.h
         platform/qt/QtRunLoop.h)
