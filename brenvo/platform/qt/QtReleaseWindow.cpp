@@ -64,7 +64,7 @@ public:
         bold.setPointSizeF(bold.pointSizeF() * 1.2);
         title->setFont(bold);
         addLabel(layout, texts.descriptionText);
-        addLabel(layout, texts.releaseText);
+        QLabel* releaseLabel = addLabel(layout, texts.releaseText);
 
         auto* notes = new QPlainTextEdit(dialog);
         notes->setObjectName("BrenvoReleaseNotes");
@@ -73,6 +73,10 @@ public:
         notes->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
         notes->setPlainText(qtText(shownReleaseDetails(texts).value_or(std::string())));
         layout->addWidget(notes, 1);
+        // A screen reader names the notes by the label above them, and says the description
+        // as the window's.
+        releaseLabel->setBuddy(notes);
+        dialog->setAccessibleDescription(qtText(texts.descriptionText));
 
         auto* buttons = new QHBoxLayout();
         buttons->setSpacing(8);
@@ -84,9 +88,16 @@ public:
             new QPushButton(qtText(withMnemonic(texts.buttonTitleUpdateNow, '&')), dialog);
         openButton_->setObjectName("BrenvoOpenButton");
         openButton_->setDefault(true);
+        // Read out by their titles, without the mnemonic marks.
+        skipButton_->setAccessibleName(qtText(texts.buttonTitleUpdateSkip.text));
+        openButton_->setAccessibleName(qtText(texts.buttonTitleUpdateNow.text));
         buttons->addWidget(skipButton_);
         buttons->addWidget(openButton_);
         layout->addLayout(buttons);
+
+        // Texts in a right-to-left script lay the whole window out from the right.
+        if (dialog->windowTitle().isRightToLeft())
+            dialog->setLayoutDirection(Qt::RightToLeft);
 
         QObject::connect(skipButton_, &QPushButton::clicked, dialog, [this] {
             if (!closed_)
