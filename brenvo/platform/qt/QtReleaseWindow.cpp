@@ -2,6 +2,7 @@
 
 #include "brenvo/platform/qt/QtRunLoop.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QDialog>
 #include <QFont>
@@ -24,13 +25,34 @@ QString qtText(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QLabel* addLabel(QVBoxLayout* layout, const std::string& text) {
-    auto* label = new QLabel(qtText(text));
+// A label named `name` before it takes its text, which may already reach a screen reader.
+QLabel* addLabel(QVBoxLayout* layout, const std::string& text, const char* name = "") {
+    auto* label = new QLabel;
+    label->setObjectName(name);
+    label->setText(qtText(text));
     label->setTextFormat(Qt::PlainText);
     label->setWordWrap(true);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(label);
     return label;
+}
+
+// The window's heading as a screen reader presents it: a heading, named by its text.
+class AccessibleHeading final : public QAccessibleWidget {
+public:
+    explicit AccessibleHeading(QLabel* label) : QAccessibleWidget(label, QAccessible::Heading) {}
+    QString text(QAccessible::Text kind) const override {
+        if (kind == QAccessible::Name)
+            return static_cast<QLabel*>(widget())->text();
+        return QAccessibleWidget::text(kind);
+    }
+};
+
+constexpr const char* kHeadingName = "BrenvoReleaseHeading";
+
+QAccessibleInterface* accessibleHeading(const QString&, QObject* object) {
+    auto* label = qobject_cast<QLabel*>(object);
+    return label && label->objectName() == kHeadingName ? new AccessibleHeading(label) : nullptr;
 }
 
 class QtReleaseWindow final : public Window {
@@ -58,7 +80,9 @@ public:
         auto* layout = new QVBoxLayout(dialog);
         layout->setContentsMargins(16, 16, 16, 16);
         layout->setSpacing(10);
-        QLabel* title = addLabel(layout, texts.titleText);
+        [[maybe_unused]] static const bool headingFactory =
+            (QAccessible::installFactory(accessibleHeading), true);
+        QLabel* title = addLabel(layout, texts.titleText, kHeadingName);
         QFont bold = title->font();
         bold.setBold(true);
         bold.setPointSizeF(bold.pointSizeF() * 1.2);
