@@ -397,11 +397,12 @@ TEST_F(GtkReleaseWindowTest, RightToLeftLanguagesMirrorTheWindow) {
     struct Case {
         const char* lang;
         const char* title;
+        const char* skipTitle; // as a screen reader says it: without the mnemonic's "(S)"
         GtkTextDirection direction;
     };
-    const Case cases[] = {{"en", "Software Update", GTK_TEXT_DIR_LTR},
-                          {"ar", "تحديث البرامج", GTK_TEXT_DIR_RTL},
-                          {"he", "עדכון תוכנה", GTK_TEXT_DIR_RTL}};
+    const Case cases[] = {{"en", "Software Update", "Skip This Version", GTK_TEXT_DIR_LTR},
+                          {"ar", "تحديث البرامج", "تخطي هذا الإصدار", GTK_TEXT_DIR_RTL},
+                          {"he", "עדכון תוכנה", "דילוג על גרסה זו", GTK_TEXT_DIR_RTL}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.lang);
         brenvo::test::ScopedLocale locale((std::string(c.lang) + ".UTF-8").c_str());
@@ -414,6 +415,7 @@ TEST_F(GtkReleaseWindowTest, RightToLeftLanguagesMirrorTheWindow) {
         GtkWidget* open = findNamed(GTK_WIDGET(window), "BrenvoOpenButton");
         GtkWidget* skip = findNamed(GTK_WIDGET(window), "BrenvoSkipButton");
         EXPECT_EQ(gtk_widget_get_direction(open), c.direction);
+        EXPECT_STREQ(atk_object_get_name(gtk_widget_get_accessible(skip)), c.skipTitle);
         int openX, skipX, y;
         ASSERT_TRUE(gtk_widget_translate_coordinates(open, GTK_WIDGET(window), 0, 0, &openX, &y));
         ASSERT_TRUE(gtk_widget_translate_coordinates(skip, GTK_WIDGET(window), 0, 0, &skipX, &y));

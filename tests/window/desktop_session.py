@@ -10,6 +10,7 @@
 
 Exits 77 (skipped) with the reason when a program the session needs is not installed.
 """
+import glob
 import os
 import plistlib
 import re
@@ -275,6 +276,8 @@ def wayland(toolkit):
     is answered through the accessibility bus, which needs no X server."""
     if not shutil.which("weston") or not shutil.which("weston-debug"):
         skip("needs weston with its headless back-end (Debian package weston)")
+    if toolkit == "qt" and not glob.glob("/usr/lib/*/qt6/plugins/platforms/libqwayland-*.so"):
+        skip("needs Qt's Wayland platform plugin (Debian package qt6-wayland)")
     with Session() as session:
         socket = "wayland-brenvo"
         session.serve(["weston", "--backend=headless-backend.so", "--socket=" + socket,
