@@ -29,8 +29,8 @@ QString qtText(const std::string& text) {
 QLabel* addLabel(QVBoxLayout* layout, const std::string& text, const char* name = "") {
     auto* label = new QLabel;
     label->setObjectName(name);
-    label->setText(qtText(text));
     label->setTextFormat(Qt::PlainText);
+    label->setText(qtText(text));
     label->setWordWrap(true);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(label);
