@@ -23,6 +23,8 @@ tests=(libgtest-dev libgmock-dev libssl-dev xvfb xauth xdotool clang-14 libclang
        help2man dpkg-dev file lintian devscripts
        # the Qt window, desktop notifications on a private bus, and a font for CJK text
        qt6-base-dev qt6-qpa-plugins dbus-daemon fonts-wqy-microhei
+       # the windows read through the accessibility bus, and shown under a Wayland compositor
+       at-spi2-core gir1.2-atspi-2.0 python3-gi weston qt6-wayland
        # what pkg-config --static libcurl and gtk+-3.0 name, for the static host test
        libnghttp2-dev librtmp-dev libssh2-1-dev libpsl-dev libkrb5-dev libldap2-dev
        libsystemd-dev)

@@ -1,12 +1,13 @@
 // The GTK 3 release window on a real X server (Xvfb, started here on a free display), driven by
 // the controller and clicked with xdotool. A screenshot of the shown window is written to
-// <build>/artifacts/release-window.png.
+// <build>/artifacts/release-window.png, of the right-to-left ones to release-window-{ar,he}.png.
 #include "brenvo/BrenvoKeys.h"
 #include "brenvo/BrenvoReleaseInfo.h"
 #include "brenvo/platform/glib/GLibRunLoop.h"
 #include "brenvo/platform/gtk/GtkHost.h"
 #include "brenvo/platform/gtk/GtkReleaseWindow.h"
 #include "support/Sanitizers.h"
+#include "support/ScopedLocale.h"
 #include "support/ScriptedWindow.h"
 #include "support/TestServices.h"
 #include "support/Xvfb.h"
@@ -143,9 +144,9 @@ protected:
                                {"releaseNotes", "- Faster checks\n- Clearer texts\n"
                                                 "- A release window that is easy to read"}}));
     }
-    GtkWindow* show(const JsonValue& record) {
+    GtkWindow* show(const JsonValue& record, const char* title = "Software Update") {
         BrenvoReleaseInfo::initWithReleaseInfo(record, services_.services);
-        GtkWindow* window = findToplevel("Software Update");
+        GtkWindow* window = findToplevel(title);
         if (!window)
             return nullptr;
         bool drawn = false;
@@ -160,6 +161,40 @@ protected:
                                              nullptr, &drawn);
         gdk_display_sync(gdk_display_get_default());
         return window;
+    }
+
+    // Saves the screen with the window on it to <artifacts>/<name>.png and checks that something
+    // was drawn there: the window's area holds more than one colour.
+    static void screenshot(GtkWindow* window, const std::string& name) {
+        GdkWindow* root = gdk_get_default_root_window();
+        GdkPixbuf* shot = gdk_pixbuf_get_from_window(root, 0, 0, gdk_window_get_width(root),
+                                                     gdk_window_get_height(root));
+        ASSERT_TRUE(shot);
+        std::filesystem::path png = std::filesystem::path(BRENVO_ARTIFACT_DIR) / (name + ".png");
+        GError* error = nullptr;
+        EXPECT_TRUE(gdk_pixbuf_save(shot, png.c_str(), "png", &error, nullptr))
+            << (error ? error->message : "");
+        if (error)
+            g_error_free(error);
+        int x, y;
+        gdk_window_get_origin(gtk_widget_get_window(GTK_WIDGET(window)), &x, &y);
+        int stride = gdk_pixbuf_get_rowstride(shot), channels = gdk_pixbuf_get_n_channels(shot);
+        const guchar* pixels = gdk_pixbuf_get_pixels(shot);
+        std::vector<uint32_t> seen;
+        for (int row = y; row < y + gtk_widget_get_allocated_height(GTK_WIDGET(window)); row += 3)
+            for (int col = x; col < x + gtk_widget_get_allocated_width(GTK_WIDGET(window));
+                 col += 3) {
+                const guchar* p = pixels + row * stride + col * channels;
+                uint32_t rgb = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
+                if (seen.size() < 3 && std::find(seen.begin(), seen.end(), rgb) == seen.end())
+                    seen.push_back(rgb);
+            }
+        EXPECT_GE(seen.size(), 3u);
+        g_object_unref(shot);
+        EXPECT_GT(std::filesystem::file_size(png), 1000u);
+        std::printf("<CTestMeasurementFile type=\"image/png\" name=\"%s\">%s"
+                    "</CTestMeasurementFile>\n",
+                    name.c_str(), png.c_str());
     }
 
     bool closedAndGone() {
@@ -296,41 +331,13 @@ TEST_F(GtkReleaseWindowTest, ScreenshotThenSkipClickedWithXdotool) {
     GtkWindow* window = show();
     ASSERT_TRUE(window);
 
-    // The screen as the X server holds it, with the window on it.
-    GdkWindow* root = gdk_get_default_root_window();
-    GdkPixbuf* shot = gdk_pixbuf_get_from_window(root, 0, 0, gdk_window_get_width(root),
-                                                 gdk_window_get_height(root));
-    ASSERT_TRUE(shot);
-    std::filesystem::path png = std::filesystem::path(BRENVO_ARTIFACT_DIR) / "release-window.png";
-    GError* error = nullptr;
-    EXPECT_TRUE(gdk_pixbuf_save(shot, png.c_str(), "png", &error, nullptr))
-        << (error ? error->message : "");
-    if (error)
-        g_error_free(error);
-    // Something was drawn: the window's area holds more than one colour.
-    int x, y;
-    gdk_window_get_origin(gtk_widget_get_window(GTK_WIDGET(window)), &x, &y);
-    int stride = gdk_pixbuf_get_rowstride(shot), channels = gdk_pixbuf_get_n_channels(shot);
-    const guchar* pixels = gdk_pixbuf_get_pixels(shot);
-    std::vector<uint32_t> seen;
-    for (int row = y; row < y + gtk_widget_get_allocated_height(GTK_WIDGET(window)); row += 3)
-        for (int col = x; col < x + gtk_widget_get_allocated_width(GTK_WIDGET(window)); col += 3) {
-            const guchar* p = pixels + row * stride + col * channels;
-            uint32_t rgb = (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
-            if (seen.size() < 3 && std::find(seen.begin(), seen.end(), rgb) == seen.end())
-                seen.push_back(rgb);
-        }
-    EXPECT_GE(seen.size(), 3u);
-    g_object_unref(shot);
-    EXPECT_GT(std::filesystem::file_size(png), 1000u);
-    std::printf("<CTestMeasurementFile type=\"image/png\" name=\"release-window\">%s"
-                "</CTestMeasurementFile>\n",
-                png.c_str());
+    screenshot(window, "release-window");
 
     // Click the middle of "Skip This Version" on the X server, as a user would.
     GtkWidget* skip = findNamed(GTK_WIDGET(window), "BrenvoSkipButton");
     ASSERT_TRUE(skip);
-    int bx, by;
+    int x, y, bx, by;
+    gdk_window_get_origin(gtk_widget_get_window(GTK_WIDGET(window)), &x, &y);
     ASSERT_TRUE(gtk_widget_translate_coordinates(
         skip, GTK_WIDGET(window), gtk_widget_get_allocated_width(skip) / 2,
         gtk_widget_get_allocated_height(skip) / 2, &bx, &by));
@@ -382,6 +389,42 @@ TEST_F(GtkReleaseWindowTest, OpenButtonOpensTheStoreAndCloses) {
     EXPECT_EQ(services_.workspace.openedURLs(),
               std::vector<std::string>{"https://www.apple.com/mac/app-store/"});
     EXPECT_FALSE(services_.defaults.objectForKey(brenvo::kBrenvoSkipVersion));
+}
+
+// A host localised into a language written right to left lays the window out from the right:
+// the buttons change places, and so does everything else (see the screenshots).
+TEST_F(GtkReleaseWindowTest, RightToLeftLanguagesMirrorTheWindow) {
+    struct Case {
+        const char* lang;
+        const char* title;
+        const char* skipTitle; // as a screen reader says it: without the mnemonic's "(S)"
+        GtkTextDirection direction;
+    };
+    const Case cases[] = {{"en", "Software Update", "Skip This Version", GTK_TEXT_DIR_LTR},
+                          {"ar", "تحديث البرامج", "تخطي هذا الإصدار", GTK_TEXT_DIR_RTL},
+                          {"he", "עדכון תוכנה", "דילוג על גרסה זו", GTK_TEXT_DIR_RTL}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lang);
+        brenvo::test::ScopedLocale locale((std::string(c.lang) + ".UTF-8").c_str());
+        std::filesystem::create_directories(services_.resourcesPath() /
+                                            (std::string(c.lang) + ".lproj"));
+        closedNotes_ = 0;
+        GtkWindow* window = show(
+            JsonValue::object({{"version", "2.0"}, {"releaseNotes", "- Faster checks"}}), c.title);
+        ASSERT_TRUE(window);
+        GtkWidget* open = findNamed(GTK_WIDGET(window), "BrenvoOpenButton");
+        GtkWidget* skip = findNamed(GTK_WIDGET(window), "BrenvoSkipButton");
+        EXPECT_EQ(gtk_widget_get_direction(open), c.direction);
+        EXPECT_STREQ(atk_object_get_name(gtk_widget_get_accessible(skip)), c.skipTitle);
+        int openX, skipX, y;
+        ASSERT_TRUE(gtk_widget_translate_coordinates(open, GTK_WIDGET(window), 0, 0, &openX, &y));
+        ASSERT_TRUE(gtk_widget_translate_coordinates(skip, GTK_WIDGET(window), 0, 0, &skipX, &y));
+        EXPECT_EQ(openX < skipX, c.direction == GTK_TEXT_DIR_RTL) << openX << " " << skipX;
+        if (c.direction == GTK_TEXT_DIR_RTL)
+            screenshot(window, std::string("release-window-") + c.lang);
+        gtk_window_close(window);
+        EXPECT_TRUE(closedAndGone());
+    }
 }
 
 } // namespace

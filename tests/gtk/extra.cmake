@@ -4,3 +4,4 @@ target_link_libraries(gtk_tests PRIVATE brenvo_gtk3 brenvo_glib PkgConfig::GTK3)
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/artifacts)
 target_compile_definitions(gtk_tests PRIVATE
     BRENVO_ARTIFACT_DIR="${CMAKE_BINARY_DIR}/artifacts")
+brenvo_add_desktop_session_tests(gtk)

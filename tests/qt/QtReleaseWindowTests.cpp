@@ -1,6 +1,6 @@
 // The Qt 6 release window on a real X server (Xvfb), wired in with the one call for Qt hosts,
 // driven by the controller through Qt's event loop and answered with xdotool as a user would.
-// Screenshots of the shown window go to <build>/artifacts/qt-release-window{,-ja}.png.
+// Screenshots of the shown window go to <build>/artifacts/qt-release-window{,-ja,-ar,-he}.png.
 #include "QtTestApp.h"
 
 #include "brenvo/BrenvoKeys.h"
@@ -253,6 +253,41 @@ TEST_F(QtReleaseWindowTest, OpensOverTheHostWindowAndAltSSkips) {
     EXPECT_EQ(xdotool({"key", "alt+s"}), 0);
     EXPECT_TRUE(closedAndGone());
     EXPECT_EQ(test_.defaults.stringForKey(brenvo::kBrenvoSkipVersion), "2.0");
+}
+
+// A host localised into a language written right to left lays the window out from the right:
+// the buttons change places, and so does everything else (see the screenshots).
+TEST_F(QtReleaseWindowTest, RightToLeftLanguagesMirrorTheWindow) {
+    platform::attachQtHost(test_.services, nullptr);
+    struct Case {
+        const char* lang;
+        const char* title;
+        const char* skipTitle; // as a screen reader says it: without the mnemonic's "(S)"
+        Qt::LayoutDirection direction;
+    };
+    const Case cases[] = {{"en", "Software Update", "Skip This Version", Qt::LeftToRight},
+                          {"ar", "تحديث البرامج", "تخطي هذا الإصدار", Qt::RightToLeft},
+                          {"he", "עדכון תוכנה", "דילוג על גרסה זו", Qt::RightToLeft}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.lang);
+        brenvo::test::ScopedLocale locale((std::string(c.lang) + ".UTF-8").c_str());
+        std::filesystem::create_directories(test_.resourcesPath() /
+                                            (std::string(c.lang) + ".lproj"));
+        closedNotes_ = 0;
+        QDialog* dialog = show("- Faster checks");
+        ASSERT_TRUE(dialog);
+        EXPECT_EQ(text(dialog->windowTitle()), c.title);
+        EXPECT_EQ(dialog->layoutDirection(), c.direction);
+        auto* skip = dialog->findChild<QPushButton*>("BrenvoSkipButton");
+        EXPECT_EQ(text(skip->accessibleName()), c.skipTitle);
+        const int openX = dialog->findChild<QPushButton*>("BrenvoOpenButton")->x();
+        const int skipX = skip->x();
+        EXPECT_EQ(openX < skipX, c.direction == Qt::RightToLeft) << openX << " " << skipX;
+        if (c.direction == Qt::RightToLeft)
+            screenshot(dialog, std::string("qt-release-window-") + c.lang);
+        dialog->close();
+        EXPECT_TRUE(closedAndGone());
+    }
 }
 
 } // namespace

@@ -9,3 +9,4 @@ gtest_discover_tests(qt_tests
     TEST_FILTER "QtRunLoop.*"
     PROPERTIES LABELS qt ENVIRONMENT QT_NO_GLIB=1
     DISCOVERY_TIMEOUT 120)
+brenvo_add_desktop_session_tests(qt)

@@ -35,3 +35,22 @@ if(BRENVO_HAVE_LIBSTDCXX)
     pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
     target_link_libraries(brenvo_test_support PRIVATE PkgConfig::HTTPLIB)
 endif()
+
+# The release window of `brenvo demo` with `toolkit`'s window in desktop sessions of its own
+# (tests/window/desktop_session.py): read through the accessibility bus, and shown under a
+# headless Wayland compositor. They skip, saying why, where a program they need is missing.
+# Debian's Python carries the GObject bindings, which a Python of one's own may lack.
+find_program(BRENVO_SYSTEM_PYTHON python3 PATHS /usr/bin NO_DEFAULT_PATH)
+find_program(BRENVO_SYSTEM_PYTHON python3)
+function(brenvo_add_desktop_session_tests toolkit)
+    if(NOT TARGET brenvo OR NOT BRENVO_SYSTEM_PYTHON)
+        return()
+    endif()
+    foreach(mode accessibility wayland)
+        add_test(NAME ${toolkit}.DesktopSession.${mode}
+            COMMAND ${BRENVO_SYSTEM_PYTHON} ${PROJECT_SOURCE_DIR}/tests/window/desktop_session.py
+                    $<TARGET_FILE:brenvo> ${mode} ${toolkit})
+        set_tests_properties(${toolkit}.DesktopSession.${mode} PROPERTIES
+            LABELS ${toolkit} SKIP_RETURN_CODE 77 TIMEOUT 120)
+    endforeach()
+endfunction()

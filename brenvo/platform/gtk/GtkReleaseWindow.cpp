@@ -24,6 +24,31 @@ ParentRef parentRef(GtkWindow* parent) {
     return ref;
 }
 
+// Whether the first letter of `text` is of a script written right to left.
+bool startsRightToLeft(const std::string& text) {
+    const char* at = text.c_str();
+    const char* end = at + text.size();
+    while (at < end) {
+        const gunichar c = g_utf8_get_char_validated(at, end - at);
+        if (c == static_cast<gunichar>(-1) || c == static_cast<gunichar>(-2))
+            return false;
+        if (g_unichar_isalpha(c)) {
+            switch (g_unichar_get_script(c)) {
+            case G_UNICODE_SCRIPT_ARABIC:
+            case G_UNICODE_SCRIPT_HEBREW:
+            case G_UNICODE_SCRIPT_SYRIAC:
+            case G_UNICODE_SCRIPT_THAANA:
+            case G_UNICODE_SCRIPT_NKO:
+                return true;
+            default:
+                return false;
+            }
+        }
+        at = g_utf8_next_char(at);
+    }
+    return false;
+}
+
 class GtkReleaseWindow final : public Window {
 public:
     GtkReleaseWindow(ReleaseWindowOwner& owner, RunLoop& loop, ParentRef parent)
@@ -68,8 +93,10 @@ public:
         g_free(markup);
         addLabel(box, title);
 
-        addLabel(box, gtk_label_new(texts.descriptionText.c_str()));
-        addLabel(box, gtk_label_new(texts.releaseText.c_str()));
+        GtkWidget* description = gtk_label_new(texts.descriptionText.c_str());
+        addLabel(box, description);
+        GtkWidget* releaseLabel = gtk_label_new(texts.releaseText.c_str());
+        addLabel(box, releaseLabel);
 
         GtkWidget* scroller = gtk_scrolled_window_new(nullptr, nullptr);
         gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scroller), GTK_POLICY_NEVER,
@@ -112,6 +139,25 @@ public:
         gtk_style_context_add_class(gtk_widget_get_style_context(openButton_), "suggested-action");
         gtk_widget_set_can_default(openButton_, TRUE);
         gtk_window_set_default(GTK_WINDOW(window_), openButton_);
+
+        // What a screen reader says: the heading as a heading, the description as the window's,
+        // the notes named by the label above them, the buttons by their titles alone.
+        atk_object_set_role(gtk_widget_get_accessible(title), ATK_ROLE_HEADING);
+        AtkObject* windowAccessible = gtk_widget_get_accessible(window_);
+        atk_object_set_description(windowAccessible, texts.descriptionText.c_str());
+        atk_object_add_relationship(windowAccessible, ATK_RELATION_DESCRIBED_BY,
+                                    gtk_widget_get_accessible(description));
+        atk_object_add_relationship(gtk_widget_get_accessible(description),
+                                    ATK_RELATION_DESCRIPTION_FOR, windowAccessible);
+        gtk_label_set_mnemonic_widget(GTK_LABEL(releaseLabel), notes);
+        atk_object_set_name(gtk_widget_get_accessible(skipButton_),
+                            texts.buttonTitleUpdateSkip.text.c_str());
+        atk_object_set_name(gtk_widget_get_accessible(openButton_),
+                            texts.buttonTitleUpdateNow.text.c_str());
+
+        // Texts in a right-to-left script lay the whole window out from the right.
+        if (startsRightToLeft(texts.windowTitle))
+            setRightToLeft(window_, nullptr);
         gtk_widget_show_all(box);
 
         owner_.awakeFromNib();
@@ -166,6 +212,14 @@ private:
             return FALSE;
         gtk_window_close(GTK_WINDOW(widget));
         return TRUE;
+    }
+
+    // Sets `widget` and everything in it right to left: a GTK widget takes the default
+    // direction, not its parent's.
+    static void setRightToLeft(GtkWidget* widget, gpointer) {
+        gtk_widget_set_direction(widget, GTK_TEXT_DIR_RTL);
+        if (GTK_IS_CONTAINER(widget))
+            gtk_container_forall(GTK_CONTAINER(widget), setRightToLeft, nullptr);
     }
 
     static void addLabel(GtkWidget* box, GtkWidget* label) {

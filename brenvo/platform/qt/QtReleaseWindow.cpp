@@ -2,6 +2,7 @@
 
 #include "brenvo/platform/qt/QtRunLoop.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QDialog>
 #include <QFont>
@@ -24,13 +25,34 @@ QString qtText(const std::string& text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
-QLabel* addLabel(QVBoxLayout* layout, const std::string& text) {
-    auto* label = new QLabel(qtText(text));
+// A label named `name` before it takes its text, which may already reach a screen reader.
+QLabel* addLabel(QVBoxLayout* layout, const std::string& text, const char* name = "") {
+    auto* label = new QLabel;
+    label->setObjectName(name);
     label->setTextFormat(Qt::PlainText);
+    label->setText(qtText(text));
     label->setWordWrap(true);
     label->setTextInteractionFlags(Qt::TextSelectableByMouse);
     layout->addWidget(label);
     return label;
+}
+
+// The window's heading as a screen reader presents it: a heading, named by its text.
+class AccessibleHeading final : public QAccessibleWidget {
+public:
+    explicit AccessibleHeading(QLabel* label) : QAccessibleWidget(label, QAccessible::Heading) {}
+    QString text(QAccessible::Text kind) const override {
+        if (kind == QAccessible::Name)
+            return static_cast<QLabel*>(widget())->text();
+        return QAccessibleWidget::text(kind);
+    }
+};
+
+constexpr const char* kHeadingName = "BrenvoReleaseHeading";
+
+QAccessibleInterface* accessibleHeading(const QString&, QObject* object) {
+    auto* label = qobject_cast<QLabel*>(object);
+    return label && label->objectName() == kHeadingName ? new AccessibleHeading(label) : nullptr;
 }
 
 class QtReleaseWindow final : public Window {
@@ -58,13 +80,15 @@ public:
         auto* layout = new QVBoxLayout(dialog);
         layout->setContentsMargins(16, 16, 16, 16);
         layout->setSpacing(10);
-        QLabel* title = addLabel(layout, texts.titleText);
+        [[maybe_unused]] static const bool headingFactory =
+            (QAccessible::installFactory(accessibleHeading), true);
+        QLabel* title = addLabel(layout, texts.titleText, kHeadingName);
         QFont bold = title->font();
         bold.setBold(true);
         bold.setPointSizeF(bold.pointSizeF() * 1.2);
         title->setFont(bold);
         addLabel(layout, texts.descriptionText);
-        addLabel(layout, texts.releaseText);
+        QLabel* releaseLabel = addLabel(layout, texts.releaseText);
 
         auto* notes = new QPlainTextEdit(dialog);
         notes->setObjectName("BrenvoReleaseNotes");
@@ -73,6 +97,10 @@ public:
         notes->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
         notes->setPlainText(qtText(shownReleaseDetails(texts).value_or(std::string())));
         layout->addWidget(notes, 1);
+        // A screen reader names the notes by the label above them, and says the description
+        // as the window's.
+        releaseLabel->setBuddy(notes);
+        dialog->setAccessibleDescription(qtText(texts.descriptionText));
 
         auto* buttons = new QHBoxLayout();
         buttons->setSpacing(8);
@@ -84,9 +112,16 @@ public:
             new QPushButton(qtText(withMnemonic(texts.buttonTitleUpdateNow, '&')), dialog);
         openButton_->setObjectName("BrenvoOpenButton");
         openButton_->setDefault(true);
+        // Read out by their titles, without the mnemonic marks.
+        skipButton_->setAccessibleName(qtText(texts.buttonTitleUpdateSkip.text));
+        openButton_->setAccessibleName(qtText(texts.buttonTitleUpdateNow.text));
         buttons->addWidget(skipButton_);
         buttons->addWidget(openButton_);
         layout->addLayout(buttons);
+
+        // Texts in a right-to-left script lay the whole window out from the right.
+        if (dialog->windowTitle().isRightToLeft())
+            dialog->setLayoutDirection(Qt::RightToLeft);
 
         QObject::connect(skipButton_, &QPushButton::clicked, dialog, [this] {
             if (!closed_)
