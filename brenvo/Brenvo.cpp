@@ -431,7 +431,7 @@ void Brenvo::replyRead(check::ReleaseReading reading, const std::vector<std::str
         return;
     windowOpen_ = true;
     // Shared, not copied: a record of the size cap takes tens of milliseconds to copy.
-    BrenvoReleaseInfo::initWithReleaseInfo(outcome.release, services);
+    BrenvoReleaseInfo::initWithReleaseInfo(outcome.release, services, outcome.userInitiated);
 }
 
 bool Brenvo::deliver(const CheckOutcome& outcome) {

@@ -5,6 +5,7 @@
 
 #include "brenvo/Export.h"
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <map>
@@ -43,11 +44,19 @@ struct ButtonTitle {
 // appended when there is none.
 BRENVO_EXPORT std::string withMnemonic(const ButtonTitle& title, char marker);
 
+// How long a window that nobody asked for ignores the key presses that would answer it, once it
+// is on the screen: an Enter meant for another application must not open the store.
+inline constexpr std::chrono::milliseconds kKeyGuard{700};
+
 // Everything a release-info window shows, computed once by its owner and handed to showWindow().
 struct BRENVO_EXPORT ReleaseTexts {
     std::string windowTitle, titleText, descriptionText, releaseText;
     std::optional<std::string> releaseDetails; // the release notes; nullopt when there are none
     ButtonTitle buttonTitleUpdateNow, buttonTitleUpdateSkip;
+    // For this long after the window is on the screen, its key presses (Escape included) are
+    // ignored while clicks count: kKeyGuard for a window a scheduled check opened, zero for one
+    // the user asked for.
+    std::chrono::milliseconds keyGuard{0};
 
     // Sets the two button titles with their mnemonics: the first ASCII letter or digit of `now`,
     // then the first of `skip` other than the one `now` took; 'O' and 'S' where none is free.

@@ -144,7 +144,10 @@ protected:
                                                 "- A release window that is easy to read"}}));
     }
     GtkWindow* show(const JsonValue& record) {
-        BrenvoReleaseInfo::initWithReleaseInfo(record, services_.services);
+        BrenvoReleaseInfo::initWithReleaseInfo(
+            std::make_shared<const brenvo::StoreRelease>(
+                brenvo::readStoreRelease(std::make_shared<const JsonValue>(record))),
+            services_.services, asked_);
         GtkWindow* window = findToplevel("Software Update");
         if (!window)
             return nullptr;
@@ -168,6 +171,7 @@ protected:
     }
 
     static Xvfb* xvfb_;
+    bool asked_ = true; // shown as "Check for Updates…" shows it: keys count at once
     brenvo::test::TestServices services_;
     platform::GLibRunLoopSource source_{services_.runLoop, nullptr};
     int closedNotes_ = 0;
@@ -371,6 +375,30 @@ TEST_F(GtkReleaseWindowTest, OpensOverTheHostWindowAndAltSSkips) {
     EXPECT_EQ(services_.defaults.stringForKey(brenvo::kBrenvoSkipVersion), "2.0");
     platform::detachGtkHost(services_.services);
     gtk_widget_destroy(host);
+}
+
+// The window of a scheduled check ignores an Enter pressed as it comes up (meant for another
+// application) and takes one pressed a second later; the window the user asked for takes it at
+// once.
+TEST_F(GtkReleaseWindowTest, EnterCountsAfterTheGuardUnlessTheUserAsked) {
+    for (const bool asked : {false, true}) {
+        SCOPED_TRACE(asked ? "asked" : "scheduled");
+        asked_ = asked;
+        closedNotes_ = 0;
+        const size_t opened = services_.workspace.openedURLs().size();
+        ASSERT_TRUE(show());
+        const gint64 shown = g_get_monotonic_time();
+        EXPECT_EQ(runServing({"xdotool", "key", "Return"}), 0);
+        if (!asked) {
+            ASSERT_LT(g_get_monotonic_time() - shown, 500'000) << "too slow to press in time";
+            serveUntil([&] { return g_get_monotonic_time() > shown + 1'000'000; });
+            EXPECT_EQ(services_.workspace.openedURLs().size(), opened);
+            EXPECT_TRUE(findToplevel("Software Update"));
+            EXPECT_EQ(runServing({"xdotool", "key", "Return"}), 0);
+        }
+        EXPECT_TRUE(closedAndGone());
+        EXPECT_EQ(services_.workspace.openedURLs().size(), opened + 1);
+    }
 }
 
 TEST_F(GtkReleaseWindowTest, OpenButtonOpensTheStoreAndCloses) {

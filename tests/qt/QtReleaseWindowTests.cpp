@@ -76,7 +76,10 @@ protected:
         return showRecord(JsonValue::object({{"version", "2.0"}, {"releaseNotes", notes}}));
     }
     QDialog* showRecord(const JsonValue& record) {
-        BrenvoReleaseInfo::initWithReleaseInfo(record, test_.services);
+        BrenvoReleaseInfo::initWithReleaseInfo(
+            std::make_shared<const brenvo::StoreRelease>(
+                brenvo::readStoreRelease(std::make_shared<const JsonValue>(record))),
+            test_.services, asked_);
         QDialog* dialog = nullptr;
         EXPECT_TRUE(serveQtUntil([&] {
             dialog = shownDialog();
@@ -111,6 +114,7 @@ protected:
                     name.c_str(), png.c_str());
     }
 
+    bool asked_ = true; // shown as "Check for Updates…" shows it: keys count at once
     brenvo::test::TestServices test_;
     int closedNotes_ = 0;
 };
@@ -231,6 +235,32 @@ TEST_F(QtReleaseWindowTest, JapaneseScreenshotThenEnterOpensTheStore) {
     EXPECT_EQ(test_.workspace.openedURLs(),
               std::vector<std::string>{"https://www.apple.com/mac/app-store/"});
     EXPECT_FALSE(test_.defaults.objectForKey(brenvo::kBrenvoSkipVersion));
+}
+
+// The window of a scheduled check ignores an Enter pressed as it comes up (meant for another
+// application) and takes one pressed a second later; the window the user asked for takes it at
+// once.
+TEST_F(QtReleaseWindowTest, EnterCountsAfterTheGuardUnlessTheUserAsked) {
+    platform::attachQtHost(test_.services, nullptr);
+    for (const bool asked : {false, true}) {
+        SCOPED_TRACE(asked ? "asked" : "scheduled");
+        asked_ = asked;
+        closedNotes_ = 0;
+        const size_t opened = test_.workspace.openedURLs().size();
+        ASSERT_TRUE(show("notes"));
+        QElapsedTimer shown;
+        shown.start();
+        EXPECT_EQ(xdotool({"key", "Return"}), 0);
+        if (!asked) {
+            ASSERT_LT(shown.elapsed(), 500) << "too slow to press in time";
+            serveQtUntil([&] { return shown.elapsed() > 1000; });
+            EXPECT_EQ(test_.workspace.openedURLs().size(), opened);
+            EXPECT_TRUE(shownDialog());
+            EXPECT_EQ(xdotool({"key", "Return"}), 0);
+        }
+        EXPECT_TRUE(closedAndGone());
+        EXPECT_EQ(test_.workspace.openedURLs().size(), opened + 1);
+    }
 }
 
 // The host names its window: the dialog is its child, transient for it and centred on it; its

@@ -5,6 +5,7 @@
 #include <gdk/gdkkeysyms.h>
 #include <gtk/gtk.h>
 
+#include <chrono>
 #include <string>
 
 namespace brenvo::platform {
@@ -56,6 +57,7 @@ public:
             g_object_unref(parent);
         }
         g_signal_connect(window_, "destroy", G_CALLBACK(onDestroy), this);
+        guardKeys(texts.keyGuard);
         g_signal_connect(window_, "key-press-event", G_CALLBACK(onKey), this);
 
         GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 10);
@@ -160,6 +162,30 @@ private:
         return parent_ ? static_cast<GtkWindow*>(g_weak_ref_get(parent_.get())) : nullptr;
     }
 
+    // For `span` after the window is mapped every key press stops here, before mnemonics, the
+    // default button or Escape see it; clicks are not key presses. Connected before any other
+    // key handler.
+    void guardKeys(std::chrono::milliseconds span) {
+        if (span <= std::chrono::milliseconds::zero())
+            return;
+        keyGuard_ = span;
+        g_signal_connect(window_, "map-event", G_CALLBACK(onMapped), this);
+        g_signal_connect(window_, "key-press-event", G_CALLBACK(onGuardedKey), this);
+    }
+
+    static gboolean onMapped(GtkWidget*, GdkEvent*, gpointer self) {
+        auto* window = static_cast<GtkReleaseWindow*>(self);
+        if (window->keysFrom_ == G_MAXINT64)
+            window->keysFrom_ =
+                g_get_monotonic_time() +
+                std::chrono::duration_cast<std::chrono::microseconds>(window->keyGuard_).count();
+        return FALSE;
+    }
+
+    static gboolean onGuardedKey(GtkWidget*, GdkEventKey*, gpointer self) {
+        return g_get_monotonic_time() < static_cast<GtkReleaseWindow*>(self)->keysFrom_;
+    }
+
     // Escape closes the window as its close box does.
     static gboolean onKey(GtkWidget* widget, GdkEventKey* event, gpointer) {
         if (event->keyval != GDK_KEY_Escape)
@@ -207,6 +233,9 @@ private:
     GtkWidget* openButton_ = nullptr;
     GtkWidget* skipButton_ = nullptr;
     bool closed_ = false;
+    // Key presses count from then on (monotonic microseconds); unmapped, never.
+    std::chrono::milliseconds keyGuard_{0};
+    gint64 keysFrom_ = G_MAXINT64;
 };
 
 std::unique_ptr<Window> makeWindow(ReleaseWindowOwner& owner, RunLoop& loop, ParentRef parent) {

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QFont>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -14,7 +15,9 @@
 #include <QScreen>
 #include <QThread>
 #include <QVBoxLayout>
+#include <QWindow>
 
+#include <chrono>
 #include <string>
 
 namespace brenvo::platform {
@@ -32,6 +35,50 @@ QLabel* addLabel(QVBoxLayout* layout, const std::string& text) {
     layout->addWidget(label);
     return label;
 }
+
+// Ignores every key press for the dialog for `span` once the dialog is exposed on the screen:
+// before the dialog, its default button, its mnemonics (shortcut overrides) or Escape see it.
+// Clicks are not key presses. Lives as the dialog's child, filtering the application's events.
+class KeyGuard final : public QObject {
+public:
+    KeyGuard(QDialog* dialog, std::chrono::milliseconds span)
+        : QObject(dialog), dialog_(dialog), span_(span) {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject* receiver, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::Expose:
+            if (!exposed_.isValid() && receiver == dialog_->windowHandle() &&
+                dialog_->windowHandle()->isExposed())
+                exposed_.start();
+            return false;
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+            break;
+        default:
+            return false;
+        }
+        auto* widget = qobject_cast<QWidget*>(receiver);
+        const bool ours = receiver == dialog_->windowHandle() ||
+                          (widget && (widget == dialog_ || dialog_->isAncestorOf(widget)));
+        if (!ours)
+            return false;
+        if (exposed_.isValid() && exposed_.elapsed() >= span_.count()) {
+            QCoreApplication::instance()->removeEventFilter(this);
+            return false;
+        }
+        event->accept(); // an accepted override keeps the shortcut from firing
+        return true;
+    }
+
+private:
+    QDialog* dialog_;
+    std::chrono::milliseconds span_;
+    QElapsedTimer exposed_;
+};
 
 class QtReleaseWindow final : public Window {
 public:
@@ -54,6 +101,8 @@ public:
         dialog->setObjectName("BrenvoReleaseWindow");
         dialog->setWindowTitle(qtText(texts.windowTitle));
         dialog->resize(520, 380);
+        if (texts.keyGuard > std::chrono::milliseconds::zero())
+            new KeyGuard(dialog, texts.keyGuard);
 
         auto* layout = new QVBoxLayout(dialog);
         layout->setContentsMargins(16, 16, 16, 16);
