@@ -63,6 +63,13 @@ struct BRENVO_EXPORT ReleaseTexts {
     void setButtonTitles(std::string now, std::string skip);
 };
 
+// A short message with one button that closes it: the answer to a check the user asked for when
+// no release window follows. Computed once by its owner and handed to showMessage().
+struct BRENVO_EXPORT MessageTexts {
+    std::string windowTitle, messageText, informativeText, buttonTitle;
+    bool failed = false; // the check did not succeed: toolkits show a warning rather than news
+};
+
 // The owner of a release-info window: receives its events.
 class BRENVO_EXPORT ReleaseWindowOwner {
 public:
@@ -91,6 +98,10 @@ public:
     virtual void makeKeyAndOrderFront();
     // Closes the window; the owner's windowWillClose() runs once, however often this is called.
     virtual void close() = 0;
+    // Shows `texts` instead of a release, in place of showWindow(): the owner then hears only
+    // awakeFromNib() and windowWillClose(). False, showing nothing, where the window has no
+    // message form (the default, so a host's own window shows none).
+    virtual bool showMessage(const MessageTexts& texts);
 };
 
 // The most of the release notes a window shows, in bytes of UTF-8: longer notes would hold the

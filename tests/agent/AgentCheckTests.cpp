@@ -533,5 +533,51 @@ TEST(AgentCheck, AReleaseIsAnnouncedOnceOldEnough) {
     EXPECT_EQ(world.window.shown().size(), 1u);
 }
 
+// With the opt-in, "Check for Updates…" answers in the window in use when no release window
+// follows, saying why a check failed; scheduled checks, and every check without the opt-in,
+// show nothing.
+TEST(AgentCheck, UserCheckResultsShowOnlyWhenTheHostOptsIn) {
+    const struct {
+        int status;
+        std::string body;
+        bool sent; // false: no connection is made
+        std::string message, detail;
+    } cases[] = {
+        {200, reply("1.9"), true, "Your version is current",
+         "Brenvo Test 1.9 is the newest version in the App Store."},
+        {200, reply("1.9"), false, "The check for updates did not succeed",
+         "There is no connection to the App Store."},
+        {200, "", true, "The check for updates did not succeed", "The App Store did not answer."},
+        {200, "{\"results\":[]}", true, "The check for updates did not succeed",
+         "The App Store's reply could not be used."},
+    };
+    for (const auto& c : cases) {
+        for (const bool optIn : {false, true}) {
+            SCOPED_TRACE(c.detail + (optIn ? " (opted in)" : ""));
+            AgentWorld world(AgentSetup{.info = AgentWorld::host()});
+            world.server.reply("/lookup", c.status, c.body);
+            world.http.forward = c.sent;
+            Brenvo agent(*world.services);
+            EXPECT_FALSE(agent.showsUserCheckResults());
+            agent.setShowsUserCheckResults(optIn);
+            world.advanceAndDispatch(0); // the scheduled check
+            EXPECT_TRUE(world.window.shown().empty());
+            agent.checkForUpdates();
+            world.settle();
+            if (!optIn) {
+                EXPECT_TRUE(world.window.shown().empty());
+                continue;
+            }
+            ASSERT_EQ(world.window.shown().size(), 1u);
+            const auto& message = world.window.shown()[0].message;
+            ASSERT_TRUE(message);
+            EXPECT_EQ(message->windowTitle, "Software Update");
+            EXPECT_EQ(message->messageText, c.message);
+            EXPECT_EQ(message->informativeText, c.detail);
+            EXPECT_EQ(message->buttonTitle, "OK");
+        }
+    }
+}
+
 } // namespace
 } // namespace brenvo::test
