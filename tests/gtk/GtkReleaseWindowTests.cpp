@@ -3,10 +3,12 @@
 // <build>/artifacts/release-window.png.
 #include "brenvo/BrenvoKeys.h"
 #include "brenvo/BrenvoReleaseInfo.h"
+#include "brenvo/CheckResultMessage.h"
 #include "brenvo/platform/glib/GLibRunLoop.h"
 #include "brenvo/platform/gtk/GtkHost.h"
 #include "brenvo/platform/gtk/GtkReleaseWindow.h"
 #include "support/Sanitizers.h"
+#include "support/ScopedLocale.h"
 #include "support/ScriptedWindow.h"
 #include "support/TestServices.h"
 #include "support/Xvfb.h"
@@ -111,6 +113,26 @@ GtkWidget* findNamed(GtkWidget* root, const char* name) {
     return nullptr;
 }
 
+// The screen as the X server holds it, saved as <artifacts>/<name>.png and named for CTest.
+GdkPixbuf* screenshot(const std::string& name) {
+    GdkWindow* root = gdk_get_default_root_window();
+    GdkPixbuf* shot = gdk_pixbuf_get_from_window(root, 0, 0, gdk_window_get_width(root),
+                                                 gdk_window_get_height(root));
+    if (!shot)
+        return nullptr;
+    std::filesystem::path png = std::filesystem::path(BRENVO_ARTIFACT_DIR) / (name + ".png");
+    GError* error = nullptr;
+    EXPECT_TRUE(gdk_pixbuf_save(shot, png.c_str(), "png", &error, nullptr))
+        << (error ? error->message : "");
+    if (error)
+        g_error_free(error);
+    EXPECT_GT(std::filesystem::file_size(png), 1000u);
+    std::printf("<CTestMeasurementFile type=\"image/png\" name=\"%s\">%s"
+                "</CTestMeasurementFile>\n",
+                name.c_str(), png.c_str());
+    return shot;
+}
+
 class GtkReleaseWindowTest : public testing::Test {
 protected:
     // GTK keeps its display connection for the life of the process: one server per process.
@@ -148,7 +170,10 @@ protected:
             std::make_shared<const brenvo::StoreRelease>(
                 brenvo::readStoreRelease(std::make_shared<const JsonValue>(record))),
             services_.services, asked_);
-        GtkWindow* window = findToplevel("Software Update");
+        return drawn(findToplevel("Software Update"));
+    }
+    // `window` once it has been drawn on the screen.
+    GtkWindow* drawn(GtkWindow* window) {
         if (!window)
             return nullptr;
         bool drawn = false;
@@ -300,17 +325,8 @@ TEST_F(GtkReleaseWindowTest, ScreenshotThenSkipClickedWithXdotool) {
     GtkWindow* window = show();
     ASSERT_TRUE(window);
 
-    // The screen as the X server holds it, with the window on it.
-    GdkWindow* root = gdk_get_default_root_window();
-    GdkPixbuf* shot = gdk_pixbuf_get_from_window(root, 0, 0, gdk_window_get_width(root),
-                                                 gdk_window_get_height(root));
+    GdkPixbuf* shot = screenshot("release-window");
     ASSERT_TRUE(shot);
-    std::filesystem::path png = std::filesystem::path(BRENVO_ARTIFACT_DIR) / "release-window.png";
-    GError* error = nullptr;
-    EXPECT_TRUE(gdk_pixbuf_save(shot, png.c_str(), "png", &error, nullptr))
-        << (error ? error->message : "");
-    if (error)
-        g_error_free(error);
     // Something was drawn: the window's area holds more than one colour.
     int x, y;
     gdk_window_get_origin(gtk_widget_get_window(GTK_WIDGET(window)), &x, &y);
@@ -326,10 +342,6 @@ TEST_F(GtkReleaseWindowTest, ScreenshotThenSkipClickedWithXdotool) {
         }
     EXPECT_GE(seen.size(), 3u);
     g_object_unref(shot);
-    EXPECT_GT(std::filesystem::file_size(png), 1000u);
-    std::printf("<CTestMeasurementFile type=\"image/png\" name=\"release-window\">%s"
-                "</CTestMeasurementFile>\n",
-                png.c_str());
 
     // Click the middle of "Skip This Version" on the X server, as a user would.
     GtkWidget* skip = findNamed(GTK_WIDGET(window), "BrenvoSkipButton");
@@ -399,6 +411,61 @@ TEST_F(GtkReleaseWindowTest, EnterCountsAfterTheGuardUnlessTheUserAsked) {
         EXPECT_TRUE(closedAndGone());
         EXPECT_EQ(services_.workspace.openedURLs().size(), opened + 1);
     }
+}
+
+// The answer to "Check for Updates…" is a message dialog with its two texts and one button, in
+// English and in the host's German; Enter takes the button and closes it.
+TEST_F(GtkReleaseWindowTest, CheckResultMessagesCloseWithTheirButton) {
+    std::filesystem::create_directories(services_.resourcesPath() / "de.lproj");
+    const struct {
+        const char* lang;
+        brenvo::CheckOutcome::Kind kind;
+        std::vector<std::string> labels;
+        const char *title, *button, *shot;
+    } cases[] = {
+        {"en_US.UTF-8",
+         brenvo::CheckOutcome::Kind::UpToDate,
+         {"Your version is current", "Demo 1.0 is the newest version in the App Store."},
+         "Software Update",
+         "OK",
+         "message-window"},
+        {"de_DE.UTF-8",
+         brenvo::CheckOutcome::Kind::NoReply,
+         {"Die Suche nach Updates ist fehlgeschlagen",
+          "Es besteht keine Verbindung zum App Store."},
+         "Softwareaktualisierung",
+         "OK",
+         "message-window-de"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.shot);
+        brenvo::test::ScopedLocale locale(c.lang);
+        brenvo::CheckResultMessage message(services_.services);
+        brenvo::CheckOutcome outcome;
+        outcome.kind = c.kind;
+        ASSERT_TRUE(message.show(*brenvo::checkResultTexts(outcome, services_.mainBundle), false));
+        GtkWindow* window = drawn(findToplevel(c.title));
+        ASSERT_TRUE(window);
+        std::vector<GtkWidget*> widgets;
+        collect(GTK_WIDGET(window), widgets);
+        std::vector<std::string> labels;
+        for (GtkWidget* widget : widgets)
+            if (GTK_IS_LABEL(widget) && gtk_widget_get_visible(widget) &&
+                !GTK_IS_BUTTON(gtk_widget_get_parent(widget)))
+                labels.emplace_back(gtk_label_get_text(GTK_LABEL(widget)));
+        EXPECT_EQ(labels, c.labels);
+        GtkWidget* ok = findNamed(GTK_WIDGET(window), "BrenvoOkButton");
+        ASSERT_TRUE(ok);
+        EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(ok)), c.button);
+        GdkPixbuf* shot = screenshot(c.shot);
+        ASSERT_TRUE(shot);
+        g_object_unref(shot);
+
+        EXPECT_EQ(runServing({"xdotool", "key", "Return"}), 0);
+        EXPECT_TRUE(serveUntil([&] { return !message.isShown(); }));
+        EXPECT_FALSE(findToplevel(c.title));
+    }
+    EXPECT_EQ(closedNotes_, 0);
 }
 
 TEST_F(GtkReleaseWindowTest, OpenButtonOpensTheStoreAndCloses) {

@@ -5,6 +5,7 @@
 
 #include "brenvo/BrenvoKeys.h"
 #include "brenvo/BrenvoReleaseInfo.h"
+#include "brenvo/CheckResultMessage.h"
 #include "brenvo/platform/qt/QtHost.h"
 #include "support/Sanitizers.h"
 #include "support/ScopedLocale.h"
@@ -39,10 +40,10 @@ std::string text(const QString& value) {
     return value.toStdString();
 }
 
-QDialog* shownDialog() {
+QDialog* shownDialog(const QString& name = "BrenvoReleaseWindow") {
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         if (auto* dialog = qobject_cast<QDialog*>(widget);
-            dialog && dialog->objectName() == "BrenvoReleaseWindow" && dialog->isVisible())
+            dialog && dialog->objectName() == name && dialog->isVisible())
             return dialog;
     }
     return nullptr;
@@ -261,6 +262,63 @@ TEST_F(QtReleaseWindowTest, EnterCountsAfterTheGuardUnlessTheUserAsked) {
         EXPECT_TRUE(closedAndGone());
         EXPECT_EQ(test_.workspace.openedURLs().size(), opened + 1);
     }
+}
+
+// The answer to "Check for Updates…" is a dialog with its two texts and one button, in English
+// and in the host's German; Enter takes the button and closes it.
+TEST_F(QtReleaseWindowTest, CheckResultMessagesCloseWithTheirButton) {
+    platform::attachQtHost(test_.services, nullptr);
+    std::filesystem::create_directories(test_.resourcesPath() / "de.lproj");
+    const struct {
+        const char* lang;
+        brenvo::CheckOutcome::Kind kind;
+        std::vector<std::string> labels;
+        const char *title, *shot;
+    } cases[] = {
+        {"en_US.UTF-8",
+         brenvo::CheckOutcome::Kind::UpToDate,
+         {"Your version is current", "Demo 1.0 is the newest version in the App Store."},
+         "Software Update",
+         "qt-message-window"},
+        {"de_DE.UTF-8",
+         brenvo::CheckOutcome::Kind::NoReply,
+         {"Die Suche nach Updates ist fehlgeschlagen",
+          "Es besteht keine Verbindung zum App Store."},
+         "Softwareaktualisierung",
+         "qt-message-window-de"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.shot);
+        brenvo::test::ScopedLocale locale(c.lang);
+        brenvo::CheckResultMessage message(test_.services);
+        brenvo::CheckOutcome outcome;
+        outcome.kind = c.kind;
+        ASSERT_TRUE(message.show(*brenvo::checkResultTexts(outcome, test_.mainBundle), false));
+        QDialog* dialog = nullptr;
+        ASSERT_TRUE(serveQtUntil([&] {
+            dialog = shownDialog("BrenvoMessageWindow");
+            return dialog && dialog->windowHandle() && dialog->windowHandle()->isExposed();
+        }));
+        dialog->repaint();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+        EXPECT_EQ(text(dialog->windowTitle()), c.title);
+        std::vector<std::string> labels;
+        for (QLabel* label : dialog->findChildren<QLabel*>()) {
+            EXPECT_EQ(label->textFormat(), Qt::PlainText);
+            labels.push_back(text(label->text()));
+        }
+        EXPECT_EQ(labels, c.labels);
+        auto* ok = dialog->findChild<QPushButton*>("BrenvoOkButton");
+        ASSERT_TRUE(ok);
+        EXPECT_EQ(text(ok->text()), "OK");
+        EXPECT_TRUE(ok->isDefault());
+        screenshot(dialog, c.shot);
+
+        EXPECT_EQ(xdotool({"key", "Return"}), 0);
+        EXPECT_TRUE(serveQtUntil([&] { return !message.isShown(); }));
+        EXPECT_FALSE(shownDialog("BrenvoMessageWindow"));
+    }
+    EXPECT_EQ(closedNotes_, 0);
 }
 
 // The host names its window: the dialog is its child, transient for it and centred on it; its

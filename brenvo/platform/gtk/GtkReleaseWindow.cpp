@@ -35,7 +35,8 @@ public:
             // Gone without a close (the controller was torn down): no more calls to the owner.
             g_signal_handlers_disconnect_by_data(window_, this);
             g_signal_handlers_disconnect_by_data(openButton_, this);
-            g_signal_handlers_disconnect_by_data(skipButton_, this);
+            if (skipButton_)
+                g_signal_handlers_disconnect_by_data(skipButton_, this);
             gtk_widget_destroy(window_);
         }
         if (pump_)
@@ -119,6 +120,37 @@ public:
         owner_.awakeFromNib();
         if (pump_)
             pump_->refresh();
+    }
+
+    // A message dialog with the one button as its default; the button, Escape and the close box
+    // close it.
+    bool showMessage(const MessageTexts& texts) override {
+        if (window_ || closed_)
+            return false;
+        if (!GLibRunLoopSource::drives(loop_))
+            pump_ = std::make_unique<GLibContextPump>(loop_, nullptr);
+        GtkWindow* parent = hostWindow();
+        window_ = gtk_message_dialog_new(parent, GTK_DIALOG_DESTROY_WITH_PARENT,
+                                         texts.failed ? GTK_MESSAGE_WARNING : GTK_MESSAGE_INFO,
+                                         GTK_BUTTONS_NONE, "%s", texts.messageText.c_str());
+        if (parent)
+            g_object_unref(parent);
+        gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(window_), "%s",
+                                                 texts.informativeText.c_str());
+        gtk_window_set_title(GTK_WINDOW(window_), texts.windowTitle.c_str());
+        openButton_ =
+            gtk_dialog_add_button(GTK_DIALOG(window_), texts.buttonTitle.c_str(), GTK_RESPONSE_OK);
+        gtk_widget_set_name(openButton_, "BrenvoOkButton");
+        gtk_dialog_set_default_response(GTK_DIALOG(window_), GTK_RESPONSE_OK);
+        g_signal_connect(window_, "response", G_CALLBACK(+[](GtkDialog* dialog, gint, gpointer) {
+                             gtk_widget_destroy(GTK_WIDGET(dialog));
+                         }),
+                         nullptr);
+        g_signal_connect(window_, "destroy", G_CALLBACK(onDestroy), this);
+        owner_.awakeFromNib();
+        if (pump_)
+            pump_->refresh();
+        return true;
     }
 
     // The window asks for the focus when it is mapped; gtk_window_present() in

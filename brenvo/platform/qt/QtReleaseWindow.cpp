@@ -153,6 +153,39 @@ public:
         owner_.awakeFromNib();
     }
 
+    // The message in the dialog's own style: a bold line, the reason or detail, one default
+    // button; the button, Escape and the close box close it.
+    bool showMessage(const MessageTexts& texts) override {
+        if (dialog_ || closed_)
+            return false;
+        dialog_ = new QDialog(parent_.data());
+        QDialog* dialog = dialog_.data();
+        dialog->setObjectName("BrenvoMessageWindow");
+        dialog->setWindowTitle(qtText(texts.windowTitle));
+        auto* layout = new QVBoxLayout(dialog);
+        layout->setContentsMargins(16, 16, 16, 16);
+        layout->setSpacing(10);
+        QLabel* message = addLabel(layout, texts.messageText);
+        QFont bold = message->font();
+        bold.setBold(true);
+        message->setFont(bold);
+        addLabel(layout, texts.informativeText);
+        auto* buttons = new QHBoxLayout();
+        buttons->addStretch(1);
+        openButton_ = new QPushButton(qtText(texts.buttonTitle), dialog);
+        openButton_->setObjectName("BrenvoOkButton");
+        openButton_->setDefault(true);
+        buttons->addWidget(openButton_);
+        layout->addLayout(buttons);
+        dialog->setMinimumWidth(360);
+        dialog->adjustSize();
+        QObject::connect(openButton_, &QPushButton::clicked, dialog, &QDialog::accept);
+        QObject::connect(dialog, &QDialog::finished, dialog, [this] { closedByDialog(); });
+        QObject::connect(dialog, &QObject::destroyed, [this] { closedByDialog(); });
+        owner_.awakeFromNib();
+        return true;
+    }
+
     // Qt activates the dialog as makeKeyAndOrderFront() shows it: activateApplication() is
     // Window's, which does nothing.
 
