@@ -73,11 +73,10 @@ public:
     void give(WindowAnswer answer) {
         if (closed_)
             return;
-        if (record().message)
-            close();
-        else if (answer == WindowAnswer::Open)
+        const bool message = record().message.has_value();
+        if (answer == WindowAnswer::Open && !message)
             owner_.doOpenMas();
-        else if (answer == WindowAnswer::Skip)
+        else if (answer == WindowAnswer::Skip && !message)
             owner_.doSkip();
         else
             close();
