@@ -421,20 +421,18 @@ TEST_F(GtkReleaseWindowTest, CheckResultMessagesCloseWithTheirButton) {
         const char* lang;
         brenvo::CheckOutcome::Kind kind;
         std::vector<std::string> labels;
-        const char *title, *button, *shot;
+        const char *title, *shot;
     } cases[] = {
         {"en_US.UTF-8",
          brenvo::CheckOutcome::Kind::UpToDate,
          {"Your version is current", "Demo 1.0 is the newest version in the App Store."},
          "Software Update",
-         "OK",
          "message-window"},
         {"de_DE.UTF-8",
          brenvo::CheckOutcome::Kind::NoReply,
          {"Die Suche nach Updates ist fehlgeschlagen",
           "Es besteht keine Verbindung zum App Store."},
          "Softwareaktualisierung",
-         "OK",
          "message-window-de"},
     };
     for (const auto& c : cases) {
@@ -456,7 +454,7 @@ TEST_F(GtkReleaseWindowTest, CheckResultMessagesCloseWithTheirButton) {
         EXPECT_EQ(labels, c.labels);
         GtkWidget* ok = findNamed(GTK_WIDGET(window), "BrenvoOkButton");
         ASSERT_TRUE(ok);
-        EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(ok)), c.button);
+        EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(ok)), "OK");
         GdkPixbuf* shot = screenshot(c.shot);
         ASSERT_TRUE(shot);
         g_object_unref(shot);
