@@ -4,6 +4,7 @@
 #include "brenvo/BrenvoCheck.h"
 #include "brenvo/BrenvoKeys.h"
 #include "brenvo/BrenvoReleaseInfo.h"
+#include "brenvo/CheckResultMessage.h"
 #include "brenvo/JsonLogBridge.h"
 #include "brenvo/platform/Services.h"
 #include "brenvo/utf/Printable.h"
@@ -466,6 +467,7 @@ void Brenvo::replyRead(check::ReleaseReading reading, const std::vector<std::str
     if (reading.ending) {
         outcome.kind = *reading.ending;
         outcome.reason = std::move(reading.reason);
+        outcome.storeReached = reading.storeReached;
         deliver(outcome);
         return;
     }
@@ -505,17 +507,34 @@ void Brenvo::replyRead(check::ReleaseReading reading, const std::vector<std::str
         return;
     windowOpen_ = true;
     // Shared, not copied: a record of the size cap takes tens of milliseconds to copy.
-    BrenvoReleaseInfo::initWithReleaseInfo(outcome.release, services);
+    BrenvoReleaseInfo::initWithReleaseInfo(outcome.release, services, outcome.userInitiated);
 }
 
 bool Brenvo::deliver(const CheckOutcome& outcome) {
-    if (!observer_)
-        return true;
-    const std::weak_ptr<Brenvo*> alive = self_;
-    // A copy: the observer may replace itself, or destroy the agent.
-    const auto observer = observer_;
-    observer(outcome);
-    return !alive.expired();
+    if (observer_) {
+        const std::weak_ptr<Brenvo*> alive = self_;
+        // A copy: the observer may replace itself, or destroy the agent.
+        const auto observer = observer_;
+        observer(outcome);
+        if (alive.expired())
+            return false;
+    }
+    if (outcome.userInitiated && showsUserCheckResults_)
+        showCheckResult(outcome);
+    return true;
+}
+
+void Brenvo::setShowsUserCheckResults(bool showsUserCheckResults) {
+    showsUserCheckResults_ = showsUserCheckResults;
+}
+
+void Brenvo::showCheckResult(const CheckOutcome& outcome) {
+    const auto texts = checkResultTexts(outcome, services_.mainBundle);
+    if (!texts)
+        return;
+    if (!message_)
+        message_ = std::make_unique<CheckResultMessage>(services_);
+    message_->show(*texts, debugMessagesOn());
 }
 
 void Brenvo::logMessage(std::string_view text) {

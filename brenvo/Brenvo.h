@@ -134,6 +134,8 @@ class Timer;
 struct URLResponse;
 } // namespace platform
 
+class CheckResultMessage;
+
 namespace check {
 struct AgentSettings;
 struct ReleaseReading;
@@ -193,6 +195,13 @@ public:
     // after the decision and before any window shows. An empty function removes it. The
     // observer may destroy the agent; the check then ends without a window.
     void setOutcomeObserver(std::function<void(const CheckOutcome& outcome)> observer);
+    // Off unless the host turns it on: a check the user asked for that shows no release window
+    // then answers in a message with one "OK" button, in the kind of window a release would
+    // show in (after the outcome observer has heard it): "Your version is current", or "The check
+    // for updates did not succeed" with the reason (brenvo/CheckResultMessage.h). A host's own
+    // window shows no messages. A message still open closes with the agent.
+    void setShowsUserCheckResults(bool showsUserCheckResults);
+    bool showsUserCheckResults() const { return showsUserCheckResults_; }
     // True while a check of this agent waits for its reply or reads it.
     bool isChecking() const { return request_ != nullptr || replyBeingRead_ != nullptr; }
     // Writes "Brenvo: " + text to the log when "BrenvoDebugMessages" reads true.
@@ -244,8 +253,10 @@ private:
     void logDebug(const check::AgentSettings& settings, std::string_view text);
     // Writes "Brenvo: " + text, whatever the settings say.
     void writeLine(std::string_view text);
-    // Hands `outcome` to the observer; false when the observer destroyed the agent.
+    // Hands `outcome` to the observer, then shows the user's answer when asked to; false when the
+    // observer destroyed the agent.
     bool deliver(const CheckOutcome& outcome);
+    void showCheckResult(const CheckOutcome& outcome);
 
     // The agent's one pending check: arming again cancels it first.
     std::shared_ptr<platform::Timer> timer_;
@@ -273,6 +284,8 @@ private:
     bool windowOpen_ = false;
     std::function<void(const CheckOutcome&)> observer_;
     bool observing_ = false;
+    bool showsUserCheckResults_ = false;
+    std::unique_ptr<CheckResultMessage> message_;
 };
 
 } // namespace brenvo

@@ -314,15 +314,20 @@ ReleaseReading readReply(platform::URLResponse response, const Note& note) {
     if (response.tooLarge) {
         note("No response for HTTP Request (Response larger than " +
              std::to_string(platform::HttpClient::kMaxResponseSize) + " bytes was dropped).");
-        return ending(Kind::NoReply, "the reply is larger than " +
-                                         std::to_string(platform::HttpClient::kMaxResponseSize) +
-                                         " bytes");
+        ReleaseReading tooLarge = ending(
+            Kind::NoReply, "the reply is larger than " +
+                               std::to_string(platform::HttpClient::kMaxResponseSize) + " bytes");
+        tooLarge.storeReached = true;
+        return tooLarge;
     }
     if (response.body.empty()) {
         if (!response.error.empty())
             note("HTTP Request failed: " + utf::logField(response.error));
         note(kNoResponse);
-        return ending(Kind::NoReply, response.error.empty() ? "empty reply" : response.error);
+        ReleaseReading nothing =
+            ending(Kind::NoReply, response.error.empty() ? "empty reply" : response.error);
+        nothing.storeReached = response.connected;
+        return nothing;
     }
 
     ReleaseReading reading;

@@ -90,6 +90,7 @@ struct ReleaseReading {
     std::optional<CheckOutcome::Kind> ending;
     std::string reason;
     std::shared_ptr<const StoreRelease> release; // "results"[0], when the reply has one
+    bool storeReached = false;                   // for NoReply: a connection to the store was made
 };
 
 // The reply as a release record, with the debug lines of every way it can fail.

@@ -167,7 +167,14 @@ BrenvoReleaseInfo& BrenvoReleaseInfo::initWithReleaseInfo(const JsonValue& relea
 BrenvoReleaseInfo&
 BrenvoReleaseInfo::initWithReleaseInfo(std::shared_ptr<const StoreRelease> release,
                                        platform::Services& services) {
+    return initWithReleaseInfo(std::move(release), services, false);
+}
+
+BrenvoReleaseInfo&
+BrenvoReleaseInfo::initWithReleaseInfo(std::shared_ptr<const StoreRelease> release,
+                                       platform::Services& services, bool userInitiated) {
     auto* made = new BrenvoReleaseInfo(std::move(release), services);
+    made->userInitiated_ = userInitiated;
     {
         std::lock_guard<std::mutex> hold(controllersLock());
         controllers().push_back(std::unique_ptr<BrenvoReleaseInfo>(made));
@@ -387,6 +394,7 @@ platform::ReleaseTexts BrenvoReleaseInfo::releaseTexts() {
     texts.releaseDetails = releaseDetails();
     std::string now = ButtonTitleUpdateNow();
     texts.setButtonTitles(std::move(now), ButtonTitleUpdateSkip());
+    texts.keyGuard = userInitiated_ ? std::chrono::milliseconds::zero() : platform::kKeyGuard;
     return texts;
 }
 

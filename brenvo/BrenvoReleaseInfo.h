@@ -55,6 +55,10 @@ public:
     // The same for a record already read, shared rather than copied (null: an empty record).
     static BrenvoReleaseInfo& initWithReleaseInfo(std::shared_ptr<const StoreRelease> release,
                                                   platform::Services& services);
+    // The same for a check the user asked for (`userInitiated`), whose window takes keys at once;
+    // the other forms show a window nobody asked for, which ignores keys for platform::kKeyGuard.
+    static BrenvoReleaseInfo& initWithReleaseInfo(std::shared_ptr<const StoreRelease> release,
+                                                  platform::Services& services, bool userInitiated);
 
     ~BrenvoReleaseInfo() override;
     BrenvoReleaseInfo(const BrenvoReleaseInfo&) = delete;
@@ -80,7 +84,8 @@ public:
     std::optional<std::string> releaseDetails();
     std::string ButtonTitleUpdateNow();
     std::string ButtonTitleUpdateSkip();
-    // All of them at once, as the window is shown with them: each accessor above called once.
+    // All of them at once, as the window is shown with them: each accessor above called once, and
+    // the key guard of a window the user did not ask for.
     platform::ReleaseTexts releaseTexts();
 
     // The store address opened for an operating-system version; nullopt (cannot be read) gives
@@ -117,6 +122,7 @@ private:
     std::shared_ptr<platform::Timer> destroyTimer_;
     uint64_t servicesEnded_ = 0;
     bool closed_ = false;
+    bool userInitiated_ = false;
 };
 
 // Fills the "%@" placeholders of `format` with `arguments` in order; "%n$@" takes the n-th

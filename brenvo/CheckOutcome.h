@@ -40,7 +40,10 @@ struct BRENVO_EXPORT CheckOutcome {
     std::shared_ptr<const StoreRelease> release; // the release record, when the reply had one
     Gate gate = Gate::None;                      // for HeldBack
     std::string reason;                          // for NoReply and UnusableReply
-    bool userInitiated = false;                  // started by Brenvo::checkForUpdates()
+    // For NoReply: a connection to the store was made, and no answer came over it in time (or
+    // the answer was cut off or too large); false when the store could not be reached at all.
+    bool storeReached = false;
+    bool userInitiated = false; // started by Brenvo::checkForUpdates()
     // For RateLimited: the wait the store's "Retry-After" asked for, in seconds (0 to 7 days),
     // when it had a readable one; and the seconds until the next scheduled check.
     std::optional<int64_t> retryAfter;

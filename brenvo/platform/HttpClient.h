@@ -37,6 +37,8 @@ struct URLResponse {
     // "Retry-After" header as sent, empty when it had none.
     int status = 0;
     std::string retryAfter;
+    // A connection to the server was made (the failure came after it: a time-out, a broken reply).
+    bool connected = false;
 };
 
 // A request in flight. Destroying it cancels the request: its completion is never called, and

@@ -152,5 +152,8 @@ void ReleaseTexts::setButtonTitles(std::string now, std::string skip) {
 void Window::activateApplication() {}
 void Window::center() {}
 void Window::makeKeyAndOrderFront() {}
+bool Window::showMessage(const MessageTexts&) {
+    return false;
+}
 
 } // namespace brenvo::platform

@@ -5,6 +5,7 @@
 
 #include "brenvo/Export.h"
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <map>
@@ -43,15 +44,30 @@ struct ButtonTitle {
 // appended when there is none.
 BRENVO_EXPORT std::string withMnemonic(const ButtonTitle& title, char marker);
 
+// How long a window that nobody asked for ignores the key presses that would answer it, once it
+// is on the screen: an Enter meant for another application must not open the store.
+inline constexpr std::chrono::milliseconds kKeyGuard{700};
+
 // Everything a release-info window shows, computed once by its owner and handed to showWindow().
 struct BRENVO_EXPORT ReleaseTexts {
     std::string windowTitle, titleText, descriptionText, releaseText;
     std::optional<std::string> releaseDetails; // the release notes; nullopt when there are none
     ButtonTitle buttonTitleUpdateNow, buttonTitleUpdateSkip;
+    // For this long after the window is on the screen, its key presses (Escape included) are
+    // ignored while clicks count: kKeyGuard for a window a scheduled check opened, zero for one
+    // the user asked for.
+    std::chrono::milliseconds keyGuard{0};
 
     // Sets the two button titles with their mnemonics: the first ASCII letter or digit of `now`,
     // then the first of `skip` other than the one `now` took; 'O' and 'S' where none is free.
     void setButtonTitles(std::string now, std::string skip);
+};
+
+// A short message with one button that closes it: the answer to a check the user asked for when
+// no release window follows. Computed once by its owner and handed to showMessage().
+struct BRENVO_EXPORT MessageTexts {
+    std::string windowTitle, messageText, informativeText, buttonTitle;
+    bool failed = false; // the check did not succeed: toolkits show a warning rather than news
 };
 
 // The owner of a release-info window: receives its events.
@@ -82,6 +98,10 @@ public:
     virtual void makeKeyAndOrderFront();
     // Closes the window; the owner's windowWillClose() runs once, however often this is called.
     virtual void close() = 0;
+    // Shows `texts` instead of a release, in place of showWindow(): the owner then hears only
+    // awakeFromNib() and windowWillClose(). False, showing nothing, where the window has no
+    // message form (the default, so a host's own window shows none).
+    virtual bool showMessage(const MessageTexts& texts);
 };
 
 // The most of the release notes a window shows, in bytes of UTF-8: longer notes would hold the

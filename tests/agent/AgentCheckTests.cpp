@@ -394,7 +394,9 @@ TEST(AgentCheck, SkipThenSameVersionIsQuietAndANewerOneShowsAgain) {
     world.advanceAndDispatch(0); // the check shows the window
     world.advanceAndDispatch(0); // the window answers Skip and closes
     world.advanceAndDispatch(0); // the controller goes away
-    EXPECT_EQ(world.window.shown().size(), 1u);
+    ASSERT_EQ(world.window.shown().size(), 1u);
+    // Nobody asked for this window: it ignores keys for a moment.
+    EXPECT_EQ(world.window.shown()[0].texts.keyGuard, platform::kKeyGuard);
     EXPECT_EQ(world.storedDefault(kBrenvoSkipVersion), PlistValue("2.0"));
     EXPECT_EQ(world.nextTimeout(), 86400.0);
 
@@ -500,7 +502,8 @@ TEST(AgentCheck, CheckForUpdatesShowsASkippedVersionToTheUserWhoAsked) {
     EXPECT_EQ(outcomes[1].kind, Kind::UpdateAvailable);
     EXPECT_TRUE(outcomes[1].userInitiated);
     EXPECT_EQ(outcomes[1].version, "2.0");
-    EXPECT_EQ(world.window.shown().size(), 1u);
+    ASSERT_EQ(world.window.shown().size(), 1u);
+    EXPECT_EQ(world.window.shown()[0].texts.keyGuard, std::chrono::milliseconds::zero());
     EXPECT_TRUE(world.lastCheckIsNow());
     EXPECT_EQ(world.server.requests().size(), 2u);
 
@@ -534,6 +537,52 @@ TEST(AgentCheck, AReleaseIsAnnouncedOnceOldEnough) {
     EXPECT_EQ(outcomes[0].gate, CheckOutcome::Gate::MinimumReleaseAge);
     EXPECT_EQ(outcomes[1].kind, Kind::UpdateAvailable);
     EXPECT_EQ(world.window.shown().size(), 1u);
+}
+
+// With the opt-in, "Check for Updates…" answers in the window in use when no release window
+// follows, saying why a check failed; scheduled checks, and every check without the opt-in,
+// show nothing.
+TEST(AgentCheck, UserCheckResultsShowOnlyWhenTheHostOptsIn) {
+    const struct {
+        int status;
+        std::string body;
+        bool sent; // false: no connection is made
+        std::string message, detail;
+    } cases[] = {
+        {200, reply("1.9"), true, "Your version is current",
+         "Brenvo Test 1.9 is the newest version in the App Store."},
+        {200, reply("1.9"), false, "The check for updates did not succeed",
+         "There is no connection to the App Store."},
+        {200, "", true, "The check for updates did not succeed", "The App Store did not answer."},
+        {200, "{\"results\":[]}", true, "The check for updates did not succeed",
+         "The App Store's reply could not be used."},
+    };
+    for (const auto& c : cases) {
+        for (const bool optIn : {false, true}) {
+            SCOPED_TRACE(c.detail + (optIn ? " (opted in)" : ""));
+            AgentWorld world(AgentSetup{.info = AgentWorld::host()});
+            world.server.reply("/lookup", c.status, c.body);
+            world.http.forward = c.sent;
+            Brenvo agent(*world.services);
+            EXPECT_FALSE(agent.showsUserCheckResults());
+            agent.setShowsUserCheckResults(optIn);
+            world.advanceAndDispatch(0); // the scheduled check
+            EXPECT_TRUE(world.window.shown().empty());
+            agent.checkForUpdates();
+            world.settle();
+            if (!optIn) {
+                EXPECT_TRUE(world.window.shown().empty());
+                continue;
+            }
+            ASSERT_EQ(world.window.shown().size(), 1u);
+            const auto& message = world.window.shown()[0].message;
+            ASSERT_TRUE(message);
+            EXPECT_EQ(message->windowTitle, "Software Update");
+            EXPECT_EQ(message->messageText, c.message);
+            EXPECT_EQ(message->informativeText, c.detail);
+            EXPECT_EQ(message->buttonTitle, "OK");
+        }
+    }
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // <build>/artifacts/release-window.png, of the right-to-left ones to release-window-{ar,he}.png.
 #include "brenvo/BrenvoKeys.h"
 #include "brenvo/BrenvoReleaseInfo.h"
+#include "brenvo/CheckResultMessage.h"
 #include "brenvo/platform/glib/GLibRunLoop.h"
 #include "brenvo/platform/gtk/GtkHost.h"
 #include "brenvo/platform/gtk/GtkReleaseWindow.h"
@@ -112,6 +113,26 @@ GtkWidget* findNamed(GtkWidget* root, const char* name) {
     return nullptr;
 }
 
+// The screen as the X server holds it, saved as <artifacts>/<name>.png and named for CTest.
+GdkPixbuf* screenshotOfScreen(const std::string& name) {
+    GdkWindow* root = gdk_get_default_root_window();
+    GdkPixbuf* shot = gdk_pixbuf_get_from_window(root, 0, 0, gdk_window_get_width(root),
+                                                 gdk_window_get_height(root));
+    if (!shot)
+        return nullptr;
+    std::filesystem::path png = std::filesystem::path(BRENVO_ARTIFACT_DIR) / (name + ".png");
+    GError* error = nullptr;
+    EXPECT_TRUE(gdk_pixbuf_save(shot, png.c_str(), "png", &error, nullptr))
+        << (error ? error->message : "");
+    if (error)
+        g_error_free(error);
+    EXPECT_GT(std::filesystem::file_size(png), 1000u);
+    std::printf("<CTestMeasurementFile type=\"image/png\" name=\"%s\">%s"
+                "</CTestMeasurementFile>\n",
+                name.c_str(), png.c_str());
+    return shot;
+}
+
 class GtkReleaseWindowTest : public testing::Test {
 protected:
     // GTK keeps its display connection for the life of the process: one server per process.
@@ -145,8 +166,14 @@ protected:
                                                 "- A release window that is easy to read"}}));
     }
     GtkWindow* show(const JsonValue& record, const char* title = "Software Update") {
-        BrenvoReleaseInfo::initWithReleaseInfo(record, services_.services);
-        GtkWindow* window = findToplevel(title);
+        BrenvoReleaseInfo::initWithReleaseInfo(
+            std::make_shared<const brenvo::StoreRelease>(
+                brenvo::readStoreRelease(std::make_shared<const JsonValue>(record))),
+            services_.services, asked_);
+        return drawn(findToplevel(title));
+    }
+    // `window` once it has been drawn on the screen.
+    GtkWindow* drawn(GtkWindow* window) {
         if (!window)
             return nullptr;
         bool drawn = false;
@@ -166,16 +193,8 @@ protected:
     // Saves the screen with the window on it to <artifacts>/<name>.png and checks that something
     // was drawn there: the window's area holds more than one colour.
     static void screenshot(GtkWindow* window, const std::string& name) {
-        GdkWindow* root = gdk_get_default_root_window();
-        GdkPixbuf* shot = gdk_pixbuf_get_from_window(root, 0, 0, gdk_window_get_width(root),
-                                                     gdk_window_get_height(root));
+        GdkPixbuf* shot = screenshotOfScreen(name);
         ASSERT_TRUE(shot);
-        std::filesystem::path png = std::filesystem::path(BRENVO_ARTIFACT_DIR) / (name + ".png");
-        GError* error = nullptr;
-        EXPECT_TRUE(gdk_pixbuf_save(shot, png.c_str(), "png", &error, nullptr))
-            << (error ? error->message : "");
-        if (error)
-            g_error_free(error);
         int x, y;
         gdk_window_get_origin(gtk_widget_get_window(GTK_WIDGET(window)), &x, &y);
         int stride = gdk_pixbuf_get_rowstride(shot), channels = gdk_pixbuf_get_n_channels(shot);
@@ -191,10 +210,6 @@ protected:
             }
         EXPECT_GE(seen.size(), 3u);
         g_object_unref(shot);
-        EXPECT_GT(std::filesystem::file_size(png), 1000u);
-        std::printf("<CTestMeasurementFile type=\"image/png\" name=\"%s\">%s"
-                    "</CTestMeasurementFile>\n",
-                    name.c_str(), png.c_str());
     }
 
     bool closedAndGone() {
@@ -203,6 +218,7 @@ protected:
     }
 
     static Xvfb* xvfb_;
+    bool asked_ = true; // shown as "Check for Updates…" shows it: keys count at once
     brenvo::test::TestServices services_;
     platform::GLibRunLoopSource source_{services_.runLoop, nullptr};
     int closedNotes_ = 0;
@@ -378,6 +394,83 @@ TEST_F(GtkReleaseWindowTest, OpensOverTheHostWindowAndAltSSkips) {
     EXPECT_EQ(services_.defaults.stringForKey(brenvo::kBrenvoSkipVersion), "2.0");
     platform::detachGtkHost(services_.services);
     gtk_widget_destroy(host);
+}
+
+// The window of a scheduled check ignores an Enter pressed as it comes up (meant for another
+// application) and takes one pressed a second later; the window the user asked for takes it at
+// once.
+TEST_F(GtkReleaseWindowTest, EnterCountsAfterTheGuardUnlessTheUserAsked) {
+    for (const bool asked : {false, true}) {
+        SCOPED_TRACE(asked ? "asked" : "scheduled");
+        asked_ = asked;
+        closedNotes_ = 0;
+        const size_t opened = services_.workspace.openedURLs().size();
+        ASSERT_TRUE(show());
+        const gint64 shown = g_get_monotonic_time();
+        EXPECT_EQ(runServing({"xdotool", "key", "Return"}), 0);
+        if (!asked) {
+            ASSERT_LT(g_get_monotonic_time() - shown, 500'000) << "too slow to press in time";
+            serveUntil([&] { return g_get_monotonic_time() > shown + 1'000'000; });
+            EXPECT_EQ(services_.workspace.openedURLs().size(), opened);
+            EXPECT_TRUE(findToplevel("Software Update"));
+            EXPECT_EQ(runServing({"xdotool", "key", "Return"}), 0);
+        }
+        EXPECT_TRUE(closedAndGone());
+        EXPECT_EQ(services_.workspace.openedURLs().size(), opened + 1);
+    }
+}
+
+// The answer to "Check for Updates…" is a message dialog with its two texts and one button, in
+// English and in the host's German; Enter takes the button and closes it.
+TEST_F(GtkReleaseWindowTest, CheckResultMessagesCloseWithTheirButton) {
+    std::filesystem::create_directories(services_.resourcesPath() / "de.lproj");
+    const struct {
+        const char* lang;
+        brenvo::CheckOutcome::Kind kind;
+        std::vector<std::string> labels;
+        const char *title, *shot;
+    } cases[] = {
+        {"en_US.UTF-8",
+         brenvo::CheckOutcome::Kind::UpToDate,
+         {"Your version is current", "Demo 1.0 is the newest version in the App Store."},
+         "Software Update",
+         "message-window"},
+        {"de_DE.UTF-8",
+         brenvo::CheckOutcome::Kind::NoReply,
+         {"Die Suche nach Updates ist fehlgeschlagen",
+          "Es besteht keine Verbindung zum App Store."},
+         "Softwareaktualisierung",
+         "message-window-de"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.shot);
+        brenvo::test::ScopedLocale locale(c.lang);
+        brenvo::CheckResultMessage message(services_.services);
+        brenvo::CheckOutcome outcome;
+        outcome.kind = c.kind;
+        ASSERT_TRUE(message.show(*brenvo::checkResultTexts(outcome, services_.mainBundle), false));
+        GtkWindow* window = drawn(findToplevel(c.title));
+        ASSERT_TRUE(window);
+        std::vector<GtkWidget*> widgets;
+        collect(GTK_WIDGET(window), widgets);
+        std::vector<std::string> labels;
+        for (GtkWidget* widget : widgets)
+            if (GTK_IS_LABEL(widget) && gtk_widget_get_visible(widget) &&
+                !GTK_IS_BUTTON(gtk_widget_get_parent(widget)))
+                labels.emplace_back(gtk_label_get_text(GTK_LABEL(widget)));
+        EXPECT_EQ(labels, c.labels);
+        GtkWidget* ok = findNamed(GTK_WIDGET(window), "BrenvoOkButton");
+        ASSERT_TRUE(ok);
+        EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(ok)), "OK");
+        GdkPixbuf* shot = screenshotOfScreen(c.shot);
+        ASSERT_TRUE(shot);
+        g_object_unref(shot);
+
+        EXPECT_EQ(runServing({"xdotool", "key", "Return"}), 0);
+        EXPECT_TRUE(serveUntil([&] { return !message.isShown(); }));
+        EXPECT_FALSE(findToplevel(c.title));
+    }
+    EXPECT_EQ(closedNotes_, 0);
 }
 
 TEST_F(GtkReleaseWindowTest, OpenButtonOpensTheStoreAndCloses) {

@@ -126,6 +126,7 @@ TEST_P(NoBody, FailuresGiveNoBodyAndSayWhy) {
     EXPECT_TRUE(response.body.empty()) << text(response);
     EXPECT_NE(response.error, "");
     EXPECT_FALSE(response.tooLarge);
+    EXPECT_TRUE(response.connected); // the server was reached, and failed it
     // The time-out bounds the whole transfer, however the server drips.
     EXPECT_LT(elapsed, 4s);
 }
@@ -160,6 +161,7 @@ TEST(CurlHttpClient, RefusedOrMalformedGivesNothing) {
         URLResponse response = client.sendSynchronousRequest({url});
         EXPECT_TRUE(response.body.empty()) << url;
         EXPECT_NE(response.error, "") << url;
+        EXPECT_FALSE(response.connected) << url;
     }
 }
 

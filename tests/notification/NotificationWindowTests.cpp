@@ -5,7 +5,9 @@
 
 #include "brenvo/BrenvoKeys.h"
 #include "brenvo/BrenvoReleaseInfo.h"
+#include "brenvo/CheckResultMessage.h"
 #include "brenvo/platform/glib/NotificationWindow.h"
+#include "support/ScopedLocale.h"
 #include "support/ScriptedWindow.h"
 #include "support/Session.h"
 #include "support/TestServices.h"
@@ -20,6 +22,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
@@ -150,6 +153,45 @@ TEST_F(NotificationTest, EachOutcomeAnswersAsTheWindowWould) {
             EXPECT_TRUE(service.closeRequests().empty());
         }
     }
+    EXPECT_TRUE(test_.log.lines().empty());
+}
+
+// The answer to "Check for Updates…" is a plain notification without actions, in English and in
+// the host's German; the window closes when the service takes it away.
+TEST_F(NotificationTest, CheckResultsArePlainNotifications) {
+    std::filesystem::create_directories(test_.resourcesPath() / "de.lproj");
+    const struct {
+        const char* lang;
+        brenvo::CheckOutcome::Kind kind;
+        const char *appName, *summary, *body;
+    } cases[] = {
+        {"en_US.UTF-8", brenvo::CheckOutcome::Kind::UpToDate, "Software Update",
+         "Your version is current", "Demo 1.0 is the newest version in the App Store."},
+        {"de_DE.UTF-8", brenvo::CheckOutcome::Kind::NoReply, "Softwareaktualisierung",
+         "Die Suche nach Updates ist fehlgeschlagen", "Es besteht keine Verbindung zum App Store."},
+    };
+    platform::registerNotificationWindow(test_.windows, test_.log);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.summary);
+        brenvo::test::ScopedLocale locale(c.lang);
+        FakeNotificationService service(bus_.address(), {"actions", "body"});
+        ASSERT_TRUE(service.ready());
+        brenvo::CheckResultMessage message(services_);
+        brenvo::CheckOutcome outcome;
+        outcome.kind = c.kind;
+        ASSERT_TRUE(message.show(*brenvo::checkResultTexts(outcome, test_.mainBundle), false));
+        ASSERT_TRUE(serveUntil([&] { return !service.notified().empty(); }));
+        const auto sent = service.notified().at(0);
+        EXPECT_EQ(sent.appName, c.appName);
+        EXPECT_EQ(sent.summary, c.summary);
+        EXPECT_EQ(sent.body, c.body);
+        EXPECT_TRUE(sent.actions.empty());
+        EXPECT_EQ(sent.expireTimeout, -1);
+        EXPECT_TRUE(message.isShown());
+        service.closeNotification(sent.id, 1);
+        EXPECT_TRUE(serveUntil([&] { return !message.isShown(); }));
+    }
+    EXPECT_EQ(closedNotes_, 0);
     EXPECT_TRUE(test_.log.lines().empty());
 }
 

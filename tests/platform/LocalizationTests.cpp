@@ -29,6 +29,17 @@ const char* const kKeys[] = {
     "Release Notes:",
     "Open App Store For Update",
     "Skip This Version",
+    "OK",
+    "Your version is current",
+    "%@ %@ is the newest version in the App Store.",
+    "The check for updates did not succeed",
+    "There is no connection to the App Store.",
+    "The App Store did not answer.",
+    "The App Store's reply could not be used.",
+    "The App Store is busy. Please try again later.",
+    "Checks for updates are turned off on this computer.",
+    "The updates of this application come from its package manager.",
+    "This application does not say where to look for updates.",
 };
 
 // The arguments a format takes, in the order it shows them: "%@" takes the next one, "%n$@" the
@@ -49,7 +60,7 @@ std::optional<std::vector<int>> placeholders(const std::string& format) {
     return order;
 }
 
-TEST(FrameworkTranslations, EveryTableHasTheSixTextsWithTheirArguments) {
+TEST(FrameworkTranslations, EveryTableHasEveryTextWithItsArguments) {
     const std::filesystem::path resources = FrameworkBundle::resourcesPath();
     ASSERT_FALSE(resources.empty());
     std::set<std::string> languages;
@@ -67,7 +78,9 @@ TEST(FrameworkTranslations, EveryTableHasTheSixTextsWithTheirArguments) {
         for (const char* key : kKeys) {
             const auto found = table->find(key);
             ASSERT_NE(found, table->end()) << key;
-            EXPECT_NE(found->second, key);
+            if (std::string_view(key) != "OK") { // the same word in many languages
+                EXPECT_NE(found->second, key);
+            }
             // Every argument shown once, whatever the order the language needs.
             auto wanted = placeholders(key);
             auto given = placeholders(found->second);

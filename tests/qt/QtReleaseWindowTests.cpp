@@ -5,6 +5,7 @@
 
 #include "brenvo/BrenvoKeys.h"
 #include "brenvo/BrenvoReleaseInfo.h"
+#include "brenvo/CheckResultMessage.h"
 #include "brenvo/platform/qt/QtHost.h"
 #include "support/Sanitizers.h"
 #include "support/ScopedLocale.h"
@@ -39,10 +40,10 @@ std::string text(const QString& value) {
     return value.toStdString();
 }
 
-QDialog* shownDialog() {
+QDialog* shownDialog(const QString& name = "BrenvoReleaseWindow") {
     for (QWidget* widget : QApplication::topLevelWidgets()) {
         if (auto* dialog = qobject_cast<QDialog*>(widget);
-            dialog && dialog->objectName() == "BrenvoReleaseWindow" && dialog->isVisible())
+            dialog && dialog->objectName() == name && dialog->isVisible())
             return dialog;
     }
     return nullptr;
@@ -76,7 +77,10 @@ protected:
         return showRecord(JsonValue::object({{"version", "2.0"}, {"releaseNotes", notes}}));
     }
     QDialog* showRecord(const JsonValue& record) {
-        BrenvoReleaseInfo::initWithReleaseInfo(record, test_.services);
+        BrenvoReleaseInfo::initWithReleaseInfo(
+            std::make_shared<const brenvo::StoreRelease>(
+                brenvo::readStoreRelease(std::make_shared<const JsonValue>(record))),
+            test_.services, asked_);
         QDialog* dialog = nullptr;
         EXPECT_TRUE(serveQtUntil([&] {
             dialog = shownDialog();
@@ -111,6 +115,7 @@ protected:
                     name.c_str(), png.c_str());
     }
 
+    bool asked_ = true; // shown as "Check for Updates…" shows it: keys count at once
     brenvo::test::TestServices test_;
     int closedNotes_ = 0;
 };
@@ -231,6 +236,89 @@ TEST_F(QtReleaseWindowTest, JapaneseScreenshotThenEnterOpensTheStore) {
     EXPECT_EQ(test_.workspace.openedURLs(),
               std::vector<std::string>{"https://www.apple.com/mac/app-store/"});
     EXPECT_FALSE(test_.defaults.objectForKey(brenvo::kBrenvoSkipVersion));
+}
+
+// The window of a scheduled check ignores an Enter pressed as it comes up (meant for another
+// application) and takes one pressed a second later; the window the user asked for takes it at
+// once.
+TEST_F(QtReleaseWindowTest, EnterCountsAfterTheGuardUnlessTheUserAsked) {
+    platform::attachQtHost(test_.services, nullptr);
+    for (const bool asked : {false, true}) {
+        SCOPED_TRACE(asked ? "asked" : "scheduled");
+        asked_ = asked;
+        closedNotes_ = 0;
+        const size_t opened = test_.workspace.openedURLs().size();
+        ASSERT_TRUE(show("notes"));
+        QElapsedTimer shown;
+        shown.start();
+        EXPECT_EQ(xdotool({"key", "Return"}), 0);
+        if (!asked) {
+            ASSERT_LT(shown.elapsed(), 500) << "too slow to press in time";
+            serveQtUntil([&] { return shown.elapsed() > 1000; });
+            EXPECT_EQ(test_.workspace.openedURLs().size(), opened);
+            EXPECT_TRUE(shownDialog());
+            EXPECT_EQ(xdotool({"key", "Return"}), 0);
+        }
+        EXPECT_TRUE(closedAndGone());
+        EXPECT_EQ(test_.workspace.openedURLs().size(), opened + 1);
+    }
+}
+
+// The answer to "Check for Updates…" is a dialog with its two texts and one button, in English
+// and in the host's German; Enter takes the button and closes it.
+TEST_F(QtReleaseWindowTest, CheckResultMessagesCloseWithTheirButton) {
+    platform::attachQtHost(test_.services, nullptr);
+    std::filesystem::create_directories(test_.resourcesPath() / "de.lproj");
+    const struct {
+        const char* lang;
+        brenvo::CheckOutcome::Kind kind;
+        std::vector<std::string> labels;
+        const char *title, *shot;
+    } cases[] = {
+        {"en_US.UTF-8",
+         brenvo::CheckOutcome::Kind::UpToDate,
+         {"Your version is current", "Demo 1.0 is the newest version in the App Store."},
+         "Software Update",
+         "qt-message-window"},
+        {"de_DE.UTF-8",
+         brenvo::CheckOutcome::Kind::NoReply,
+         {"Die Suche nach Updates ist fehlgeschlagen",
+          "Es besteht keine Verbindung zum App Store."},
+         "Softwareaktualisierung",
+         "qt-message-window-de"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.shot);
+        brenvo::test::ScopedLocale locale(c.lang);
+        brenvo::CheckResultMessage message(test_.services);
+        brenvo::CheckOutcome outcome;
+        outcome.kind = c.kind;
+        ASSERT_TRUE(message.show(*brenvo::checkResultTexts(outcome, test_.mainBundle), false));
+        QDialog* dialog = nullptr;
+        ASSERT_TRUE(serveQtUntil([&] {
+            dialog = shownDialog("BrenvoMessageWindow");
+            return dialog && dialog->windowHandle() && dialog->windowHandle()->isExposed();
+        }));
+        dialog->repaint();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 100);
+        EXPECT_EQ(text(dialog->windowTitle()), c.title);
+        std::vector<std::string> labels;
+        for (QLabel* label : dialog->findChildren<QLabel*>()) {
+            EXPECT_EQ(label->textFormat(), Qt::PlainText);
+            labels.push_back(text(label->text()));
+        }
+        EXPECT_EQ(labels, c.labels);
+        auto* ok = dialog->findChild<QPushButton*>("BrenvoOkButton");
+        ASSERT_TRUE(ok);
+        EXPECT_EQ(text(ok->text()), "OK");
+        EXPECT_TRUE(ok->isDefault());
+        screenshot(dialog, c.shot);
+
+        EXPECT_EQ(xdotool({"key", "Return"}), 0);
+        EXPECT_TRUE(serveQtUntil([&] { return !message.isShown(); }));
+        EXPECT_FALSE(shownDialog("BrenvoMessageWindow"));
+    }
+    EXPECT_EQ(closedNotes_, 0);
 }
 
 // The host names its window: the dialog is its child, transient for it and centred on it; its

@@ -30,10 +30,22 @@ public:
     }
 
     void showWindow(const platform::ReleaseTexts& texts) override {
-        if (index_)
-            return;
         ScriptedWindow::Shown shown;
         shown.texts = texts;
+        show(std::move(shown));
+    }
+
+    // Any answer closes a message.
+    bool showMessage(const platform::MessageTexts& texts) override {
+        ScriptedWindow::Shown shown;
+        shown.message = texts;
+        show(std::move(shown));
+        return true;
+    }
+
+    void show(ScriptedWindow::Shown shown) {
+        if (index_)
+            return;
         state_->shown.push_back(std::move(shown));
         index_ = state_->shown.size() - 1;
         state_->open.push_back(this);
@@ -61,9 +73,10 @@ public:
     void give(WindowAnswer answer) {
         if (closed_)
             return;
-        if (answer == WindowAnswer::Open)
+        const bool message = record().message.has_value();
+        if (answer == WindowAnswer::Open && !message)
             owner_.doOpenMas();
-        else if (answer == WindowAnswer::Skip)
+        else if (answer == WindowAnswer::Skip && !message)
             owner_.doSkip();
         else
             close();

@@ -22,11 +22,12 @@ public:
     // What one window showed and what happened to it.
     struct Shown {
         platform::ReleaseTexts texts;
-        int awakenings = 0;     // awakeFromNib() calls made by the window
-        int activations = 0;    // activateApplication()
-        int centerings = 0;     // center()
-        int frontings = 0;      // makeKeyAndOrderFront()
-        int willCloseCalls = 0; // windowWillClose() sent to the owner
+        std::optional<platform::MessageTexts> message; // shown by showMessage() instead
+        int awakenings = 0;                            // awakeFromNib() calls made by the window
+        int activations = 0;                           // activateApplication()
+        int centerings = 0;                            // center()
+        int frontings = 0;                             // makeKeyAndOrderFront()
+        int willCloseCalls = 0;                        // windowWillClose() sent to the owner
         bool destroyed = false;
     };
 

@@ -1,18 +1,23 @@
 // The terminal window: what it prints and how it reads the answer through the run loop.
+#include "brenvo/CheckResultMessage.h"
 #include "brenvo/platform/Clock.h"
 #include "brenvo/platform/RunLoop.h"
 #include "brenvo/platform/linux/TerminalWindow.h"
+#include "support/ScopedLocale.h"
+#include "support/TestServices.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <fcntl.h>
+#include <filesystem>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
 using namespace brenvo::platform;
 using namespace std::chrono_literals;
+using brenvo::CheckOutcome;
 
 namespace {
 
@@ -222,6 +227,37 @@ TEST(TerminalWindow, RefusesClosedDescriptors) {
     EXPECT_TRUE(makeTerminalWindow(owner, loop, {closedFd, pipe.fds[1], WindowAnswer::Skip}));
     EXPECT_EQ(windowAnswerFromString("skip"), WindowAnswer::Skip);
     EXPECT_EQ(windowAnswerFromString("Skip"), std::nullopt);
+}
+
+// The answer to "Check for Updates…" is one line, in the host's language, and the window closes
+// as it is printed.
+TEST(TerminalWindow, PrintsACheckResultAsOneLine) {
+    const struct {
+        const char* lang;
+        CheckOutcome::Kind kind;
+        std::string line;
+    } cases[] = {
+        {"en_US.UTF-8", CheckOutcome::Kind::UpToDate,
+         "Your version is current \u2014 Brenvo Test 1.0 is the newest version in the App "
+         "Store.\n"},
+        {"de_DE.UTF-8", CheckOutcome::Kind::NoReply,
+         "Die Suche nach Updates ist fehlgeschlagen \u2014 Es besteht keine Verbindung zum App "
+         "Store.\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        brenvo::test::ScopedLocale locale(c.lang);
+        brenvo::test::TestServices test;
+        std::filesystem::create_directories(test.resourcesPath() / "de.lproj");
+        Pipe output, input;
+        registerTerminalWindow(test.windows, {input.fds[0], output.fds[1], std::nullopt, false});
+        brenvo::CheckResultMessage message(test.services);
+        CheckOutcome outcome;
+        outcome.kind = c.kind;
+        ASSERT_TRUE(message.show(*brenvo::checkResultTexts(outcome, test.mainBundle), false));
+        EXPECT_FALSE(message.isShown());
+        EXPECT_EQ(output.drain(), c.line);
+    }
 }
 
 } // namespace

@@ -145,6 +145,38 @@ public:
         owner_.awakeFromNib();
     }
 
+    // A plain notification without actions, which the service takes away when it will; its
+    // closing closes the window.
+    bool showMessage(const MessageTexts& texts) override {
+        if (shown_ || closed_)
+            return false;
+        shown_ = true;
+        {
+            PushedContext pushed(context_);
+            g_signal_connect(connection_, "closed", G_CALLBACK(onConnectionClosed), this);
+            subscriptions_.push_back(g_dbus_connection_signal_subscribe(
+                connection_, kService, kInterface, "NotificationClosed", kPath, nullptr,
+                G_DBUS_SIGNAL_FLAGS_NONE, onSignal, this, nullptr));
+            std::string body = dbusText(texts.informativeText);
+            if (markup_)
+                body = markupEscaped(body);
+            GVariantBuilder hints;
+            g_variant_builder_init(&hints, G_VARIANT_TYPE("a{sv}"));
+            g_variant_builder_add(&hints, "{sv}", "urgency",
+                                  g_variant_new_byte(texts.failed ? 1 : 0));
+            GVariant* parameters =
+                g_variant_new("(susss@asa{sv}i)", dbusText(texts.windowTitle).c_str(), 0u, "",
+                              dbusText(texts.messageText).c_str(), body.c_str(),
+                              g_variant_new_array(G_VARIANT_TYPE_STRING, nullptr, 0), &hints, -1);
+            ++pendingCalls_;
+            g_dbus_connection_call(connection_, kService, kPath, kInterface, "Notify", parameters,
+                                   G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE, kCallTimeoutMs,
+                                   cancellable_, onNotified, this);
+        }
+        owner_.awakeFromNib();
+        return true;
+    }
+
     void close() override {
         if (closed_)
             return;

@@ -5,6 +5,7 @@
 #include <gdk/gdkkeysyms.h>
 #include <gtk/gtk.h>
 
+#include <chrono>
 #include <string>
 
 namespace brenvo::platform {
@@ -59,7 +60,8 @@ public:
             // Gone without a close (the controller was torn down): no more calls to the owner.
             g_signal_handlers_disconnect_by_data(window_, this);
             g_signal_handlers_disconnect_by_data(openButton_, this);
-            g_signal_handlers_disconnect_by_data(skipButton_, this);
+            if (skipButton_)
+                g_signal_handlers_disconnect_by_data(skipButton_, this);
             gtk_widget_destroy(window_);
         }
         if (pump_)
@@ -81,6 +83,7 @@ public:
             g_object_unref(parent);
         }
         g_signal_connect(window_, "destroy", G_CALLBACK(onDestroy), this);
+        guardKeys(texts.keyGuard);
         g_signal_connect(window_, "key-press-event", G_CALLBACK(onKey), this);
 
         GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 10);
@@ -165,6 +168,37 @@ public:
             pump_->refresh();
     }
 
+    // A message dialog with the one button as its default; the button, Escape and the close box
+    // close it.
+    bool showMessage(const MessageTexts& texts) override {
+        if (window_ || closed_)
+            return false;
+        if (!GLibRunLoopSource::drives(loop_))
+            pump_ = std::make_unique<GLibContextPump>(loop_, nullptr);
+        GtkWindow* parent = hostWindow();
+        window_ = gtk_message_dialog_new(parent, GTK_DIALOG_DESTROY_WITH_PARENT,
+                                         texts.failed ? GTK_MESSAGE_WARNING : GTK_MESSAGE_INFO,
+                                         GTK_BUTTONS_NONE, "%s", texts.messageText.c_str());
+        if (parent)
+            g_object_unref(parent);
+        gtk_message_dialog_format_secondary_text(GTK_MESSAGE_DIALOG(window_), "%s",
+                                                 texts.informativeText.c_str());
+        gtk_window_set_title(GTK_WINDOW(window_), texts.windowTitle.c_str());
+        openButton_ =
+            gtk_dialog_add_button(GTK_DIALOG(window_), texts.buttonTitle.c_str(), GTK_RESPONSE_OK);
+        gtk_widget_set_name(openButton_, "BrenvoOkButton");
+        gtk_dialog_set_default_response(GTK_DIALOG(window_), GTK_RESPONSE_OK);
+        g_signal_connect(window_, "response", G_CALLBACK(+[](GtkDialog* dialog, gint, gpointer) {
+                             gtk_widget_destroy(GTK_WIDGET(dialog));
+                         }),
+                         nullptr);
+        g_signal_connect(window_, "destroy", G_CALLBACK(onDestroy), this);
+        owner_.awakeFromNib();
+        if (pump_)
+            pump_->refresh();
+        return true;
+    }
+
     // The window asks for the focus when it is mapped; gtk_window_present() in
     // makeKeyAndOrderFront() then raises it above the other applications' windows.
     void activateApplication() override {
@@ -204,6 +238,30 @@ private:
     // The host's window with a strong reference, or nullptr.
     GtkWindow* hostWindow() const {
         return parent_ ? static_cast<GtkWindow*>(g_weak_ref_get(parent_.get())) : nullptr;
+    }
+
+    // For `span` after the window is mapped every key press stops here, before mnemonics, the
+    // default button or Escape see it; clicks are not key presses. Connected before any other
+    // key handler.
+    void guardKeys(std::chrono::milliseconds span) {
+        if (span <= std::chrono::milliseconds::zero())
+            return;
+        keyGuard_ = span;
+        g_signal_connect(window_, "map-event", G_CALLBACK(onMapped), this);
+        g_signal_connect(window_, "key-press-event", G_CALLBACK(onGuardedKey), this);
+    }
+
+    static gboolean onMapped(GtkWidget*, GdkEvent*, gpointer self) {
+        auto* window = static_cast<GtkReleaseWindow*>(self);
+        if (window->keysFrom_ == G_MAXINT64)
+            window->keysFrom_ =
+                g_get_monotonic_time() +
+                std::chrono::duration_cast<std::chrono::microseconds>(window->keyGuard_).count();
+        return FALSE;
+    }
+
+    static gboolean onGuardedKey(GtkWidget*, GdkEventKey*, gpointer self) {
+        return g_get_monotonic_time() < static_cast<GtkReleaseWindow*>(self)->keysFrom_;
     }
 
     // Escape closes the window as its close box does.
@@ -261,6 +319,9 @@ private:
     GtkWidget* openButton_ = nullptr;
     GtkWidget* skipButton_ = nullptr;
     bool closed_ = false;
+    // Key presses count from then on (monotonic microseconds); unmapped, never.
+    std::chrono::milliseconds keyGuard_{0};
+    gint64 keysFrom_ = G_MAXINT64;
 };
 
 std::unique_ptr<Window> makeWindow(ReleaseWindowOwner& owner, RunLoop& loop, ParentRef parent) {

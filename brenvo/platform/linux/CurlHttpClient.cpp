@@ -265,6 +265,11 @@ private:
         if (curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK && status > 0 &&
             status < 1000)
             response.status = static_cast<int>(status);
+        curl_off_t connectTime = 0;
+        response.connected =
+            response.status != 0 ||
+            (curl_easy_getinfo(easy_, CURLINFO_CONNECT_TIME_T, &connectTime) == CURLE_OK &&
+             connectTime > 0);
         curl_header* header = nullptr;
         if (response.status != 0 &&
             curl_easy_header(easy_, "Retry-After", 0, CURLH_HEADER, -1, &header) == CURLHE_OK &&

@@ -81,6 +81,17 @@ public:
         owner_.windowWillClose();
     }
 
+    // Printed, and closed at once: there is nothing to answer.
+    bool showMessage(const MessageTexts& texts) override {
+        if (shown_ || closed_)
+            return false;
+        shown_ = true;
+        writeAll(options_.outputFd, messageLine(texts));
+        owner_.awakeFromNib();
+        close();
+        return true;
+    }
+
 private:
     void stopWaiting() {
         if (watch_) {
@@ -176,6 +187,11 @@ std::string releaseWindowText(const ReleaseTexts& texts) {
     text += "\n  [o] " + line(texts.buttonTitleUpdateNow.text) + "\n";
     text += "  [s] " + line(texts.buttonTitleUpdateSkip.text) + "\n";
     return text;
+}
+
+std::string messageLine(const MessageTexts& texts) {
+    return utf::printable(texts.messageText) + " \u2014 " + utf::printable(texts.informativeText) +
+           "\n";
 }
 
 std::unique_ptr<Window> makeTerminalWindow(ReleaseWindowOwner& owner, RunLoop& loop,

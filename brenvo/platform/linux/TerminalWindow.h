@@ -36,6 +36,10 @@ struct TerminalWindowOptions {
 // as shownReleaseDetails() says), and the two buttons as "[o]" and "[s]" choices.
 BRENVO_EXPORT std::string releaseWindowText(const ReleaseTexts& texts);
 
+// A message as the terminal prints it: one line, "<messageText> — <informativeText>", each text
+// printable; the window then closes at once.
+BRENVO_EXPORT std::string messageLine(const MessageTexts& texts);
+
 // A terminal window for `owner`; nullptr when the output (or, when reading, the input) is not
 // an open file descriptor.
 BRENVO_EXPORT std::unique_ptr<Window> makeTerminalWindow(ReleaseWindowOwner& owner, RunLoop& loop,

@@ -5,6 +5,7 @@
 #include <QAccessibleWidget>
 #include <QApplication>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QFont>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -15,7 +16,9 @@
 #include <QScreen>
 #include <QThread>
 #include <QVBoxLayout>
+#include <QWindow>
 
+#include <chrono>
 #include <string>
 
 namespace brenvo::platform {
@@ -55,6 +58,50 @@ QAccessibleInterface* accessibleHeading(const QString&, QObject* object) {
     return label && label->objectName() == kHeadingName ? new AccessibleHeading(label) : nullptr;
 }
 
+// Ignores every key press for the dialog for `span` once the dialog is exposed on the screen:
+// before the dialog, its default button, its mnemonics (shortcut overrides) or Escape see it.
+// Clicks are not key presses. Lives as the dialog's child, filtering the application's events.
+class KeyGuard final : public QObject {
+public:
+    KeyGuard(QDialog* dialog, std::chrono::milliseconds span)
+        : QObject(dialog), dialog_(dialog), span_(span) {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+
+    bool eventFilter(QObject* receiver, QEvent* event) override {
+        switch (event->type()) {
+        case QEvent::Expose:
+            if (!exposed_.isValid() && receiver == dialog_->windowHandle() &&
+                dialog_->windowHandle()->isExposed())
+                exposed_.start();
+            return false;
+        case QEvent::KeyPress:
+        case QEvent::KeyRelease:
+        case QEvent::ShortcutOverride:
+        case QEvent::Shortcut:
+            break;
+        default:
+            return false;
+        }
+        auto* widget = qobject_cast<QWidget*>(receiver);
+        const bool ours = receiver == dialog_->windowHandle() ||
+                          (widget && (widget == dialog_ || dialog_->isAncestorOf(widget)));
+        if (!ours)
+            return false;
+        if (exposed_.isValid() && exposed_.elapsed() >= span_.count()) {
+            QCoreApplication::instance()->removeEventFilter(this);
+            return false;
+        }
+        event->accept(); // an accepted override keeps the shortcut from firing
+        return true;
+    }
+
+private:
+    QDialog* dialog_;
+    std::chrono::milliseconds span_;
+    QElapsedTimer exposed_;
+};
+
 class QtReleaseWindow final : public Window {
 public:
     QtReleaseWindow(ReleaseWindowOwner& owner, QPointer<QWidget> parent)
@@ -76,6 +123,8 @@ public:
         dialog->setObjectName("BrenvoReleaseWindow");
         dialog->setWindowTitle(qtText(texts.windowTitle));
         dialog->resize(520, 380);
+        if (texts.keyGuard > std::chrono::milliseconds::zero())
+            new KeyGuard(dialog, texts.keyGuard);
 
         auto* layout = new QVBoxLayout(dialog);
         layout->setContentsMargins(16, 16, 16, 16);
@@ -137,6 +186,39 @@ public:
         QObject::connect(dialog, &QObject::destroyed, [this] { closedByDialog(); });
 
         owner_.awakeFromNib();
+    }
+
+    // The message in the dialog's own style: a bold line, the reason or detail, one default
+    // button; the button, Escape and the close box close it.
+    bool showMessage(const MessageTexts& texts) override {
+        if (dialog_ || closed_)
+            return false;
+        dialog_ = new QDialog(parent_.data());
+        QDialog* dialog = dialog_.data();
+        dialog->setObjectName("BrenvoMessageWindow");
+        dialog->setWindowTitle(qtText(texts.windowTitle));
+        auto* layout = new QVBoxLayout(dialog);
+        layout->setContentsMargins(16, 16, 16, 16);
+        layout->setSpacing(10);
+        QLabel* message = addLabel(layout, texts.messageText);
+        QFont bold = message->font();
+        bold.setBold(true);
+        message->setFont(bold);
+        addLabel(layout, texts.informativeText);
+        auto* buttons = new QHBoxLayout();
+        buttons->addStretch(1);
+        openButton_ = new QPushButton(qtText(texts.buttonTitle), dialog);
+        openButton_->setObjectName("BrenvoOkButton");
+        openButton_->setDefault(true);
+        buttons->addWidget(openButton_);
+        layout->addLayout(buttons);
+        dialog->setMinimumWidth(360);
+        dialog->adjustSize();
+        QObject::connect(openButton_, &QPushButton::clicked, dialog, &QDialog::accept);
+        QObject::connect(dialog, &QDialog::finished, dialog, [this] { closedByDialog(); });
+        QObject::connect(dialog, &QObject::destroyed, [this] { closedByDialog(); });
+        owner_.awakeFromNib();
+        return true;
     }
 
     // Qt activates the dialog as makeKeyAndOrderFront() shows it: activateApplication() is
