@@ -421,26 +421,36 @@ TEST_F(GtkReleaseWindowTest, EnterCountsAfterTheGuardUnlessTheUserAsked) {
 }
 
 // The answer to "Check for Updates…" is a message dialog with its two texts and one button, in
-// English and in the host's German; Enter takes the button and closes it.
+// English, in the host's German and in its Arabic, laid out from the right; Enter takes the
+// button and closes it.
 TEST_F(GtkReleaseWindowTest, CheckResultMessagesCloseWithTheirButton) {
     std::filesystem::create_directories(services_.resourcesPath() / "de.lproj");
+    std::filesystem::create_directories(services_.resourcesPath() / "ar.lproj");
     const struct {
         const char* lang;
         brenvo::CheckOutcome::Kind kind;
         std::vector<std::string> labels;
-        const char *title, *shot;
+        const char *title, *shot, *ok;
     } cases[] = {
         {"en_US.UTF-8",
          brenvo::CheckOutcome::Kind::UpToDate,
          {"Your version is current", "Demo 1.0 is the newest version in the App Store."},
          "Software Update",
-         "message-window"},
+         "message-window",
+         "OK"},
         {"de_DE.UTF-8",
          brenvo::CheckOutcome::Kind::NoReply,
          {"Die Suche nach Updates ist fehlgeschlagen",
           "Es besteht keine Verbindung zum App Store."},
          "Softwareaktualisierung",
-         "message-window-de"},
+         "message-window-de",
+         "OK"},
+        {"ar.UTF-8",
+         brenvo::CheckOutcome::Kind::UpToDate,
+         {"إصدارك محدَّث", "Demo 1.0 هو أحدث إصدار في App Store."},
+         "تحديث البرامج",
+         "message-window-ar",
+         "حسنًا"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.shot);
@@ -461,7 +471,10 @@ TEST_F(GtkReleaseWindowTest, CheckResultMessagesCloseWithTheirButton) {
         EXPECT_EQ(labels, c.labels);
         GtkWidget* ok = findNamed(GTK_WIDGET(window), "BrenvoOkButton");
         ASSERT_TRUE(ok);
-        EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(ok)), "OK");
+        EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(ok)), c.ok);
+        EXPECT_EQ(gtk_widget_get_direction(ok), c.shot == std::string("message-window-ar")
+                                                    ? GTK_TEXT_DIR_RTL
+                                                    : GTK_TEXT_DIR_LTR);
         GdkPixbuf* shot = screenshotOfScreen(c.shot);
         ASSERT_TRUE(shot);
         g_object_unref(shot);

@@ -264,28 +264,38 @@ TEST_F(QtReleaseWindowTest, EnterCountsAfterTheGuardUnlessTheUserAsked) {
     }
 }
 
-// The answer to "Check for Updates…" is a dialog with its two texts and one button, in English
-// and in the host's German; Enter takes the button and closes it.
+// The answer to "Check for Updates…" is a dialog with its two texts and one button, in
+// English, in the host's German and in its Hebrew, laid out from the right; Enter takes the
+// button and closes it.
 TEST_F(QtReleaseWindowTest, CheckResultMessagesCloseWithTheirButton) {
     platform::attachQtHost(test_.services, nullptr);
     std::filesystem::create_directories(test_.resourcesPath() / "de.lproj");
+    std::filesystem::create_directories(test_.resourcesPath() / "he.lproj");
     const struct {
         const char* lang;
         brenvo::CheckOutcome::Kind kind;
         std::vector<std::string> labels;
-        const char *title, *shot;
+        const char *title, *shot, *ok;
     } cases[] = {
         {"en_US.UTF-8",
          brenvo::CheckOutcome::Kind::UpToDate,
          {"Your version is current", "Demo 1.0 is the newest version in the App Store."},
          "Software Update",
-         "qt-message-window"},
+         "qt-message-window",
+         "OK"},
         {"de_DE.UTF-8",
          brenvo::CheckOutcome::Kind::NoReply,
          {"Die Suche nach Updates ist fehlgeschlagen",
           "Es besteht keine Verbindung zum App Store."},
          "Softwareaktualisierung",
-         "qt-message-window-de"},
+         "qt-message-window-de",
+         "OK"},
+        {"he.UTF-8",
+         brenvo::CheckOutcome::Kind::NoReply,
+         {"החיפוש אחר עדכונים לא הצליח", "אין חיבור ל-App Store."},
+         "עדכון תוכנה",
+         "qt-message-window-he",
+         "אישור"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.shot);
@@ -310,8 +320,11 @@ TEST_F(QtReleaseWindowTest, CheckResultMessagesCloseWithTheirButton) {
         EXPECT_EQ(labels, c.labels);
         auto* ok = dialog->findChild<QPushButton*>("BrenvoOkButton");
         ASSERT_TRUE(ok);
-        EXPECT_EQ(text(ok->text()), "OK");
+        EXPECT_EQ(text(ok->text()), c.ok);
         EXPECT_TRUE(ok->isDefault());
+        EXPECT_EQ(dialog->layoutDirection(), c.shot == std::string("qt-message-window-he")
+                                                 ? Qt::RightToLeft
+                                                 : Qt::LeftToRight);
         screenshot(dialog, c.shot);
 
         EXPECT_EQ(xdotool({"key", "Return"}), 0);

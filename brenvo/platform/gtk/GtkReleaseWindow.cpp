@@ -193,6 +193,8 @@ public:
                          }),
                          nullptr);
         g_signal_connect(window_, "destroy", G_CALLBACK(onDestroy), this);
+        if (startsRightToLeft(texts.windowTitle))
+            setRightToLeft(window_, nullptr);
         owner_.awakeFromNib();
         if (pump_)
             pump_->refresh();

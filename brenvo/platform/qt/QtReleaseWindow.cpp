@@ -213,6 +213,8 @@ public:
         buttons->addWidget(openButton_);
         layout->addLayout(buttons);
         dialog->setMinimumWidth(360);
+        if (dialog->windowTitle().isRightToLeft())
+            dialog->setLayoutDirection(Qt::RightToLeft);
         dialog->adjustSize();
         QObject::connect(openButton_, &QPushButton::clicked, dialog, &QDialog::accept);
         QObject::connect(dialog, &QDialog::finished, dialog, [this] { closedByDialog(); });
