@@ -1,6 +1,11 @@
 #include "brenvo/JSON/detail/Slab.h"
 
 #include <algorithm>
+#include <cstdint>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 namespace brenvo::detail {
 
@@ -11,6 +16,20 @@ void releaseChunk(SlabChunk* chunk) noexcept {
 #endif
     chunk->~SlabChunk();
     ::operator delete(static_cast<void*>(chunk));
+}
+
+void adviseLargePages([[maybe_unused]] void* memory, [[maybe_unused]] std::size_t bytes) noexcept {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    constexpr std::size_t kPage = 4096;
+    auto* const first = static_cast<char*>(memory);
+    const std::size_t skip = (kPage - reinterpret_cast<std::uintptr_t>(first) % kPage) % kPage;
+    if (bytes <= skip)
+        return;
+    const std::size_t length = (bytes - skip) & ~(kPage - 1);
+    // Advice only: a refusal (a kernel without large pages) leaves ordinary pages.
+    if (length != 0)
+        ::madvise(first + skip, length, MADV_HUGEPAGE);
+#endif
 }
 
 void* allocateBlock(std::size_t bytes) {

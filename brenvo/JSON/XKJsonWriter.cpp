@@ -47,15 +47,15 @@ template <class Char>
 std::optional<std::basic_string<Char>> XKJsonWriter::fragment(const JsonValue* value) {
     clearErrorTrace();
     depth_ = 0;
-    // Written into the reusable room, then copied into a string of exactly its size.
+    // Written into the reusable room (and pieces after it), then copied into a string of
+    // exactly its size.
     detail::WriterEngine<Char> engine(*this);
     std::optional<std::basic_string<Char>> text;
     if (engine.run(value, nullptr, nullptr))
         engine.withMemory([&] {
-            text.emplace(engine.text());
+            text.emplace(engine.takeText());
             return true;
         });
-    scratch_->releaseLargeRoom();
     return text;
 }
 

@@ -8,3 +8,11 @@
 #define BRENVO_SSE2 1
 #include <emmintrin.h>
 #endif
+
+// Whether the NEON kernels are compiled: on little-endian 64-bit ARM, unless BRENVO_NO_SIMD is
+// defined. Only some kernels have a NEON form; the others take the portable one there.
+#if defined(__aarch64__) && defined(__ARM_NEON) && (__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__) &&  \
+    !defined(BRENVO_NO_SIMD)
+#define BRENVO_NEON 1
+#include <arm_neon.h>
+#endif

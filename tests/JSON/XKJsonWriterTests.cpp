@@ -392,6 +392,48 @@ TEST(Writer, AppendLeavesTheBufferWholeOnFailure) {
     }
 }
 
+// Text longer than the room a writer keeps goes on in pieces joined at the end; a piece may end
+// anywhere, a closing bracket's step back over the last comma included. The same value appended
+// to a string, which never takes that path, must give the same text.
+TEST(Writer, TextBeyondTheKeptRoomMatchesAppendedText) {
+    // Strings of every kind; and numbers in nested arrays, where in human-readable form a
+    // closing bracket asks for the most room, so the text most likely changes piece there.
+    JsonValue::Array strings;
+    JsonValue::Array numbers;
+    for (int i = 0; i < 40'000; ++i) {
+        std::u16string text(static_cast<std::size_t>(200 + i % 97), u'a');
+        text += u"\u00e9\"\n\u65e5";
+        strings.push_back(JsonValue::object(
+            {{u"k" + std::u16string(static_cast<std::size_t>(i % 5), u'\u00e9'),
+              JsonValue::array({JsonValue(text), i, JsonValue::array({true, nullptr}),
+                                JsonValue::object({})})}}));
+    }
+    for (int i = 0; i < 150'000; ++i)
+        numbers.push_back(JsonValue::array({JsonValue::array({i, 2}), JsonValue::array({3})}));
+    struct Case {
+        JsonValue value;
+        bool pretty;
+    };
+    Case cases[] = {{JsonValue(strings), false},
+                    {JsonValue(std::move(strings)), true},
+                    {JsonValue(std::move(numbers)), true}};
+    XKJsonWriter writer;
+    for (Case& c : cases) {
+        SCOPED_TRACE(c.pretty ? "human-readable" : "compact");
+        writer.setHumanReadable(c.pretty);
+        // The same code writes both encodings; UTF-16 passes the kept room's 16 MiB sooner.
+        std::u16string appended;
+        ASSERT_TRUE(writer.appendValue(c.value, appended));
+        ASSERT_GT(appended.size(), std::size_t{8} << 20);
+        EXPECT_TRUE(writer.stringWithFragment(c.value) == appended);
+        // A failure after the pieces began leaves nothing behind for the next conversion.
+        c.value.asArray()->push_back(host("T"));
+        EXPECT_FALSE(writer.stringWithFragment(c.value));
+        EXPECT_EQ(writer.utf8StringWithFragment(JsonValue::array({1})),
+                  c.pretty ? "[\n  1\n]" : "[1]");
+    }
+}
+
 // The \u escape of a lone surrogate in UTF-8 output is valid JSON, but this parser refuses
 // unpaired surrogates: such a string does not come back.
 TEST(Writer, LoneSurrogateInUtf8DoesNotParseBack) {

@@ -7,6 +7,7 @@
 #include "brenvo/utf/Simd.h"
 
 #include <cstddef>
+#include <cstdint>
 
 namespace brenvo::detail {
 
@@ -28,6 +29,14 @@ struct ByteTables {
     }
 };
 inline constexpr ByteTables kBytes;
+
+#if defined(BRENVO_NEON)
+// Four bits per byte of a comparison's result (all set where it held), byte i in bits 4i to
+// 4i + 3: NEON's stand-in for a byte mask.
+inline uint64_t nibbleMask(uint8x16_t result) {
+    return vget_lane_u64(vreinterpret_u64_u8(vshrn_n_u16(vreinterpretq_u16_u8(result), 4)), 0);
+}
+#endif
 
 // The value of a hex digit, or -1.
 inline int hexValue(char c) {
@@ -67,6 +76,28 @@ inline const char* findRunEnd(const char* p, bool& ascii) {
         high |= highMask;
         p += 16;
     }
+#elif defined(BRENVO_NEON)
+    const uint8x16_t quote = vdupq_n_u8('"');
+    const uint8x16_t backslash = vdupq_n_u8('\\');
+    const uint8x16_t space = vdupq_n_u8(0x20);
+    const uint8x16_t top = vdupq_n_u8(0x80);
+    uint64_t high = 0;
+    for (;;) {
+        const uint8x16_t block = vld1q_u8(reinterpret_cast<const uint8_t*>(p));
+        const uint8x16_t stop = vorrq_u8(
+            vorrq_u8(vceqq_u8(block, quote), vceqq_u8(block, backslash)), vcltq_u8(block, space));
+        const uint64_t stopMask = nibbleMask(stop);
+        const uint64_t highMask = nibbleMask(vcgeq_u8(block, top));
+        if (stopMask != 0) {
+            const int bit = __builtin_ctzll(stopMask);
+            high |= highMask & ((uint64_t(1) << bit) - 1);
+            if (high)
+                ascii = false;
+            return p + bit / 4;
+        }
+        high |= highMask;
+        p += 16;
+    }
 #else
     unsigned char high = 0;
     while (!kBytes.stringStop[static_cast<unsigned char>(*p)]) {
@@ -95,6 +126,19 @@ inline const char* skipWhitespaceRun(const char* p) {
         const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(white));
         if (mask != 0xFFFF)
             return p + __builtin_ctz(~mask);
+    }
+#elif defined(BRENVO_NEON)
+    const uint8x16_t space = vdupq_n_u8(' ');
+    const uint8x16_t tab = vdupq_n_u8('\t');
+    const uint8x16_t four = vdupq_n_u8(4);
+    for (;; p += 16) {
+        const uint8x16_t block = vld1q_u8(reinterpret_cast<const uint8_t*>(p));
+        // As above: tab to carriage return are at most 4 above a tab, taken unsigned.
+        const uint8x16_t white =
+            vorrq_u8(vceqq_u8(block, space), vcleq_u8(vsubq_u8(block, tab), four));
+        const uint64_t other = nibbleMask(vmvnq_u8(white));
+        if (other != 0)
+            return p + __builtin_ctzll(other) / 4;
     }
 #else
     while (kBytes.whitespace[static_cast<unsigned char>(*p)])

@@ -73,6 +73,11 @@ inline std::size_t roundUp8(std::size_t n) noexcept {
     return (n + 7) & ~std::size_t(7);
 }
 
+// Asks the system to back the whole pages of [memory, memory + bytes) with large pages where
+// it can: for fresh memory about to be written at once, whose first touch then faults once per
+// large page instead of once per page. Changes nothing else; does nothing where unsupported.
+void adviseLargePages(void* memory, std::size_t bytes) noexcept;
+
 // Returns a chunk whose blocks are all gone to the heap.
 void releaseChunk(SlabChunk* chunk) noexcept;
 

@@ -5,6 +5,7 @@
 #include "brenvo/JSON/XKJsonWriter.h"
 #include "brenvo/JSON/detail/DecimalText.h"
 #include "brenvo/JSON/detail/Escape.h"
+#include "brenvo/JSON/detail/Slab.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -57,7 +58,7 @@ struct XKJsonWriter::Scratch {
     // The room whole conversions are written into before their text is copied out: plain
     // memory grown with realloc, which neither clears the new room nor (for large blocks,
     // which the system remaps) copies the old, unlike growing a string. Kept between
-    // conversions unless it grew beyond kRetainedBytes.
+    // conversions; it never grows beyond kRetainedBytes (see WriterEngine).
     void* room = nullptr;
     std::size_t roomBytes = 0;
     static constexpr std::size_t kRetainedBytes = 16 << 20;
@@ -66,14 +67,6 @@ struct XKJsonWriter::Scratch {
     Scratch(const Scratch&) = delete;
     Scratch& operator=(const Scratch&) = delete;
     ~Scratch() { std::free(room); }
-
-    void releaseLargeRoom() {
-        if (roomBytes > kRetainedBytes) {
-            std::free(room);
-            room = nullptr;
-            roomBytes = 0;
-        }
-    }
 };
 
 namespace detail {
@@ -91,7 +84,10 @@ inline constexpr std::string_view kNilTypeName = "nil";
 
 // One conversion of a value (and everything inside it), without recursion, into the caller's
 // string (whose whole size is room while it runs: text goes from `start` on, and the engine cuts
-// it to the text when it ends) or into the writer's reusable room (see Scratch::room).
+// it to the text when it ends) or into the writer's reusable room (see Scratch::room). Text that
+// outgrows what the room may keep goes on in pieces of its own, each as long as all the text
+// before it, which takeText() joins once: no character is copied twice, and fresh memory is
+// touched only for the pieces and the result.
 template <class Char> class WriterEngine {
 public:
     using Frame = XKJsonWriter::Scratch::Frame;
@@ -108,12 +104,25 @@ public:
     ~WriterEngine() {
         if (text_)
             text_->resize(used_);
+        dropPieces();
     }
     WriterEngine(const WriterEngine&) = delete;
     WriterEngine& operator=(const WriterEngine&) = delete;
 
-    // The text written into the reusable room.
-    std::basic_string_view<Char> text() const { return {base_, used_}; }
+    // The text written into the reusable room (and the pieces after it), as one string.
+    std::basic_string<Char> takeText() {
+        std::size_t total = used_;
+        for (const Piece& piece : pieces_)
+            total += piece.used;
+        std::basic_string<Char> text;
+        text.reserve(total);
+        if (!pieces_.empty())
+            adviseLargePages(text.data(), total * sizeof(Char));
+        for (const Piece& piece : pieces_)
+            text.append(piece.text, piece.used);
+        text.append(base_, used_);
+        return text;
+    }
 
     // Writes `value` (null: absent), or the given array or object; on failure records it and
     // restores the text and the writer's depth to what they were.
@@ -134,6 +143,7 @@ public:
         } catch (...) {
             // From an error-trace observer: undone as a failure is.
             used_ = start;
+            dropPieces();
             writer_.depth_ = depth;
             scratch_.clearPath();
             throw;
@@ -141,6 +151,7 @@ public:
         if (!ok) {
             used_ = start;
             writer_.depth_ = depth;
+            dropPieces();
         }
         scratch_.clearPath();
         return ok;
@@ -181,6 +192,9 @@ private:
     [[gnu::noinline]] Cursor<Char> grow(Cursor<Char> c, std::size_t count) {
         const std::size_t used = static_cast<std::size_t>(c.o - base_);
         const std::size_t size = std::max({used + count, 2 * capacity_, std::size_t(4096)});
+        if (!text_ &&
+            (!pieces_.empty() || size * sizeof(Char) > XKJsonWriter::Scratch::kRetainedBytes))
+            return nextPiece(used, count);
         if (text_) {
             // Cut to the text first, so that a reallocation copies the text but not the old
             // room.
@@ -198,6 +212,47 @@ private:
         }
         capacity_ = size;
         return {base_ + used, base_ + capacity_};
+    }
+
+    // Ends the current piece at `used` and goes on in a new one with room for `count` more
+    // characters. The last character written moves along, since closing a container steps
+    // back over it.
+    [[gnu::noinline]] Cursor<Char> nextPiece(std::size_t used, std::size_t count) {
+        std::size_t total = used;
+        for (const Piece& piece : pieces_)
+            total += piece.used;
+        const std::size_t size = std::max(total, count + 1);
+        auto* text = static_cast<Char*>(std::malloc(size * sizeof(Char)));
+        // Caught in withMemory(), which ends the conversion.
+        if (!text)
+            throw std::bad_alloc();
+        adviseLargePages(text, size * sizeof(Char));
+        const std::size_t carried = used != 0 ? 1 : 0;
+        try {
+            pieces_.push_back({base_, used - carried, base_ != scratch_.room});
+        } catch (...) {
+            std::free(text);
+            throw;
+        }
+        if (carried)
+            text[0] = base_[used - 1];
+        base_ = text;
+        capacity_ = size;
+        return {base_ + carried, base_ + capacity_};
+    }
+
+    // Frees the pieces after the room and goes back to writing into the room.
+    void dropPieces() noexcept {
+        if (pieces_.empty())
+            return;
+        if (base_ != scratch_.room)
+            std::free(base_);
+        for (const Piece& piece : pieces_)
+            if (piece.owned)
+                std::free(piece.text);
+        pieces_.clear();
+        base_ = static_cast<Char*>(scratch_.room);
+        capacity_ = scratch_.roomBytes / sizeof(Char);
     }
 
     // Every put* below reserves its own room, plus kTrail characters for the punctuation that
@@ -601,6 +656,13 @@ private:
     XKJsonWriter& writer_;
     XKJsonWriter::Scratch& scratch_;
     std::basic_string<Char>* text_; // null when writing into the reusable room
+    // Filled pieces of the text in the room's stead, in order; base_ is the one being written.
+    struct Piece {
+        Char* text;
+        std::size_t used;
+        bool owned; // false for the room
+    };
+    std::vector<Piece> pieces_;
     Char* base_;
     std::size_t capacity_; // characters of room from base_ on
     std::size_t used_;
