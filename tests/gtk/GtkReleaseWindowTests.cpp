@@ -472,9 +472,8 @@ TEST_F(GtkReleaseWindowTest, CheckResultMessagesCloseWithTheirButton) {
         GtkWidget* ok = findNamed(GTK_WIDGET(window), "BrenvoOkButton");
         ASSERT_TRUE(ok);
         EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(ok)), c.ok);
-        EXPECT_EQ(gtk_widget_get_direction(ok), c.shot == std::string("message-window-ar")
-                                                    ? GTK_TEXT_DIR_RTL
-                                                    : GTK_TEXT_DIR_LTR);
+        EXPECT_EQ(gtk_widget_get_direction(ok),
+                  c.shot == std::string("message-window-ar") ? GTK_TEXT_DIR_RTL : GTK_TEXT_DIR_LTR);
         GdkPixbuf* shot = screenshotOfScreen(c.shot);
         ASSERT_TRUE(shot);
         g_object_unref(shot);
