@@ -51,6 +51,6 @@ function(brenvo_add_desktop_session_tests toolkit)
             COMMAND ${BRENVO_SYSTEM_PYTHON} ${PROJECT_SOURCE_DIR}/tests/window/desktop_session.py
                     $<TARGET_FILE:brenvo> ${mode} ${toolkit})
         set_tests_properties(${toolkit}.DesktopSession.${mode} PROPERTIES
-            LABELS ${toolkit} SKIP_RETURN_CODE 77 TIMEOUT 120)
+            LABELS ${toolkit} SKIP_RETURN_CODE 77 TIMEOUT 120 RUN_SERIAL TRUE)
     endforeach()
 endfunction()

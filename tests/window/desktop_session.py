@@ -118,7 +118,8 @@ def run_demo(session, toolkit, while_shown):
     finally:
         if demo.poll() is None:
             demo.kill()
-            demo.communicate()
+            _, err = demo.communicate()
+            print(f"--- brenvo demo, stopped:\n{err[-4000:]}")
     if demo.returncode != 0:
         raise AssertionError(f"brenvo demo ended with {demo.returncode}:\n{err}")
     return out, err
@@ -181,6 +182,10 @@ def check_skipped(out, err):
     assert len(after_window) == 2 and "Next Update Check in 86400 seconds" in after_window[1], err
 
 
+class NotOnBus(AssertionError):
+    """The window never reached the accessibility bus."""
+
+
 def accessibility(toolkit):
     if not shutil.which("Xvfb"):
         skip("needs Xvfb")
@@ -189,7 +194,11 @@ def accessibility(toolkit):
         Atspi = start_accessibility_bus(session)
 
         def read_window():
-            window = wait_for("the window on the accessibility bus", lambda: find_window(Atspi))
+            try:
+                window = wait_for("the window on the accessibility bus",
+                                  lambda: find_window(Atspi))
+            except AssertionError as failure:
+                raise NotOnBus(str(failure)) from None
             seen = walk(Atspi, window)
             check_tree(Atspi, seen)
             # Pressed as a screen reader presses it: the same as a click.
@@ -296,7 +305,11 @@ def wayland(toolkit):
 
         def mapped_then_skip():
             wait_for("the window in the compositor's scene graph", toplevel_mapped)
-            window = wait_for("the window on the accessibility bus", lambda: find_window(Atspi))
+            try:
+                window = wait_for("the window on the accessibility bus",
+                                  lambda: find_window(Atspi))
+            except AssertionError as failure:
+                raise NotOnBus(str(failure)) from None
             press_skip(Atspi, walk(Atspi, window))
 
         check_skipped(*run_demo(session, toolkit, mapped_then_skip))
@@ -307,8 +320,23 @@ if __name__ == "__main__":
             sys.argv[3] not in ("gtk", "qt"):
         sys.exit(__doc__)
     BRENVO = sys.argv[1]
+    # A session whose window never reaches the bus (seen once in many runs on a loaded machine)
+    # is started once more, in a process of its own, since the bus client cannot be started
+    # twice; what the window shows is checked in full either way.
+    NOT_ON_BUS = 3
+    if not os.environ.get("BRENVO_SESSION_ONCE"):
+        for attempt in range(2):
+            result = subprocess.run([sys.executable] + sys.argv, check=False,
+                                    env=dict(os.environ, BRENVO_SESSION_ONCE="1"))
+            if result.returncode != NOT_ON_BUS:
+                sys.exit(result.returncode)
+            print("The window did not reach the accessibility bus; starting the session again.")
+        sys.exit(1)
     try:
         {"accessibility": accessibility, "wayland": wayland}[sys.argv[2]](sys.argv[3])
+    except NotOnBus as failure:
+        print(f"FAILED: {failure}")
+        sys.exit(NOT_ON_BUS)
     except AssertionError as failure:
         print(f"FAILED: {failure}")
         sys.exit(1)
