@@ -9,13 +9,37 @@
 
 namespace brenvo::detail {
 
+namespace {
+
+// Chunks of this size and more start on a large-page boundary, so that the system can back all
+// of them with large pages rather than only the large pages that happen to lie inside.
+constexpr std::size_t kLargePage = std::size_t{2} * 1024 * 1024;
+
+void* newChunkMemory(std::size_t bytes) {
+    if (bytes < kLargePage)
+        return ::operator new(bytes);
+    void* memory = ::operator new(bytes, std::align_val_t{kLargePage});
+    adviseLargePages(memory, bytes);
+    return memory;
+}
+
+void deleteChunkMemory(void* memory, std::size_t bytes) noexcept {
+    if (bytes < kLargePage)
+        ::operator delete(memory);
+    else
+        ::operator delete(memory, std::align_val_t{kLargePage});
+}
+
+} // namespace
+
 void releaseChunk(SlabChunk* chunk) noexcept {
+    const std::size_t bytes = chunk->bytes;
 #if defined(BRENVO_SLAB_ASAN)
     // Hand the whole chunk back unpoisoned, as it was allocated.
-    ASAN_UNPOISON_MEMORY_REGION(chunk, chunk->bytes);
+    ASAN_UNPOISON_MEMORY_REGION(chunk, bytes);
 #endif
     chunk->~SlabChunk();
-    ::operator delete(static_cast<void*>(chunk));
+    deleteChunkMemory(chunk, bytes);
 }
 
 void adviseLargePages([[maybe_unused]] void* memory, [[maybe_unused]] std::size_t bytes) noexcept {
@@ -65,6 +89,7 @@ bool onlyHeld(const SlabChunk* chunk) noexcept {
 void SlabArena::begin(std::size_t inputBytes) {
     settle();
     nextChunk_ = std::clamp<std::size_t>(roundUp8(inputBytes) * 2, kMinChunk, kMaxChunk);
+    maxChunk_ = std::clamp<std::size_t>(roundUp8(inputBytes / 8), kMaxChunk, kMaxLargeChunk);
     // Room first, so that sorting the chunks below cannot fail half-way.
     spare_.reserve(spare_.size() + filled_.size());
     for (SlabChunk* chunk : filled_) {
@@ -106,7 +131,7 @@ void* SlabArena::allocateSlow(std::size_t bytes) {
         next_ = end_ = nullptr;
     }
     const std::size_t size = nextChunk_;
-    nextChunk_ = std::min(nextChunk_ * 2, kMaxChunk);
+    nextChunk_ = std::min(nextChunk_ * 2, maxChunk_);
     // A spare chunk if one is large enough for the block, otherwise a new one; either is held
     // (kArenaHold) until let go.
     const std::size_t need = sizeof(SlabChunk) + sizeof(BlockHeader) + roundUp8(bytes);
@@ -119,7 +144,7 @@ void* SlabArena::allocateSlow(std::size_t bytes) {
         }
         letGo(chunk);
     }
-    void* memory = ::operator new(size);
+    void* memory = newChunkMemory(size);
     SlabChunk* chunk = new (memory) SlabChunk{{kArenaHold}, size};
     heldBytes_ += size;
     use(chunk);

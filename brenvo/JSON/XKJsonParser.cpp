@@ -385,6 +385,10 @@ std::optional<JsonValue> XKJsonParser::parseBytes(const char* begin, std::size_t
         // Left uninitialised: every byte the scanner may read is written just below.
         scratch_->input.reset(new char[size + detail::kPadding]);
         scratch_->inputCapacity = size + detail::kPadding;
+        // A buffer beyond the kept size is new for every parse: large pages make filling it
+        // cost a few faults instead of one per page.
+        if (scratch_->inputCapacity > kKeptBufferSize)
+            detail::adviseLargePages(scratch_->input.get(), scratch_->inputCapacity);
     }
     char* input = scratch_->input.get();
     if (size > 0)

@@ -11,11 +11,16 @@
 // its arena has let go of it, on whichever thread frees the last block: values may be destroyed
 // on another thread than the one that parsed them.
 //
+// Chunk sizes: a parse starts with a chunk of about twice its input (at least 1 KiB) and doubles
+// up to 64 KiB, or, for inputs above 512 KiB, up to an eighth of the input (at most 4 MiB), so a
+// document of many megabytes lives in few chunks whose pages the system can back with large
+// pages, instead of in thousands of fresh 64 KiB pieces.
+//
 // Bound: space freed inside a chunk is not reused while any other block of that chunk lives
 // (an arena only starts a chunk afresh once all its blocks are gone). So a value kept from a
-// parsed document keeps alive each chunk one of its blocks lies in: at most
-// SlabArena::kMaxChunk (64 KiB) per kept string, array or object, and never more than the
-// chunks of the document it came from.
+// parsed document keeps alive each chunk one of its blocks lies in: per kept string, array or
+// object at most 64 KiB or an eighth of the input it was read from (4 MiB at most), and never
+// more than the chunks of the document it came from.
 //
 // Reuse: an arena holds on to the chunks of its last document, up to SlabArena::kKeptBytes in
 // all. When the next parse begins, those whose blocks are all gone are filled again, so a parser
@@ -147,9 +152,11 @@ private:
 class SlabArena {
 public:
     // Chunk sizes: the first one of a parse is about twice the input, within these bounds, and
-    // each following one doubles up to kMaxChunk.
+    // each following one doubles up to kMaxChunk, or up to an eighth of a larger input within
+    // kMaxLargeChunk.
     static constexpr std::size_t kMinChunk = 1024;
     static constexpr std::size_t kMaxChunk = std::size_t{64} * 1024;
+    static constexpr std::size_t kMaxLargeChunk = std::size_t{4} * 1024 * 1024;
     // The most chunk bytes an arena holds for reuse by its next document.
     static constexpr std::size_t kKeptBytes = std::size_t{8} * 1024 * 1024;
 
@@ -198,6 +205,7 @@ private:
     char* end_ = nullptr;
     uint64_t taken_ = 0;
     std::size_t nextChunk_ = kMinChunk;
+    std::size_t maxChunk_ = kMaxChunk; // for the document in progress
     // Chunks of this document filled before the current one, still held for reuse.
     std::vector<SlabChunk*> filled_;
     // Held chunks none of whose blocks lives, to be filled again.
