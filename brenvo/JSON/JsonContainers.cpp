@@ -46,6 +46,11 @@ EntryStorage<Entry>& EntryStorage<Entry>::operator=(EntryStorage&& other) noexce
 }
 
 template <class Entry> void EntryStorage<Entry>::release() noexcept {
+    if (DocumentBlocks* document = documentOf(data_)) {
+        releaseDocument(document);
+        forget();
+        return;
+    }
     destroyEntries();
     freeBlock(data_);
     forget();
@@ -56,6 +61,11 @@ template <class Entry> void EntryStorage<Entry>::destroyEntries() noexcept {
     release.entries(data_, size_, JsonValueRelease::kRecursionBudget);
     release.drain();
     size_ = 0;
+}
+
+template <class Entry> void EntryStorage<Entry>::leaveDocument() noexcept {
+    if (data_)
+        detail::leaveDocument(data_);
 }
 
 template <class Entry> void EntryStorage<Entry>::reserve(std::size_t capacity) {

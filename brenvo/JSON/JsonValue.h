@@ -15,7 +15,8 @@
 //   exactly their size. It is immutable once made.
 // - Blocks come from the general heap, except those of a parsed document, which come from the
 //   parser's slab chunks (detail/Slab.h): a string, array or object kept from a parsed document
-//   keeps its chunk (at most 64 KiB) alive until it is destroyed or, for a container, grows.
+//   keeps its chunk (64 KiB, or an eighth of an input of megabytes) alive until it is destroyed
+//   or, for a container, grows. A document nobody wrote into is released chunk by chunk.
 // - A JsonArray (JsonValue::Array) is a pointer, a size and a capacity (16 bytes); a JsonObject
 //   the same over JsonMember (a key and a value, 40 bytes), on one shared storage. Both hold at
 //   most 2^32 - 1 entries; going beyond that terminates the process like running out of memory
@@ -219,6 +220,9 @@ private:
     friend struct brenvo::JsonValueRelease;
     friend struct ValueBuilder;
     void release() noexcept;
+    // Before the first access for writing: a parsed document's root is released value by
+    // value from then on (see detail/Slab.h).
+    void leaveDocument() noexcept;
     void forget() noexcept {
         data_ = nullptr;
         size_ = capacity_ = 0;
@@ -382,9 +386,19 @@ public:
     const Decimal* asNumber() const noexcept { return isNumber() ? &number_ : nullptr; }
     const JsonString* asString() const noexcept { return isString() ? &string_ : nullptr; }
     const Array* asArray() const noexcept { return isArray() ? &array_ : nullptr; }
-    Array* asArray() noexcept { return isArray() ? &array_ : nullptr; }
+    Array* asArray() noexcept {
+        if (!isArray())
+            return nullptr;
+        array_.leaveDocument();
+        return &array_;
+    }
     const JsonObject* asObject() const noexcept { return isObject() ? &object_ : nullptr; }
-    JsonObject* asObject() noexcept { return isObject() ? &object_ : nullptr; }
+    JsonObject* asObject() noexcept {
+        if (!isObject())
+            return nullptr;
+        object_.leaveDocument();
+        return &object_;
+    }
     const std::shared_ptr<const JsonHostValue>* asHost() const noexcept {
         return isHost() ? &host_ : nullptr;
     }

@@ -18,7 +18,7 @@ constexpr std::size_t kLargePage = std::size_t{2} * 1024 * 1024;
 void* newChunkMemory(std::size_t bytes) {
     if (bytes < kLargePage)
         return ::operator new(bytes);
-    void* memory = ::operator new(bytes, std::align_val_t{kLargePage});
+    void* memory = ::operator new (bytes, std::align_val_t{kLargePage});
     adviseLargePages(memory, bytes);
     return memory;
 }
@@ -27,7 +27,7 @@ void deleteChunkMemory(void* memory, std::size_t bytes) noexcept {
     if (bytes < kLargePage)
         ::operator delete(memory);
     else
-        ::operator delete(memory, std::align_val_t{kLargePage});
+        ::operator delete (memory, std::align_val_t{kLargePage});
 }
 
 } // namespace
@@ -54,6 +54,26 @@ void adviseLargePages([[maybe_unused]] void* memory, [[maybe_unused]] std::size_
     if (length != 0)
         ::madvise(first + skip, length, MADV_HUGEPAGE);
 #endif
+}
+
+void releaseDocument(DocumentBlocks* document) noexcept {
+    for (const DocumentBlocks::Run& run : document->runs) {
+#if defined(BRENVO_SLAB_ASAN)
+        ASAN_POISON_MEMORY_REGION(run.first, static_cast<std::size_t>(run.end - run.first));
+#endif
+        if (run.chunk->live.fetch_sub(run.blocks, std::memory_order_acq_rel) == run.blocks)
+            releaseChunk(run.chunk);
+    }
+    for (void* block : document->heapBlocks)
+        ::operator delete(static_cast<BlockHeader*>(block) - 1);
+    delete document;
+}
+
+void leaveDocument(void* block) noexcept {
+    if (DocumentBlocks* document = documentOf(block)) {
+        (static_cast<BlockHeader*>(block) - 1)->chunk = document->rootChunk;
+        delete document;
+    }
 }
 
 void* allocateBlock(std::size_t bytes) {
@@ -101,11 +121,46 @@ void SlabArena::begin(std::size_t inputBytes) {
     filled_.clear();
     if (chunk_ && onlyHeld(chunk_))
         use(chunk_);
+    document_.reset();
+    runStart_ = next_;
+    byValues_ = false;
+}
+
+void SlabArena::settleRun() {
+    if (taken_ == 0)
+        return;
+    if (!byValues_) {
+        if (!document_)
+            document_ = std::make_unique<DocumentBlocks>();
+        std::vector<DocumentBlocks::Run>& runs = document_->runs;
+        if (!runs.empty() && runs.back().chunk == chunk_) {
+            runs.back().blocks += taken_;
+            runs.back().end = next_;
+        } else {
+            runs.push_back({chunk_, taken_, runStart_, next_});
+        }
+        runStart_ = next_;
+    }
+    settle();
+}
+
+void SlabArena::finish(void* root) {
+    // A document within one chunk is cheap to take apart value by value; it gets no note.
+    if (byValues_ || !document_ || !root) {
+        document_.reset();
+        return;
+    }
+    settleRun();
+    auto* header = static_cast<BlockHeader*>(root) - 1;
+    document_->rootChunk = header->chunk;
+    header->chunk =
+        reinterpret_cast<SlabChunk*>(reinterpret_cast<std::uintptr_t>(document_.get()) | 1);
+    static_cast<void>(document_.release());
 }
 
 void SlabArena::use(SlabChunk* chunk) noexcept {
     chunk_ = chunk;
-    next_ = reinterpret_cast<char*>(chunk + 1);
+    next_ = runStart_ = reinterpret_cast<char*>(chunk + 1);
     end_ = reinterpret_cast<char*>(chunk) + chunk->bytes;
 }
 
@@ -118,9 +173,17 @@ void SlabArena::letGo(SlabChunk* chunk) noexcept {
 void* SlabArena::allocateSlow(std::size_t bytes) {
     // Blocks above an eighth of a chunk come from the heap, so a block that does not fit in a
     // chunk's tail leaves at most an eighth of the chunk unused.
-    if (bytes > nextChunk_ / 8)
-        return allocateBlock(bytes);
-    settle();
+    if (bytes > nextChunk_ / 8) {
+        if (byValues_)
+            return allocateBlock(bytes);
+        if (!document_)
+            document_ = std::make_unique<DocumentBlocks>();
+        std::vector<void*>& heapBlocks = document_->heapBlocks;
+        heapBlocks.reserve(heapBlocks.size() + 1);
+        heapBlocks.push_back(allocateBlock(bytes));
+        return heapBlocks.back();
+    }
+    settleRun();
     if (chunk_) {
         // Kept for the next document while the arena holds less than kKeptBytes.
         if (heldBytes_ <= kKeptBytes)

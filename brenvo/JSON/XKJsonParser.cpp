@@ -353,7 +353,7 @@ objectAfterMember:
         add(*message);
         return false;
     }
-    if (!ValueBuilder::setNumber(slot(next), parts)) {
+    if (!ValueBuilder::setNumber(stacks_.arena, slot(next), parts)) {
         errors_.add(start, JsonMessage::DecimalFailed);
         return false;
     }
@@ -424,6 +424,7 @@ std::optional<JsonValue> XKJsonParser::parseBytes(const char* begin, std::size_t
     valueStart_ = static_cast<std::size_t>(detail::skipWhitespace(input) - input);
     if (!ok)
         return std::nullopt;
+    detail::ValueBuilder::finishDocument(scratch_->stacks.arena, result);
     return result;
 }
 

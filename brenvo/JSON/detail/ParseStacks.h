@@ -139,6 +139,8 @@ struct ParseStacks {
             }
         } else {
             kept = orders.order(first, n, order);
+            if (kept != n)
+                arena.releaseByValues(); // the members dropped below are gone before it ends
             data = ValueBuilder::allocate<JsonMember>(arena, kept);
             for (std::size_t k = 0; k < kept; ++k)
                 std::memcpy(static_cast<void*>(data + k), static_cast<const void*>(order[k].member),

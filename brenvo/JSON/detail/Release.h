@@ -46,6 +46,10 @@ struct JsonValueRelease {
     bool container(JsonValue& holder, detail::EntryStorage<Entry>& storage, int budget) noexcept {
         if (!storage.data_)
             return true;
+        if (detail::DocumentBlocks* document = detail::documentOf(storage.data_)) {
+            detail::releaseDocument(document);
+            return true;
+        }
         if (budget == 0) {
             deferred.push_back(std::move(holder));
             return false;

@@ -22,6 +22,16 @@
 // object at most 64 KiB or an eighth of the input it was read from (4 MiB at most), and never
 // more than the chunks of the document it came from.
 //
+// Releasing a parsed document whole: when a parse fills more than one chunk, the arena notes,
+// per chunk, how many blocks the document took from it, and the heap blocks it took. The root
+// container's block header then points to that note (DocumentBlocks, tagged in the header's
+// low bit) instead of to its chunk. As long as nobody reached into the document for writing,
+// destroying its root gives every chunk its count back at once, without visiting a value. The
+// first mutable access to the root container (JsonValue::asArray or asObject) drops the note,
+// and from then on the document is taken apart value by value as before. Documents that hold
+// anything else to free (a number kept as text) or that dropped values while being read
+// (duplicate keys) get no note.
+//
 // Reuse: an arena holds on to the chunks of its last document, up to SlabArena::kKeptBytes in
 // all. When the next parse begins, those whose blocks are all gone are filled again, so a parser
 // that reads one document after another works in memory it already touched instead of fresh
@@ -36,6 +46,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -88,6 +99,35 @@ void releaseChunk(SlabChunk* chunk) noexcept;
 
 // A heap block of `bytes` bytes (8-aligned); throws std::bad_alloc when memory runs out.
 void* allocateBlock(std::size_t bytes);
+
+// What a parsed document took: for each chunk the blocks it holds there (and where, to poison
+// them under ASan), and its heap blocks. The chunk its root block lies in is kept here while
+// the root's header points to this note.
+struct DocumentBlocks {
+    struct Run {
+        SlabChunk* chunk;
+        uint64_t blocks;
+        char* first;
+        char* end;
+    };
+    std::vector<Run> runs;
+    std::vector<void*> heapBlocks;
+    SlabChunk* rootChunk = nullptr;
+};
+
+// The note of the document whose root container owns `block`, or nullptr.
+inline DocumentBlocks* documentOf(const void* block) noexcept {
+    const auto bits =
+        reinterpret_cast<std::uintptr_t>((static_cast<const BlockHeader*>(block) - 1)->chunk);
+    return (bits & 1) != 0 ? reinterpret_cast<DocumentBlocks*>(bits - 1) : nullptr;
+}
+
+// Frees everything the noted document took (its root included) and the note.
+void releaseDocument(DocumentBlocks* document) noexcept;
+
+// Drops the note of the document whose root container owns `block`, if it has one: the
+// document is released value by value from now on.
+void leaveDocument(void* block) noexcept;
 
 // Gives a heap block back at once and returns nullptr; for a slab block, marks it dead (poisons
 // it under ASan) and returns its chunk, whose count the caller then takes down.
@@ -167,6 +207,12 @@ public:
 
     // Starts a document read from about `inputBytes` bytes of text.
     void begin(std::size_t inputBytes);
+    // Ends the document begun last, whose root container owns `root` (nullptr for any other
+    // root): notes what it took in the root's header where it can be released whole.
+    void finish(void* root);
+    // The document being read will be taken apart value by value: it holds memory of its own
+    // outside the arena, or a value was dropped before the parse ended.
+    void releaseByValues() noexcept { byValues_ = true; }
     // Counts the blocks taken since the last call in their chunk.
     void settle() noexcept {
         if (taken_ != 0) {
@@ -195,6 +241,8 @@ public:
 
 private:
     void* allocateSlow(std::size_t bytes);
+    // Notes the blocks taken from the current chunk since the last call and counts them there.
+    void settleRun();
     // Makes `chunk` the one blocks come from, starting at its beginning.
     void use(SlabChunk* chunk) noexcept;
     // Gives up the arena's hold on `chunk`: it is freed with its last block.
@@ -212,6 +260,10 @@ private:
     std::vector<SlabChunk*> spare_;
     // The bytes of every chunk held: current, filled and spare.
     std::size_t heldBytes_ = 0;
+    // What the document being read took so far, once it needs more than one chunk.
+    std::unique_ptr<DocumentBlocks> document_;
+    char* runStart_ = nullptr; // its first block in the current chunk
+    bool byValues_ = false;
 };
 
 } // namespace brenvo::detail

@@ -44,13 +44,25 @@ struct ValueBuilder {
     }
     // Makes the null value `v` the number of `parts`; false (and `v` still null) when the
     // exponent is out of range.
-    static bool setNumber(JsonValue& v, const Decimal::Parts& parts) {
+    static bool setNumber(SlabArena& arena, JsonValue& v, const Decimal::Parts& parts) {
         Decimal* number = new (&v.number_) Decimal();
         if (!Decimal::fromParts(parts, *number))
             return false; // a zero Decimal owns nothing, so `v` can stay null
         v.kind_ = JsonValue::Kind::Number;
         v.heavy_ = !number->isCompact();
+        if (v.heavy_)
+            arena.releaseByValues(); // its text is a heap block of its own
         return true;
+    }
+    // Ends the parse whose result is `root`: a container's block may carry what the document
+    // took, to be released whole.
+    static void finishDocument(SlabArena& arena, JsonValue& root) {
+        void* block = nullptr;
+        if (root.kind_ == JsonValue::Kind::Array)
+            block = root.array_.data_;
+        else if (root.kind_ == JsonValue::Kind::Object)
+            block = root.object_.data_;
+        arena.finish(block);
     }
 
     // Makes the null value `v` an empty string and returns it, to be filled by setUnits or
