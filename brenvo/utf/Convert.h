@@ -26,6 +26,31 @@ enum class Invalid {
     Stop,    // stops there
 };
 
+#if defined(BRENVO_SSE2) || defined(BRENVO_NEON)
+// Widens the 16 bytes at p into 16 units at `out` and returns how many of them, from the first,
+// are ASCII (at least one: *p is).
+inline int asciiPrefix16(const unsigned char* p, char16_t* out) {
+#if defined(BRENVO_SSE2)
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i zero = _mm_setzero_si128();
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(block, zero));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(block, zero));
+    const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(block));
+    return high == 0 ? 16 : __builtin_ctz(high);
+#elif defined(BRENVO_NEON)
+    const uint8x16_t block = vld1q_u8(p);
+    vst1q_u16(reinterpret_cast<uint16_t*>(out), vmovl_u8(vget_low_u8(block)));
+    vst1q_u16(reinterpret_cast<uint16_t*>(out + 8), vmovl_high_u8(block));
+    if (vmaxvq_u8(block) < 0x80)
+        return 16;
+    int n = 1;
+    while (p[n] < 0x80)
+        ++n;
+    return n;
+#endif
+}
+#endif
+
 // Converts the UTF-8 bytes [p, end) into UTF-16 at `out`, which has room for end - p units (a
 // conversion never writes more units than it reads bytes). Returns the end of what it wrote
 // and leaves p at `end`, or, with Invalid::Stop, at the first ill-formed sequence.
@@ -33,6 +58,17 @@ template <Invalid invalid = Invalid::Replace>
 inline char16_t* convertUtf8(const unsigned char*& p, const unsigned char* end, char16_t* out) {
     while (p < end) {
         if (*p < 0x80) {
+#if defined(BRENVO_SSE2) || defined(BRENVO_NEON)
+            // ASCII between other characters goes sixteen bytes at a time where it can: the
+            // bytes before the first non-ASCII one of the block are widened and kept (all 16
+            // units are written; there is room, since 16 bytes remain).
+            if (end - p >= 16) {
+                const int ascii = asciiPrefix16(p, out);
+                p += ascii;
+                out += ascii;
+                continue;
+            }
+#endif
             *out++ = *p++;
             continue;
         }

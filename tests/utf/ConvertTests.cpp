@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <random>
 #include <string>
 
@@ -102,6 +103,54 @@ TEST(Convert, WidenAscii) {
         std::u16string out(n, u'\xFFFF');
         widenAscii(ascii.data(), n, out.data());
         EXPECT_EQ(out, toUtf16(ascii)) << n;
+    }
+}
+
+// ASCII stretches of every length between other characters, well-formed or not, so that each
+// kind of sequence falls at every place of a sixteen-byte block.
+TEST(Convert, AsciiStretchesBetweenOtherCharacters) {
+    struct Piece {
+        std::string bytes;
+        std::u16string units;
+        bool wellFormed;
+    };
+    const Piece others[] = {
+        {"\xC3\xA9", u"\u00E9", true},
+        {"\xE6\x97\xA5", u"\u65E5", true},
+        {"\xF0\x9F\x98\x80", u"\U0001F600", true},
+        {"\x80", u"\uFFFD", false},
+        {"\xE2\x82", u"\uFFFD", false}, // always followed by ASCII below
+    };
+    std::mt19937 random(27);
+    for (int round = 0; round < 2000; ++round) {
+        std::string bytes;
+        std::u16string units;
+        std::size_t firstBad = std::string::npos;
+        for (int piece = 0; piece < 6; ++piece) {
+            const std::size_t run = random() % 40;
+            for (std::size_t i = 0; i < run; ++i) {
+                const char c = static_cast<char>(0x20 + random() % 0x5F);
+                bytes += c;
+                units += static_cast<char16_t>(c);
+            }
+            const Piece& other = others[random() % std::size(others)];
+            if (!other.wellFormed && firstBad == std::string::npos)
+                firstBad = bytes.size();
+            bytes += other.bytes;
+            units += other.units;
+            bytes += 'x';
+            units += u'x';
+        }
+        ASSERT_EQ(toUtf16(bytes), units) << round;
+        const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+        const auto* const begin = p;
+        std::u16string out(bytes.size(), u'\0');
+        const char16_t* end = convertUtf8<Invalid::Stop>(p, p + bytes.size(), out.data());
+        if (firstBad == std::string::npos) {
+            EXPECT_EQ(std::u16string_view(out.data(), std::size_t(end - out.data())), units);
+        } else {
+            EXPECT_EQ(static_cast<std::size_t>(p - begin), firstBad) << round;
+        }
     }
 }
 
