@@ -153,8 +153,8 @@ void SlabArena::finish(void* root) {
     settleRun();
     auto* header = static_cast<BlockHeader*>(root) - 1;
     document_->rootChunk = header->chunk;
-    header->chunk =
-        reinterpret_cast<SlabChunk*>(reinterpret_cast<std::uintptr_t>(document_.get()) | 1);
+    // Notes are 8-aligned, so the low bit tells a note from a chunk.
+    header->chunk = reinterpret_cast<SlabChunk*>(reinterpret_cast<char*>(document_.get()) + 1);
     static_cast<void>(document_.release());
 }
 

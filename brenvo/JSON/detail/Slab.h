@@ -117,9 +117,10 @@ struct DocumentBlocks {
 
 // The note of the document whose root container owns `block`, or nullptr.
 inline DocumentBlocks* documentOf(const void* block) noexcept {
-    const auto bits =
-        reinterpret_cast<std::uintptr_t>((static_cast<const BlockHeader*>(block) - 1)->chunk);
-    return (bits & 1) != 0 ? reinterpret_cast<DocumentBlocks*>(bits - 1) : nullptr;
+    auto* tagged = reinterpret_cast<char*>((static_cast<const BlockHeader*>(block) - 1)->chunk);
+    if ((reinterpret_cast<std::uintptr_t>(tagged) & 1) == 0)
+        return nullptr;
+    return reinterpret_cast<DocumentBlocks*>(tagged - 1);
 }
 
 // Frees everything the noted document took (its root included) and the note.
