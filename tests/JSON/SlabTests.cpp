@@ -13,6 +13,7 @@
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace brenvo {
@@ -297,6 +298,18 @@ TEST(DocumentLifetimeDeathTest, MisuseOfParsedStorageIsReported) {
             JsonValue document = parse(parser, R"(["a long string to free","kept alive"])");
             const char16_t* freed = (*document.asArray())[0].asString()->data();
             (*document.asArray())[0] = JsonValue();
+            volatile char16_t unit = freed[0];
+            (void)unit;
+        },
+        [] {
+            // Released chunk by chunk while the parser still holds the chunks.
+            XKJsonParser parser;
+            std::string text = "[";
+            for (int i = 0; i < 2000; ++i)
+                text += (i ? "," : "") + std::string(R"("a string long enough for a block")");
+            std::optional<JsonValue> document = parse(parser, text + "]");
+            const char16_t* freed = (*std::as_const(*document).asArray())[1000].asString()->data();
+            document.reset();
             volatile char16_t unit = freed[0];
             (void)unit;
         },
